@@ -1,0 +1,37 @@
+# Test helpers shared by every module.
+find_package(GTest REQUIRED)
+find_package(Threads REQUIRED)
+
+# Shared test entry point: takes the user's locale from the environment, so that the runs under a
+# comma-decimal locale exercise locale-independent number handling.
+add_library(ombrel_test_main STATIC ${CMAKE_SOURCE_DIR}/cmake/test_main.cpp)
+target_link_libraries(ombrel_test_main PUBLIC GTest::gtest GTest::gmock Threads::Threads)
+
+# ombrel_add_test(name SOURCES ... [LIBS ...] [LABELS ...] [COMMA_LOCALE])
+# One test program, run by CTest; COMMA_LOCALE runs it a second time under de_DE.UTF-8.
+# The label "concurrency" marks tests that also run under ThreadSanitizer.
+function(ombrel_add_test name)
+  cmake_parse_arguments(T "COMMA_LOCALE" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ombrel_test_main ombrel_headers ${T_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+                                           BUILD_RPATH "${OMBREL_APP_DIR}")
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
+                       ENVIRONMENT "LC_ALL=C.UTF-8;OMBREL_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+  if(T_COMMA_LOCALE)
+    add_test(NAME ${name}_de_DE COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+    set_tests_properties(${name}_de_DE PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300
+                         ENVIRONMENT "LC_ALL=de_DE.UTF-8;OMBREL_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+  endif()
+endfunction()
+
+# ombrel_add_bench(name SOURCES ... [LIBS ...]): a Google Benchmark program in build/bench.
+function(ombrel_add_bench name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE benchmark::benchmark ombrel_headers ${B_LIBS})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench
+                                           BUILD_RPATH "${OMBREL_APP_DIR}")
+endfunction()
