@@ -1,0 +1,42 @@
+// The one way the windows show a message box or ask a question. A replaceable handler answers it, so
+// that tests never block on a modal box. Boxes are shown on the GUI thread only: a request from another
+// thread is queued to the GUI thread and returns at once without an answer.
+#pragma once
+
+#include <functional>
+
+#include <QString>
+
+class QWidget;
+
+// Buttons and icons; the values and answers are those the suite's code was written against.
+enum MsgBoxType : unsigned {
+    MSGBOX_OK = 0x0,
+    MSGBOX_OKCANCEL = 0x1,
+    MSGBOX_YESNOCANCEL = 0x3,
+    MSGBOX_YESNO = 0x4,
+    MSGBOX_ICONERROR = 0x10,
+    MSGBOX_ICONQUESTION = 0x20,
+    MSGBOX_ICONWARNING = 0x30,
+    MSGBOX_ICONINFORMATION = 0x40,
+};
+
+enum MsgBoxAnswer : int {
+    MSGBOX_NOANSWER = 0, // queued from another thread, or no application to show it in
+    MSGBOX_IDOK = 1,
+    MSGBOX_IDCANCEL = 2,
+    MSGBOX_IDYES = 6,
+    MSGBOX_IDNO = 7,
+};
+
+// Called on the GUI thread with the box's parent (may be null), text, title and type; returns the answer.
+using MessageBoxHandler = std::function<int(QWidget* parent, const QString& text, const QString& title,
+                                            unsigned type)>;
+
+// Shows a modal box (or asks the handler) and returns the button pressed. An empty title gives the
+// application's name.
+int messageBox(QWidget* parent, const QString& text, const QString& title = QString(),
+               unsigned type = MSGBOX_OK);
+
+// Replaces the handler and returns the previous one; an empty handler restores the real box.
+MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
