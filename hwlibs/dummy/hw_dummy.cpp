@@ -1,0 +1,500 @@
+// The simulated device: hardware functions, input preparation and the read-out arithmetic.
+#include "hw_dummy.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+
+#include "image_files.h"
+#include "platform/clock.h"
+#include "platform/syserror.h"
+#include "tvk_utils.h"
+
+namespace hwdummy {
+
+namespace {
+
+constexpr const char* kInterfaceName = "dummy";
+
+constexpr uint32_t kItemFlagsFile = HWINFO_CONFIG | HWINFO_WRITABLE; // data file count and cache count
+                                                                      // outside folder mode
+
+enum ItemIndex {
+    kItemVersion = 0,
+    kItemPoissonNoise,
+    kItemTimeElement,
+    kItemDataFileName,
+    kItemDataFileCount,
+    kItemCacheCount,
+    kItemImageCounter
+};
+
+// The seed mixes the device index into the time, so that devices made in the same second differ
+// (multiplying by an odd constant is a bijection on 32 bits).
+uint32_t seedFor(int index)
+{
+    const auto now = static_cast<uint32_t>(std::time(nullptr));
+    return now ^ (0x9E3779B9u * static_cast<uint32_t>(index + 1));
+}
+
+bool isFolder(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+HwDummy::HwDummy(int index)
+    : index_(index),
+      items_{
+          {TYPE_U32, 1, 0, "Version", "Dummy HW version", &version_},
+          {TYPE_BOOL, 1, HWINFO_CONFIG | HWINFO_WRITABLE | HWINFO_TO_FRAME, "Poisson noise", "Simulate Poisson noise",
+           &poissonNoise_},
+          {TYPE_DOUBLE, 1, kItemFlagsFile, "Time element", "Size of time element for acquisition simulation",
+           &timeElement_},
+          {TYPE_CHAR, kDataFileNameSize, kItemFlagsFile, "Data file name", "Data file name for first image",
+           dataFileName_},
+          {TYPE_U32, 1, kItemFlagsFile, "Data file count", "Number of input data files (for images)",
+           &dataFileCount_},
+          {TYPE_U32, 1, kItemFlagsFile, "Cache count", "Number of input data files which can be cached",
+           &cacheCount_},
+          {TYPE_U32, 1, HWINFO_WRITABLE, "Image counter", "Number of next image", &imageCounter_},
+      },
+      sampler_(seedFor(index))
+{
+    devInfo_.pixelCount = 65536;
+    devInfo_.rowLength = 256;
+    devInfo_.chipCount = 1;
+    devInfo_.chipRows = 1;
+    devInfo_.chipType = CHIPTYPE_T21;
+    std::snprintf(devInfo_.chipboardId, sizeof devInfo_.chipboardId, "%d", 2000 + index);
+    devInfo_.interfaceName = kInterfaceName;
+    devInfo_.acqModeMask = ACQMODE_MANUAL;
+    devInfo_.callbackSupported = 0;
+    devInfo_.clockMHz = 100.0;
+    devInfo_.hwTimerMax = 1000000.0;
+    devInfo_.hwTimerStep = 0.01;
+    devInfo_.maxTestPulseCount = 10000;
+    devInfo_.maxTestPulseHeight = 1.2;
+    devInfo_.maxTestPulsePeriod = 0.00001;
+    devInfo_.reserved = 0.0;
+    devInfo_.extDacMax = 5.0;
+    devInfo_.extDacStep = 5.0 / 4095.0;
+
+    // Every pixel counts until a configuration arrives (the chip's reset state).
+    pixelCfg_.assign(pixelCount(), 0xFF);
+    writtenMatrix_.assign(pixelCount(), 0);
+}
+
+int HwDummy::setError(int code, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(lastError_, sizeof lastError_, format, args);
+    va_end(args);
+    return code;
+}
+
+int HwDummy::init(const DummySettings& settings)
+{
+    if (pixelCfg_.size() != pixelCount())
+        pixelCfg_.assign(pixelCount(), 0xFF);
+    if (writtenMatrix_.size() != pixelCount())
+        writtenMatrix_.assign(pixelCount(), 0);
+    return prepareInput(settings);
+}
+
+// ---- hardware-info items ----
+
+int HwDummy::getHwInfoFlags(int item, uint32_t* flags)
+{
+    if (item < 0 || item >= kHwInfoCount)
+        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
+    if (!flags)
+        return setError(kHwError, "Invalid parameter.");
+    *flags = items_[item].flags;
+    return 0;
+}
+
+int HwDummy::getHwInfo(int item, HwInfoItem* out, int* size)
+{
+    if (item < 0 || item >= kHwInfoCount)
+        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
+    if (!out || !size)
+        return setError(kHwError, "Invalid parameter.");
+    const HwInfoItem& source = items_[item];
+    out->type = source.type;
+    out->count = source.count;
+    out->flags = source.flags;
+    out->name = source.name;
+    out->description = source.description;
+    const int need = typeElementSize(static_cast<int>(source.type)) * static_cast<int>(source.count);
+    if (*size < need || !out->data) {
+        *size = need;
+        return setError(kHwErrorBufferSmall, "Invalid size of buffer for hw specific info item data.");
+    }
+    std::memcpy(out->data, source.data, static_cast<size_t>(need));
+    return 0;
+}
+
+int HwDummy::setHwInfo(int item, const void* data, int size, const DummySettings& settings)
+{
+    if (item < 0 || item >= kHwInfoCount)
+        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
+    const HwInfoItem& target = items_[item];
+    const int need = typeElementSize(static_cast<int>(target.type)) * static_cast<int>(target.count);
+    if (size != need || !data)
+        return setError(kHwError, "Invalid size of data for hw specific info item.");
+    if (!(target.flags & HWINFO_WRITABLE))
+        return 0;
+
+    switch (item) {
+    case kItemDataFileName:
+        // A name that fills the whole buffer has no room for its end: refused rather than cut.
+        if (!std::memchr(data, 0, kDataFileNameSize))
+            return setError(kHwError, "Data file name is too long (at most %zu characters).", kDataFileNameSize - 1);
+        std::memcpy(dataFileName_, data, kDataFileNameSize);
+        return prepareInput(settings);
+    case kItemDataFileCount:
+        std::memcpy(&dataFileCount_, data, sizeof dataFileCount_);
+        return prepareInput(settings);
+    case kItemCacheCount: {
+        uint32_t requested;
+        std::memcpy(&requested, data, sizeof requested);
+        cacheCount_ = std::min(requested, kMaxCacheCount);
+        const int r = prepareInput(settings);
+        if (r != 0 || requested <= kMaxCacheCount)
+            return r;
+        return setError(kHwError, "Cache count %u is above the limit of %u images; %u is used.", requested,
+                        kMaxCacheCount, kMaxCacheCount);
+    }
+    default:
+        std::memcpy(target.data, data, static_cast<size_t>(need));
+        return 0;
+    }
+}
+
+// ---- description and acquisition ----
+
+int HwDummy::getDevInfo(_DevInfo* info)
+{
+    if (!info)
+        return setError(kHwError, "Invalid parameter.");
+    *info = devInfo_;
+    return 0;
+}
+
+int HwDummy::getAcqTime(double* time)
+{
+    if (!time)
+        return setError(kHwError, "Invalid parameter.");
+    *time = elapsed_;
+    return 0;
+}
+
+int HwDummy::setAcqPars(const _AcqPars* pars)
+{
+    if (!pars)
+        return setError(kHwError, "Invalid parameter.");
+    if (pars->acqMode != ACQMODE_MANUAL)
+        return setError(kHwError, "Invalid acq mode.");
+    acqPars_ = *pars;
+    return 0;
+}
+
+int HwDummy::startAcquisition()
+{
+    elapsed_ = -1.0;
+    startTime_ = plat::monotonicSeconds();
+    matrixRead_ = 0;
+    return 0;
+}
+
+int HwDummy::stopAcquisition()
+{
+    if (elapsed_ < 0.0)
+        elapsed_ = plat::monotonicSeconds() - startTime_;
+    return 0;
+}
+
+int HwDummy::checkBusy(int* busy)
+{
+    if (!busy)
+        return setError(kHwError, "Invalid parameter.");
+    // The exposure is timed here whatever the hardware-timer flag says; a NaN time never keeps it busy.
+    *busy = plat::monotonicSeconds() - startTime_ <= acqPars_.acqTime ? 1 : 0;
+    return 0;
+}
+
+int HwDummy::testPulses(uint32_t count)
+{
+    testPulseCount_ = count % kCounterModulo;
+    if (testPulseCount_ == 0)
+        testPulseCount_ = 1;
+    matrixRead_ = 0;
+    // The pulses replace any earlier exposure, so the next read gives the pulse counts.
+    elapsed_ = 0.0;
+    return 0;
+}
+
+int HwDummy::getDacValue(double* value)
+{
+    if (!value)
+        return setError(kHwError, "Invalid parameter.");
+    *value = 1.0;
+    return 0;
+}
+
+int HwDummy::setPixelsCfg(const uint8_t* cfg, uint32_t size)
+{
+    if (!cfg || size != pixelCount())
+        return setError(kHwError, "Invalid size of pixel configuration (%u bytes); the device has %u pixels.", size,
+                        pixelCount());
+    std::memcpy(pixelCfg_.data(), cfg, size);
+    return 0;
+}
+
+int HwDummy::resetMatrix()
+{
+    matrixRead_ = 1;
+    return 0;
+}
+
+int HwDummy::writeMatrix(const uint16_t* buffer, uint32_t count)
+{
+    if ((!buffer && count > 0) || count > pixelCount())
+        return setError(kHwError, "Invalid size of matrix data (%u values); the device has %u pixels.", count,
+                        pixelCount());
+    matrixRead_ = 0;
+    testPulseCount_ = 0;
+    elapsed_ = 0.0;
+    if (count > 0)
+        std::memcpy(writtenMatrix_.data(), buffer, count * sizeof(uint16_t));
+    return 0;
+}
+
+// ---- read-out ----
+
+int HwDummy::readMatrix(uint16_t* buffer, uint32_t count)
+{
+    if (!buffer || count != pixelCount())
+        return setError(kHwError, "Invalid size of matrix buffer (%u values); the device has %u pixels.", count,
+                        pixelCount());
+    if (matrixRead_) {
+        std::fill(buffer, buffer + count, uint16_t{0});
+        return 0;
+    }
+
+    if (elapsed_ > 0.0) {
+        // An exposure was stopped since the last write or test pulses: serve the next input image.
+        if (!inputReady_ || dataFileCount_ == 0)
+            return setError(kHwError, "Input data files are not ready");
+        imageCounter_ %= dataFileCount_;
+        const int16_t* image = nullptr;
+        if (folderMode_) {
+            scratch_.resize(pixelCount());
+            const int r = readFolderImage(scratch_.data());
+            if (r != 0)
+                return r;
+            image = scratch_.data();
+        } else if (cache_.size() == dataFileCount_) {
+            image = cache_[imageCounter_]->data();
+        } else {
+            scratch_.resize(pixelCount());
+            const int r = readImageInto(seriesFileName(imageCounter_), inputFormat_, scratch_.data());
+            if (r != 0)
+                return r;
+            image = scratch_.data();
+        }
+        convertImage(image, buffer);
+        ++imageCounter_;
+    } else if (testPulseCount_ != 0) {
+        const auto pulses = static_cast<uint16_t>(testPulseCount_);
+        for (uint32_t i = 0; i < count; ++i)
+            buffer[i] = (pixelCfg_[i] & 1) ? pulses : 0;
+        testPulseCount_ = 0;
+    } else {
+        std::memcpy(buffer, writtenMatrix_.data(), count * sizeof(uint16_t));
+    }
+    matrixRead_ = 1;
+    return 0;
+}
+
+// Counts of one exposure: the image scaled by exposure / time element, masked, optionally given Poisson
+// noise and folded into the counter range. Negative input values count as 0, and products are limited
+// before the conversion to an integer, so no input gives an undefined conversion.
+void HwDummy::convertImage(const int16_t* image, uint16_t* out)
+{
+    const uint32_t n = pixelCount();
+    if (!(timeElement_ > 0.0)) {
+        for (uint32_t i = 0; i < n; ++i)
+            out[i] = image[i] < 0 ? 0 : static_cast<uint16_t>(image[i]);
+        return;
+    }
+    const double factor = elapsed_ / timeElement_;
+    const bool noise = poissonNoise_ != 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!(pixelCfg_[i] & 1)) {
+            out[i] = 0;
+            continue;
+        }
+        const double product = image[i] * factor; // NaN (0 x inf) fails both tests below and gives 0
+        uint32_t v = 0;
+        if (product >= static_cast<double>(kMaxPoissonMean))
+            v = kMaxPoissonMean;
+        else if (product > 0.0)
+            v = static_cast<uint32_t>(product);
+        if (noise)
+            v = sampler_.sample(v);
+        out[i] = static_cast<uint16_t>(v % kCounterModulo);
+    }
+}
+
+// ---- input preparation ----
+
+int HwDummy::prepareInput(const DummySettings& settings)
+{
+    // No name, or a file count of 0, selects the default file. A folder keeps its name whatever the count
+    // (the count follows its listing, and is 0 once every file of it failed).
+    if (dataFileName_[0] == '\0' || (dataFileCount_ == 0 && !isFolder(dataFileName_))) {
+        const int n = settings.unique ? 2000 + index_ : 2000;
+        const std::string name = settings.folder + "/dummy_" + std::to_string(n) + ".txt";
+        if (name.size() >= kDataFileNameSize) {
+            inputReady_ = false;
+            return setError(kHwError, "Default data file name \"%s\" is too long (at most %zu characters).",
+                            name.c_str(), kDataFileNameSize - 1);
+        }
+        std::memcpy(dataFileName_, name.c_str(), name.size() + 1);
+        dataFileCount_ = 1;
+    }
+    const std::string name(dataFileName_); // always terminated within the buffer
+
+    folderMode_ = isFolder(name);
+    const uint32_t countFlags = folderMode_ ? 0 : kItemFlagsFile;
+    items_[kItemDataFileCount].flags = countFlags;
+    items_[kItemCacheCount].flags = countFlags;
+    folderFiles_.clear();
+    if (folderMode_)
+        return prepareFolder(name);
+
+    const bool cacheSideKept = (preparedCacheCount_ >= dataFileCount_) == (cacheCount_ >= dataFileCount_);
+    if (inputReady_ && name == preparedName_ && preparedFileCount_ == dataFileCount_ && cacheSideKept)
+        return 0;
+    preparedName_ = name;
+    preparedFileCount_ = dataFileCount_;
+    preparedCacheCount_ = cacheCount_;
+    inputReady_ = false;
+    cache_.clear();
+
+    std::string message;
+    const int r = detectImageFormat(name, width(), height(), &inputFormat_, &message);
+    if (r != 0)
+        return setError(r, "%s", message.c_str());
+    const int built = buildSeries(name);
+    if (built != 0)
+        return built;
+    inputReady_ = true;
+    return 0;
+}
+
+int HwDummy::prepareFolder(const std::string& folder)
+{
+    preparedName_ = folder;
+    inputReady_ = false;
+    cache_.clear();
+    folderPath_ = folder;
+    if (folderPath_.back() != '/')
+        folderPath_ += '/';
+
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+    if (!dir)
+        return setError(kHwError, "Cannot access directory \"%s\".", folder.c_str());
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string fileName = entry->d_name;
+        if (fileName == "." || fileName == ".." || isFolder(folderPath_ + fileName))
+            continue;
+        folderFiles_.push_back(fileName);
+    }
+    if (folderFiles_.empty())
+        return setError(kHwError, "No input file found in directory \"%s\".", folder.c_str());
+    std::sort(folderFiles_.begin(), folderFiles_.end()); // byte order
+    dataFileCount_ = preparedFileCount_ = static_cast<uint32_t>(folderFiles_.size());
+    inputReady_ = true;
+    return 0;
+}
+
+int HwDummy::buildSeries(const std::string& name)
+{
+    cache_.clear();
+    baseName_ = name;
+    if (dataFileCount_ > 1) {
+        const auto index = findFileIndex(name);
+        if (!index)
+            return setError(kHwError, "File name \"%s\" does not contain index.", name.c_str());
+        firstIndex_ = index->value;
+        indexWidth_ = index->digits;
+        indexPosition_ = index->position;
+        baseName_.erase(index->position, index->digits);
+    }
+    if (cacheCount_ < dataFileCount_)
+        return 0; // images are read from disk at each exposure
+
+    cache_.reserve(dataFileCount_);
+    for (uint32_t j = 0; j < dataFileCount_; ++j) {
+        auto image = std::make_unique<std::vector<int16_t>>(pixelCount());
+        const int r = readImageInto(seriesFileName(j), inputFormat_, image->data());
+        if (r != 0) {
+            cache_.clear();
+            return r;
+        }
+        cache_.push_back(image.release());
+    }
+    return 0;
+}
+
+std::string HwDummy::seriesFileName(uint32_t image) const
+{
+    if (dataFileCount_ <= 1)
+        return baseName_;
+    return indexedFileName(baseName_, indexPosition_, indexWidth_, firstIndex_ + image);
+}
+
+int HwDummy::readImageInto(const std::string& path, uint32_t format, int16_t* out)
+{
+    std::string message;
+    const int r = readImageFile(path, format, width(), height(), out, &message);
+    if (r != 0)
+        return setError(r, "%s", message.c_str());
+    return 0;
+}
+
+// Folder mode: the file at the image counter, detected and read; a file that fails leaves the list and
+// the next one takes its place. When none is left the input is no longer ready.
+int HwDummy::readFolderImage(int16_t* out)
+{
+    while (!folderFiles_.empty()) {
+        if (imageCounter_ >= folderFiles_.size())
+            imageCounter_ = 0;
+        const std::string path = folderPath_ + folderFiles_[imageCounter_];
+        uint32_t format = 0;
+        std::string message;
+        int r = detectImageFormat(path, width(), height(), &format, &message);
+        if (r == 0)
+            r = readImageFile(path, format, width(), height(), out, &message);
+        if (r == 0)
+            return 0;
+        folderFiles_.erase(folderFiles_.begin() + imageCounter_);
+        dataFileCount_ = preparedFileCount_ = static_cast<uint32_t>(folderFiles_.size());
+    }
+    inputReady_ = false;
+    return setError(kHwError, "No input file found in directory \"%s\".", preparedName_.c_str());
+}
+
+} // namespace hwdummy
