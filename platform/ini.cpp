@@ -561,4 +561,9 @@ int iniWriteSection(const std::string& file, const std::string& section,
     });
 }
 
+std::mutex& iniFileMutex()
+{
+    return iniMutex;
+}
+
 } // namespace plat

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -59,5 +60,9 @@ int writeProfileString(const char* section, const char* key, const char* value, 
 int iniWriteSection(const std::string& file, const std::string& section,
                     const std::vector<std::pair<std::string, std::string>>& entries,
                     std::string* errorText = nullptr);
+
+// The process-wide lock of this layer. Code that reads or rewrites an ini file by other means holds it,
+// so that its read-modify-write never interleaves with a profile-string write to the same file.
+std::mutex& iniFileMutex();
 
 } // namespace plat

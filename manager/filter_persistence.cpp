@@ -1,0 +1,332 @@
+#include "filter_persistence.h"
+
+#include <cstring>
+
+#include "mgr_ini.h"
+#include "plugin_mgr.h"
+#include "tvk_utils.h"
+
+namespace {
+
+bool startsWith(std::string_view text, char c)
+{
+    return !text.empty() && text.front() == c;
+}
+
+bool hasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+bool isTextType(uint32_t type)
+{
+    return type == TYPE_CHAR || type == TYPE_UCHAR || type == TYPE_STRING;
+}
+
+// A parameter line must stay one line and must not read as a header or a section.
+bool storableParameterLine(std::string_view line)
+{
+    return !hasLineBreak(line) && !startsWith(line, '{') && !startsWith(line, '[');
+}
+
+// "{key:instance}": the function key runs up to the second ':' (the first one searched from position 1).
+bool parseInstanceHeader(const std::string& line, std::string& funcKey, std::string& instanceName)
+{
+    if (line.size() < 2 || line.front() != '{' || line.back() != '}')
+        return false;
+    const size_t first = line.find(':', 1);
+    if (first == std::string::npos || first >= line.size() - 1)
+        return false;
+    const size_t second = line.find(':', first + 1);
+    if (second == std::string::npos || second >= line.size() - 1)
+        return false;
+    funcKey = line.substr(1, second - 1);
+    instanceName = line.substr(second + 1, line.size() - 2 - second);
+    return true;
+}
+
+// "{owner:chain}".
+bool parseChainHeader(const std::string& line, std::string& owner, std::string& chainName)
+{
+    if (line.size() < 2 || line.front() != '{' || line.back() != '}')
+        return false;
+    const size_t colon = line.find(':', 1);
+    if (colon == std::string::npos || colon >= line.size() - 1)
+        return false;
+    owner = line.substr(1, colon - 1);
+    chainName = line.substr(colon + 1, line.size() - 2 - colon);
+    return true;
+}
+
+// ---- writing ----
+
+void appendInstanceLines(Log& log, const FilterInfo& filter, uint32_t count, const FilterInstInfo& instance,
+                         std::vector<std::string>& lines)
+{
+    const std::string label = filter.getName() + ":" + instance.name();
+    const std::string header = "{" + label + "}";
+    if (hasLineBreak(header)) {
+        log.logMsg("tvkmgr", "Filter instance %s is not stored: its name holds a line break.", 0, label.c_str());
+        return;
+    }
+    lines.push_back(header);
+    std::vector<unsigned char> value;
+    for (uint32_t index = 0; index < count; ++index) {
+        _FilterParDesc desc{};
+        uint32_t size = 0;
+        if (filter.getParameter(log, instance.handle(), static_cast<int>(index), desc, &value, size) != 0)
+            return;
+        const std::string name = desc.name ? desc.name : "";
+        std::string text; // a type beyond the table gives an empty value
+        if (desc.type <= TYPE_STRING) {
+            const uint64_t bytes = static_cast<uint64_t>(typeElementSize(static_cast<int>(desc.type))) * desc.count;
+            if (bytes > value.size()) {
+                log.logMsg("tvkmgr",
+                           "Filter instance %s: parameter %s is not stored: %u elements do not fit the %zu bytes "
+                           "of its value.",
+                           0, label.c_str(), name.c_str(), desc.count, value.size());
+                continue;
+            }
+            text = valueToString(static_cast<int>(desc.type), value.data(), static_cast<int>(desc.count));
+        }
+        std::string line = name + ":" + text;
+        if (!storableParameterLine(line)) {
+            log.logMsg("tvkmgr",
+                       "Filter instance %s: parameter %s is not stored: its line would hold a line break or begin "
+                       "with '{' or '['.",
+                       0, label.c_str(), name.c_str());
+            continue;
+        }
+        lines.push_back(std::move(line));
+    }
+}
+
+// ---- restoring ----
+
+struct ParameterDesc {
+    int index;
+    uint32_t type;
+    uint32_t count;
+    std::string name;
+};
+
+void restoreValue(Log& log, const FilterInfo& filter, void* handle, const std::string& label, const ParameterDesc& par,
+                  const std::string& text)
+{
+    if (par.type > TYPE_STRING) {
+        log.logMsg("tvkmgr", "Filter instance %s: parameter %s has the unknown type %u; its line is ignored.", 0,
+                   label.c_str(), par.name.c_str(), par.type);
+        return;
+    }
+    const uint64_t bytes = static_cast<uint64_t>(typeElementSize(static_cast<int>(par.type))) * par.count;
+    if (bytes > FilterInfo::kMaxValueSize) {
+        log.logMsg("tvkmgr", "Filter instance %s: parameter %s would need %llu bytes; its line is ignored.", 0,
+                   label.c_str(), par.name.c_str(), static_cast<unsigned long long>(bytes));
+        return;
+    }
+    std::vector<unsigned char> value(bytes);
+    if (isTextType(par.type)) {
+        // The text fills the value's bytes, the rest zero, as it was written (never cut).
+        if (text.size() > bytes) {
+            log.logMsg("tvkmgr",
+                       "Filter instance %s: the value of parameter %s is longer than its %llu bytes; "
+                       "its line is ignored.",
+                       0, label.c_str(), par.name.c_str(), static_cast<unsigned long long>(bytes));
+            return;
+        }
+        std::memcpy(value.data(), text.data(), text.size());
+    } else if (textToValue(value.data(), text.c_str(), static_cast<int>(par.type), static_cast<int>(par.count)) != 0) {
+        log.logMsg("tvkmgr",
+                   "Filter instance %s: the value \"%s\" of parameter %s cannot be read as %u x %s; "
+                   "its line is ignored.",
+                   0, label.c_str(), text.c_str(), par.name.c_str(), par.count, typeName(static_cast<int>(par.type)));
+        return;
+    }
+    const int set = filter.setParameter(log, handle, par.index, value.data(), static_cast<uint32_t>(bytes));
+    if (set != 0)
+        log.logMsg("tvkmgr", "Filter instance %s: the plugin refused the value of parameter %s (code %d).", 0,
+                   label.c_str(), par.name.c_str(), set);
+}
+
+// The parameters of one instance from the lines of its block [begin, end).
+void restoreParameters(Log& log, const FilterInfo& filter, const FilterInstInfo& instance, const std::string& label,
+                       uint32_t count, const std::string* begin, const std::string* end)
+{
+    std::vector<ParameterDesc> pars;
+    for (uint32_t index = 0; index < count; ++index) {
+        _FilterParDesc desc{};
+        uint32_t size = 0;
+        if (filter.getParameter(log, instance.handle(), static_cast<int>(index), desc, nullptr, size) != 0 ||
+            !desc.name)
+            continue;
+        pars.push_back({static_cast<int>(index), desc.type, desc.count, desc.name});
+    }
+    // A line belongs to the parameter whose whole name, followed by ':', begins it; where several names
+    // do ("Thr" and "Thr high"), to the longest.
+    std::vector<const ParameterDesc*> lineOwner;
+    for (const std::string* line = begin; line != end; ++line) {
+        const ParameterDesc* owner = nullptr;
+        for (const ParameterDesc& par : pars) {
+            const bool matches = line->size() > par.name.size() && line->compare(0, par.name.size(), par.name) == 0 &&
+                                 (*line)[par.name.size()] == ':';
+            if (matches && (!owner || par.name.size() > owner->name.size()))
+                owner = &par;
+        }
+        lineOwner.push_back(owner);
+    }
+    for (const ParameterDesc& par : pars) {
+        for (size_t i = 0; i < lineOwner.size(); ++i) {
+            if (lineOwner[i] && lineOwner[i]->name == par.name) {
+                restoreValue(log, filter, instance.handle(), label, par, begin[i].substr(par.name.size() + 1));
+                break; // the first line of that name counts
+            }
+        }
+    }
+}
+
+} // namespace
+
+std::vector<std::string> filterInstancesLines(PluginMgr& plugins)
+{
+    Log& log = plugins.log();
+    std::vector<std::string> lines;
+    for (const auto& function : plugins.funcs().items()) {
+        const FilterInfo* filter = function->asFilter();
+        if (!filter)
+            continue;
+        uint32_t count = 0;
+        if (filter->parameterCount(log, &count) != 0)
+            continue;
+        for (const auto& instance : filter->instances().items())
+            appendInstanceLines(log, *filter, count, *instance, lines);
+    }
+    return lines;
+}
+
+void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& lines)
+{
+    Log& log = plugins.log();
+    FuncMgr& funcs = plugins.funcs();
+    size_t i = 0;
+    while (i < lines.size()) {
+        std::string funcKey, instanceName;
+        if (!parseInstanceHeader(lines[i++], funcKey, instanceName))
+            continue; // lines outside a block are skipped
+        const auto function = funcs.find(funcKey);
+        FilterInfo* filterPtr = function ? function->asFilter() : nullptr;
+        if (!filterPtr)
+            continue;
+        const std::shared_ptr<FilterInfo> filter(function, filterPtr);
+        std::shared_ptr<FilterInstInfo> instance;
+        if (instanceName == FILTER_DEFAULT_INSTANCE_NAME) {
+            instance = filter->defaultInstance();
+        } else {
+            uint32_t id = 0;
+            if (funcs.createInstanceWithNextId(filter, instanceName, &id) == 0)
+                instance = filter->instances().findById(id);
+        }
+        uint32_t count = 0;
+        if (!instance || filter->parameterCount(log, &count) != 0)
+            continue;
+        size_t end = i;
+        while (end < lines.size() && end - i < count && !startsWith(lines[end], '{'))
+            ++end;
+        restoreParameters(log, *filter, *instance, funcKey + ":" + instanceName, count, lines.data() + i,
+                          lines.data() + end);
+        i = end;
+    }
+}
+
+std::vector<std::string> filterChainsLines(PluginMgr& plugins)
+{
+    Log& log = plugins.log();
+    FilterChainMgr& chains = plugins.chains();
+    std::vector<std::string> lines;
+    for (const auto& chain : chains.items()) {
+        const std::string header = "{" + chain->getName() + "}";
+        if (hasLineBreak(header)) {
+            log.logMsg("tvkmgr", "Filter chain %s is not stored: its name holds a line break.", 0,
+                       chain->getName().c_str());
+            continue;
+        }
+        lines.push_back(header);
+        const std::string text = chains.chainText(chain->id());
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t bar = text.find('|', start);
+            if (bar == std::string::npos)
+                bar = text.size();
+            if (bar > start)
+                lines.push_back(text.substr(start, bar - start));
+            start = bar + 1;
+        }
+    }
+    return lines;
+}
+
+void restoreFilterChains(PluginMgr& plugins, const std::vector<std::string>& lines)
+{
+    FuncMgr& funcs = plugins.funcs();
+    FilterChainMgr& chains = plugins.chains();
+    size_t i = 0;
+    while (i < lines.size()) {
+        std::string owner, chainName;
+        if (!parseChainHeader(lines[i++], owner, chainName))
+            continue;
+        uint32_t chainId = 0;
+        const bool created = chains.createChain(owner.c_str(), chainName.c_str(), &chainId) == 0;
+        for (; i < lines.size() && !startsWith(lines[i], '{'); ++i) {
+            const std::string& line = lines[i];
+            const size_t first = line.find(':');
+            if (!created || first == std::string::npos)
+                continue;
+            const size_t second = line.find(':', first + 1);
+            const auto function = funcs.find(second == std::string::npos ? line : line.substr(0, second));
+            if (!function)
+                continue;
+            uint32_t memberId = function->id();
+            if (second != std::string::npos) {
+                const FilterInfo* filter = function->asFilter();
+                const auto instance = filter ? filter->instances().find(line.substr(second + 1)) : nullptr;
+                if (!instance)
+                    continue;
+                if (instance->id() >= FILTER_INSTANCE_ID_FIRST)
+                    memberId = instance->id();
+            }
+            chains.addToChain(chainId, memberId, -1);
+        }
+    }
+}
+
+int saveFilterSections(PluginMgr& plugins, const std::string& iniPath)
+{
+    const std::pair<const char*, std::vector<std::string>> sections[] = {
+        {kFilterInstancesSection, filterInstancesLines(plugins)},
+        {kFilterChainsSection, filterChainsLines(plugins)},
+    };
+    for (const auto& [section, lines] : sections) {
+        std::string error;
+        const int result = writeIniSection(iniPath, section, lines, &error);
+        if (result != 0) {
+            plugins.log().logMsg("tvkmgr", "Section [%s] was not written: %s", 0, section, error.c_str());
+            return result;
+        }
+    }
+    return 0;
+}
+
+void restoreFilterSections(PluginMgr& plugins, const std::string& iniPath)
+{
+    for (const char* section : {kFilterInstancesSection, kFilterChainsSection}) {
+        std::vector<std::string> lines;
+        std::string error;
+        if (readIniSection(section, iniPath, lines, &error) < 0) {
+            plugins.log().logMsg("tvkmgr", "Section [%s] was not read: %s", 0, section, error.c_str());
+            return;
+        }
+        if (std::strcmp(section, kFilterInstancesSection) == 0)
+            restoreFilterInstances(plugins, lines);
+        else
+            restoreFilterChains(plugins, lines);
+    }
+}

@@ -1,0 +1,20 @@
+// The manager's own sections of "tvkmanager.ini": free-form lines, one entry per non-empty line
+// ([Plugins], [Filter instances], [Filter chains]). Other sections of the file are left byte for byte.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends the non-empty lines of the first section named exactly "[" + section + "]" to lines and
+// returns how many were appended; 0 when the file or the section does not exist. An existing file that
+// cannot be read gives -5 (errorText, when not null, says why) and appends nothing, so that the caller
+// never takes it for an empty file.
+int readIniSection(const std::string& section, const std::string& iniPath, std::vector<std::string>& lines,
+                   std::string* errorText = nullptr);
+
+// Replaces the first section of that name by the header and lines (the section is appended when
+// missing, the file created when it does not exist) through a temporary file and a rename.
+// 0; -2 a line holds a line break; -5 the existing file cannot be read; -6 the temporary file cannot be
+// created; -8 a write, the close or the rename failed. On failure the file is left as it was.
+int writeIniSection(const std::string& iniPath, const std::string& section, const std::vector<std::string>& lines,
+                    std::string* errorText = nullptr);

@@ -1,0 +1,41 @@
+// The suite's log: every entry is appended to "log.txt" and queued for the log window.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "mgr_ui_hooks.h"
+#include "tvk_mgr.h"
+
+class Log {
+public:
+    // Opens path for appending; when that fails a box says so and entries are only queued.
+    explicit Log(MgrUiHooks& ui, std::string path = "log.txt");
+    virtual ~Log();
+    Log(const Log&) = delete;
+    Log& operator=(const Log&) = delete;
+
+    // Formats and records one entry (flags: _MgrLogFlags). 0, or -1 when no entry could be allocated.
+    int logMsg(const char* source, const char* fmt, int flags, ...) __attribute__((format(printf, 3, 5)));
+    int vlogMsg(const char* source, const char* fmt, int flags, va_list args);
+
+    // The oldest queued entry or null; it stays valid until popped (only the log window pops).
+    LogItem* peekItem();
+    // Removes and frees the oldest entry; nothing when the queue is empty.
+    void popItem();
+    size_t queuedCount() const;
+
+    bool hasFile() const { return file_ != nullptr; }
+
+private:
+    MgrUiHooks& ui_;
+    bool writeFailed_ = false; // guarded by m_
+    FILE* file_ = nullptr;
+    // Guards writeFailed_, writes to file_ and queue_; nothing else is called while it is held.
+    mutable std::recursive_mutex m_;
+    std::deque<std::unique_ptr<LogItem>> queue_;
+};
