@@ -1,5 +1,6 @@
 /* Every public header must be usable from C by a third-party hardware library or plug-in. */
 #include "tvk_export.h"
+#include "tvk_frame.h"
 #include "tvk_mgr.h"
 #include "tvk_hw.h"
 #include "tvk_types.h"

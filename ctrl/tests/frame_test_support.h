@@ -1,0 +1,143 @@
+// Helpers for the frame tests: owned frames, a scratch folder per test, files as bytes, and a recorder of
+// the frame class's notifications.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "tvk_frame_info.h"
+
+namespace frametest {
+
+struct FrameDeleter {
+    void operator()(TvkFrameInfo* f) const { TvkFrameInfo::deleteInstance(f); }
+};
+using FramePtr = std::unique_ptr<TvkFrameInfo, FrameDeleter>;
+
+inline FramePtr newFrame() { return FramePtr(TvkFrameInfo::createInstance()); }
+
+inline FramePtr newFrame(uint32_t width, uint32_t height, int type)
+{
+    FramePtr f = newFrame();
+    EXPECT_EQ(f->init(width, height, type, false), 0) << f->getLastErr();
+    return f;
+}
+
+// A fresh folder under OMBREL_TEST_TMP (or the system's temporary folder) for the running test.
+inline std::string scratchDir()
+{
+    const char* base = std::getenv("OMBREL_TEST_TMP");
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("frames-") + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
+                       info->name();
+    for (char& c : name)
+        if (c == '/')
+            c = '_';
+    std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") / name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string();
+}
+
+inline std::string readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void writeBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Data of a frame as raw bytes of its own element type.
+inline std::vector<uint8_t> frameBytes(TvkFrameInfo& f)
+{
+    uint32_t w = 0, h = 0;
+    if (f.getSize(&w, &h) != 0)
+        return {};
+    const int type = f.getBuffType();
+    const size_t elem = type == TYPE_I16 ? 2 : type == TYPE_U32 ? 4 : 8;
+    std::vector<uint8_t> bytes(size_t(w) * h * elem);
+    uint32_t size = uint32_t(bytes.size());
+    EXPECT_EQ(f.getData(bytes.data(), &size, type), 0) << f.getLastErr();
+    return bytes;
+}
+
+// Data of a frame converted to T (int16_t, uint32_t or double).
+template <class T> std::vector<T> values(TvkFrameInfo& f)
+{
+    constexpr int type = sizeof(T) == 2 ? TYPE_I16 : sizeof(T) == 4 ? TYPE_U32 : TYPE_DOUBLE;
+    uint32_t w = 0, h = 0;
+    if (f.getSize(&w, &h) != 0)
+        return {};
+    std::vector<T> out(size_t(w) * h);
+    uint32_t size = uint32_t(out.size() * sizeof(T));
+    EXPECT_EQ(f.getData(out.data(), &size, type), 0) << f.getLastErr();
+    return out;
+}
+
+// Records the notifications of the frame class while it lives; one recorder at a time.
+class Recorder {
+public:
+    Recorder()
+    {
+        current() = this;
+        TvkFrameInfo::cbErrMsg = [](const char* text) { current()->add(current()->errors, text); };
+        TvkFrameInfo::cbNoRef = [](uint32_t uid) { current()->add(current()->noRef, uid); };
+        TvkFrameInfo::cbDataChanged = [](uint32_t uid) { current()->add(current()->dataChanged, uid); };
+        TvkFrameInfo::cbAttrChanged = [](_FrameAttribChange* c) { current()->add(current()->attrChanges, *c); };
+    }
+    ~Recorder()
+    {
+        TvkFrameInfo::cbErrMsg = nullptr;
+        TvkFrameInfo::cbNoRef = nullptr;
+        TvkFrameInfo::cbDataChanged = nullptr;
+        TvkFrameInfo::cbAttrChanged = nullptr;
+        current() = nullptr;
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    template <class T> std::vector<T> get(std::vector<T> Recorder::*list)
+    {
+        std::lock_guard<std::mutex> g(m);
+        return this->*list;
+    }
+
+    std::vector<std::string> errors;
+    std::vector<uint32_t> noRef;
+    std::vector<uint32_t> dataChanged;
+    std::vector<_FrameAttribChange> attrChanges;
+
+private:
+    static Recorder*& current()
+    {
+        static Recorder* r = nullptr;
+        return r;
+    }
+    template <class T, class V> void add(std::vector<T>& list, const V& v)
+    {
+        std::lock_guard<std::mutex> g(m);
+        list.push_back(v);
+    }
+    std::mutex m; // guards the four lists
+};
+
+} // namespace frametest
