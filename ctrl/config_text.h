@@ -1,0 +1,46 @@
+// Reading the sectioned "key:value" text of chip configuration (".tcf") and DAC (".dacs") files.
+//
+// A file is read whole. A key is looked up in the first section of its name only ("[name]" at the start of a
+// line, up to the next line that starts with '['); the first line there that starts with the key, a colon and
+// a readable value gives the value. A blank in a key matches any run of blanks in the line, including none.
+// Lines may end in LF or CR LF. Numbers are read independently of the locale.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class ConfigText {
+public:
+    // Reads the file. False when it cannot be opened or read (errorText: the system's reason).
+    bool load(const std::string& path, std::string* errorText = nullptr);
+    void setText(std::string text);
+
+    std::optional<int> findInt(std::string_view section, std::string_view key) const;
+    std::optional<double> findDouble(std::string_view section, std::string_view key) const; // finite only
+    // The rest of the line after the colon, at most maxLength characters; none when empty.
+    std::optional<std::string> findRest(std::string_view section, std::string_view key, size_t maxLength) const;
+
+private:
+    template <class Parse>
+    auto find(std::string_view section, std::string_view key, Parse parse) const -> decltype(parse(""));
+
+    std::string text_;
+    std::vector<std::string_view> lines_;
+};
+
+// Text after "key:" at the start of line, or none. A blank in key matches any run of blanks, including none.
+std::optional<std::string_view> matchKey(std::string_view line, std::string_view key);
+
+// A name part taken from hardware (interface name, chip-board id) made safe for a file name: path separators
+// and every character outside letters, digits and " -_.+()[]#,=@~" are removed.
+std::string safeFileNamePart(std::string_view text);
+
+// Section name followed by a number, as "[Chip0]" takes it.
+std::string sectionName(std::string_view base, int number);
+
+// Number of decimal digits of n (1 for 0); the width of indexed file names.
+int digitCount(uint32_t n);

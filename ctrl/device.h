@@ -1,0 +1,239 @@
+// TvkDevice: one detector device of one hardware library. It binds the library's table and the device's
+// hardware id, keeps its description, acquisition settings, DACs and pixel configuration, its last message,
+// and the device lock through which clients own it.
+//
+// Devices are shared (std::shared_ptr): every call works on a reference it holds, so a device that the
+// registry retires (reconnect, exit) lives on until the last call using it returns; a retired device
+// refuses further calls with -102. Hardware callbacks reach a device only through its tag (see
+// DeviceSignal), which is withdrawn before the device closes.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dac_tables.h"
+#include "device_callbacks.h"
+#include "device_settings.h"
+#include "frame_source.h"
+#include "platform/sync.h"
+#include "tvk_hw.h"
+
+class ConfigText;
+class HwLibrary;
+
+// What a hardware callback may touch of its device. Owned by the device and by the tag registry, so a
+// callback that arrives while the device goes away still finds live memory.
+struct DeviceSignal {
+    plat::Event acqEvent{false, false};        // auto reset: set by the hardware callback
+    std::atomic<int> index{-1};
+    std::atomic<int> acqMode{ACQMODE_MANUAL};  // mode of the coming exposure
+    std::atomic<bool> hwTimerUsed{false};      // whether the coming exposure uses the hardware timer
+    std::atomic<const CtrlCallbacks*> callbacks{nullptr};
+};
+
+class TvkDevice : public TvkFrameSource {
+public:
+    // Opens the device (hwInit, hwGetDevInfo), sizes it and initialises it from its configuration files.
+    // isInitialised() tells whether that worked. callbacks may be null until attach().
+    TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCallbacks* callbacks, std::string moduleFolder);
+    ~TvkDevice() override;
+    TvkDevice(const TvkDevice&) = delete;
+    TvkDevice& operator=(const TvkDevice&) = delete;
+
+    // Registry side.
+    void attach(int index, const CtrlCallbacks* callbacks); // gives the index, installs the hardware tag
+    bool lockFor(std::chrono::milliseconds timeout);         // raw device lock, no checks
+    void lockDevice() const;
+    void unlockDevice() const;
+    void markRetired() { retired_ = true; }
+    void unlockAll(); // every level that the calling thread holds
+    // Saves the configuration files, withdraws the hardware tag and closes the device; once only.
+    // Call with the device lock held, or when no other reference exists.
+    void close();
+    // For exit: stops a running operation, retires the device and closes it when its lock comes free
+    // within wait; otherwise the last reference closes it.
+    void retire(std::chrono::milliseconds wait);
+    static int hwEventCallback(void* tag, int event, int param);
+
+    bool isInitialised() const { return initialised_; }
+    bool isRetired() const { return retired_; }
+    int hwId() const { return hwId_; }
+    const HwLibrary* library() const { return library_.get(); }
+    int index() const { return index_; }
+    int chips() const { return settings_.chips; }
+    int chipType() const { return settings_.chipType; }
+    uint32_t pixelCount() const { return pixelCount_; }
+    const std::string& configFile() const { return cfgFile_; }
+    const std::string& pixelCfgFile() const { return pixCfgFile_; }
+    std::string defaultConfigFile() const;
+
+    // Device message.
+    int setMessage(int code, const std::string& text);
+    int setMessageF(int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void message(int* code, std::string* text) const;
+
+    // Initialisation and ownership.
+    int initDevice(const char* cfgFile, bool reset);
+    int revive();
+    int tryLock(unsigned timeoutMs, int* locked);
+    int release();
+    int lockOwner(uint32_t* threadId);
+    void abort() { abort_ = true; }
+    bool abortRequested() const { return abort_; }
+    // The acquisition event and the state that decides whether a start event ends the wait.
+    DeviceSignal& signal() { return *signal_; }
+    int getDevInfo(_DevInfo* info);
+    int getTarvikInfo(int* chipCount, int* chipRows, char* chipboardId, char* interfaceName);
+
+    // Acquisition settings.
+    int setPolarity(int polarity);
+    int setCST(int cst);
+    int setAcqMode(int mode);
+    int setHwTimer(int mode);
+    int setAcqSpacing(int spacing);
+    int setAutoConvToSM(int on);
+    int getPolarity() const { return settings_.polarity == 1; }
+    int getCST() const { return settings_.cst == 1; }
+    int getAcqMode() const { return acqModeSent_; }
+    int getHwTimer() const { return settings_.hwTimer; }
+    int getAcqSpacing() const { return spacing_; }
+    int getAutoConvToSM();
+
+    // DACs.
+    int setDACsDefault();
+    int setDACs(const uint16_t* dacs, int size, int chip, int refChip, int refFlags);
+    int getDACs(uint16_t* dacs, int size, int chip);
+    int refreshDACs();
+    int getSingleDACAnalog(double* values, int size, int dacIndex, int chip, int samples);
+    int getDACsAnalog(double* values, int size, int chip);
+    int getDACsNames(const char*** names, const int** bitWidths, int* dacCount);
+    int setDACRefCoef(const double* coefs, int size, int set);
+    int getDACRefCoef(double* coefs, int size, int set);
+    int setExtDAC(int dacIndex, double value);
+    int getExtDAC(int* dacIndex, double* value);
+    // Sends the DAC values of all chips (dacCodes: one sense code per chip, or null).
+    int sendDacs(bool notify, bool routeExtDac, int senseOn, const int* dacCodes, uint32_t testPulseColumns);
+
+    // Pixel configuration.
+    int setPixelsCfg(const uint8_t* cfg, uint32_t size, int chip);
+    int getPixelsCfg(uint8_t* cfg, uint32_t size, int chip);
+    int resetPixelsCfg(int chip);
+    int refreshPixelsCfg();
+    int loadPixelsCfg(const char* fileName, bool withDacs);
+    int savePixelsCfg(const char* fileName, bool withDacs);
+    int loadPixelsCfgAscii(const char* maskFile, const char* testFile, const char* thlAdjFile,
+                           const char* fourthFile, bool withDacs);
+    int savePixelsCfgAscii(const char* maskFile, const char* testFile, const char* thlAdjFile,
+                           const char* fourthFile, bool withDacs);
+    int sendPixelsCfg(bool notify, bool resetMatrix);
+
+    // Configuration files and hardware-specific items.
+    int loadConfig(const char* fileName);             // loadTvkCfg: read, then send the DACs
+    int loadDeviceConfig(const std::string& path);    // read only; 0 or -111, nothing changed on -111
+    int saveConfig(const char* fileName);             // saveTvkCfg
+    int saveDeviceConfig(const char* path);           // the writer; null or empty: the device's own file
+    int saveConfigAsDefault();
+    int loadDacsFile(const std::string& name);
+    int saveDacsFile(const std::string& name);
+    int getHwInfoCount(int* count);
+    int getHwInfoItem(int index, HwInfoItem* item, int* dataSize);
+    int setHwInfoItem(int index, const void* data, int dataSize);
+
+    // TvkFrameSource.
+    uint32_t frameDeviceIndex() const override { return static_cast<uint32_t>(index_.load()); }
+    int frameChipCount() const override { return settings_.chips; }
+    int32_t framePolarity() const override { return settings_.polarity; }
+    int32_t frameHwTimer() const override { return settings_.hwTimer; }
+    int32_t frameAcqMode() const override { return settings_.acqMode; }
+    std::vector<uint16_t> frameDacs() const override;
+    double frameAcqTime() const override { return acqTime_; }
+
+private:
+    class Lock; // RAII device lock
+
+    int checkUsable();   // -102 retired, -110 not initialised (with the message)
+    int notInitialised();
+    int checkChip(int chip);
+    std::string hwError();
+    const CtrlCallbacks* callbacks() const { return callbacks_.load(); }
+    void notify(std::atomic<TvkDevCallback> CtrlCallbacks::*member);
+    int applyConfig(const ConfigText& text);
+    int applyInterfaceItems(const ConfigText& text);
+    int interfaceSection(std::string* out);
+    int fetchHwInfo(int index, HwInfoItem* item, std::vector<unsigned char>* buffer);
+    void applyBuiltInDefaults();
+    void deriveAcqPars();
+    int writeTextFile(const std::string& path, const std::string& text);
+
+    const int hwId_;
+    std::atomic<int> index_{-1};
+    // The device lock: serialises the hardware and the settings; clients own it through tryLock/release.
+    mutable plat::OwnedRecursiveMutex devLock_;
+    mutable std::atomic<uint32_t> ownerTid_{0}; // thread id of the device lock's owner, 0 when free
+    // Guards the bytes of the current pixel configuration against getPixelsCfg, which copies them
+    // without the device lock; taken briefly, inside the device lock, by every change of those bytes.
+    mutable std::mutex pixMutex_;
+    // Guards msgText_ and msgCode_; no callback runs while it is held.
+    mutable std::mutex msgMutex_;
+    std::string msgText_;
+    int msgCode_ = 0;
+
+    std::shared_ptr<HwLibrary> library_;
+    const _HwFuncTable* table_ = nullptr;
+    std::shared_ptr<DeviceSignal> signal_;
+    void* tag_ = nullptr;
+    std::atomic<const CtrlCallbacks*> callbacks_{nullptr};
+
+    _DevInfo devInfo_{};
+    std::string interfaceName_;  // own copy; devInfo_.interfaceName points to a process-lifetime copy
+    std::string chipboardId_;
+    _AcqPars acqPars_{};
+    std::atomic<int> acqModeSent_{-1}; // acqPars_.acqMode, for the unlocked getter
+    DeviceSettings settings_;          // current
+    DeviceSettings saved_;             // copy restored after sub-mask acquisitions
+    const DacSet* dacSet_ = nullptr;
+    const uint16_t* defaults_ = nullptr; // default DACs for the current polarity
+    std::vector<double> refCoefs_;       // two sets of (chips - 1) pairs {gain, offset}
+    uint32_t pixelCount_ = 0;
+
+    std::string moduleFolder_;
+    std::string cfgFile_;
+    std::string pixCfgFile_;
+
+    std::atomic<bool> initialised_{false};
+    std::atomic<bool> retired_{false};
+    bool closed_ = false;
+    bool destroying_ = false;
+    std::atomic<bool> abort_{false};
+    std::atomic<int> spacing_{1};
+    std::atomic<int> autoConvToSM_{1};
+    double acqTime_ = 0.0;
+};
+
+// Holds the device lock for a scope.
+class TvkDevice::Lock {
+public:
+    // A device being destroyed has no other user left; its lock may still be marked as held by a client
+    // that lost the device to reconnect or exit, so it is not taken then.
+    explicit Lock(const TvkDevice& device) : device_(device), take_(!device.destroying_)
+    {
+        if (take_)
+            device_.lockDevice();
+    }
+    ~Lock()
+    {
+        if (take_)
+            device_.unlockDevice();
+    }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    const TvkDevice& device_;
+    const bool take_;
+};
