@@ -455,43 +455,33 @@ std::string TvkFrameInfo::getDscFileName() const
 
 // ---- names ----
 
-int TvkFrameInfo::setName(const char* name)
+// Stores a copy of text in one of the texts guarded by the attribute lock.
+int TvkFrameInfo::setText(std::string& member, const char* text, const char* what)
 {
-    if (!name)
-        return failParam("name");
+    if (!text)
+        return failParam(what);
     try {
         std::lock_guard<std::recursive_mutex> g(attrLock_);
-        name_ = name;
+        member = text;
     } catch (const std::bad_alloc&) {
-        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", uint32_t(std::strlen(name) + 1));
+        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", uint32_t(std::strlen(text) + 1));
     }
     return 0;
+}
+
+int TvkFrameInfo::setName(const char* name)
+{
+    return setText(name_, name, "name");
 }
 
 int TvkFrameInfo::setCreatorName(const char* name)
 {
-    if (!name)
-        return failParam("name");
-    try {
-        std::lock_guard<std::recursive_mutex> g(attrLock_);
-        creatorName_ = name;
-    } catch (const std::bad_alloc&) {
-        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", uint32_t(std::strlen(name) + 1));
-    }
-    return 0;
+    return setText(creatorName_, name, "name");
 }
 
 int TvkFrameInfo::setLogPath(const char* path)
 {
-    if (!path)
-        return failParam("path");
-    try {
-        std::lock_guard<std::recursive_mutex> g(attrLock_);
-        logPath_ = path;
-    } catch (const std::bad_alloc&) {
-        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", uint32_t(std::strlen(path) + 1));
-    }
-    return 0;
+    return setText(logPath_, path, "path");
 }
 
 int TvkFrameInfo::getName(char* buf)

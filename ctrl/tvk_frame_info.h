@@ -134,6 +134,7 @@ private:
     // Errors: formats "Frame %u: " and the message, stores it, calls cbErrMsg; returns code.
     int fail(int code, const char* format, ...) __attribute__((format(printf, 3, 4)));
     int failParam(const char* what) { return fail(TVK_ERR_PARAM, "Invalid parameter value (%s).", what); }
+    int setText(std::string& member, const char* text, const char* what);
 
     void emptyLocked();                     // data lock held
     void removeAllAttribsSilently();
