@@ -54,7 +54,9 @@ const char* stableText(const std::string& text)
 TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCallbacks* callbacks,
                      std::string moduleFolder)
     : hwId_(hwId), library_(std::move(library)), signal_(std::make_shared<DeviceSignal>()),
-      callbacks_(callbacks), moduleFolder_(std::move(moduleFolder))
+      callbacks_(callbacks), moduleFolder_(std::move(moduleFolder)),
+      rng_(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+           (static_cast<uint32_t>(hwId) * 2654435761u))
 {
     signal_->callbacks = callbacks;
     table_ = library_ ? &library_->table() : nullptr;
@@ -156,6 +158,8 @@ void TvkDevice::close()
         if (const int r = writeBinaryFile(pixCfgFile_.c_str(), errText, settings_.pixelCfg.data(), pixelCount_))
             setMessage(r, errText);
     }
+    closeFramesLocked();
+    abort_ = true; // closing the frames cleared it; nothing may run on this device any more
     if (tag_) {
         // No callback reaches this device after this point: the library forgets the tag, and a call that
         // was already on its way finds no signal for it.
@@ -171,8 +175,10 @@ void TvkDevice::close()
 
 void TvkDevice::retire(std::chrono::milliseconds wait)
 {
-    abort_ = true;
+    // Retired before aborted: an acquisition that clears the abort flag as it starts checks the retired
+    // flag after clearing, so it either sees retired or keeps this abort (clearAbort).
     retired_ = true;
+    abort_ = true;
     if (lockFor(wait)) {
         close();
         unlockAll();

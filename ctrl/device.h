@@ -1,6 +1,6 @@
 // TvkDevice: one detector device of one hardware library. It binds the library's table and the device's
 // hardware id, keeps its description, acquisition settings, DACs and pixel configuration, its last message,
-// and the device lock through which clients own it.
+// the device lock through which clients own it, and runs acquisitions whose frames it keeps until the next.
 //
 // Devices are shared (std::shared_ptr): every call works on a reference it holds, so a device that the
 // registry retires (reconnect, exit) lives on until the last call using it returns; a retired device
@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 
 class ConfigText;
 class HwLibrary;
+class TvkFrameInfo;
 
 // What a hardware callback may touch of its device. Owned by the device and by the tag registry, so a
 // callback that arrives while the device goes away still finds live memory.
@@ -56,7 +58,8 @@ public:
     // Call with the device lock held, or when no other reference exists.
     void close();
     // For exit: stops a running operation, retires the device and closes it when its lock comes free
-    // within wait; otherwise the last reference closes it.
+    // within wait; otherwise the last reference closes it. An acquisition that starts meanwhile ends
+    // aborted (-152).
     void retire(std::chrono::milliseconds wait);
     static int hwEventCallback(void* tag, int event, int param);
 
@@ -144,6 +147,25 @@ public:
     int getHwInfoItem(int index, HwInfoItem* item, int* dataSize);
     int setHwInfoItem(int index, const void* data, int dataSize);
 
+    // Acquisitions (acq_engine.cpp). Each holds the device lock from start to end.
+    int performFrameAcq(int frameCount, double acqTime, uint32_t fileFlags, const char* fileName);
+    int performIntegralAcq(int frameCount, double acqTime, uint32_t fileFlags, const char* fileName);
+    int performTestPulseAcq(double height, double period, uint32_t pulseCount, uint32_t columnMask);
+    int performDigitalTest(int* goodPixels, uint32_t* frameId, bool keepAsLastAcq, double waitTime);
+    int closeFrames(); // the export: under the device lock
+
+    // Frames of the last acquisition and super-matrix conversions (last_frames.cpp). The getters take the
+    // frame lock only, so they run while another thread acquires.
+    int getFrameData(void* buffer, uint32_t sizePixels, int frameIndex, int type); // type 4, 7 or 9
+    int saveFrame(const char* fileName, int frameIndex, uint32_t fileFlags);
+    int getFrameAttrib(int frameIndex, const char* name, void* data, uint32_t* size, int* type);
+    int getFrameID(int frameIndex, uint32_t* frameId);
+    int getAcqInfo(int* frameIndex, int* frameCount, int* kind, int* framesDone);
+    int convToSuperMatrix(const void* chips, void* matrix, uint32_t sizeBytes, int type);
+    int convFromSuperMatrix(const void* matrix, void* chips, uint32_t sizeBytes, int type);
+    int setSuperMatrixPixCfg(const uint8_t* cfg, uint32_t size);
+    int getSuperMatrixPixCfg(uint8_t* cfg, uint32_t size);
+
     // TvkFrameSource.
     uint32_t frameDeviceIndex() const override { return static_cast<uint32_t>(index_.load()); }
     int frameChipCount() const override { return settings_.chips; }
@@ -151,7 +173,7 @@ public:
     int32_t frameHwTimer() const override { return settings_.hwTimer; }
     int32_t frameAcqMode() const override { return settings_.acqMode; }
     std::vector<uint16_t> frameDacs() const override;
-    double frameAcqTime() const override { return acqTime_; }
+    double frameAcqTime() const override { return acqTime_.load(); }
 
 private:
     class Lock; // RAII device lock
@@ -169,6 +191,32 @@ private:
     void applyBuiltInDefaults();
     void deriveAcqPars();
     int writeTextFile(const std::string& path, const std::string& text);
+
+    // Acquisition steps (acq_engine.cpp), all with the device lock held.
+    void clearAbort();
+    void closeFramesLocked();
+    int setAcqParameters(double acqTime);
+    int exposeInto(uint16_t* buffer);
+    int waitForExposure(double acqTime);
+    int readMatrixInto(uint16_t* buffer);
+    bool remapsReadout() const;
+    int applySubMask(int spacing, int phase, bool testPulse);
+    int restorePixelCfg();
+    void copyPhase(uint16_t* frame, const uint16_t* readout, int spacing, int phase) const;
+    int ensureBuffers();
+    int createFrame(int type, const char* name, const std::string& logPath, TvkFrameInfo** out);
+    void addStandardAttribs(TvkFrameInfo* frame);
+    int addHwInfoAttribs(TvkFrameInfo* frame);
+    int notifyFrame(std::atomic<TvkFrameCallback> CtrlCallbacks::*member, TvkFrameInfo* frame);
+    int frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, const char* fileName, int spacing,
+                     TvkFrameInfo** held, uint16_t** heldData);
+    int integralLoop(int frameCount, int spacing, TvkFrameInfo* frame);
+    int testPulseLoop(int spacing, uint32_t columnMask, double height, double period, uint32_t pulseCount,
+                      TvkFrameInfo* frame);
+    // Frames of the last acquisition (last_frames.cpp), frame lock held.
+    int frameAt(int frameIndex, TvkFrameInfo** out);
+    int loadFrameFile(int frameIndex, TvkFrameInfo** out);
+    int checkFrameIndex(int frameIndex);
 
     const int hwId_;
     std::atomic<int> index_{-1};
@@ -212,7 +260,27 @@ private:
     std::atomic<bool> abort_{false};
     std::atomic<int> spacing_{1};
     std::atomic<int> autoConvToSM_{1};
-    double acqTime_ = 0.0;
+
+    // The frame lock: guards the acquisition progress, the frames of the last acquisition, the frame in
+    // hand and the last file name. Taken after the device lock; an acquisition takes it while holding a
+    // frame's data lock only for the frame in hand, which no other thread locks. Frame methods (and the
+    // frames' notifications) may be called while it is held.
+    mutable std::recursive_mutex frameMutex_;
+    int acqKind_ = -1;          // -1 none, 0 frames in memory, 1 frames in files, 2 integral
+    int frameCount_ = -1;
+    int curFrame_ = -1;
+    uint32_t framesDone_ = 0;
+    std::vector<TvkFrameInfo*> frames_;  // each holds one reference of ours
+    TvkFrameInfo* frameInHand_ = nullptr; // file mode: the frame reported by cbAcqCompl
+    std::string lastFileName_;
+    std::atomic<double> acqTime_{0.0}; // also read by frames (updateTvkAttribs) without a lock
+    double startTime_ = 0.0;           // device lock
+
+    // Read-out buffers (device lock): the raw read-out of a 4-chip device before remapping, and the
+    // read-out of one sub-exposure or integral exposure.
+    std::vector<uint16_t> remapBuffer_;
+    std::vector<uint16_t> readoutBuffer_;
+    std::mt19937 rng_; // digital-test patterns; device lock
 };
 
 // Holds the device lock for a scope.

@@ -1,5 +1,6 @@
 // The device-control library's C API: hardware libraries and the device registry, device ownership,
-// acquisition settings, DACs, pixel configuration and chip configuration files.
+// acquisition settings, acquisitions and their frames, super-matrix conversions, DACs, pixel configuration
+// and chip configuration files.
 // Every function is exported as `name` and `_name`. Results: 0 success, a negative _TvkCodes failure,
 // positive only where stated. devIndex names a device of the registry; one that names none gives -102.
 // BOOL arguments are 32-bit ints (0 false); thread ids are 32-bit.
@@ -70,6 +71,38 @@ TVK_EXPORT int setAcqSpacing(unsigned devIndex, int spacing);
 TVK_EXPORT int getAcqSpacing(unsigned devIndex, int* spacing);
 TVK_EXPORT int setAutoConvToSM(unsigned devIndex, int on);
 TVK_EXPORT int getAutoConvToSM(unsigned devIndex, int* on);
+
+// Acquisitions. fileFlags are _FrameSaveFlags; 0 keeps the frames in memory.
+TVK_EXPORT int performFrameAcq(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags,
+                               const char* fileName);
+TVK_EXPORT int performIntegralAcq(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags,
+                                  const char* fileName);
+TVK_EXPORT int performTestPulseAcq(unsigned devIndex, double height, double period, uint32_t pulseCount,
+                                   uint32_t columnMask);
+TVK_EXPORT int performDigitalTest(unsigned devIndex, int* goodPixels, uint32_t* frameId, int keepAsLastAcq,
+                                  double waitTime);
+TVK_EXPORT int abortOperation(unsigned devIndex);
+TVK_EXPORT int closeFrames(unsigned devIndex);
+
+// Frames of the last acquisition. sizePixels is the buffer's size in elements; frameIndex -1 in saveFrame
+// saves every frame done.
+TVK_EXPORT int getFrame16(unsigned devIndex, int16_t* buffer, uint32_t sizePixels, int frameIndex);
+TVK_EXPORT int getFrame32(unsigned devIndex, uint32_t* buffer, uint32_t sizePixels, int frameIndex);
+TVK_EXPORT int getFrameDouble(unsigned devIndex, double* buffer, uint32_t sizePixels, int frameIndex);
+TVK_EXPORT int saveFrame(unsigned devIndex, const char* fileName, int frameIndex, uint32_t fileFlags);
+TVK_EXPORT int getFrameAttrib(unsigned devIndex, int frameIndex, const char* name, void* data, uint32_t* size,
+                              int* type);
+TVK_EXPORT int getFrameID(unsigned devIndex, int frameIndex, uint32_t* frameId);
+// Progress of the last acquisition; -1 when there is none. Any pointer may be null.
+TVK_EXPORT int getAcqInfo(unsigned devIndex, int* frameIndex, int* frameCount, int* kind, int* framesDone);
+
+// Chip-ordered data <-> the 512 x 512 super matrix of a 4-chip device. sizeBytes is the buffers' size in
+// bytes; type is a _Data_Types code of 1-byte, i16, u32 or double elements.
+TVK_EXPORT int convToSuperMatrix(unsigned devIndex, const void* chips, void* matrix, uint32_t sizeBytes, int type);
+TVK_EXPORT int convFromSuperMatrix(unsigned devIndex, const void* matrix, void* chips, uint32_t sizeBytes,
+                                   int type);
+TVK_EXPORT int setSuperMatrixPixCfg(unsigned devIndex, const uint8_t* cfg, uint32_t size);
+TVK_EXPORT int getSuperMatrixPixCfg(unsigned devIndex, uint8_t* cfg, uint32_t size);
 
 // DACs.
 TVK_EXPORT int setDACsDefault(unsigned devIndex);

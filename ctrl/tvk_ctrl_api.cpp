@@ -250,6 +250,126 @@ int getAutoConvToSM(unsigned devIndex, int* on)
 }
 TVK_EXPORT_UNDERSCORE(int, getAutoConvToSM, (unsigned, int*));
 
+// ---- acquisitions ----
+
+int performFrameAcq(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags, const char* fileName)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.performFrameAcq(frameCount, acqTime, fileFlags, fileName); });
+}
+TVK_EXPORT_UNDERSCORE(int, performFrameAcq, (unsigned, int, double, uint32_t, const char*));
+
+int performIntegralAcq(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags, const char* fileName)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) {
+        return d.performIntegralAcq(frameCount, acqTime, fileFlags, fileName);
+    });
+}
+TVK_EXPORT_UNDERSCORE(int, performIntegralAcq, (unsigned, int, double, uint32_t, const char*));
+
+int performTestPulseAcq(unsigned devIndex, double height, double period, uint32_t pulseCount, uint32_t columnMask)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) {
+        return d.performTestPulseAcq(height, period, pulseCount, columnMask);
+    });
+}
+TVK_EXPORT_UNDERSCORE(int, performTestPulseAcq, (unsigned, double, double, uint32_t, uint32_t));
+
+int performDigitalTest(unsigned devIndex, int* goodPixels, uint32_t* frameId, int keepAsLastAcq, double waitTime)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) {
+        return d.performDigitalTest(goodPixels, frameId, keepAsLastAcq != 0, waitTime);
+    });
+}
+TVK_EXPORT_UNDERSCORE(int, performDigitalTest, (unsigned, int*, uint32_t*, int, double));
+
+// Without the device lock: the running acquisition sees the flag at its next check.
+int abortOperation(unsigned devIndex)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) {
+        d.abort();
+        return 0;
+    });
+}
+TVK_EXPORT_UNDERSCORE(int, abortOperation, (unsigned));
+
+int closeFrames(unsigned devIndex)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.closeFrames(); });
+}
+TVK_EXPORT_UNDERSCORE(int, closeFrames, (unsigned));
+
+// ---- frames of the last acquisition ----
+
+int getFrame16(unsigned devIndex, int16_t* buffer, uint32_t sizePixels, int frameIndex)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getFrameData(buffer, sizePixels, frameIndex, TYPE_I16); });
+}
+TVK_EXPORT_UNDERSCORE(int, getFrame16, (unsigned, int16_t*, uint32_t, int));
+
+int getFrame32(unsigned devIndex, uint32_t* buffer, uint32_t sizePixels, int frameIndex)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getFrameData(buffer, sizePixels, frameIndex, TYPE_U32); });
+}
+TVK_EXPORT_UNDERSCORE(int, getFrame32, (unsigned, uint32_t*, uint32_t, int));
+
+int getFrameDouble(unsigned devIndex, double* buffer, uint32_t sizePixels, int frameIndex)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) {
+        return d.getFrameData(buffer, sizePixels, frameIndex, TYPE_DOUBLE);
+    });
+}
+TVK_EXPORT_UNDERSCORE(int, getFrameDouble, (unsigned, double*, uint32_t, int));
+
+int saveFrame(unsigned devIndex, const char* fileName, int frameIndex, uint32_t fileFlags)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.saveFrame(fileName, frameIndex, fileFlags); });
+}
+TVK_EXPORT_UNDERSCORE(int, saveFrame, (unsigned, const char*, int, uint32_t));
+
+int getFrameAttrib(unsigned devIndex, int frameIndex, const char* name, void* data, uint32_t* size, int* type)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getFrameAttrib(frameIndex, name, data, size, type); });
+}
+TVK_EXPORT_UNDERSCORE(int, getFrameAttrib, (unsigned, int, const char*, void*, uint32_t*, int*));
+
+int getFrameID(unsigned devIndex, int frameIndex, uint32_t* frameId)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getFrameID(frameIndex, frameId); });
+}
+TVK_EXPORT_UNDERSCORE(int, getFrameID, (unsigned, int, uint32_t*));
+
+int getAcqInfo(unsigned devIndex, int* frameIndex, int* frameCount, int* kind, int* framesDone)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getAcqInfo(frameIndex, frameCount, kind, framesDone); });
+}
+TVK_EXPORT_UNDERSCORE(int, getAcqInfo, (unsigned, int*, int*, int*, int*));
+
+// ---- super-matrix conversions ----
+
+int convToSuperMatrix(unsigned devIndex, const void* chips, void* matrix, uint32_t sizeBytes, int type)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.convToSuperMatrix(chips, matrix, sizeBytes, type); });
+}
+TVK_EXPORT_UNDERSCORE(int, convToSuperMatrix, (unsigned, const void*, void*, uint32_t, int));
+
+int convFromSuperMatrix(unsigned devIndex, const void* matrix, void* chips, uint32_t sizeBytes, int type)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.convFromSuperMatrix(matrix, chips, sizeBytes, type); });
+}
+TVK_EXPORT_UNDERSCORE(int, convFromSuperMatrix, (unsigned, const void*, void*, uint32_t, int));
+
+int setSuperMatrixPixCfg(unsigned devIndex, const uint8_t* cfg, uint32_t size)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.setSuperMatrixPixCfg(cfg, size); });
+}
+TVK_EXPORT_UNDERSCORE(int, setSuperMatrixPixCfg, (unsigned, const uint8_t*, uint32_t));
+
+int getSuperMatrixPixCfg(unsigned devIndex, uint8_t* cfg, uint32_t size)
+{
+    return withDevice(devIndex, [&](TvkDevice& d) { return d.getSuperMatrixPixCfg(cfg, size); });
+}
+TVK_EXPORT_UNDERSCORE(int, getSuperMatrixPixCfg, (unsigned, uint8_t*, uint32_t));
+
 // ---- DACs ----
 
 int setDACsDefault(unsigned devIndex)
