@@ -6,6 +6,7 @@ find_package(Threads REQUIRED)
 # comma-decimal locale exercise locale-independent number handling.
 add_library(ombrel_test_main STATIC ${CMAKE_SOURCE_DIR}/cmake/test_main.cpp)
 target_link_libraries(ombrel_test_main PUBLIC GTest::gtest GTest::gmock Threads::Threads)
+target_include_directories(ombrel_test_main PUBLIC ${CMAKE_SOURCE_DIR}/cmake/test_support)
 
 # ombrel_add_test(name SOURCES ... [LIBS ...] [LABELS ...] [COMMA_LOCALE])
 # One test program, run by CTest; COMMA_LOCALE runs it a second time under de_DE.UTF-8.

@@ -2,6 +2,8 @@
 // library, each with its own ini file, and access to the fake's control functions.
 #pragma once
 
+#include "ombrel_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,20 +25,10 @@ namespace devtest {
 
 inline std::string scratchFolder(const std::string& name)
 {
-    static std::atomic<int> counter{0};
-    const char* base = std::getenv("OMBREL_TEST_TMP");
-    std::filesystem::path root = base && *base ? base : std::filesystem::temp_directory_path().string();
-    root /= "ctrl_dev_" + name + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root);
-    return root.string();
+    return ombrel_test::scratchDir("ctrl_dev_" + name);
 }
 
-inline void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using ombrel_test::writeFile;
 
 inline std::string readFile(const std::string& path)
 {

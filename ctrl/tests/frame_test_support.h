@@ -2,6 +2,8 @@
 // the frame class's notifications.
 #pragma once
 
+#include "ombrel_test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -34,20 +36,11 @@ inline FramePtr newFrame(uint32_t width, uint32_t height, int type)
     return f;
 }
 
-// A fresh folder under OMBREL_TEST_TMP (or the system's temporary folder) for the running test.
+// A fresh folder for the running test.
 inline std::string scratchDir()
 {
-    const char* base = std::getenv("OMBREL_TEST_TMP");
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("frames-") + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
-                       info->name();
-    for (char& c : name)
-        if (c == '/')
-            c = '_';
-    std::filesystem::path dir = std::filesystem::path(base && *base ? base : "/tmp") / name;
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
+    return ombrel_test::scratchDir(std::string("frames-") + info->test_suite_name() + "-" + info->name());
 }
 
 inline std::string readBytes(const std::string& path)

@@ -525,7 +525,7 @@ protected:
         const std::string ini = core_.dir + "/tvkmanager.ini";
         std::remove(ini.c_str());
         EXPECT_EQ(saveFilterSections(core_.plugins, ini), 0);
-        return mgrtest::readAll(ini);
+        return mgrtest::readFile(ini);
     }
 
     FakeFilter threshold_;
@@ -536,7 +536,7 @@ protected:
 TEST_F(FilterSections, TheWrittenSectionsMatchTheGoldenFile)
 {
     buildState();
-    EXPECT_EQ(savedIni(), mgrtest::readAll("data/filters.ini"));
+    EXPECT_EQ(savedIni(), mgrtest::readFile("data/filters.ini"));
 }
 
 // Written at exit and restored at start, instances, parameters and chains are identical, also for
@@ -546,7 +546,7 @@ TEST_F(FilterSections, WrittenAndRestoredStateIsIdentical)
     buildState();
     const std::string ini = core_.dir + "/restart.ini";
     ASSERT_EQ(saveFilterSections(core_.plugins, ini), 0);
-    const std::string first = mgrtest::readAll(ini);
+    const std::string first = mgrtest::readFile(ini);
 
     ManagerCore next("filters-restart");
     next.addPlugin("chainedit");
@@ -575,7 +575,7 @@ TEST_F(FilterSections, WrittenAndRestoredStateIsIdentical)
 
     const std::string second = core_.dir + "/second.ini";
     ASSERT_EQ(saveFilterSections(next.plugins, second), 0);
-    EXPECT_EQ(mgrtest::readAll(second), first);
+    EXPECT_EQ(mgrtest::readFile(second), first);
 }
 
 TEST_F(FilterSections, BadParameterLinesAreRefusedAndTheValueIsKept)

@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using mgrtest::readAll;
-using mgrtest::writeAll;
+using mgrtest::readFile;
+using mgrtest::writeFile;
 
 size_t countOf(const std::string& text, const std::string& part)
 {
@@ -73,7 +73,7 @@ public:
             fs::copy(MGR_APP_DIR "/configs", dir_ + "/configs", fs::copy_options::recursive);
         fs::copy_file(MGR_HWLIBS_DIR "/tvkHwDummy.so", dir_ + "/hwlibs/tvkHwDummy.so");
         fs::copy_file(MGR_HWLIBS_DIR "/dummy_2000.txt", dir_ + "/hwlibs/dummy_2000.txt");
-        writeAll(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=1\nUnique=0\n");
+        writeFile(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=1\nUnique=0\n");
         for (const char* plugin : {"alpha", "beta", "failing", "underscore", "noentry"})
             fs::copy_file(std::string(MGR_HUB_PLUGIN_DIR "/mgr_hub_") + plugin + ".so",
                           dir_ + "/plugins/mgr_hub_" + plugin + ".so");
@@ -112,10 +112,10 @@ public:
         std::string ini = "[Plugins]\n";
         for (const std::string& entry : entries)
             ini += entry + "\n";
-        writeAll(iniPath(), ini);
+        writeFile(iniPath(), ini);
     }
     std::string iniPath() const { return dir_ + "/tvkmanager.ini"; }
-    std::string log() const { return readAll(dir_ + "/log.txt"); }
+    std::string log() const { return readFile(dir_ + "/log.txt"); }
     std::string plugin(const std::string& name) const { return dir_ + "/plugins/mgr_hub_" + name + ".so"; }
     const std::string& dir() const { return dir_; }
 
@@ -220,7 +220,7 @@ TEST(MgrHubTest, HeadlessStartAcquisitionExitAndRestart)
     EXPECT_EQ(app.exit(), 0);
     EXPECT_EQ(app.exit(), 0);
     EXPECT_EQ(countOf(alpha.events(), "Exit 0;"), 1u);
-    const std::string ini = readAll(app.iniPath());
+    const std::string ini = readFile(app.iniPath());
     EXPECT_NE(ini.find("[Plugins]\nplugins/mgr_hub_alpha.so\n" + app.plugin("beta") + "\n"), std::string::npos)
         << ini;
     EXPECT_NE(ini.find("[Filter instances]"), std::string::npos) << ini;
@@ -273,7 +273,7 @@ TEST(MgrHubTest, FailedPluginLeavesNoCodeBehind)
     EXPECT_NE(log.find("Module mgr_hub_failing fails its initialisation."), std::string::npos);
     EXPECT_NE(log.find("Initialization of plugin " + app.plugin("failing") + " failed."), std::string::npos);
     // Unmapped: whatever of its code the manager still called would fault.
-    EXPECT_EQ(readAll("/proc/self/maps").find(app.plugin("failing")), std::string::npos);
+    EXPECT_EQ(readFile("/proc/self/maps").find(app.plugin("failing")), std::string::npos);
     EXPECT_NE(log.find("Cannot open plugin " + app.dir() + "/plugins/missing.so."), std::string::npos);
     const auto boxes = ui.boxesCopy();
     const auto questions = std::count_if(boxes.begin(), boxes.end(), [](const mgrtest::MsgBox& b) {
@@ -293,7 +293,7 @@ TEST(MgrHubTest, FailedPluginLeavesNoCodeBehind)
 
     // Answered No: the broken entries stay in [Plugins].
     EXPECT_EQ(app.exit(), 0);
-    EXPECT_NE(readAll(app.iniPath()).find("plugins/mgr_hub_failing.so\nplugins/mgr_hub_alpha.so\nplugins/missing.so\n"),
+    EXPECT_NE(readFile(app.iniPath()).find("plugins/mgr_hub_failing.so\nplugins/mgr_hub_alpha.so\nplugins/missing.so\n"),
               std::string::npos);
     ASSERT_EQ(app.unload(), 0);
 
@@ -301,8 +301,8 @@ TEST(MgrHubTest, FailedPluginLeavesNoCodeBehind)
     ui.answer = MsgBoxAnswer::Yes;
     ASSERT_EQ(app.start(&ui), 0);
     EXPECT_EQ(app.exit(), 0);
-    EXPECT_NE(readAll(app.iniPath()).find("[Plugins]\nplugins/mgr_hub_alpha.so\n"), std::string::npos)
-        << readAll(app.iniPath());
+    EXPECT_NE(readFile(app.iniPath()).find("[Plugins]\nplugins/mgr_hub_alpha.so\n"), std::string::npos)
+        << readFile(app.iniPath());
 }
 
 TEST(MgrHubTest, PluginsAddedAtRunTime)
@@ -342,10 +342,10 @@ TEST(MgrHubTest, PluginsAddedAtRunTime)
     EXPECT_EQ(app.addPlugin(app.plugin("underscore")), 0);
 
     EXPECT_EQ(app.exit(), 0);
-    EXPECT_NE(readAll(app.iniPath())
+    EXPECT_NE(readFile(app.iniPath())
                   .find("[Plugins]\nplugins/mgr_hub_alpha.so\nplugins/mgr_hub_beta.so\nplugins/mgr_hub_underscore.so\n"),
               std::string::npos)
-        << readAll(app.iniPath());
+        << readFile(app.iniPath());
 }
 
 // ---- message handlers ----

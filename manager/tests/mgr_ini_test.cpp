@@ -9,8 +9,8 @@
 #include "mgr_test_support.h"
 
 namespace fs = std::filesystem;
-using mgrtest::readAll;
-using mgrtest::writeAll;
+using mgrtest::readFile;
+using mgrtest::writeFile;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -74,13 +74,13 @@ TEST_F(IniSections, ReadingAppendsToTheList)
 
 TEST_F(IniSections, EachSectionRoundTripsUnchanged)
 {
-    const std::string original = readAll(kFixture);
+    const std::string original = readFile(kFixture);
     for (const char* section : {"Plugins", "Filter instances", "Filter chains"}) {
         fixtureCopy();
         Lines lines;
         ASSERT_GT(readIniSection(section, path_, lines), 0) << section;
         ASSERT_EQ(writeIniSection(path_, section, lines), 0) << section;
-        EXPECT_EQ(readAll(path_), original) << section;
+        EXPECT_EQ(readFile(path_), original) << section;
     }
 }
 
@@ -88,7 +88,7 @@ TEST_F(IniSections, ReplacingASectionKeepsEveryOtherLine)
 {
     fixtureCopy();
     ASSERT_EQ(writeIniSection(path_, "Plugins", {"tvkctrlui.so", "plugins/frameshelf.so"}), 0);
-    EXPECT_EQ(readAll(path_), readAll("data/ini/plugins_replaced.ini"));
+    EXPECT_EQ(readFile(path_), readFile("data/ini/plugins_replaced.ini"));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "temporary file left";
 }
 
@@ -96,7 +96,7 @@ TEST_F(IniSections, AHeaderOfOtherCaseIsNotFoundAndANewSectionIsAppended)
 {
     fixtureCopy();
     ASSERT_EQ(writeIniSection(path_, "plugins", {"x.so"}), 0);
-    EXPECT_EQ(readAll(path_), readAll("data/ini/section_appended.ini"));
+    EXPECT_EQ(readFile(path_), readFile("data/ini/section_appended.ini"));
 }
 
 TEST_F(IniSections, EditsOfSmallFiles)
@@ -119,15 +119,15 @@ TEST_F(IniSections, EditsOfSmallFiles)
          "[B]\r\nx\r\n[A]\nnew\n[C]\r\ny\r\n"},
     };
     for (const Case& c : cases) {
-        writeAll(path_, c.before);
+        writeFile(path_, c.before);
         ASSERT_EQ(writeIniSection(path_, "A", c.lines), 0) << c.name;
-        EXPECT_EQ(readAll(path_), c.after) << c.name;
+        EXPECT_EQ(readFile(path_), c.after) << c.name;
     }
 }
 
 TEST_F(IniSections, CrLfLinesReadWithoutTheirCarriageReturn)
 {
-    writeAll(path_, "[A]\r\none\r\ntwo\r\n[B]\r\n");
+    writeFile(path_, "[A]\r\none\r\ntwo\r\n[B]\r\n");
     EXPECT_EQ(read("A", 2), (Lines{"one", "two"}));
 }
 
@@ -135,7 +135,7 @@ TEST_F(IniSections, AMissingFileReadsEmptyAndIsCreatedHoldingTheSection)
 {
     EXPECT_EQ(read("Plugins", 0), Lines{});
     ASSERT_EQ(writeIniSection(path_, "Plugins", {"a.so"}), 0);
-    EXPECT_EQ(readAll(path_), "[Plugins]\na.so\n");
+    EXPECT_EQ(readFile(path_), "[Plugins]\na.so\n");
 }
 
 // An unreadable file is not an empty one: replacing it would lose every other section.
@@ -164,11 +164,11 @@ TEST_F(IniSections, AnUnreadableFileIsLeftUntouched)
 
 TEST_F(IniSections, RefusedWritesChangeNothing)
 {
-    const std::string before = readAll(fixtureCopy());
+    const std::string before = readFile(fixtureCopy());
     std::string error;
     EXPECT_EQ(writeIniSection(path_, "Plugins", {"a.so", "b\nc.so"}, &error), TVK_ERR_PARAM);
     EXPECT_NE(error.find("line break"), std::string::npos);
-    EXPECT_EQ(readAll(path_), before);
+    EXPECT_EQ(readFile(path_), before);
 
     EXPECT_EQ(writeIniSection(dir_ + "/no/such/folder/tvkmanager.ini", "Plugins", {"a.so"}, &error), -6);
 }

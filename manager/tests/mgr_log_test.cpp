@@ -38,7 +38,7 @@ TEST_F(LogTest, AnEntryReadsTimeSourceAndMessageInTheFileAndTheQueue)
     ASSERT_EQ(log.logMsg("tvkctrlui", "Device %u: %s", 0, 3u, "ready"), 0);
     const double after = getPreciseTime();
 
-    const std::string file = mgrtest::readAll(path_);
+    const std::string file = mgrtest::readFile(path_);
     std::smatch m;
     // [Wed Dec 09 08:44:41.0123 2026]\nsource:\nmessage\n\n
     const std::regex entry(R"(^\[([A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9]\d \d\d:\d\d:\d\d\.\d{4} \d{4})\]\n)"
@@ -141,7 +141,7 @@ TEST_F(LogTest, AMessageWindowShowsTheSameTextAsTheQueueAndTheFile)
     ASSERT_EQ(ui_.windows.size(), 1u);
     EXPECT_EQ(ui_.windows[0].text, expected);
     EXPECT_EQ(ui_.windows[0].caption, "equalizer");
-    EXPECT_NE(mgrtest::readAll(path_).find("equalizer:\n" + expected + "\n\n"), std::string::npos);
+    EXPECT_NE(mgrtest::readFile(path_).find("equalizer:\n" + expected + "\n\n"), std::string::npos);
     EXPECT_EQ(mgrtest::drainMessages(log), std::vector<std::string>{expected});
 }
 
@@ -173,12 +173,12 @@ TEST_F(LogTest, AFailingFileIsReportedOncePerRunOfFailures)
 
 TEST_F(LogTest, AppendsToAnExistingFile)
 {
-    mgrtest::writeAll(path_, "earlier\n");
+    mgrtest::writeFile(path_, "earlier\n");
     {
         Log log(ui_, path_);
         log.logMsg("src", "later", 0);
     }
-    const std::string file = mgrtest::readAll(path_);
+    const std::string file = mgrtest::readFile(path_);
     EXPECT_EQ(file.rfind("earlier\n[", 0), 0u) << file;
     EXPECT_NE(file.find("src:\nlater\n\n"), std::string::npos);
 }
@@ -212,7 +212,7 @@ TEST_F(LogTest, ThreadsLogWholeEntriesInOneOrder)
     drain.join();
 
     std::vector<std::string> inFile;
-    std::istringstream file(mgrtest::readAll(path_));
+    std::istringstream file(mgrtest::readFile(path_));
     std::string line;
     while (std::getline(file, line)) {
         ASSERT_EQ(line.front(), '[');

@@ -15,33 +15,19 @@
 #include <vector>
 
 #include "mgr_log.h"
+#include "ombrel_test_support.h"
 #include "mgr_ui_hooks.h"
 #include "plugin_mgr.h"
 
 namespace mgrtest {
 
-// A fresh folder of our own under OMBREL_TEST_TMP (tests run in parallel).
 inline std::string scratchDir(const std::string& name)
 {
-    const char* root = std::getenv("OMBREL_TEST_TMP");
-    const std::filesystem::path dir =
-        std::filesystem::path(root && *root ? root : "/tmp") / ("mgr-" + name + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
+    return ombrel_test::scratchDir("mgr-" + name);
 }
 
-inline std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeAll(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using ombrel_test::readFile;
+using ombrel_test::writeFile;
 
 struct MsgBox {
     std::string text;

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 
 using testfiles::listDir;
-using testfiles::readAll;
-using testfiles::writeAll;
+using testfiles::readFile;
+using testfiles::writeFile;
 
 namespace {
 
@@ -29,12 +29,12 @@ TEST_F(FileWriteTest, CreatesAndReplacesFiles)
     const std::string path = dir + "/data.bin";
     const std::string first("first\0with zero", 15);
     ASSERT_EQ(plat::replaceFile(path, first.data(), first.size()), 0);
-    EXPECT_EQ(readAll(path), first);
+    EXPECT_EQ(readFile(path), first);
 
     ASSERT_EQ(plat::replaceFile(path, "b", 1), 0);
-    EXPECT_EQ(readAll(path), "b");
+    EXPECT_EQ(readFile(path), "b");
     ASSERT_EQ(plat::replaceFile(path, nullptr, 0), 0);
-    EXPECT_EQ(readAll(path), "");
+    EXPECT_EQ(readFile(path), "");
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"data.bin"});
 }
 
@@ -42,7 +42,7 @@ TEST_F(FileWriteTest, ReplacedFileKeepsPermissionsAndLinks)
 {
     const std::string real = dir + "/real.ini";
     const std::string link = dir + "/link.ini";
-    ASSERT_TRUE(writeAll(real, "old"));
+    ASSERT_TRUE(writeFile(real, "old"));
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
 
@@ -50,7 +50,7 @@ TEST_F(FileWriteTest, ReplacedFileKeepsPermissionsAndLinks)
     struct stat st {};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
-    EXPECT_EQ(readAll(real), "new");
+    EXPECT_EQ(readFile(real), "new");
     ASSERT_EQ(::stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
@@ -58,28 +58,28 @@ TEST_F(FileWriteTest, ReplacedFileKeepsPermissionsAndLinks)
 TEST_F(FileWriteTest, StreamedWriterCommitsOrDiscards)
 {
     const std::string path = dir + "/stream.txt";
-    ASSERT_TRUE(writeAll(path, "old content"));
+    ASSERT_TRUE(writeFile(path, "old content"));
     {
         plat::AtomicFileWriter writer(path);
         ASSERT_EQ(writer.open(), 0);
         EXPECT_TRUE(writer.write(std::string("part one, ")));
-        EXPECT_EQ(readAll(path), "old content") << "visible before commit";
+        EXPECT_EQ(readFile(path), "old content") << "visible before commit";
         writer.discard();
     }
-    EXPECT_EQ(readAll(path), "old content");
+    EXPECT_EQ(readFile(path), "old content");
     {
         plat::AtomicFileWriter writer(path);
         ASSERT_EQ(writer.open(), 0);
         writer.write(std::string("dropped"));
     } // destroyed without commit
-    EXPECT_EQ(readAll(path), "old content");
+    EXPECT_EQ(readFile(path), "old content");
 
     plat::AtomicFileWriter writer(path);
     ASSERT_EQ(writer.open(), 0);
     EXPECT_TRUE(writer.write(std::string("part one, ")));
     EXPECT_TRUE(writer.write(std::string("part two")));
     EXPECT_EQ(writer.commit(), 0);
-    EXPECT_EQ(readAll(path), "part one, part two");
+    EXPECT_EQ(readFile(path), "part one, part two");
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"stream.txt"});
 }
 
@@ -106,7 +106,7 @@ TEST_F(FileWriteTest, FailedWriteKeepsOldFile)
 {
     const std::string path = dir + "/frame.bin";
     const std::string old(10000, 'o'); // larger than the limit: only new data is refused
-    ASSERT_TRUE(writeAll(path, old));
+    ASSERT_TRUE(writeFile(path, old));
     const std::string fresh(65536, 'n');
     std::string error;
     int result = 0;
@@ -116,7 +116,7 @@ TEST_F(FileWriteTest, FailedWriteKeepsOldFile)
     }
     EXPECT_EQ(result, -8);
     EXPECT_NE(error.find("Error occurred while writing to file"), std::string::npos) << error;
-    EXPECT_EQ(readAll(path), old);
+    EXPECT_EQ(readFile(path), old);
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"frame.bin"});
 }
 
@@ -125,7 +125,7 @@ TEST_F(FileWriteTest, FullDiskKeepsOldFile)
     const std::string old = "old data that must survive\n";
     std::string failure;
     const auto ran = testfiles::runOnFullTmpfs(
-        dir, [&](const std::string& d) { writeAll(d + "/frame.bin", old); },
+        dir, [&](const std::string& d) { writeFile(d + "/frame.bin", old); },
         [&](const std::string& d) -> std::string {
             const std::string path = d + "/frame.bin";
             const std::string fresh(8192, 'n');
@@ -135,7 +135,7 @@ TEST_F(FileWriteTest, FullDiskKeepsOldFile)
                 return "replaceFile returned " + std::to_string(result) + " on a full disk";
             if (error.find(plat::systemErrorText(ENOSPC)) == std::string::npos)
                 return "message without the system's reason: " + error;
-            if (readAll(path) != old)
+            if (readFile(path) != old)
                 return "the old file was changed";
             if (listDir(d) != std::vector<std::string>{"filler", "frame.bin"})
                 return "a temporary file was left behind";

@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 
 using testfiles::listDir;
-using testfiles::readAll;
-using testfiles::writeAll;
+using testfiles::readFile;
+using testfiles::writeFile;
 
 namespace {
 
@@ -31,9 +31,9 @@ protected:
     // A copy of the golden input to work on.
     void copyGolden()
     {
-        const std::string input = readAll(kGoldenInput);
+        const std::string input = readFile(kGoldenInput);
         ASSERT_FALSE(input.empty()) << "fixture " << kGoldenInput << " missing";
-        ASSERT_TRUE(writeAll(file, input));
+        ASSERT_TRUE(writeFile(file, input));
     }
     std::string dir;
     std::string file;
@@ -128,7 +128,7 @@ TEST_F(IniTest, GetProfileStringCutsToFit)
 
 TEST_F(IniTest, GetProfileIntReadsLeadingDecimalNumbers)
 {
-    ASSERT_TRUE(writeAll(file, "[Ints]\nplain=42\nneg=-17\nspaced =  7  \ntrailing=12abc\nplus=+5\n"
+    ASSERT_TRUE(writeFile(file, "[Ints]\nplain=42\nneg=-17\nspaced =  7  \ntrailing=12abc\nplus=+5\n"
                                "word=abc\nempty=\nbig=99999999999\nquoted=\"3\"\n"));
     struct Case {
         const char* key;
@@ -170,7 +170,7 @@ TEST_F(IniTest, ReadModifyWriteMatchesGoldenFile)
     }
     EXPECT_EQ(plat::iniWriteSection(file, "list", {{"X", "1"}, {"Y", "two words"}}), 0);
 
-    EXPECT_EQ(readAll(file), readAll(kGoldenExpected));
+    EXPECT_EQ(readFile(file), readFile(kGoldenExpected));
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"settings.ini"}) << "temporary file left behind";
     EXPECT_EQ(plat::iniRead(file, "Preview", "zoom"), "7");
     EXPECT_EQ(plat::iniRead(file, "new section", "KEY"), "  spaced  ");
@@ -194,9 +194,9 @@ TEST_F(IniTest, MissingFileReadsEmptyAndIsCreatedByAWrite)
     EXPECT_EQ(plat::writeProfileString("S", nullptr, nullptr, file.c_str()), 0);
     EXPECT_TRUE(listDir(dir).empty()) << "a delete created the file";
     EXPECT_EQ(plat::writeProfileString("S", "k", "v", file.c_str()), 0);
-    EXPECT_EQ(readAll(file), "[S]\nk=v\n");
+    EXPECT_EQ(readFile(file), "[S]\nk=v\n");
     EXPECT_EQ(plat::iniWriteSection(dir + "/other.ini", "L", {}), 0);
-    EXPECT_EQ(readAll(dir + "/other.ini"), "[L]\n");
+    EXPECT_EQ(readFile(dir + "/other.ini"), "[L]\n");
 
     std::string error;
     EXPECT_EQ(plat::writeProfileString("S", "k", "v", (dir + "/no/folder/x.ini").c_str(), &error), -6);
@@ -205,17 +205,17 @@ TEST_F(IniTest, MissingFileReadsEmptyAndIsCreatedByAWrite)
 
 TEST_F(IniTest, ByteOrderMarkAndLoneLineEnds)
 {
-    ASSERT_TRUE(writeAll(file, "\xEF\xBB\xBF[Bom]\r\nk=v\r\n"));
+    ASSERT_TRUE(writeFile(file, "\xEF\xBB\xBF[Bom]\r\nk=v\r\n"));
     EXPECT_EQ(plat::iniRead(file, "Bom", "k"), "v");
     EXPECT_EQ(plat::writeProfileString("Bom", "k", "w", file.c_str()), 0);
-    EXPECT_EQ(readAll(file), "\xEF\xBB\xBF[Bom]\r\nk=w\r\n");
+    EXPECT_EQ(readFile(file), "\xEF\xBB\xBF[Bom]\r\nk=w\r\n");
 }
 
 // Input that an ini line cannot hold is refused with a message, and the file stays as it was.
 TEST_F(IniTest, RefusesWhatALineCannotHold)
 {
     copyGolden();
-    const std::string before = readAll(file);
+    const std::string before = readFile(file);
     struct Case {
         const char* section;
         const char* key;
@@ -236,7 +236,7 @@ TEST_F(IniTest, RefusesWhatALineCannotHold)
     std::string error;
     EXPECT_EQ(plat::iniWriteSection(file, "Main", {{"ok", "1"}, {"bad", "a\nb"}}, &error), -2);
     EXPECT_NE(error.find("line break"), std::string::npos) << error;
-    EXPECT_EQ(readAll(file), before);
+    EXPECT_EQ(readFile(file), before);
 }
 
 // Acceptance: an existing file that cannot be read is never replaced.
@@ -256,7 +256,7 @@ TEST_F(IniTest, UnreadableFileIsNeverReplaced)
          }},
         {"no read permission",
          [](const std::string& p) {
-             if (!writeAll(p, "[Main]\nkey=old\n") || ::chmod(p.c_str(), 0200) != 0)
+             if (!writeFile(p, "[Main]\nkey=old\n") || ::chmod(p.c_str(), 0200) != 0)
                  return false;
              const int fd = ::open(p.c_str(), O_RDONLY);
              if (fd >= 0)
@@ -265,7 +265,7 @@ TEST_F(IniTest, UnreadableFileIsNeverReplaced)
          },
          [](const std::string& p) {
              ::chmod(p.c_str(), 0600);
-             return readAll(p) == "[Main]\nkey=old\n";
+             return readFile(p) == "[Main]\nkey=old\n";
          }},
     };
     for (const Case& c : cases) {
@@ -289,7 +289,7 @@ TEST_F(IniTest, UnreadableFileIsNeverReplaced)
 TEST_F(IniTest, FailedWriteLeavesOldFileIntact)
 {
     copyGolden();
-    const std::string before = readAll(file);
+    const std::string before = readFile(file);
     const std::string big(8192, 'v');
     std::string error;
     int result = 0;
@@ -299,16 +299,16 @@ TEST_F(IniTest, FailedWriteLeavesOldFileIntact)
     }
     EXPECT_EQ(result, -8);
     EXPECT_NE(error.find("Error occurred while writing to file"), std::string::npos) << error;
-    EXPECT_EQ(readAll(file), before);
+    EXPECT_EQ(readFile(file), before);
     EXPECT_EQ(listDir(dir), std::vector<std::string>{"settings.ini"});
 }
 
 TEST_F(IniTest, FullDiskLeavesOldFileIntact)
 {
-    const std::string golden = readAll(kGoldenInput);
+    const std::string golden = readFile(kGoldenInput);
     std::string failure;
     const auto ran = testfiles::runOnFullTmpfs(
-        dir, [&](const std::string& d) { writeAll(d + "/settings.ini", golden); },
+        dir, [&](const std::string& d) { writeFile(d + "/settings.ini", golden); },
         [&](const std::string& d) -> std::string {
             const std::string path = d + "/settings.ini";
             std::string error;
@@ -320,7 +320,7 @@ TEST_F(IniTest, FullDiskLeavesOldFileIntact)
             const int section = plat::iniWriteSection(path, "List", {{"X", "1"}});
             if (section != -8)
                 return "iniWriteSection returned " + std::to_string(section);
-            if (readAll(path) != golden)
+            if (readFile(path) != golden)
                 return "the old file was changed";
             if (listDir(d) != std::vector<std::string>{"filler", "settings.ini"})
                 return "a temporary file was left behind";

@@ -17,32 +17,17 @@
 #include <unistd.h>
 #include <vector>
 
+#include "ombrel_test_support.h"
+
 namespace testfiles {
 
-// A fresh folder of our own under OMBREL_TEST_TMP (tests run in parallel).
 inline std::string scratchDir(const std::string& name)
 {
-    const char* root = std::getenv("OMBREL_TEST_TMP");
-    const std::filesystem::path dir = std::filesystem::path(root && *root ? root : "/tmp") /
-                                      ("platform-" + name + "-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir.string();
+    return ombrel_test::scratchDir("platform-" + name);
 }
 
-inline std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool writeAll(const std::string& path, const std::string& content)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    return static_cast<bool>(out);
-}
+using ombrel_test::readFile;
+using ombrel_test::writeFile;
 
 // Names of the entries of a folder, sorted: shows a temporary file left behind.
 inline std::vector<std::string> listDir(const std::string& dir)

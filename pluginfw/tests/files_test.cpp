@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ombrel_test_support.h"
 #include "tvk_utils.h"
 
 namespace fs = std::filesystem;
@@ -143,28 +144,15 @@ class ArrayFiles : public testing::Test {
 protected:
     void SetUp() override
     {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        dir_ = fs::path(base ? base : fs::temp_directory_path().string()) /
-               ("utils_files_" + std::to_string(::getpid()) + "_" +
-                testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = ombrel_test::scratchDir(std::string("utils_files_") +
+                                       testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string path(const char* name) const { return (dir_ / name).string(); }
 
-    static std::string contents(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    static void put(const std::string& path, const std::string& text)
-    {
-        std::ofstream(path, std::ios::binary) << text;
-    }
+    static std::string contents(const std::string& path) { return ombrel_test::readFile(path); }
+    static void put(const std::string& path, const std::string& text) { ombrel_test::writeFile(path, text); }
     size_t entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {})); }
 
     fs::path dir_;

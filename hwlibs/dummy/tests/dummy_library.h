@@ -3,6 +3,8 @@
 // library (the library reads "tvkHwDummy.ini" beside itself when it is loaded).
 #pragma once
 
+#include "ombrel_test_support.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -50,18 +52,9 @@ public:
     // ini: the settings file's content, or nullopt for none.
     explicit DummyLibrary(const std::optional<std::string>& ini)
     {
-        static std::atomic<int> serial{0};
-        const char* root = std::getenv("OMBREL_TEST_TMP");
         const auto* test = testing::UnitTest::GetInstance()->current_test_info();
-        std::string tag = test ? std::string(test->test_suite_name()) + "." + test->name() : "hwdummy";
-        for (char& c : tag)
-            if (c == '/')
-                c = '_';
-        folder_ = (std::filesystem::path(root && *root ? root : "/tmp") / "hwdummy" /
-                   (tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(serial++)))
-                      .string();
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
+        folder_ = ombrel_test::scratchDir(test ? std::string("hwdummy-") + test->test_suite_name() + "." + test->name()
+                                               : std::string("hwdummy"));
         libraryPath_ = folder_ + "/tvkHwDummy.so";
         std::filesystem::copy_file(HWDUMMY_LIBRARY_PATH, libraryPath_);
         if (ini)
