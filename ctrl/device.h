@@ -181,6 +181,7 @@ private:
     int checkUsable();   // -102 retired, -110 not initialised (with the message)
     int notInitialised();
     int checkChip(int chip);
+    int checkDacArray(const void* data, int size, int chip);
     std::string hwError();
     const CtrlCallbacks* callbacks() const { return callbacks_.load(); }
     void notify(std::atomic<TvkDevCallback> CtrlCallbacks::*member);

@@ -45,18 +45,27 @@ int TvkDevice::setDACsDefault()
     return sendDacs(true, true, 0, nullptr, 0);
 }
 
-int TvkDevice::setDACs(const uint16_t* dacs, int size, int chip, int refChip, int refFlags)
+// The checks shared by the DAC array calls: a usable device, a chip index or -1 for all chips, and an
+// array of exactly the DACs of that chip or of all chips. Called with the device lock held.
+int TvkDevice::checkDacArray(const void* data, int size, int chip)
 {
-    Lock lock(*this);
     if (const int r = checkUsable())
         return r;
     if (const int r = checkChip(chip))
         return r;
+    const int required = chip == -1 ? settings_.chips * dacSet_->count : dacSet_->count;
+    if (size != required || !data)
+        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", data ? size : 0, required);
+    return 0;
+}
+
+int TvkDevice::setDACs(const uint16_t* dacs, int size, int chip, int refChip, int refFlags)
+{
+    Lock lock(*this);
+    if (const int r = checkDacArray(dacs, size, chip))
+        return r;
     const int count = dacSet_->count;
     const int chips = settings_.chips;
-    const int required = chip == -1 ? chips * count : count;
-    if (size != required || !dacs)
-        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", dacs ? size : 0, required);
     std::copy_n(dacs, size, settings_.dacs.begin() + (chip == -1 ? 0 : chip * count));
     if (chip == -1 && refFlags != 0 && refChip >= 0 && refChip < chips && chips > 1) {
         const size_t setSize = static_cast<size_t>(chips - 1) * 2;
@@ -72,14 +81,9 @@ int TvkDevice::setDACs(const uint16_t* dacs, int size, int chip, int refChip, in
 int TvkDevice::getDACs(uint16_t* dacs, int size, int chip)
 {
     Lock lock(*this);
-    if (const int r = checkUsable())
-        return r;
-    if (const int r = checkChip(chip))
+    if (const int r = checkDacArray(dacs, size, chip))
         return r;
     const int count = dacSet_->count;
-    const int required = chip == -1 ? settings_.chips * count : count;
-    if (size != required || !dacs)
-        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", dacs ? size : 0, required);
     std::copy_n(settings_.dacs.begin() + (chip == -1 ? 0 : chip * count), size, dacs);
     return 0;
 }
@@ -161,15 +165,10 @@ int TvkDevice::getSingleDACAnalog(double* values, int size, int dacIndex, int ch
 int TvkDevice::getDACsAnalog(double* values, int size, int chip)
 {
     Lock lock(*this);
-    if (const int r = checkUsable())
-        return r;
-    if (const int r = checkChip(chip))
+    if (const int r = checkDacArray(values, size, chip))
         return r;
     const int count = dacSet_->count;
     const int chips = settings_.chips;
-    const int required = chip == -1 ? chips * count : count;
-    if (size != required || !values)
-        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", values ? size : 0, required);
     std::vector<double> perChip(static_cast<size_t>(chips));
     for (int j = 0; j < count; ++j) {
         if (chip != -1) {
