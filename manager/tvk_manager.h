@@ -61,6 +61,11 @@ TVK_EXPORT int mgrMessageHandler(TvkMsg* msg);
 // fresh manager, which can be started again.
 TVK_EXPORT int mgrUnloadManager(void);
 
+// Two exports of the plug-in table that the loader and the utilities library call by name: the log, and
+// the description of a filter chain that the managed-items window shows.
+TVK_EXPORT int mgrLogMsg(const char* source, const char* fmt, int flags, ...) __attribute__((format(printf, 2, 4)));
+TVK_EXPORT int mgrGetFilterChainInfo(int chainId, _FilterChainDesc* out);
+
 #ifdef __cplusplus
 }
 #endif

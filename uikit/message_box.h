@@ -10,7 +10,7 @@
 class QWidget;
 
 // Buttons and icons; the values and answers are those the suite's code was written against.
-enum MsgBoxType : unsigned {
+enum UiBoxType : unsigned {
     MSGBOX_OK = 0x0,
     MSGBOX_OKCANCEL = 0x1,
     MSGBOX_YESNOCANCEL = 0x3,
@@ -21,7 +21,7 @@ enum MsgBoxType : unsigned {
     MSGBOX_ICONINFORMATION = 0x40,
 };
 
-enum MsgBoxAnswer : int {
+enum UiBoxAnswer : int {
     MSGBOX_NOANSWER = 0, // queued from another thread, or no application to show it in
     MSGBOX_IDOK = 1,
     MSGBOX_IDCANCEL = 2,
