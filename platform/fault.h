@@ -26,9 +26,10 @@
 // runFaultGuarded() on that thread. On a thread without such a guard it is written to stderr and the
 // process ends with the signal's default action (or the previous terminate handler).
 //
-// Each module that links this layer installs its own handler on first use, passing faults of threads it
-// does not know to the handler it replaced. When that module is unloaded, it puts the replaced handler
-// back; a module that another one has installed its handler over must stay loaded while that one is.
+// The suite's modules share one translator (libTvkPlatform.so). A module that builds its own copy in
+// installs its handler on first use, passing faults of threads it does not know to the handler it
+// replaced; when that module is unloaded, it puts the replaced handler back, so a module that another
+// one has installed its handler over must stay loaded while that one is.
 //
 // Known limits: a fault inside code that holds a lock without unwinding cleanups (the C library's
 // allocator, for one) leaves that lock held; a fault that ends a guarded run skips the destructors of the
