@@ -12,6 +12,14 @@ target_sources(tvkctrl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tvk_ctrl_api.cpp)
 
+# The default chip configurations of the app folder; a user's own file is kept.
+foreach(cfg default_orig.tcf default_zrn.tcf default_srn.tcf)
+  list(APPEND OMBREL_DEFAULT_CONFIG_COMMANDS
+       COMMAND ${CMAKE_COMMAND} -DSRC=${CMAKE_CURRENT_LIST_DIR}/configs/${cfg} -DDST=${OMBREL_APP_DIR}/configs/${cfg}
+               -P ${CMAKE_SOURCE_DIR}/cmake/copy_if_missing.cmake)
+endforeach()
+add_custom_target(tvkctrl_default_configs ALL ${OMBREL_DEFAULT_CONFIG_COMMANDS} VERBATIM)
+
 # Test-only hardware libraries, in a hwlibs folder of the build tree (never the app folder). Tests copy them
 # into their own scratch module folders.
 set(OMBREL_TEST_HWLIBS_DIR ${CMAKE_BINARY_DIR}/tests/hwlibs)
@@ -25,7 +33,8 @@ endforeach()
 set(OMBREL_DEV_TEST_DEFS
   FAKEHW_PATH="$<TARGET_FILE:fakehw>"
   FAKEHW_NOENTRY_PATH="$<TARGET_FILE:fakehw_noentry>"
-  DEV_DATA_DIR="${CMAKE_CURRENT_LIST_DIR}/tests/data/devices")
+  DEV_DATA_DIR="${CMAKE_CURRENT_LIST_DIR}/tests/data/devices"
+  SHIPPED_CONFIGS_DIR="${CMAKE_CURRENT_LIST_DIR}/configs")
 
 ombrel_add_test(ctrl_dev_units SOURCES tests/dev_units_test.cpp LIBS tvkctrl_core COMMA_LOCALE)
 ombrel_add_test(ctrl_dev_registry SOURCES tests/dev_registry_test.cpp LIBS tvkctrl_core)

@@ -2,6 +2,9 @@
 // hardware-specific items of the [Interface] section.
 #include "dev_fixture.h"
 
+#include "config_text.h"
+#include "dac_tables.h"
+
 #include <cstring>
 #include <vector>
 
@@ -166,6 +169,28 @@ TEST_F(ConfigTest, OwnFileThenDefaultThenBuiltIn)
     std::vector<uint8_t> back(65536);
     ASSERT_EQ(getPixelsCfg(0, back.data(), 65536, -1), 0);
     EXPECT_EQ(back, pixels);
+}
+
+// The default configurations shipped in the app folder hold the built-in values of their chip type.
+TEST(ShippedDefaults, HoldTheBuiltInValues)
+{
+    const struct {
+        int chipType;
+        const char* file;
+    } cases[] = {{1, "default_orig.tcf"}, {2, "default_zrn.tcf"}, {3, "default_srn.tcf"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ConfigText text;
+        ASSERT_TRUE(text.load(std::string(SHIPPED_CONFIGS_DIR) + "/" + c.file));
+        EXPECT_EQ(text.findInt("Tarvik", "Polarity"), 1);
+        EXPECT_EQ(text.findInt("Tarvik", "CST"), 0);
+        EXPECT_EQ(text.findInt("Tarvik", "Acq mode"), 1);
+        EXPECT_EQ(text.findInt("Tarvik", "HW timer"), 2);
+        const DacSet* set = dacSetForChipType(c.chipType);
+        ASSERT_NE(set, nullptr);
+        for (int i = 0; i < set->count; ++i)
+            EXPECT_EQ(text.findInt("Chip0", set->names[i]), int(set->defaults(true)[i])) << set->names[i];
+    }
 }
 
 TEST_F(ConfigTest, SaveAsDefaultPerChipType)
