@@ -26,6 +26,9 @@ CItemListingDlg::CItemListingDlg() : CResizeableDlg(nullptr, Qt::Window)
     tree_->setGeometry(8, 8, 180, 344);
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
+    // The column is as wide as its longest text: a narrow tree scrolls instead of cutting the texts.
+    tree_->header()->setStretchLastSection(false);
+    tree_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tree_->setSortingEnabled(true);
     tree_->sortByColumn(0, Qt::AscendingOrder);
 

@@ -21,7 +21,8 @@ TVK_EXPORT int setIntFuncTable(const _IntFuncTable* table);
 // The library's own share of message handling: Qt gives its modeless windows their keyboard handling
 // itself, so nothing is consumed here. 0.
 TVK_EXPORT int utilsMsgHandler(TvkMsg* msg);
-// Shows (non-zero) or hides the log window: 0, or -1 before the library started.
+// Shows (non-zero) or hides the log window: 0, or -1 when the library has not started (or has ended).
+// From another thread the request is queued to the GUI thread and 0 means only that it was queued.
 TVK_EXPORT int logShowWindow(int show);
 // Opens the managed-items window, or restores and focuses the open one: 0, or -1 before the start.
 TVK_EXPORT int managedItemsShowWindow(void);
@@ -30,9 +31,10 @@ TVK_EXPORT int managedItemsShowWindow(void);
 TVK_EXPORT int showMsgWindow(const char* title, const char* fmt, va_list args);
 
 // Tray-menu items of plug-ins, from any thread (the manager calls with its registry locks held): the
-// change is posted to the GUI thread, made there in call order and not waited for. utilsAddMenuItem: 0, or -1 for a null item name (when all of the 1000 command ids
-// are in use, the item is left out of the menu). utilsRemoveMenuItem, utilsRenameMenuItem: 0 (an unknown
-// id changes nothing).
+// change is posted to the GUI thread, made there in call order and not waited for. utilsAddMenuItem: 0,
+// or -1 for a null item name (when all of the 1000 command ids are in use, the item is left out of the
+// menu). utilsRemoveMenuItem, utilsRenameMenuItem: 0 (an unknown id changes nothing). Each gives -1 when
+// the change cannot be queued (memory runs out).
 TVK_EXPORT int utilsAddMenuItem(const char* itemName, const char* menuPath, int mgrItemId);
 TVK_EXPORT int utilsRemoveMenuItem(int mgrItemId);
 TVK_EXPORT int utilsRenameMenuItem(int mgrItemId, const char* newText);

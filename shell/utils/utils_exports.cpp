@@ -36,28 +36,45 @@ int utilsMsgHandler(TvkMsg*)
     return 0;
 }
 
+namespace {
+
+// false when the log window is not there (the library has not started or has ended).
+bool showLog(int show)
+{
+    CTvkLogDlg* log = app().logDlg();
+    if (!log)
+        return false;
+    if (show) {
+        log->show();
+        log->activateWindow();
+    } else {
+        log->hide();
+    }
+    return true;
+}
+
+} // namespace
+
 int logShowWindow(int show)
 {
-    if (!QCoreApplication::instance())
+    try {
+        if (onGuiThread())
+            return showLog(show) ? 0 : -1;
+        return runOnGuiThread([show] { showLog(show); }) ? 0 : -1;
+    } catch (...) {
         return -1;
-    runOnGuiThread([show] {
-        if (CTvkLogDlg* log = app().logDlg()) {
-            if (show) {
-                log->show();
-                log->activateWindow();
-            } else {
-                log->hide();
-            }
-        }
-    });
-    return 0;
+    }
 }
 
 int managedItemsShowWindow(void)
 {
-    if (onGuiThread())
-        return app().showManagedItems();
-    return runOnGuiThread([] { app().showManagedItems(); }) ? 0 : -1;
+    try {
+        if (onGuiThread())
+            return app().showManagedItems();
+        return runOnGuiThread([] { app().showManagedItems(); }) ? 0 : -1;
+    } catch (...) {
+        return -1;
+    }
 }
 
 int showMsgWindow(const char* title, const char* fmt, va_list args)
@@ -73,21 +90,34 @@ int utilsAddMenuItem(const char* itemName, const char* menuPath, int mgrItemId)
 {
     if (!itemName)
         return -1;
-    app().queueMenuOp([name = fromUtf8(itemName), path = fromUtf8(menuPath), mgrItemId](CTrayDlg& tray) {
-        tray.addMenuItem(name, path, mgrItemId);
-    });
+    try {
+        app().queueMenuOp([name = fromUtf8(itemName), path = fromUtf8(menuPath), mgrItemId](CTrayDlg& tray) {
+            tray.addMenuItem(name, path, mgrItemId);
+        });
+    } catch (...) {
+        return -1;
+    }
     return 0;
 }
 
 int utilsRemoveMenuItem(int mgrItemId)
 {
-    app().queueMenuOp([mgrItemId](CTrayDlg& tray) { tray.removeMenuItem(mgrItemId); });
+    try {
+        app().queueMenuOp([mgrItemId](CTrayDlg& tray) { tray.removeMenuItem(mgrItemId); });
+    } catch (...) {
+        return -1;
+    }
     return 0;
 }
 
 int utilsRenameMenuItem(int mgrItemId, const char* newText)
 {
-    app().queueMenuOp([mgrItemId, text = fromUtf8(newText)](CTrayDlg& tray) { tray.renameMenuItem(mgrItemId, text); });
+    try {
+        app().queueMenuOp(
+            [mgrItemId, text = fromUtf8(newText)](CTrayDlg& tray) { tray.renameMenuItem(mgrItemId, text); });
+    } catch (...) {
+        return -1;
+    }
     return 0;
 }
 
@@ -96,10 +126,14 @@ int utilsRenameSubMenu(const char* parentPath, const char* oldText, const char* 
     // Queued like every menu change, so it runs after the additions asked for before it; whether the
     // entry was there is known only then.
     const bool hasPath = parentPath != nullptr;
-    app().queueMenuOp([hasPath, path = std::string(parentPath ? parentPath : ""), oldText = fromUtf8(oldText),
-                       newText = fromUtf8(newText)](CTrayDlg& tray) {
-        tray.renameSubMenu(hasPath ? path.c_str() : nullptr, oldText, newText);
-    });
+    try {
+        app().queueMenuOp([hasPath, path = std::string(parentPath ? parentPath : ""), oldText = fromUtf8(oldText),
+                           newText = fromUtf8(newText)](CTrayDlg& tray) {
+            tray.renameSubMenu(hasPath ? path.c_str() : nullptr, oldText, newText);
+        });
+    } catch (...) {
+        return -1;
+    }
     return 0;
 }
 
@@ -118,12 +152,19 @@ void utilsEnd(void)
 
 void utilsRequestExit(void)
 {
-    runOnGuiThread([] { app().requestExit(); });
+    try {
+        runOnGuiThread([] { app().requestExit(); });
+    } catch (...) {
+        // Nothing can be queued when memory runs out; the loader's own end still saves the settings.
+    }
 }
 
 void utilsSetManagerStarting(int starting)
 {
-    runOnGuiThread([starting] { app().setManagerStarting(starting != 0); });
+    try {
+        runOnGuiThread([starting] { app().setManagerStarting(starting != 0); });
+    } catch (...) {
+    }
 }
 
 int utilsExitRequested(void)

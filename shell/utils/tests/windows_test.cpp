@@ -86,6 +86,16 @@ TEST_F(UtilsTest, LogCollectsWhileHiddenAndClears)
     EXPECT_EQ(app().logDlg(), &log) << "and keeps the window";
 }
 
+TEST_F(UtilsTest, WindowsAskedForAfterTheLibraryEndedReportFailure)
+{
+    app().ExitInstance();
+    EXPECT_EQ(logShowWindow(1), -1);
+    EXPECT_EQ(logShowWindow(0), -1);
+    EXPECT_EQ(managedItemsShowWindow(), -1);
+    ASSERT_TRUE(app().InitInstance());
+    EXPECT_EQ(logShowWindow(0), 0);
+}
+
 TEST_F(UtilsTest, LogReadsOddRecordsSafely)
 {
     LogItem item{};
@@ -351,6 +361,21 @@ TEST_F(ManagedItemsTest, RowsOfEachCategory)
     select(dlg, "beta", "Registered (offered) functions");
     EXPECT_EQ(dlg.list()->horizontalHeaderItem(5)->text(), "Function Address");
     EXPECT_EQ(dlg.list()->item(0, 5)->textAlignment(), int(Qt::AlignRight | Qt::AlignVCenter));
+}
+
+TEST_F(ManagedItemsTest, LongCategoryTextsAreReachableInTheNarrowTree)
+{
+    CItemListingDlg& dlg = open();
+    QTreeWidgetItem* alpha = find(dlg.tree(), "alpha");
+    ASSERT_NE(alpha, nullptr);
+    alpha->setExpanded(true);
+    QApplication::processEvents();
+    QTreeWidgetItem* functions = find(dlg.tree(), "alpha", "Registered (offered) functions");
+    ASSERT_NE(functions, nullptr);
+    const int textRight = 2 * dlg.tree()->indentation() +
+                          dlg.tree()->fontMetrics().horizontalAdvance(functions->text(0));
+    ASSERT_GT(textRight, dlg.tree()->viewport()->width()) << "the tree is narrower than the text";
+    EXPECT_GE(dlg.tree()->columnWidth(0), textRight) << "the text is not cut; the tree scrolls instead";
 }
 
 TEST_F(ManagedItemsTest, ColumnWidthsSurviveSwitchingCategories)
