@@ -1,6 +1,8 @@
 #include "filter_persistence.h"
 
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 #include "mgr_ini.h"
 #include "plugin_mgr.h"
@@ -29,20 +31,39 @@ bool storableParameterLine(std::string_view line)
     return !hasLineBreak(line) && !startsWith(line, '{') && !startsWith(line, '[');
 }
 
-// "{key:instance}": the function key runs up to the second ':' (the first one searched from position 1).
-bool parseInstanceHeader(const std::string& line, std::string& funcKey, std::string& instanceName)
+// The ways to read "plugin:function:rest" as a function key and the rest, in the order in which they are
+// tried: split at the second ':' first, then at each later one, since a function name may itself hold
+// ':'. Each split leaves a non-empty rest.
+std::vector<std::pair<std::string, std::string>> keySplits(std::string_view text)
+{
+    std::vector<std::pair<std::string, std::string>> splits;
+    const size_t first = text.find(':');
+    if (first == std::string_view::npos)
+        return splits;
+    for (size_t at = text.find(':', first + 1); at != std::string_view::npos && at + 1 < text.size();
+         at = text.find(':', at + 1))
+        splits.emplace_back(text.substr(0, at), text.substr(at + 1));
+    return splits;
+}
+
+// "{key:instance}": the first split whose key names a filter with instances; false when none does
+// (or the line is no header).
+bool parseInstanceHeader(const FuncMgr& funcs, const std::string& line, std::shared_ptr<FilterInfo>& filter,
+                         std::string& funcKey, std::string& instanceName)
 {
     if (line.size() < 2 || line.front() != '{' || line.back() != '}')
         return false;
-    const size_t first = line.find(':', 1);
-    if (first == std::string::npos || first >= line.size() - 1)
-        return false;
-    const size_t second = line.find(':', first + 1);
-    if (second == std::string::npos || second >= line.size() - 1)
-        return false;
-    funcKey = line.substr(1, second - 1);
-    instanceName = line.substr(second + 1, line.size() - 2 - second);
-    return true;
+    for (auto& [key, rest] : keySplits(std::string_view(line).substr(1, line.size() - 2))) {
+        const auto function = funcs.find(key);
+        FilterInfo* filterPtr = function ? function->asFilter() : nullptr;
+        if (!filterPtr)
+            continue;
+        filter = std::shared_ptr<FilterInfo>(function, filterPtr);
+        funcKey = std::move(key);
+        instanceName = std::move(rest);
+        return true;
+    }
+    return false;
 }
 
 // "{owner:chain}".
@@ -210,13 +231,10 @@ void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& 
     size_t i = 0;
     while (i < lines.size()) {
         std::string funcKey, instanceName;
-        if (!parseInstanceHeader(lines[i++], funcKey, instanceName))
-            continue; // lines outside a block are skipped
-        const auto function = funcs.find(funcKey);
-        FilterInfo* filterPtr = function ? function->asFilter() : nullptr;
-        if (!filterPtr)
+        std::shared_ptr<FilterInfo> filter;
+        // Lines outside a block, and headers of functions that are gone or have no instances, are skipped.
+        if (!parseInstanceHeader(funcs, lines[i++], filter, funcKey, instanceName))
             continue;
-        const std::shared_ptr<FilterInfo> filter(function, filterPtr);
         std::shared_ptr<FilterInstInfo> instance;
         if (instanceName == FILTER_DEFAULT_INSTANCE_NAME) {
             instance = filter->defaultInstance();
@@ -277,21 +295,24 @@ void restoreFilterChains(PluginMgr& plugins, const std::vector<std::string>& lin
         const bool created = chains.createChain(owner.c_str(), chainName.c_str(), &chainId) == 0;
         for (; i < lines.size() && !startsWith(lines[i], '{'); ++i) {
             const std::string& line = lines[i];
-            const size_t first = line.find(':');
-            if (!created || first == std::string::npos)
+            if (!created || line.find(':') == std::string::npos)
                 continue;
-            const size_t second = line.find(':', first + 1);
-            const auto function = funcs.find(second == std::string::npos ? line : line.substr(0, second));
-            if (!function)
-                continue;
-            uint32_t memberId = function->id();
-            if (second != std::string::npos) {
-                const FilterInfo* filter = function->asFilter();
-                const auto instance = filter ? filter->instances().find(line.substr(second + 1)) : nullptr;
-                if (!instance)
-                    continue;
-                if (instance->id() >= FILTER_INSTANCE_ID_FIRST)
-                    memberId = instance->id();
+            // "key:instance" of a filter with instances, else the whole line as a function key.
+            uint32_t memberId = 0;
+            for (const auto& [key, instanceName] : keySplits(line)) {
+                const auto function = funcs.find(key);
+                const FilterInfo* filter = function ? function->asFilter() : nullptr;
+                const auto instance = filter ? filter->instances().find(instanceName) : nullptr;
+                if (instance) {
+                    memberId = instance->id() >= FILTER_INSTANCE_ID_FIRST ? instance->id() : function->id();
+                    break;
+                }
+            }
+            if (memberId == 0) {
+                const auto function = funcs.find(line);
+                if (!function)
+                    continue; // a function or instance that cannot be found
+                memberId = function->id();
             }
             chains.addToChain(chainId, memberId, -1);
         }

@@ -401,10 +401,15 @@ int Manager::loadPlugin(const std::string& pathText, std::string* modulePathOut)
     const std::string modulePath = plat::modulePathOf(codeAddress(entry));
 
     // Registered before its entry runs, so that the initialisation can register under its name. The
-    // registration is the check that counts: of two loads of one name, only one gets here.
+    // registration is the check that counts: of two loads of one name, only one gets here. A module that
+    // is loaded already under another file name (a link to it) is the same plug-in: its code must not be
+    // started twice, nor dropped with the second name when that one fails or goes.
     {
         std::lock_guard lock(m_);
-        if (plugins_.registerPlugin(name, module->handle()) != 0) {
+        const bool sameModule = std::any_of(loaded_.begin(), loaded_.end(), [&](const auto& entry) {
+            return entry.second.module && entry.second.module->handle() == module->handle();
+        });
+        if (sameModule || plugins_.registerPlugin(name, module->handle()) != 0) {
             log_.logMsg(kSource, "Plugin %s is already loaded.", MGRLOG_MSGBOX, pathText.c_str());
             return TVK_ERR_GENERIC;
         }

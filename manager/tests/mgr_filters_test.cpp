@@ -578,6 +578,45 @@ TEST_F(FilterSections, WrittenAndRestoredStateIsIdentical)
     EXPECT_EQ(mgrtest::readFile(second), first);
 }
 
+// Function names may hold ':' themselves: their instances, parameters and chain members come back.
+TEST_F(FilterSections, FunctionNamesWithColonsAreRestored)
+{
+    const std::vector<Param> params = {{"Thr", TYPE_I32, 1}};
+    FakeFilter tuned(params);
+    const uint32_t t = addInstanceFilter(tuned, "chainedit", "Thr: tuned");
+    const uint32_t soft = addPlainFilter("chainedit", "Denoise: soft");
+    const int32_t six = 6, eight = 8;
+    ASSERT_EQ(funcs_.setFilterPar(t, 0, &six, 4), 0);
+    const uint32_t fine = createInst(t, "fine:er");
+    ASSERT_EQ(funcs_.setFilterPar(fine, 0, &eight, 4), 0);
+    const uint32_t chain = createChain("chainedit", "Colons");
+    chains_.addToChain(chain, soft, -1);
+    chains_.addToChain(chain, fine, -1);
+    chains_.addToChain(chain, t, -1);
+    const Strings instanceLines = filterInstancesLines(core_.plugins);
+    const Strings chainLines = filterChainsLines(core_.plugins);
+    ASSERT_EQ(chainLines, (Strings{"{chainedit:Colons}", "chainedit:Denoise: soft", "chainedit:Thr: tuned:fine:er",
+                                   "chainedit:Thr: tuned:Default instance"}));
+
+    ManagerCore next("filters-colons");
+    next.addPlugin("chainedit");
+    FakeFilter fresh(params);
+    fresh.callbacks.runUserData = const_cast<char*>("Thr: tuned");
+    _FuncItem item =
+        funcItem("chainedit", "Thr: tuned", runFilter, &fresh.callbacks, FUNC_FILTER | FUNC_FILTER_INSTANCES);
+    ASSERT_EQ(next.plugins.funcs().addFuncItem(&item), 0);
+    _FuncItem plain = funcItem("chainedit", "Denoise: soft", runFilter, const_cast<char*>("soft"), FUNC_FILTER);
+    ASSERT_EQ(next.plugins.funcs().addFuncItem(&plain), 0);
+    restoreFilterInstances(next.plugins, instanceLines);
+    restoreFilterChains(next.plugins, chainLines);
+
+    FuncMgr& funcs = next.plugins.funcs();
+    EXPECT_EQ(parValue<int32_t>(funcs, static_cast<uint32_t>(item.id), 0), 6);
+    EXPECT_EQ(parValue<int32_t>(funcs, FILTER_INSTANCE_ID_FIRST, 0), 8);
+    EXPECT_EQ(filterInstancesLines(next.plugins), instanceLines);
+    EXPECT_EQ(filterChainsLines(next.plugins), chainLines);
+}
+
 TEST_F(FilterSections, BadParameterLinesAreRefusedAndTheValueIsKept)
 {
     registerFilters();

@@ -321,12 +321,17 @@ TEST(MgrHubTest, PluginsAddedAtRunTime)
     EXPECT_EQ(beta.events(), "Start 1;");
     EXPECT_EQ(alpha.events(), "Start 1;");
 
+    // A link to a loaded module under another file name is the same plug-in.
+    const std::string alias = app.dir() + "/plugins/alias.so";
+    fs::create_symlink(app.plugin("alpha"), alias);
+
     struct Case {
         std::string path;
         std::string logged;
     };
     const Case refused[] = {
         {app.plugin("alpha"), "Plugin " + app.plugin("alpha") + " is already loaded."},
+        {alias, "Plugin " + alias + " is already loaded."},
         {app.dir() + "/plugins/../plugins/MGR_HUB_ALPHA.so", // the same name in other letters
          "Plugin " + app.dir() + "/plugins/../plugins/MGR_HUB_ALPHA.so is already loaded."},
         {app.plugin("noentry"), app.plugin("noentry") + " is not valid plugin."},
@@ -338,6 +343,16 @@ TEST(MgrHubTest, PluginsAddedAtRunTime)
         EXPECT_NE(app.log().find(c.logged), std::string::npos) << c.logged;
         EXPECT_EQ(ui.boxesCopy().size(), boxes + 1) << c.path;
     }
+    // The refused link neither started the module again nor took away what it registered.
+    EXPECT_EQ(countOf(app.log(), "Module mgr_hub_alpha starts."), 1u);
+    _FuncItem echo{};
+    EXPECT_EQ(alpha.table().mgrGetFuncItem("mgr_hub_alpha", "echo", &echo), 0);
+    TvkMsg msg{};
+    app.dispatch(&msg);
+    EXPECT_EQ(countOf(alpha.events(), "Msg;"), 1u);
+    EXPECT_EQ(alpha.table().mgrSetCBEvent(2 /* Start */, 7), 0);
+    EXPECT_EQ(countOf(alpha.events(), "Start 7;"), 1u);
+
     // An entry point under its second name only.
     EXPECT_EQ(app.addPlugin(app.plugin("underscore")), 0);
 
