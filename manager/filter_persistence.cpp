@@ -1,5 +1,6 @@
 #include "filter_persistence.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -205,9 +206,60 @@ void restoreParameters(Log& log, const FilterInfo& filter, const FilterInstInfo&
     }
 }
 
+// ---- lines kept for plug-ins and functions that are not there ----
+
+// Whether the plug-in named before the first ':' of text is loaded or listed: its lines are kept.
+bool pluginKept(PluginMgr& plugins, const HeldFilterLines& held, std::string_view text)
+{
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos || colon == 0)
+        return false;
+    const std::string name = toLowerAscii(text.substr(0, colon));
+    return held.listedPlugins.count(name) != 0 || plugins.findPlugin(name) != nullptr;
+}
+
+// Whether no reading of text as "key:rest" (and, with wholeIsKey, of the whole text) names a registered
+// function.
+bool noFunctionFor(const FuncMgr& funcs, std::string_view text, bool wholeIsKey)
+{
+    if (wholeIsKey && funcs.find(text))
+        return false;
+    for (const auto& [key, rest] : keySplits(text))
+        if (funcs.find(key))
+            return false;
+    return true;
+}
+
+// An instance header "{plugin:function:instance}" that was skipped because its function is not registered,
+// of a plug-in whose lines are kept.
+bool heldInstanceHeader(PluginMgr& plugins, const HeldFilterLines& held, const std::string& line)
+{
+    if (line.size() < 2 || line.front() != '{' || line.back() != '}')
+        return false;
+    const std::string_view inner = std::string_view(line).substr(1, line.size() - 2);
+    return !keySplits(inner).empty() && noFunctionFor(plugins.funcs(), inner, false) &&
+           pluginKept(plugins, held, inner);
+}
+
+// Calls each(header, block lines) for every block of lines, a block being a line that begins with '{'
+// with the lines up to the next such line.
+template <class Each>
+void forEachBlock(const std::vector<std::string>& lines, Each each)
+{
+    size_t i = 0;
+    while (i < lines.size()) {
+        size_t end = i + 1;
+        while (end < lines.size() && !startsWith(lines[end], '{'))
+            ++end;
+        const auto first = lines.begin() + static_cast<std::ptrdiff_t>(i);
+        each(lines[i], first, first + static_cast<std::ptrdiff_t>(end - i));
+        i = end;
+    }
+}
+
 } // namespace
 
-std::vector<std::string> filterInstancesLines(PluginMgr& plugins)
+std::vector<std::string> filterInstancesLines(PluginMgr& plugins, const HeldFilterLines* held)
 {
     Log& log = plugins.log();
     std::vector<std::string> lines;
@@ -221,10 +273,19 @@ std::vector<std::string> filterInstancesLines(PluginMgr& plugins)
         for (const auto& instance : filter->instances().items())
             appendInstanceLines(log, *filter, count, *instance, lines);
     }
+    if (held) {
+        // A filter registered by now (a plug-in added at run time) has had its live instances written.
+        forEachBlock(held->instanceLines, [&](const std::string& header, auto begin, auto end) {
+            std::shared_ptr<FilterInfo> filter;
+            std::string funcKey, instanceName;
+            if (!parseInstanceHeader(plugins.funcs(), header, filter, funcKey, instanceName))
+                lines.insert(lines.end(), begin, end);
+        });
+    }
     return lines;
 }
 
-void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& lines)
+void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& lines, HeldFilterLines* held)
 {
     Log& log = plugins.log();
     FuncMgr& funcs = plugins.funcs();
@@ -232,9 +293,17 @@ void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& 
     while (i < lines.size()) {
         std::string funcKey, instanceName;
         std::shared_ptr<FilterInfo> filter;
-        // Lines outside a block, and headers of functions that are gone or have no instances, are skipped.
-        if (!parseInstanceHeader(funcs, lines[i++], filter, funcKey, instanceName))
+        // Lines outside a block, and headers of functions that are gone or have no instances, are skipped;
+        // the block of a function that is not registered by a plug-in that stays is kept as it is.
+        const std::string& header = lines[i++];
+        if (!parseInstanceHeader(funcs, header, filter, funcKey, instanceName)) {
+            if (held && heldInstanceHeader(plugins, *held, header)) {
+                held->instanceLines.push_back(header);
+                for (; i < lines.size() && !startsWith(lines[i], '{'); ++i)
+                    held->instanceLines.push_back(lines[i]);
+            }
             continue;
+        }
         std::shared_ptr<FilterInstInfo> instance;
         if (instanceName == FILTER_DEFAULT_INSTANCE_NAME) {
             instance = filter->defaultInstance();
@@ -255,12 +324,21 @@ void restoreFilterInstances(PluginMgr& plugins, const std::vector<std::string>& 
     }
 }
 
-std::vector<std::string> filterChainsLines(PluginMgr& plugins)
+std::vector<std::string> filterChainsLines(PluginMgr& plugins, const HeldFilterLines* held)
 {
     Log& log = plugins.log();
     FilterChainMgr& chains = plugins.chains();
     std::vector<std::string> lines;
     for (const auto& chain : chains.items()) {
+        if (held) {
+            const auto partial = std::find_if(
+                held->partialChains.begin(), held->partialChains.end(),
+                [&](const HeldFilterLines::PartialChain& p) { return p.chain.lock() == chain; });
+            if (partial != held->partialChains.end() && chains.chainText(chain->id()) == partial->restoredText) {
+                lines.insert(lines.end(), partial->lines.begin(), partial->lines.end());
+                continue;
+            }
+        }
         const std::string header = "{" + chain->getName() + "}";
         if (hasLineBreak(header)) {
             log.logMsg("tvkmgr", "Filter chain %s is not stored: its name holds a line break.", 0,
@@ -279,23 +357,46 @@ std::vector<std::string> filterChainsLines(PluginMgr& plugins)
             start = bar + 1;
         }
     }
+    if (held) {
+        // A chain created by now (its owner added at run time) has had its live state written.
+        forEachBlock(held->chainLines, [&](const std::string& header, auto begin, auto end) {
+            std::string owner, chainName;
+            if (parseChainHeader(header, owner, chainName) && !chains.find(toLowerAscii(owner) + ":" + chainName))
+                lines.insert(lines.end(), begin, end);
+        });
+    }
     return lines;
 }
 
-void restoreFilterChains(PluginMgr& plugins, const std::vector<std::string>& lines)
+void restoreFilterChains(PluginMgr& plugins, const std::vector<std::string>& lines, HeldFilterLines* held)
 {
     FuncMgr& funcs = plugins.funcs();
     FilterChainMgr& chains = plugins.chains();
     size_t i = 0;
     while (i < lines.size()) {
         std::string owner, chainName;
-        if (!parseChainHeader(lines[i++], owner, chainName))
+        const std::string& header = lines[i++];
+        if (!parseChainHeader(header, owner, chainName))
             continue;
         uint32_t chainId = 0;
-        const bool created = chains.createChain(owner.c_str(), chainName.c_str(), &chainId) == 0;
+        if (chains.createChain(owner.c_str(), chainName.c_str(), &chainId) != 0) {
+            // The chain of an owner that stays listed but is not loaded is kept whole.
+            const bool hold = held && !plugins.findPlugin(owner) && held->listedPlugins.count(toLowerAscii(owner));
+            if (hold)
+                held->chainLines.push_back(header);
+            for (; i < lines.size() && !startsWith(lines[i], '{'); ++i)
+                if (hold)
+                    held->chainLines.push_back(lines[i]);
+            continue;
+        }
+        // A member whose function is not registered, of a plug-in that stays, leaves the chain restored
+        // without it; its line is kept together with those of the restored members, in their order, so that
+        // an unchanged chain is written back whole.
+        std::vector<std::string> asRead{header};
+        bool partial = false;
         for (; i < lines.size() && !startsWith(lines[i], '{'); ++i) {
             const std::string& line = lines[i];
-            if (!created || line.find(':') == std::string::npos)
+            if (line.find(':') == std::string::npos)
                 continue;
             // "key:instance" of a filter with instances, else the whole line as a function key.
             uint32_t memberId = 0;
@@ -310,20 +411,29 @@ void restoreFilterChains(PluginMgr& plugins, const std::vector<std::string>& lin
             }
             if (memberId == 0) {
                 const auto function = funcs.find(line);
-                if (!function)
-                    continue; // a function or instance that cannot be found
+                if (!function) {
+                    // a function or instance that cannot be found
+                    if (held && noFunctionFor(funcs, line, true) && pluginKept(plugins, *held, line)) {
+                        asRead.push_back(line);
+                        partial = true;
+                    }
+                    continue;
+                }
                 memberId = function->id();
             }
-            chains.addToChain(chainId, memberId, -1);
+            if (chains.addToChain(chainId, memberId, -1) == 0)
+                asRead.push_back(line);
         }
+        if (partial)
+            held->partialChains.push_back({chains.findById(chainId), chains.chainText(chainId), std::move(asRead)});
     }
 }
 
-int saveFilterSections(PluginMgr& plugins, const std::string& iniPath)
+int saveFilterSections(PluginMgr& plugins, const std::string& iniPath, const HeldFilterLines* held)
 {
     const std::pair<const char*, std::vector<std::string>> sections[] = {
-        {kFilterInstancesSection, filterInstancesLines(plugins)},
-        {kFilterChainsSection, filterChainsLines(plugins)},
+        {kFilterInstancesSection, filterInstancesLines(plugins, held)},
+        {kFilterChainsSection, filterChainsLines(plugins, held)},
     };
     for (const auto& [section, lines] : sections) {
         std::string error;
@@ -336,7 +446,7 @@ int saveFilterSections(PluginMgr& plugins, const std::string& iniPath)
     return 0;
 }
 
-void restoreFilterSections(PluginMgr& plugins, const std::string& iniPath)
+void restoreFilterSections(PluginMgr& plugins, const std::string& iniPath, HeldFilterLines* held)
 {
     for (const char* section : {kFilterInstancesSection, kFilterChainsSection}) {
         std::vector<std::string> lines;
@@ -346,8 +456,8 @@ void restoreFilterSections(PluginMgr& plugins, const std::string& iniPath)
             return;
         }
         if (std::strcmp(section, kFilterInstancesSection) == 0)
-            restoreFilterInstances(plugins, lines);
+            restoreFilterInstances(plugins, lines, held);
         else
-            restoreFilterChains(plugins, lines);
+            restoreFilterChains(plugins, lines, held);
     }
 }

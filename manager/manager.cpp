@@ -304,7 +304,13 @@ int Manager::init()
     devicesReady_.store(true);
 
     loadListedPlugins();
-    restoreFilterSections(plugins_, iniPath_);
+    {
+        // A plug-in that stayed in the list keeps its saved filter lines even when it did not load.
+        std::lock_guard lock(m_);
+        for (const std::string& entry : pluginList_)
+            heldFilterLines_.listedPlugins.insert(toLowerAscii(std::filesystem::path(entry).stem().string()));
+    }
+    restoreFilterSections(plugins_, iniPath_, &heldFilterLines_);
     plugins_.events().fire(BuiltinEvent::Start, 0);
     started_.store(true);
     return 0;
@@ -358,7 +364,7 @@ int Manager::exit()
         std::string error;
         if (writeIniSection(iniPath_, kPluginsSection, lines, &error) != 0)
             log_.logMsg(kSource, "Section [%s] was not written: %s", 0, kPluginsSection, error.c_str());
-        saveFilterSections(plugins_, iniPath_);
+        saveFilterSections(plugins_, iniPath_, &heldFilterLines_);
     }
     exiting_.store(true);
     plugins_.events().fire(BuiltinEvent::Exit, 0);

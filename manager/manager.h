@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "filter_persistence.h"
 #include "frame_store.h"
 #include "menu_registry.h"
 #include "mgr_log.h"
@@ -108,6 +109,9 @@ private:
     std::string baseFolder_; // with a trailing '/'
     std::string configsDir_; // with a trailing '/'
     std::string iniPath_;
+    // Set by init() and read by exit(), both on the loader's thread: the saved filter lines that the start
+    // could not restore because their plug-in did not load or their function is not registered.
+    HeldFilterLines heldFilterLines_;
 
     // Guards handlers_, pluginList_ and loaded_; no plug-in code is called while it is held.
     std::recursive_mutex m_;

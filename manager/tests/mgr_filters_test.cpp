@@ -700,6 +700,144 @@ TEST_F(FilterSections, SectionsOfPluginsThatAreGoneAreDropped)
     EXPECT_EQ(chains, (Strings{"{chainedit:Kept}", "chainedit:Median", "chainedit:Threshold:Default instance"}));
 }
 
+// A start without chainedit, which stays listed: its blocks and the chain members of its filters cannot be
+// restored, and are written back unchanged; once it loads again, everything comes back identical.
+TEST_F(FilterSections, LinesOfAListedPluginThatDidNotLoadComeBackWithIt)
+{
+    buildState();
+    const std::string first = core_.dir + "/first.ini";
+    ASSERT_EQ(saveFilterSections(core_.plugins, first), 0);
+    const Strings instanceLines = filterInstancesLines(core_.plugins);
+
+    // Without chainedit: clusterer's chain is restored without its member, and nothing is refused.
+    const std::string second = core_.dir + "/second.ini";
+    {
+        ManagerCore missing("filters-missing");
+        missing.addPlugin("clusterer");
+        HeldFilterLines held;
+        held.listedPlugins = {"chainedit", "clusterer"};
+        missing.messages();
+        restoreFilterSections(missing.plugins, first, &held);
+        EXPECT_EQ(missing.messages(), Strings{"Plugin chainedit is not registered."});
+        uint32_t chain = 0;
+        ASSERT_EQ(missing.plugins.chains().getFirstChain(&chain, nullptr), 0);
+        EXPECT_EQ(missing.plugins.chains().chainText(chain), "");
+        EXPECT_EQ(filterInstancesLines(missing.plugins), Strings{});
+        EXPECT_EQ(filterChainsLines(missing.plugins), Strings{"{clusterer:Pre}"});
+
+        // At exit the unrestored lines follow the restored ones, as they were read.
+        EXPECT_EQ(filterInstancesLines(missing.plugins, &held), instanceLines);
+        EXPECT_EQ(filterChainsLines(missing.plugins, &held),
+                  (Strings{"{clusterer:Pre}", "chainedit:Threshold:Default instance", "{chainedit:Clean}",
+                           "chainedit:Median", "chainedit:Threshold:fine"}));
+        ASSERT_EQ(saveFilterSections(missing.plugins, second, &held), 0);
+    }
+
+    // chainedit is back: instances, parameters and chains as they were before.
+    ManagerCore back("filters-back");
+    back.addPlugin("chainedit");
+    back.addPlugin("clusterer");
+    FakeFilter fresh(kThresholdParams);
+    fresh.callbacks.runUserData = const_cast<char*>("Threshold");
+    _FuncItem item =
+        funcItem("chainedit", "Threshold", runFilter, &fresh.callbacks, FUNC_FILTER | FUNC_FILTER_INSTANCES);
+    ASSERT_EQ(back.plugins.funcs().addFuncItem(&item), 0);
+    _FuncItem median = funcItem("chainedit", "Median", runFilter, const_cast<char*>("Median"), FUNC_FILTER);
+    ASSERT_EQ(back.plugins.funcs().addFuncItem(&median), 0);
+    HeldFilterLines held;
+    held.listedPlugins = {"chainedit", "clusterer"};
+    restoreFilterSections(back.plugins, second, &held);
+    EXPECT_EQ(back.messages(), Strings{});
+    EXPECT_EQ(filterInstancesLines(back.plugins, &held), instanceLines);
+    EXPECT_EQ(textValue(back.plugins.funcs(), static_cast<uint32_t>(item.id), 5, 2000), longNote());
+    EXPECT_EQ(textValue(back.plugins.funcs(), FILTER_INSTANCE_ID_FIRST, 3, 16), "fine: tuned");
+    EXPECT_EQ(filterChainsLines(back.plugins, &held),
+              (Strings{"{clusterer:Pre}", "chainedit:Threshold:Default instance", "{chainedit:Clean}",
+                       "chainedit:Median", "chainedit:Threshold:fine"}));
+    EXPECT_EQ(held.instanceLines, Strings{});
+    EXPECT_EQ(held.chainLines, Strings{});
+    EXPECT_TRUE(held.partialChains.empty());
+}
+
+// Which unrestored lines are kept: those of a function that is not registered, of a plug-in that is loaded
+// or listed. A plug-in the user removed from the list, refused values and malformed lines are dropped as
+// before, with their log entries.
+TEST_F(FilterSections, OnlyLinesOfPluginsOrFunctionsThatAreNotThereAreKept)
+{
+    registerFilters();
+    const Strings instances = {
+        "stray line",
+        "{gone:Blur:Default instance}", "Radius:3 ",         // removed from the list: dropped
+        "{away:Blur:Default instance}", "Radius:4 ", "x:y", // listed, not loaded: kept whole
+        "{chainedit:Sharpen:soft}", "Amount:2 ",            // loaded, function not registered: kept
+        "{chainedit:Median:x}", "Thr:1 ",                   // a function without instances: dropped
+        "{chainedit:Threshold:Default instance}", "Thr:abc", // refused value: dropped with its entry
+        "{away}",                                           // no header: dropped
+    };
+    const Strings chains = {
+        "{gone:Old}", "gone:Blur",
+        "{away:Pre}", "away:Blur", "chainedit:Median",
+        "{chainedit:Mixed}", "away:Blur:Default instance", "chainedit:Median", "gone:Blur", "no colon",
+        "chainedit:Threshold:missing", "chainedit:Sharpen", "chainedit:Threshold:Default instance",
+        "{chainedit:Whole}", "chainedit:Median",
+    };
+    HeldFilterLines held;
+    held.listedPlugins = {"away", "chainedit"};
+    core_.messages();
+    restoreFilterInstances(core_.plugins, instances, &held);
+    restoreFilterChains(core_.plugins, chains, &held);
+    EXPECT_EQ(core_.messages(),
+              (Strings{"Filter instance chainedit:Threshold:Default instance: the value \"abc\" of parameter Thr "
+                       "cannot be read as 1 x i32; its line is ignored.",
+                       "Plugin gone is not registered.", "Plugin away is not registered."}));
+    EXPECT_EQ(held.instanceLines, (Strings{"{away:Blur:Default instance}", "Radius:4 ", "x:y",
+                                           "{chainedit:Sharpen:soft}", "Amount:2 "}));
+    EXPECT_EQ(held.chainLines, (Strings{"{away:Pre}", "away:Blur", "chainedit:Median"}));
+
+    // Restored without its missing members; written back with them, in their order.
+    EXPECT_EQ(filterChainsLines(core_.plugins),
+              (Strings{"{chainedit:Mixed}", "chainedit:Median", "chainedit:Threshold:Default instance",
+                       "{chainedit:Whole}", "chainedit:Median"}));
+    const Strings mixedAsRead = {"{chainedit:Mixed}",  "away:Blur:Default instance", "chainedit:Median",
+                                 "chainedit:Sharpen", "chainedit:Threshold:Default instance"};
+    Strings expected = mixedAsRead;
+    expected.insert(expected.end(), {"{chainedit:Whole}", "chainedit:Median", "{away:Pre}", "away:Blur",
+                                     "chainedit:Median"});
+    EXPECT_EQ(filterChainsLines(core_.plugins, &held), expected);
+    Strings instancesAtExit = filterInstancesLines(core_.plugins);
+    instancesAtExit.insert(instancesAtExit.end(), held.instanceLines.begin(), held.instanceLines.end());
+    EXPECT_EQ(filterInstancesLines(core_.plugins, &held), instancesAtExit);
+
+    // A chain changed since the start is written as it now is: the edit was made to what the user saw.
+    uint32_t mixed = 0;
+    ASSERT_EQ(chains_.getFirstChain(&mixed, nullptr), 0);
+    ASSERT_EQ(chains_.removeFromChain(mixed, 0), 0);
+    EXPECT_EQ(filterChainsLines(core_.plugins, &held),
+              (Strings{"{chainedit:Mixed}", "chainedit:Threshold:Default instance", "{chainedit:Whole}",
+                       "chainedit:Median", "{away:Pre}", "away:Blur", "chainedit:Median"}));
+}
+
+// What comes into existence after the start (a plug-in added at run time) is written from its live state,
+// never twice.
+TEST_F(FilterSections, KeptLinesGiveWayToWhatIsRegisteredByExit)
+{
+    registerFilters();
+    HeldFilterLines held;
+    held.listedPlugins = {"away"};
+    restoreFilterInstances(core_.plugins, {"{away:Blur:Default instance}", "Radius:4 "}, &held);
+    restoreFilterChains(core_.plugins, {"{away:Pre}", "away:Blur"}, &held);
+    ASSERT_EQ(held.instanceLines.size(), 2u);
+    ASSERT_EQ(held.chainLines.size(), 2u);
+
+    core_.addPlugin("away");
+    FakeFilter blur({{"Radius", TYPE_I32, 1}});
+    addInstanceFilter(blur, "away", "Blur");
+    createChain("away", "Pre");
+    EXPECT_EQ(filterInstancesLines(core_.plugins, &held),
+              filterInstancesLines(core_.plugins)); // "Radius:0 " from the live default instance
+    EXPECT_EQ(filterChainsLines(core_.plugins, &held), filterChainsLines(core_.plugins));
+}
+
 TEST_F(FilterSections, AnUnreadableIniRestoresNothing)
 {
     registerFilters();

@@ -305,6 +305,153 @@ TEST(MgrHubTest, FailedPluginLeavesNoCodeBehind)
         << readFile(app.iniPath());
 }
 
+// The blocks of an ini section (each a "{...}" line with the lines after it), sorted: which plug-in's
+// blocks come first depends on the order in which things were registered.
+std::vector<std::string> sortedBlocks(const std::string& ini, const std::string& section)
+{
+    const std::string header = "[" + section + "]\n";
+    const size_t begin = ini.find(header);
+    if (begin == std::string::npos)
+        return {};
+    size_t end = ini.find("\n[", begin + header.size() - 1);
+    end = end == std::string::npos ? ini.size() : end + 1;
+    std::vector<std::string> blocks;
+    size_t at = begin + header.size();
+    while (at < end) {
+        const size_t eol = std::min(ini.find('\n', at), end);
+        const std::string line = ini.substr(at, eol - at);
+        if (!line.empty() && (line.front() == '{' || blocks.empty()))
+            blocks.emplace_back();
+        if (!line.empty())
+            blocks.back() += line + "\n";
+        at = eol + 1;
+    }
+    std::sort(blocks.begin(), blocks.end());
+    return blocks;
+}
+
+int32_t gainOf(const _MgrFuncTable& t, int filterOrInstanceId)
+{
+    int32_t value = -1;
+    _FilterParDesc desc{};
+    desc.data = &value;
+    uint32_t size = sizeof value;
+    EXPECT_EQ(t.mgrGetFilterPar(filterOrInstanceId, 0, &desc, &size), 0);
+    return value;
+}
+
+// Chain name -> chain text.
+std::map<std::string, std::string> chainTexts(const _MgrFuncTable& t)
+{
+    std::map<std::string, std::string> texts;
+    int id = 0;
+    _FilterChainDesc desc{};
+    char text[512];
+    desc.text = text;
+    desc.textSize = sizeof text;
+    for (int rc = t.mgrGetFirstFilterChain(&id, &desc); rc == 0; rc = t.mgrGetNextFilterChain(&id, &desc)) {
+        texts[std::string(desc.plugin) + ":" + desc.name] = text;
+        desc.textSize = sizeof text;
+    }
+    return texts;
+}
+
+// A plug-in that stays listed but cannot be loaded (its library is missing today) keeps its saved filter
+// instances, parameters and chains, also as members of another plug-in's chain: they are written back
+// unchanged and come back with it. Removed from the list on purpose, it loses them.
+TEST(MgrHubTest, SavedFiltersOfAPluginThatDidNotLoadAreKept)
+{
+    mgrtest::RecordingUi ui; // outlives the manager, which may still ask it while it unloads
+    ManagerApp app("keep");
+    app.setPlugins({"plugins/mgr_hub_alpha.so", "plugins/mgr_hub_beta.so"});
+    ASSERT_EQ(app.start(&ui), 0);
+    const std::string mixedText =
+        "mgr_hub_alpha:scale:strong|mgr_hub_beta:scale:soft|mgr_hub_alpha:scale:Default instance|";
+    {
+        PluginProbe alpha(app.plugin("alpha"));
+        const _MgrFuncTable& t = alpha.table();
+        _FuncItem alphaScale{}, betaScale{};
+        ASSERT_EQ(t.mgrGetFuncItem("mgr_hub_alpha", "scale", &alphaScale), 0);
+        ASSERT_EQ(t.mgrGetFuncItem("mgr_hub_beta", "scale", &betaScale), 0);
+        int strong = 0, soft = 0, main = 0, mixed = 0;
+        ASSERT_EQ(t.mgrCreateFilterInst(alphaScale.id, "strong", &strong), 0);
+        ASSERT_EQ(t.mgrCreateFilterInst(betaScale.id, "soft", &soft), 0);
+        for (const auto& [id, gain] : {std::pair{alphaScale.id, 3}, {betaScale.id, 7}, {strong, 5}, {soft, -2}})
+            ASSERT_EQ(t.mgrSetFilterPar(id, 0, &gain, sizeof gain), 0);
+        ASSERT_EQ(t.mgrCreateFilterChain("mgr_hub_alpha", "main", &main), 0);
+        ASSERT_EQ(t.mgrAddToFilterChain(main, strong, -1), 0);
+        ASSERT_EQ(t.mgrCreateFilterChain("mgr_hub_beta", "mixed", &mixed), 0);
+        for (int member : {strong, soft, alphaScale.id})
+            ASSERT_EQ(t.mgrAddToFilterChain(mixed, member, -1), 0);
+        EXPECT_EQ(chainTexts(t)["mgr_hub_beta:mixed"], mixedText);
+    }
+    EXPECT_EQ(app.exit(), 0);
+    const std::string saved = readFile(app.iniPath());
+    ASSERT_EQ(app.unload(), 0);
+    ASSERT_EQ(sortedBlocks(saved, "Filter instances").size(), 4u) << saved;
+    ASSERT_EQ(sortedBlocks(saved, "Filter chains").size(), 2u) << saved;
+
+    // alpha's library is missing and the user keeps it listed: beta's chain runs without alpha's members,
+    // and at exit both sections are written back as they were.
+    const std::string away = app.dir() + "/mgr_hub_alpha.so.away";
+    fs::rename(app.plugin("alpha"), away);
+    ui.answer = MsgBoxAnswer::No;
+    ASSERT_EQ(app.start(&ui), 0);
+    {
+        PluginProbe beta(app.plugin("beta"));
+        const auto texts = chainTexts(beta.table());
+        EXPECT_EQ(texts, (std::map<std::string, std::string>{{"mgr_hub_beta:mixed", "mgr_hub_beta:scale:soft|"}}));
+    }
+    EXPECT_EQ(app.exit(), 0);
+    const std::string withoutAlpha = readFile(app.iniPath());
+    ASSERT_EQ(app.unload(), 0);
+    EXPECT_NE(withoutAlpha.find("[Plugins]\nplugins/mgr_hub_alpha.so\nplugins/mgr_hub_beta.so\n"), std::string::npos);
+    EXPECT_EQ(sortedBlocks(withoutAlpha, "Filter instances"), sortedBlocks(saved, "Filter instances"));
+    EXPECT_EQ(sortedBlocks(withoutAlpha, "Filter chains"), sortedBlocks(saved, "Filter chains"));
+
+    // alpha is back: its instances with their parameters and both chains are restored whole.
+    fs::rename(away, app.plugin("alpha"));
+    ASSERT_EQ(app.start(&ui), 0);
+    {
+        PluginProbe alpha(app.plugin("alpha"));
+        const _MgrFuncTable& t = alpha.table();
+        _FuncItem alphaScale{}, betaScale{};
+        ASSERT_EQ(t.mgrGetFuncItem("mgr_hub_alpha", "scale", &alphaScale), 0);
+        ASSERT_EQ(t.mgrGetFuncItem("mgr_hub_beta", "scale", &betaScale), 0);
+        std::map<std::string, int32_t> gains;
+        for (const _FuncItem* scale : {&alphaScale, &betaScale}) {
+            int inst = 0;
+            char name[32] = {};
+            for (int rc = t.mgrGetFirstFilterInst(scale->id, &inst, name); rc == 0;
+                 rc = t.mgrGetNextFilterInst(scale->id, &inst, name))
+                gains[std::string(scale->plugin) + ":" + name] =
+                    gainOf(t, std::string(name) == FILTER_DEFAULT_INSTANCE_NAME ? scale->id : inst);
+        }
+        EXPECT_EQ(gains, (std::map<std::string, int32_t>{{"mgr_hub_alpha:Default instance", 3},
+                                                         {"mgr_hub_alpha:strong", 5},
+                                                         {"mgr_hub_beta:Default instance", 7},
+                                                         {"mgr_hub_beta:soft", -2}}));
+        EXPECT_EQ(chainTexts(t), (std::map<std::string, std::string>{
+                                     {"mgr_hub_alpha:main", "mgr_hub_alpha:scale:strong|"},
+                                     {"mgr_hub_beta:mixed", mixedText}}));
+    }
+    EXPECT_EQ(app.exit(), 0);
+    const std::string restored = readFile(app.iniPath());
+    ASSERT_EQ(app.unload(), 0);
+    EXPECT_EQ(sortedBlocks(restored, "Filter instances"), sortedBlocks(saved, "Filter instances"));
+    EXPECT_EQ(sortedBlocks(restored, "Filter chains"), sortedBlocks(saved, "Filter chains"));
+
+    // Missing again, and this time removed from the list: everything of alpha goes.
+    fs::rename(app.plugin("alpha"), away);
+    ui.answer = MsgBoxAnswer::Yes;
+    ASSERT_EQ(app.start(&ui), 0);
+    EXPECT_EQ(app.exit(), 0);
+    const std::string removed = readFile(app.iniPath());
+    EXPECT_EQ(removed.find("mgr_hub_alpha"), std::string::npos) << removed;
+    EXPECT_NE(removed.find("[Filter chains]\n{mgr_hub_beta:mixed}\nmgr_hub_beta:scale:soft\n"), std::string::npos)
+        << removed;
+}
+
 TEST(MgrHubTest, PluginsAddedAtRunTime)
 {
     mgrtest::RecordingUi ui; // outlives the manager, which may still ask it while it unloads
