@@ -201,24 +201,31 @@ int generalCall(F&& f)
     }
 }
 
-// Looks the device up (an unknown id sets the general error) and runs f on it.
+// Looks the device up (an unknown id sets the general error) and runs f on it, holding the device's
+// call mutex; a failure that f throws is reported while the mutex is still held.
 template <typename F>
 int deviceCall(int id, F&& f)
 {
-    HwDummy* dev = nullptr;
     try {
-        dev = manager().device(id);
+        HwDummy* dev = manager().device(id);
         if (!dev)
             return kHwError;
-        return f(*dev);
+        std::lock_guard<std::mutex> guard(dev->callMutex());
+        try {
+            return f(*dev);
+        } catch (const std::bad_alloc&) {
+            return dev->setError(kHwError, "Memory allocation failed.");
+        } catch (const std::exception& e) {
+            return dev->setError(kHwError, "Unexpected error: %s", e.what());
+        } catch (...) {
+            return dev->setError(kHwError, "Unexpected error.");
+        }
     } catch (const std::bad_alloc&) {
-        return dev ? dev->setError(kHwError, "Memory allocation failed.")
-                   : setGeneralError(kHwError, "Memory allocation failed.");
+        return setGeneralError(kHwError, "Memory allocation failed.");
     } catch (const std::exception& e) {
-        return dev ? dev->setError(kHwError, "Unexpected error: %s", e.what())
-                   : setGeneralError(kHwError, "Unexpected error: %s", e.what());
+        return setGeneralError(kHwError, "Unexpected error: %s", e.what());
     } catch (...) {
-        return dev ? dev->setError(kHwError, "Unexpected error.") : setGeneralError(kHwError, "Unexpected error.");
+        return setGeneralError(kHwError, "Unexpected error.");
     }
 }
 
@@ -358,10 +365,16 @@ const char* hwGetGlobalLastError()
 
 const char* hwGetLastError(int id)
 {
+    // A copy per thread, taken under the device's call mutex: another thread's failing call may write the
+    // device's text at any time, and the caller reads the returned text after this call.
+    thread_local char text[hwdummy::kErrorTextSize];
     try {
         // Looked up without setting the general error: that text is what an unknown id is answered with.
-        if (HwDummy* dev = manager().find(id))
-            return dev->lastError();
+        if (HwDummy* dev = manager().find(id)) {
+            std::lock_guard<std::mutex> guard(dev->callMutex());
+            std::snprintf(text, sizeof text, "%s", dev->lastError());
+            return text;
+        }
     } catch (...) {
     }
     return tGeneralError;

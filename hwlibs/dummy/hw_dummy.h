@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,11 @@ public:
     int readMatrix(uint16_t* buffer, uint32_t count);
     int writeMatrix(const uint16_t* buffer, uint32_t count);
 
+    // Held by every hardware function of this device for the length of the call. The device-control
+    // library serialises most calls with its device lock, but reads hardware-info items without it
+    // (while an acquisition runs, for instance), so the device guards its own state.
+    std::mutex& callMutex() { return callMutex_; }
+
     const char* lastError() const { return lastError_; }
     // Formats the message into the device's last error (cut to 4096 characters) and returns code.
     [[gnu::format(printf, 3, 4)]] int setError(int code, const char* format, ...);
@@ -75,6 +81,7 @@ private:
     int readFolderImage(int16_t* out);
     void convertImage(const int16_t* image, uint16_t* out);
 
+    std::mutex callMutex_;
     int index_;
     _DevInfo devInfo_{};
     _AcqPars acqPars_{0, 0, 1, ACQMODE_MANUAL, 0.0};
