@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
+#include <vector>
 
 #include "frame_convert.h"
 #include "frame_internal.h"
@@ -1016,12 +1017,16 @@ int TvkFrameInfo::buildDscText(const std::string& dataFileName, uint32_t flags, 
     std::string& t = *out;
     t = "Description file for \"" + baseNameOf(dataFileName) + "\"\nformat = " + std::to_string(int32_t(flags)) +
         " width = " + std::to_string(width_) + " height = " + std::to_string(height_) + "\n";
-    std::lock_guard<std::recursive_mutex> g(attrLock_);
+    std::unique_lock<std::recursive_mutex> g(attrLock_);
     for (const auto& [name, a] : attribs_) {
         const int elem = typeElementSize(a->type);
-        const uint32_t count = elem ? a->size / uint32_t(elem) : 0;
-        if (count > uint32_t(INT32_MAX))
+        // A value whose size is no whole number of elements keeps its last bytes: the element they
+        // start is written whole, zero-filled.
+        const uint64_t count = elem ? (uint64_t(a->size) + uint32_t(elem) - 1) / uint32_t(elem) : 0;
+        if (count > uint64_t(INT32_MAX)) {
+            g.unlock(); // reported with the attribute lock released
             return failParam("attribute too large for a description file");
+        }
         t += '"';
         t += a->name;
         t += "\" (\"";
@@ -1031,7 +1036,13 @@ int TvkFrameInfo::buildDscText(const std::string& dataFileName, uint32_t flags, 
         t += '[';
         t += std::to_string(count);
         t += "]\n";
-        t += valueToString(a->type, a->data, int(count));
+        if (elem && a->size % uint32_t(elem)) {
+            std::vector<unsigned char> padded(size_t(count) * size_t(elem), 0);
+            std::memcpy(padded.data(), a->data, a->size);
+            t += valueToString(a->type, padded.data(), int(count));
+        } else {
+            t += valueToString(a->type, a->data, int(count));
+        }
         t += "\n\n";
     }
     return 0;

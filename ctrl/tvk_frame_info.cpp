@@ -528,33 +528,41 @@ int TvkFrameInfo::addAttrib(const char* name, const char* description, _Data_Typ
     if (size > 0xFFFFFFFFu - kAttribOverhead)
         return failParam("count");
     uint32_t size32 = uint32_t(size);
+    // Failures are reported once the attribute lock is released: nothing is called out while it is held.
+    int refused = 0;
     try {
-        {
-            std::lock_guard<std::recursive_mutex> g(attrLock_);
-            if (attribs_.count(name))
-                return fail(FRAME_ERR_ATTRIB_EXISTS, "Attribute %s already exists.", name);
+        std::lock_guard<std::recursive_mutex> g(attrLock_);
+        if (attribs_.count(name)) {
+            refused = FRAME_ERR_ATTRIB_EXISTS;
+        } else {
             AttribPtr a(new Attrib);
             a->name = name;
             a->description = description;
             a->type = type;
             if (external) {
                 if (!data)
-                    return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size32 + kAttribOverhead);
+                    refused = TVK_ERR_ALLOC;
             } else if (size32) {
                 a->data = std::calloc(size32, 1);
                 if (!a->data)
-                    return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size32 + kAttribOverhead);
-                if (data)
+                    refused = TVK_ERR_ALLOC;
+                else if (data)
                     std::memcpy(a->data, data, size32);
             }
-            a->size = size32;
-            auto it = attribs_.emplace(name, std::move(a)).first;
-            if (external)
-                it->second->data = const_cast<void*>(data); // adopted only once nothing can fail
+            if (!refused) {
+                a->size = size32;
+                auto it = attribs_.emplace(name, std::move(a)).first;
+                if (external)
+                    it->second->data = const_cast<void*>(data); // adopted only once nothing can fail
+            }
         }
     } catch (const std::bad_alloc&) {
-        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size32 + kAttribOverhead);
+        refused = TVK_ERR_ALLOC;
     }
+    if (refused == FRAME_ERR_ATTRIB_EXISTS)
+        return fail(FRAME_ERR_ATTRIB_EXISTS, "Attribute %s already exists.", name);
+    if (refused)
+        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size32 + kAttribOverhead);
     notifyAttrChange(name, size32, FRAME_ATTR_ADDED_OR_REMOVED);
     return 0;
 }
@@ -588,29 +596,37 @@ int TvkFrameInfo::setAttribData(const char* name, const void* data, uint32_t siz
 {
     if (!name)
         return failParam("name");
+    int refused = 0;
     {
         std::lock_guard<std::recursive_mutex> g(attrLock_);
         auto it = attribs_.find(name);
         if (it == attribs_.end())
             return FRAME_ERR_NO_ATTRIB;
-        if (!data && size)
-            return failParam("data");
         Attrib& a = *it->second;
-        if (size != a.size) {
+        if (!data && size) {
+            refused = TVK_ERR_PARAM;
+        } else if (size != a.size) {
             void* block = nullptr;
             if (size) {
                 block = std::realloc(a.data, size);
                 if (!block)
-                    return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size);
+                    refused = TVK_ERR_ALLOC;
             } else {
                 std::free(a.data);
             }
-            a.data = block;
-            a.size = size;
+            if (!refused) {
+                a.data = block;
+                a.size = size;
+            }
         }
-        if (size)
+        if (!refused && size)
             std::memmove(a.data, data, size);
     }
+    // Reported with the attribute lock released.
+    if (refused == TVK_ERR_PARAM)
+        return failParam("data");
+    if (refused)
+        return fail(TVK_ERR_ALLOC, "Memory allocation of %u bytes failed.", size);
     notifyAttrChange(name, size, FRAME_ATTR_VALUE_SET);
     return 0;
 }
@@ -621,23 +637,28 @@ int TvkFrameInfo::getAttribData(const char* name, void* data, uint32_t* size, _D
         return failParam("name");
     if (!size)
         return failParam("size");
-    std::lock_guard<std::recursive_mutex> g(attrLock_);
-    auto it = attribs_.find(name);
-    if (it == attribs_.end())
-        return FRAME_ERR_NO_ATTRIB;
-    const Attrib& a = *it->second;
-    uint32_t given = *size;
-    *size = a.size;
-    if (given < a.size)
-        return fail(TVK_ERR_BUFFER_SMALL, "Supplied buffer is too small (size: %u, required: %u)", given, a.size);
-    if (a.size) {
-        if (!data)
-            return failParam("data");
-        std::memcpy(data, a.data, a.size);
+    const uint32_t given = *size;
+    uint32_t required = 0;
+    {
+        std::lock_guard<std::recursive_mutex> g(attrLock_);
+        auto it = attribs_.find(name);
+        if (it == attribs_.end())
+            return FRAME_ERR_NO_ATTRIB;
+        const Attrib& a = *it->second;
+        required = a.size;
+        *size = a.size;
+        if (given >= a.size && (data || !a.size)) {
+            if (a.size)
+                std::memcpy(data, a.data, a.size);
+            if (type)
+                *type = _Data_Types(a.type);
+            return 0;
+        }
     }
-    if (type)
-        *type = _Data_Types(a.type);
-    return 0;
+    // Reported with the attribute lock released.
+    if (given < required)
+        return fail(TVK_ERR_BUFFER_SMALL, "Supplied buffer is too small (size: %u, required: %u)", given, required);
+    return failParam("data");
 }
 
 int TvkFrameInfo::cursorOf(const std::string& name)
@@ -686,9 +707,11 @@ int TvkFrameInfo::getNextAttrib(int* cursor, _ExtFrameAttrib* out)
     if (!out)
         return failParam("out");
     try {
-        std::lock_guard<std::recursive_mutex> g(attrLock_);
-        if (*cursor < 0 || size_t(*cursor) >= cursorNames_.size())
+        std::unique_lock<std::recursive_mutex> g(attrLock_);
+        if (*cursor < 0 || size_t(*cursor) >= cursorNames_.size()) {
+            g.unlock(); // reported with the attribute lock released
             return failParam("cursor");
+        }
         const std::string& current = cursorNames_[size_t(*cursor)];
         if (!attribs_.count(current))
             return FRAME_ERR_NO_ATTRIB;

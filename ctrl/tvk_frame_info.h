@@ -71,7 +71,7 @@ public:
 
     uint32_t open(); // returns the new reference count
     // Drops one reference. -207 keeps the last reference of a persistent frame (unless force); a close
-    // without any reference is refused with -1. cbNoRef is called once when the count reaches 0.
+    // without any reference is refused with -2. cbNoRef is called once when the count reaches 0.
     int close(uint32_t* refCount, bool force);
     uint32_t incRawAccessCounter();
     uint32_t decRawAccessCounter();

@@ -1,6 +1,8 @@
 // Locks, references and notifications of a frame used from several threads (also run under TSan).
 #include <chrono>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <future>
 #include <thread>
 
@@ -205,6 +207,67 @@ TEST(FrameNotifyConcurrent, SubscribersCallingBackDoNotDeadlock)
     TvkFrameInfo::cbDataChanged = nullptr;
     TvkFrameInfo::cbAttrChanged = nullptr;
     TvkFrameInfo::cbNoRef = nullptr;
+    gSubject = nullptr;
+}
+
+// The error report of an attribute call may run code that waits for another thread which uses the
+// frame's names or attributes (a log that asks about the frame, say): it must not come while the
+// attribute lock is held.
+std::atomic<int> gErrorsSeen{0};
+std::atomic<int> gErrorsWithAttribLockHeld{0};
+std::atomic<int> gAsked{0};
+
+TEST(FrameNotifyConcurrent, AttributeErrorsAreReportedWithTheAttributeLockFree)
+{
+    FramePtr f = newFrame(2, 2, TYPE_U32);
+    uint32_t one = 1;
+    ASSERT_EQ(f->addAttrib("a", "", TYPE_U32, &one, 1, 0), 0);
+    gSubject = f.get();
+    gErrorsSeen = 0;
+    gErrorsWithAttribLockHeld = 0;
+    gAsked = 0;
+    TvkFrameInfo::cbErrMsg = [](const char*) {
+        ++gErrorsSeen;
+        auto answered = std::make_shared<std::promise<void>>();
+        std::future<void> answer = answered->get_future();
+        std::thread([answered] {
+            char name[512];
+            gSubject.load()->getName(name);
+            answered->set_value();
+            ++gAsked;
+        }).detach();
+        // Answered at once when the lock is free; a held lock is released only after this call returns.
+        if (answer.wait_for(10s) != std::future_status::ready)
+            ++gErrorsWithAttribLockHeld;
+    };
+
+    struct Case {
+        const char* what;
+        std::function<int(TvkFrameInfo&)> call;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"size query", [](TvkFrameInfo& fr) { uint32_t size = 0; return fr.getAttribData("a", nullptr, &size, nullptr); },
+         TVK_ERR_BUFFER_SMALL},
+        {"no buffer", [](TvkFrameInfo& fr) { uint32_t size = 4; return fr.getAttribData("a", nullptr, &size, nullptr); },
+         TVK_ERR_PARAM},
+        {"duplicate", [](TvkFrameInfo& fr) { uint32_t v = 2; return fr.addAttrib("a", "", TYPE_U32, &v, 1, 0); },
+         FRAME_ERR_ATTRIB_EXISTS},
+        {"adopted null", [](TvkFrameInfo& fr) { return fr.addAttrib("b", "", TYPE_U32, nullptr, 1, 1); }, TVK_ERR_ALLOC},
+        {"null value", [](TvkFrameInfo& fr) { return fr.setAttribData("a", nullptr, 4); }, TVK_ERR_PARAM},
+        {"bad cursor", [](TvkFrameInfo& fr) { int cursor = 12345; _ExtFrameAttrib out; return fr.getNextAttrib(&cursor, &out); },
+         TVK_ERR_PARAM},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int before = gErrorsSeen;
+        EXPECT_EQ(c.call(*f), c.code);
+        EXPECT_EQ(gErrorsSeen, before + 1);
+    }
+    EXPECT_EQ(gErrorsWithAttribLockHeld, 0);
+    TvkFrameInfo::cbErrMsg = nullptr;
+    while (gAsked < gErrorsSeen) // every asking thread ends once no lock is held any more
+        std::this_thread::sleep_for(1ms);
     gSubject = nullptr;
 }
 

@@ -366,6 +366,38 @@ TEST(FrameFiles, DescriptionFieldsOfAnyLengthAndWithLineBreaksReadBack)
     EXPECT_EQ(again, many);
 }
 
+// A value given a size that is no whole number of elements (setAttribData allows it) loses none of its
+// bytes in the description file: the started element is written whole, zero-filled.
+TEST(FrameFiles, ValueOfPartialElementsKeepsItsLastBytes)
+{
+    const std::string dir = scratchDir();
+    struct Case {
+        _Data_Types type;
+        std::vector<uint8_t> value;    // set with setAttribData
+        std::vector<uint8_t> readBack; // the value after saving and loading
+    };
+    const std::vector<Case> cases = {
+        {TYPE_I32, {1, 0, 0, 0, 2, 0}, {1, 0, 0, 0, 2, 0, 0, 0}},
+        {TYPE_U16, {7, 0, 9}, {7, 0, 9, 0}},
+        {TYPE_STRING, {'a', 'b', 'c', 'd', 'e', 'f'}, {'a', 'b', 'c', 'd', 'e', 'f', 0, 0}},
+        {TYPE_I32, {1, 0, 0, 0}, {1, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.type));
+        FramePtr f = newFrame(2, 1, TYPE_U32);
+        ASSERT_EQ(f->addAttrib("v", "partial", c.type, nullptr, 1, 0), 0);
+        ASSERT_EQ(f->setAttribData("v", c.value.data(), uint32_t(c.value.size())), 0);
+        ASSERT_EQ(f->save((dir + "/p.bin").c_str(), FSAVE_BINARY), 0) << f->getLastErr();
+        FramePtr back = newFrame();
+        ASSERT_EQ(back->init((dir + "/p.bin").c_str(), false), 0) << back->getLastErr();
+        std::vector<uint8_t> got(64);
+        uint32_t size = uint32_t(got.size());
+        ASSERT_EQ(back->getAttribData("v", got.data(), &size, nullptr), 0);
+        got.resize(size);
+        EXPECT_EQ(got, c.readBack);
+    }
+}
+
 TEST(FrameFiles, AppendAddsFramesAndLoadReadsTheFirst)
 {
     const std::string dir = scratchDir();
