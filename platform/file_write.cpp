@@ -3,6 +3,7 @@
 
 #include "platform/syserror.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -53,6 +54,16 @@ std::string folderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The target's path with its file name cut to a length that leaves room for the temporary suffix
+// within the longest name a folder entry may have.
+std::string temporaryStem(const std::string& target)
+{
+    constexpr size_t kStemChars = 128;
+    const size_t slash = target.rfind('/');
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    return target.substr(0, nameStart + std::min(kStemChars, target.size() - nameStart));
+}
+
 // Makes the rename durable; file systems that cannot sync a folder are not an error.
 void syncFolder(const std::string& path)
 {
@@ -81,9 +92,15 @@ int AtomicFileWriter::open(std::string* errorText)
         setError(errorText, openMessage(path_, ENOENT));
         return -6;
     }
+    // A file that exists but could not be opened for writing (read-only) is not replaced: the rename
+    // alone would get past its permissions.
+    if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        setError(errorText, openMessage(path_, errno));
+        return -6;
+    }
     // O_EXCL: never write through a file or link that someone else put at the temporary name.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string tmp = target_ + ".~tmp" + std::to_string(::getpid()) + "." +
+        std::string tmp = temporaryStem(target_) + ".~tmp" + std::to_string(::getpid()) + "." +
                           std::to_string(tempCounter.fetch_add(1));
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {

@@ -1,6 +1,7 @@
 // Replacing files safely: write to a temporary file in the same folder, flush, check, rename.
-// The new file keeps the permissions of the file it replaces; a symbolic link is followed (the file it
-// names is replaced, the link stays).
+// The new file keeps the permissions of the file it replaces, and a file that could not be opened for
+// writing (read-only) is not replaced; a symbolic link is followed (the file it names is replaced, the
+// link stays).
 #pragma once
 
 #include <cstddef>
@@ -8,10 +9,10 @@
 
 namespace plat {
 
-// Writes data over path through a temporary file in the same folder. Returns 0, -6 when the temporary
-// file cannot be created, -8 when a write, the flush, the close or the rename fails. On failure the old
-// file is untouched and the temporary is removed; errorText (may be null) gets a message with the
-// system's error text.
+// Writes data over path through a temporary file in the same folder. Returns 0, -6 when the file cannot
+// be opened for writing or the temporary file cannot be created, -8 when a write, the flush, the close
+// or the rename fails. On failure the old file is untouched and the temporary is removed; errorText
+// (may be null) gets a message with the system's error text.
 int replaceFile(const std::string& path, const void* data, size_t size, std::string* errorText = nullptr);
 
 // The same as a stream of pieces: open, write any number of times, commit or discard.

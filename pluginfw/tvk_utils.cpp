@@ -316,6 +316,23 @@ size_t extensionDot(std::string_view path)
 
 // ---- whole-array files ----
 
+// Opens a file to read; a folder (which the C library opens) is refused like a file that cannot be
+// opened. Null, with the message in errText, on failure.
+FILE* openForReading(const char* path, const char* mode, char* errText)
+{
+    FILE* file = std::fopen(path, mode);
+    int err = file ? 0 : errno;
+    struct stat st {};
+    if (file && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(file);
+        file = nullptr;
+        err = EISDIR;
+    }
+    if (!file)
+        setErrText(errText, "Cannot open file \"%s\" for reading: %s.", path, plat::systemErrorText(err).c_str());
+    return file;
+}
+
 constexpr size_t kWriteChunk = 64 * 1024;
 
 // Reads one "%hd" value: blanks skipped, optional sign, digits ending at a blank or the file's end.
@@ -585,12 +602,9 @@ int readBinaryFile(const char* path, char* errText, void* data, unsigned size)
         setErrText(errText, "Invalid parameter.");
         return TVK_ERR_PARAM;
     }
-    FILE* file = std::fopen(path, "rb");
-    if (!file) {
-        const int err = errno;
-        setErrText(errText, "Cannot open file \"%s\" for reading: %s.", path, plat::systemErrorText(err).c_str());
+    FILE* file = openForReading(path, "rb", errText);
+    if (!file)
         return TVK_ERR_OPEN_READ;
-    }
     // A regular file that is too short is refused before data is touched.
     struct stat st {};
     if (fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) < size) {
@@ -631,12 +645,9 @@ int readAsciiI16File(unsigned count, const char* path, short* data, char* errTex
         setErrText(errText, "Invalid parameter.");
         return TVK_ERR_PARAM;
     }
-    FILE* file = std::fopen(path, "r");
-    if (!file) {
-        const int err = errno;
-        setErrText(errText, "Cannot open file \"%s\" for reading: %s.", path, plat::systemErrorText(err).c_str());
+    FILE* file = openForReading(path, "r", errText);
+    if (!file)
         return TVK_ERR_OPEN_READ;
-    }
     // Values go to a scratch array first, so that a bad file leaves data unchanged.
     std::vector<short> values;
     try {

@@ -55,6 +55,17 @@ TEST_F(FileWriteTest, ReplacedFileKeepsPermissionsAndLinks)
     EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
+// A file name as long as the file system allows can be replaced too: the temporary name stays short.
+TEST_F(FileWriteTest, LongestFileNameIsReplaced)
+{
+    const std::string path = dir + "/" + std::string(251, 'n') + ".cfg"; // 255 characters
+    ASSERT_TRUE(writeFile(path, "old"));
+    std::string error;
+    ASSERT_EQ(plat::replaceFile(path, "new", 3, &error), 0) << error;
+    EXPECT_EQ(readFile(path), "new");
+    EXPECT_EQ(listDir(dir).size(), 1u);
+}
+
 TEST_F(FileWriteTest, StreamedWriterCommitsOrDiscards)
 {
     const std::string path = dir + "/stream.txt";
@@ -99,6 +110,29 @@ TEST_F(FileWriteTest, UncreatableFileIsReported)
     EXPECT_EQ(plat::replaceFile(dir + "/no/such/folder/f.txt", "x", 1, &error), -6);
     EXPECT_NE(error.find("Cannot open file"), std::string::npos) << error;
     EXPECT_NE(error.find(plat::systemErrorText(ENOENT)), std::string::npos) << error;
+}
+
+// A read-only file is refused as one that cannot be opened for writing, and stays as it was.
+TEST_F(FileWriteTest, ReadOnlyFileIsNotReplaced)
+{
+    const std::string locked = dir + "/locked.cfg";
+    ASSERT_TRUE(writeFile(locked, "kept"));
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+
+    const std::string link = dir + "/link.cfg";
+    ASSERT_EQ(::symlink("locked.cfg", link.c_str()), 0);
+
+    testfiles::PermissionBitsApply bits;
+    if (!bits.active())
+        GTEST_SKIP() << "permission checks cannot be made to apply here";
+    for (const std::string& path : {locked, link}) {
+        SCOPED_TRACE(path);
+        std::string error;
+        EXPECT_EQ(plat::replaceFile(path, "new", 3, &error), -6);
+        EXPECT_EQ(error, "Cannot open file \"" + path + "\" for writing: " + plat::systemErrorText(EACCES) + ".");
+        EXPECT_EQ(readFile(locked), "kept");
+    }
+    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"link.cfg", "locked.cfg"}));
 }
 
 // A write that fails (here: the file size limit, as on a full disk) is reported and keeps the old file.

@@ -8,11 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <linux/capability.h>
 #include <sched.h>
 #include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -62,6 +64,34 @@ public:
 private:
     rlimit old_{};
     void (*oldHandler_)(int) = SIG_DFL;
+};
+
+// While alive, the calling thread is held to the files' permission bits even when it runs as root
+// (the capability that overrides them is off), so that a read-only file is read-only for it too.
+class PermissionBitsApply {
+public:
+    PermissionBitsApply()
+    {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        lowered[CAP_TO_INDEX(CAP_DAC_OVERRIDE)].effective &= ~CAP_TO_MASK(CAP_DAC_OVERRIDE);
+        active_ = ::syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~PermissionBitsApply()
+    {
+        if (active_)
+            ::syscall(SYS_capset, &header_, saved_);
+    }
+    PermissionBitsApply(const PermissionBitsApply&) = delete;
+    PermissionBitsApply& operator=(const PermissionBitsApply&) = delete;
+    bool active() const { return active_; }
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
 };
 
 namespace detail {

@@ -235,6 +235,20 @@ TEST_F(ArrayFiles, AsciiI16ReadsCrLfAndRefusesBadFiles)
     EXPECT_EQ(untouched, std::vector<short>(10, 99));
 }
 
+// A folder is no file to read: both readers refuse to open it, as they refuse a missing file.
+TEST_F(ArrayFiles, FolderCannotBeOpenedForReading)
+{
+    const std::string folder = path("folder.bpc");
+    ASSERT_TRUE(fs::create_directory(folder));
+    const std::string expected = "Cannot open file \"" + folder + "\" for reading: " + std::strerror(EISDIR) + ".";
+    unsigned char bytes[4] = {};
+    EXPECT_EQ(readBinaryFile(folder.c_str(), err_, bytes, sizeof bytes), TVK_ERR_OPEN_READ);
+    EXPECT_EQ(std::string(err_), expected);
+    short values[4] = {};
+    EXPECT_EQ(readAsciiI16File(4, folder.c_str(), values, err_), TVK_ERR_OPEN_READ);
+    EXPECT_EQ(std::string(err_), expected);
+}
+
 // Runs in a child process under a 64-byte file-size limit, as on a full disk: 0 when the writer
 // reports the write error with its message.
 int writeUnderSizeLimit(const std::string& file, bool binary)
