@@ -8,6 +8,7 @@
 #include <ctime>
 #include <thread>
 
+#include "config_text.h"
 #include "device.h"
 #include "hwlib.h"
 #include "last_frames.h"
@@ -313,6 +314,19 @@ int TvkDevice::addHwInfoAttribs(TvkFrameInfo* frame)
     return 0;
 }
 
+// The arguments shared by frame and integral acquisitions: a file name in file mode, at least one frame,
+// a finite exposure time that is not negative.
+int TvkDevice::checkAcqArgs(int frameCount, double acqTime, bool fileMode, const char* fileName)
+{
+    if (fileMode && !fileName)
+        return setMessage(-2, "Filename must be supplied.");
+    if (frameCount <= 0)
+        return setMessageF(-2, "Invalid number of frames: %d.", frameCount);
+    if (!std::isfinite(acqTime) || acqTime < 0.0)
+        return setMessageF(-2, "Invalid acquisition time: %g s.", acqTime);
+    return 0;
+}
+
 // ---- frame acquisition ----
 
 int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlags, const char* fileName)
@@ -321,16 +335,12 @@ int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlag
     if (const int r = checkUsable())
         return r;
     const bool fileMode = fileFlags != 0;
-    if (fileMode && !fileName)
-        return setMessage(-2, "Filename must be supplied.");
-    if (frameCount <= 0)
-        return setMessageF(-2, "Invalid number of frames: %d.", frameCount);
-    if (!std::isfinite(acqTime) || acqTime < 0.0)
-        return setMessageF(-2, "Invalid acquisition time: %g s.", acqTime);
+    if (const int r = checkAcqArgs(frameCount, acqTime, fileMode, fileName))
+        return r;
     if (fileMode && frameCount > 1) {
         char probe[512];
         const int last = frameCount - 1;
-        if (!makeIndexedFileName(probe, fileName, last, lastframes::decimalDigits(static_cast<uint32_t>(last))))
+        if (!makeIndexedFileName(probe, fileName, last, digitCount(static_cast<uint32_t>(last))))
             return setMessageF(-2, "Cannot save frame to file: %s (the numbered file name is too long).", fileName);
     }
     if (const int r = ensureBuffers())
@@ -393,7 +403,7 @@ int TvkDevice::frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, c
 {
     const std::string logPath = fileMode ? std::string() : logPathNow("Acq (frames)");
     const int phases = spacing * spacing;
-    const int digits = lastframes::decimalDigits(static_cast<uint32_t>(frameCount - 1));
+    const int digits = digitCount(static_cast<uint32_t>(frameCount - 1));
     for (int f = 0; f < frameCount; ++f) {
         TvkFrameInfo* frame = *held;
         if (!fileMode) {
@@ -479,12 +489,8 @@ int TvkDevice::performIntegralAcq(int frameCount, double acqTime, uint32_t fileF
     if (const int r = checkUsable())
         return r;
     const bool fileMode = fileFlags != 0;
-    if (fileMode && !fileName)
-        return setMessage(-2, "Filename must be supplied.");
-    if (frameCount <= 0)
-        return setMessageF(-2, "Invalid number of frames: %d.", frameCount);
-    if (!std::isfinite(acqTime) || acqTime < 0.0)
-        return setMessageF(-2, "Invalid acquisition time: %g s.", acqTime);
+    if (const int r = checkAcqArgs(frameCount, acqTime, fileMode, fileName))
+        return r;
     if (const int r = ensureBuffers())
         return r;
     std::vector<TvkFrameInfo*> frames(1, nullptr);

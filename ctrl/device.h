@@ -182,6 +182,8 @@ private:
     int notInitialised();
     int checkChip(int chip);
     int checkDacArray(const void* data, int size, int chip);
+    int checkAcqArgs(int frameCount, double acqTime, bool fileMode, const char* fileName);
+    int convertSuperMatrix(const void* src, void* dst, uint32_t sizeBytes, int type, bool toMatrix);
     std::string hwError();
     const CtrlCallbacks* callbacks() const { return callbacks_.load(); }
     void notify(std::atomic<TvkDevCallback> CtrlCallbacks::*member);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "config_text.h"
 #include "device.h"
 #include "super_matrix.h"
 #include "tvk_frame_info.h"
@@ -31,15 +32,6 @@ void dropFrameReference(TvkFrameInfo* frame)
     frame->close(&count, true);
 }
 
-int decimalDigits(uint32_t value)
-{
-    int digits = 1;
-    while (value >= 10) {
-        value /= 10;
-        ++digits;
-    }
-    return digits;
-}
 
 } // namespace lastframes
 
@@ -118,7 +110,7 @@ int TvkDevice::loadFrameFile(int frameIndex, TvkFrameInfo** out)
     char indexed[512];
     const char* name = lastFileName_.c_str();
     if (frameCount_ >= 2) {
-        const int digits = lastframes::decimalDigits(static_cast<uint32_t>(frameCount_ - 1));
+        const int digits = digitCount(static_cast<uint32_t>(frameCount_ - 1));
         if (!makeIndexedFileName(indexed, name, frameIndex, digits))
             return setMessageF(-2, "Cannot form the name of frame %d from \"%s\".", frameIndex, name);
         name = indexed;
@@ -181,7 +173,7 @@ int TvkDevice::saveFrame(const char* fileName, int frameIndex, uint32_t fileFlag
     std::lock_guard<std::recursive_mutex> guard(frameMutex_);
     if (frameIndex == -1 && framesDone_ > 1 && acqKind_ != 2) {
         const uint32_t done = framesDone_;
-        const int digits = lastframes::decimalDigits(done - 1);
+        const int digits = digitCount(done - 1);
         for (uint32_t f = 0; f < done; ++f) {
             char indexed[512];
             if (!makeIndexedFileName(indexed, fileName, static_cast<int>(f), digits))
@@ -257,37 +249,21 @@ int TvkDevice::getAcqInfo(int* frameIndex, int* frameCount, int* kind, int* fram
 
 int TvkDevice::convToSuperMatrix(const void* chips, void* matrix, uint32_t sizeBytes, int type)
 {
-    if (retired_)
-        return -102;
-    if (!chips || !matrix)
-        return setMessage(-2, "Invalid parameter (buffer is null).");
-    const int elementSize = type >= TYPE_BOOL && type <= TYPE_STRING ? typeElementSize(type) : 0;
-    const uint64_t required = static_cast<uint64_t>(pixelCount_) * static_cast<uint64_t>(elementSize);
-    if (sizeBytes < required)
-        return setMessageF(-4, "Buffer is too small, current size: %d, required size: %d (in bytes).",
-                           static_cast<int>(sizeBytes), static_cast<int>(required));
-    if (settings_.chips != 4) {
-        std::memmove(matrix, chips, sizeBytes);
-        return 0;
-    }
-    const size_t size = matrixElementSize(type);
-    if (size == 0)
-        return setMessageF(-2, "Invalid buffer type: %d", type);
-    if (overlaps(chips, matrix, supermatrix::kPixels * size)) {
-        const std::vector<unsigned char> copy(static_cast<const unsigned char*>(chips),
-                                              static_cast<const unsigned char*>(chips) + supermatrix::kPixels * size);
-        supermatrix::toMatrix(copy.data(), matrix, size);
-    } else {
-        supermatrix::toMatrix(chips, matrix, size);
-    }
-    return 0;
+    return convertSuperMatrix(chips, matrix, sizeBytes, type, true);
 }
 
 int TvkDevice::convFromSuperMatrix(const void* matrix, void* chips, uint32_t sizeBytes, int type)
 {
+    return convertSuperMatrix(matrix, chips, sizeBytes, type, false);
+}
+
+// Chip order to super matrix (toMatrix) or back. Devices without four chips keep chip order: the bytes are
+// copied. Overlapping buffers are converted through a copy of the source.
+int TvkDevice::convertSuperMatrix(const void* src, void* dst, uint32_t sizeBytes, int type, bool toMatrix)
+{
     if (retired_)
         return -102;
-    if (!chips || !matrix)
+    if (!src || !dst)
         return setMessage(-2, "Invalid parameter (buffer is null).");
     const int elementSize = type >= TYPE_BOOL && type <= TYPE_STRING ? typeElementSize(type) : 0;
     const uint64_t required = static_cast<uint64_t>(pixelCount_) * static_cast<uint64_t>(elementSize);
@@ -295,18 +271,19 @@ int TvkDevice::convFromSuperMatrix(const void* matrix, void* chips, uint32_t siz
         return setMessageF(-4, "Buffer is too small, current size: %d, required size: %d (in bytes).",
                            static_cast<int>(sizeBytes), static_cast<int>(required));
     if (settings_.chips != 4) {
-        std::memmove(chips, matrix, sizeBytes);
+        std::memmove(dst, src, sizeBytes);
         return 0;
     }
     const size_t size = matrixElementSize(type);
     if (size == 0)
         return setMessageF(-2, "Invalid buffer type: %d", type);
-    if (overlaps(chips, matrix, supermatrix::kPixels * size)) {
-        const std::vector<unsigned char> copy(static_cast<const unsigned char*>(matrix),
-                                              static_cast<const unsigned char*>(matrix) + supermatrix::kPixels * size);
-        supermatrix::fromMatrix(copy.data(), chips, size);
+    const auto convert = toMatrix ? supermatrix::toMatrix : supermatrix::fromMatrix;
+    if (overlaps(src, dst, supermatrix::kPixels * size)) {
+        const auto* bytes = static_cast<const unsigned char*>(src);
+        const std::vector<unsigned char> copy(bytes, bytes + supermatrix::kPixels * size);
+        convert(copy.data(), dst, size);
     } else {
-        supermatrix::fromMatrix(matrix, chips, size);
+        convert(src, dst, size);
     }
     return 0;
 }

@@ -13,7 +13,4 @@ namespace lastframes {
 // ever release it: when the device's reference is its last, it is deleted without notification.
 void dropFrameReference(TvkFrameInfo* frame);
 
-// Decimal digits of a non-negative value (at least 1), as the indexed frame-file names use them.
-int decimalDigits(uint32_t value);
-
 } // namespace lastframes
