@@ -1,4 +1,4 @@
-// One QApplication for the widget tests of the program, on the headless platform with a runtime folder
+// One QApplication for the widget tests of a test program, on the headless platform with a runtime folder
 // of its own (without one Qt warns, and the tests make every warning fatal).
 #include <cstdlib>
 #include <string>
@@ -17,7 +17,7 @@ public:
     {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        char pattern[] = "/tmp/shell-runtime-XXXXXX";
+        char pattern[] = "/tmp/ombrel-test-runtime-XXXXXX";
         if (mkdtemp(pattern)) {
             runtimeDir_ = pattern;
             setenv("XDG_RUNTIME_DIR", pattern, 1);
@@ -34,7 +34,7 @@ public:
 
 private:
     int argc_ = 1;
-    char name_[16] = "shell_utils";
+    char name_[16] = "ombrel_tests";
     char* argv_[2] = {name_, nullptr};
     QApplication* app_ = nullptr;
     std::string runtimeDir_;
