@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -188,6 +189,7 @@ private:
     const CtrlCallbacks* callbacks() const { return callbacks_.load(); }
     void notify(std::atomic<TvkDevCallback> CtrlCallbacks::*member);
     int applyConfig(const ConfigText& text);
+    int forEachConfigItem(const std::function<void(int, const HwInfoItem&, std::vector<unsigned char>&)>& fn);
     int applyInterfaceItems(const ConfigText& text);
     int interfaceSection(std::string* out);
     int fetchHwInfo(int index, HwInfoItem* item, std::vector<unsigned char>* buffer);

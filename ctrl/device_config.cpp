@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "config_text.h"
 #include "device.h"
@@ -106,7 +107,10 @@ int TvkDevice::fetchHwInfo(int index, HwInfoItem* item, std::vector<unsigned cha
     return 0;
 }
 
-int TvkDevice::applyInterfaceItems(const ConfigText& text)
+// Calls fn(index, item, value bytes) for every hardware-info item stored in configuration files
+// ([Interface]); items that cannot be read are left out. 0, or the first failure of the library.
+int TvkDevice::forEachConfigItem(
+    const std::function<void(int, const HwInfoItem&, std::vector<unsigned char>&)>& fn)
 {
     const int count = std::min(table_->hwGetHwInfoCount(), kMaxHwInfoItems);
     std::vector<unsigned char> buffer(kItemBufferSize);
@@ -120,50 +124,42 @@ int TvkDevice::applyInterfaceItems(const ConfigText& text)
         const int got = fetchHwInfo(i, &item, &buffer);
         if (got < 0)
             return got;
-        if (got > 0)
-            continue;
+        if (got == 0)
+            fn(i, item, buffer);
+    }
+    return 0;
+}
+
+int TvkDevice::applyInterfaceItems(const ConfigText& text)
+{
+    return forEachConfigItem([&](int i, const HwInfoItem& item, std::vector<unsigned char>& buffer) {
         const std::string name = hwText(item.name);
         const auto value = text.findRest(kInterface, name, kMaxItemText);
         if (!value)
-            continue;
+            return;
         if (textToValue(buffer.data(), value->c_str(), static_cast<int>(item.type), static_cast<int>(item.count)) != 0)
-            continue;
+            return;
         const int size = typeElementSize(static_cast<int>(item.type)) * static_cast<int>(item.count);
         if (table_->hwSetHwInfo(hwId_, i, buffer.data(), size) != 0)
             setMessageF(-113, "Set interface info for \"%s\" failed: %s", name.c_str(), hwError().c_str());
-    }
-    return 0;
+    });
 }
 
 int TvkDevice::interfaceSection(std::string* out)
 {
     out->append("[").append(kInterface).append("]\n");
-    const int count = std::min(table_->hwGetHwInfoCount(), kMaxHwInfoItems);
-    std::vector<unsigned char> buffer(kItemBufferSize);
     std::vector<char> textBuffer(kMaxItemText + 1);
-    for (int i = 0; i < count; ++i) {
-        uint32_t flags = 0;
-        if (table_->hwGetHwInfoFlags(hwId_, i, &flags) != 0)
-            return -1;
-        if (!(flags & HWINFO_CONFIG))
-            continue;
-        HwInfoItem item{};
-        const int got = fetchHwInfo(i, &item, &buffer);
-        if (got < 0)
-            return got;
-        if (got > 0)
-            continue;
+    return forEachConfigItem([&](int, const HwInfoItem& item, std::vector<unsigned char>& buffer) {
         if (valueToText(static_cast<int>(item.type), textBuffer.data(), static_cast<int>(textBuffer.size()),
                         buffer.data(), static_cast<int>(item.count)) != 0)
-            continue;
+            return;
         const std::string name = hwText(item.name);
         const std::string_view value(textBuffer.data());
         if (name.empty() || name[0] == '[' || name.find(':') != std::string::npos || !fitsOnLine(name) ||
             !fitsOnLine(value))
-            continue;
+            return;
         appendLine(out, name, value);
-    }
-    return 0;
+    });
 }
 
 int TvkDevice::writeTextFile(const std::string& path, const std::string& text)

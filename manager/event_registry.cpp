@@ -187,33 +187,29 @@ int EventMgr::unsubscribe(const char* plugin, const char* eventName, EventCallba
 
 int EventMgr::fire(uint32_t eventId, intptr_t arg)
 {
-    const auto event = findById(eventId);
-    if (!event)
-        return REG_ERR_NOT_FOUND;
-    // The walk holds its own copy of the list and no lock: a subscriber may subscribe, unsubscribe
-    // (itself or others) or remove the event; whoever is unsubscribed meanwhile is not called any more.
-    const auto subscribers = event->snapshot();
-    for (const auto& subscriber : *subscribers) {
-        if (!subscriber->active.load())
-            continue;
-        guardedPluginCall(plugins_.log(), event->getName().c_str(), 0, [&] { subscriber->callback(arg); });
-    }
-    return 0;
+    return fireWhere(eventId, arg, [](const EventInfo::Subscriber&) { return true; });
 }
 
 int EventMgr::fireToModule(uint32_t eventId, const std::string& modulePath)
+{
+    return fireWhere(eventId, 1, [&](const EventInfo::Subscriber& subscriber) {
+        const std::string module = plat::modulePathOf(reinterpret_cast<const void*>(subscriber.callback));
+        return !module.empty() && strcasecmp(module.c_str(), modulePath.c_str()) == 0;
+    });
+}
+
+// The walk holds its own copy of the list and no lock: a subscriber may subscribe, unsubscribe (itself or
+// others) or remove the event; whoever is unsubscribed meanwhile is not called any more.
+int EventMgr::fireWhere(uint32_t eventId, intptr_t arg, const std::function<bool(const EventInfo::Subscriber&)>& selected)
 {
     const auto event = findById(eventId);
     if (!event)
         return REG_ERR_NOT_FOUND;
     const auto subscribers = event->snapshot();
     for (const auto& subscriber : *subscribers) {
-        if (!subscriber->active.load())
+        if (!subscriber->active.load() || !selected(*subscriber))
             continue;
-        const std::string module = plat::modulePathOf(reinterpret_cast<const void*>(subscriber->callback));
-        if (module.empty() || strcasecmp(module.c_str(), modulePath.c_str()) != 0)
-            continue;
-        guardedPluginCall(plugins_.log(), event->getName().c_str(), 0, [&] { subscriber->callback(1); });
+        guardedPluginCall(plugins_.log(), event->getName().c_str(), 0, [&] { subscriber->callback(arg); });
     }
     return 0;
 }

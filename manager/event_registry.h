@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -97,6 +98,7 @@ public:
 
 private:
     void registerBuiltins();
+    int fireWhere(uint32_t eventId, intptr_t arg, const std::function<bool(const EventInfo::Subscriber&)>& selected);
     friend class PluginMgr;
 
     PluginMgr& plugins_;
