@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "platform/module.h"
-#include "registry.h"
-#include "tvk_ctrl.h"
-#include "tvk_utils.h"
+#include "ctrl/registry.h"
+#include "ctrl/tvk_ctrl.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "super_matrix.h"
+#include "ctrl/super_matrix.h"
 
 namespace {
 

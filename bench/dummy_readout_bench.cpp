@@ -15,7 +15,7 @@
 
 #include "platform/module.h"
 #include "tvk_hw.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "tvk_frame_info.h"
+#include "ctrl/tvk_frame_info.h"
 
 namespace {
 

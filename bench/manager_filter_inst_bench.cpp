@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "plugin_mgr.h"
+#include "manager/plugin_mgr.h"
 
 namespace {
 

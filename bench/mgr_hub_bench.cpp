@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/module.h"
-#include "tvk_frame_info.h"
+#include "ctrl/tvk_frame_info.h"
 #include "tvk_mgr.h"
 
 namespace {

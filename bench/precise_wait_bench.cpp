@@ -7,7 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

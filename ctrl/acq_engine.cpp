@@ -14,7 +14,7 @@
 #include "last_frames.h"
 #include "super_matrix.h"
 #include "tvk_frame_info.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

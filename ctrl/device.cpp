@@ -12,7 +12,7 @@
 
 #include "config_text.h"
 #include "hwlib.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

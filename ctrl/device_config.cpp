@@ -9,7 +9,7 @@
 #include "device.h"
 #include "hwlib.h"
 #include "platform/file_write.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

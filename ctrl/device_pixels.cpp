@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "device.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

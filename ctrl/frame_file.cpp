@@ -26,7 +26,7 @@
 #include "frame_internal.h"
 #include "platform/file_write.h"
 #include "platform/syserror.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 static_assert(std::endian::native == std::endian::little, "frame files are little-endian");
 

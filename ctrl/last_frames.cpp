@@ -11,7 +11,7 @@
 #include "device.h"
 #include "super_matrix.h"
 #include "tvk_frame_info.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace lastframes {
 

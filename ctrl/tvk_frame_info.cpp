@@ -10,7 +10,7 @@
 
 #include "frame_convert.h"
 #include "frame_internal.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using frameconv::elementSize;
 using frameconv::isFrameType;

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "tvk_ctrl.h"
+#include "ctrl/tvk_ctrl.h"
 
 // Each entry has exactly the type of the function it forwards to.
 #define TVK_FORWARD_TYPE(entry, target) \

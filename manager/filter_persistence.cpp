@@ -7,7 +7,7 @@
 
 #include "mgr_ini.h"
 #include "plugin_mgr.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "plugin_mgr.h"
-#include "tvk_ctrl.h"
-#include "tvk_utils.h"
+#include "ctrl/tvk_ctrl.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tvk_frame_info.h"
+#include "ctrl/tvk_frame_info.h"
 
 class PluginMgr;
 

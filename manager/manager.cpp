@@ -7,7 +7,7 @@
 #include "filter_registry.h"
 #include "mgr_ini.h"
 #include "plugin_call.h"
-#include "tvk_ctrl.h"
+#include "ctrl/tvk_ctrl.h"
 
 namespace {
 

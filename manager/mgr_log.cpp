@@ -5,7 +5,7 @@
 #include <new>
 
 #include "platform/syserror.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

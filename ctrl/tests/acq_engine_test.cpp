@@ -8,7 +8,7 @@
 #include <map>
 
 #include "acq_fixture.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using namespace acqtest;
 using devtest::FakeControl;

@@ -14,7 +14,7 @@
 #include "image_files.h"
 #include "platform/clock.h"
 #include "platform/syserror.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace hwdummy {
 

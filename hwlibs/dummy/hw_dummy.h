@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "own_ptr.h"
+#include "pluginfw/own_ptr.h"
 #include "poisson.h"
 #include "tvk_hw.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/numbers.h"
 #include "platform/syserror.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace hwdummy {
 

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <string>
 
-#include "thread_op.h"
+#include "pluginfw/thread_op.h"
 #include "tvk_export.h"
 #include "tvk_mgr.h"
 

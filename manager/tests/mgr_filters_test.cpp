@@ -7,7 +7,7 @@
 #include "filter_persistence.h"
 #include "mgr_ini.h"
 #include "mgr_test_support.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using mgrtest::funcItem;
 using mgrtest::ManagerCore;

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "mgr_test_support.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using mgrtest::MsgBox;
 using mgrtest::RecordingUi;

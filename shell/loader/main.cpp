@@ -11,12 +11,12 @@
 #include <QTimer>
 
 #include "loader_app.h"
-#include "message_box.h"
+#include "uikit/message_box.h"
 #include "platform/fault.h"
 #include "platform/quit_signals.h"
 #include "platform/single_instance.h"
-#include "tvk_manager.h"
-#include "tvk_mgr_utils.h"
+#include "manager/tvk_manager.h"
+#include "shell/utils/tvk_mgr_utils.h"
 
 namespace {
 

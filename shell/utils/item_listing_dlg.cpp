@@ -8,7 +8,7 @@
 #include <QTreeWidget>
 
 #include "app_icon.h"
-#include "plugin_mgr.h"
+#include "manager/plugin_mgr.h"
 
 CItemListingDlg::CItemListingDlg() : CResizeableDlg(nullptr, Qt::Window)
 {

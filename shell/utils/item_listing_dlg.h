@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "managed_items.h"
-#include "resizeable_dlg.h"
+#include "uikit/resizeable_dlg.h"
 
 class QTableWidget;
 class QTreeWidget;

@@ -12,7 +12,7 @@
 #include <QThread>
 
 #include "app_icon.h"
-#include "item_registry.h"
+#include "manager/item_registry.h"
 #include "utils_app.h"
 
 // ---- LogTableModel ----

@@ -10,7 +10,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "resizeable_dlg.h"
+#include "uikit/resizeable_dlg.h"
 #include "tvk_mgr.h"
 
 class QPushButton;

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "plugin_mgr.h"
-#include "tvk_utils.h"
+#include "manager/plugin_mgr.h"
+#include "pluginfw/tvk_utils.h"
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include "app_icon.h"
 #include "hyper_link.h"
 #include "log_dlg.h"
-#include "menu_path.h"
-#include "message_box.h"
+#include "uikit/menu_path.h"
+#include "uikit/message_box.h"
 #include "platform/ini.h"
-#include "smart_static.h"
+#include "uikit/smart_static.h"
 #include "utils_app.h"
 
 namespace {

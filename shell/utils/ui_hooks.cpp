@@ -1,6 +1,6 @@
 // What the manager asks of the user interface, over the library's windows and the toolkit's box.
-#include "message_box.h"
-#include "mgr_ui_hooks.h"
+#include "uikit/message_box.h"
+#include "manager/mgr_ui_hooks.h"
 #include "tvk_mgr_utils.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include "dummy_library.h"
 #include "platform/ini.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using namespace hwdummytest;
 

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "dummy_library.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using namespace hwdummytest;
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "dummy_library.h"
-#include "tvk_utils.h"
+#include "pluginfw/tvk_utils.h"
 
 using namespace hwdummytest;
 

@@ -22,7 +22,7 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin_mgr.h"
+#include "manager/plugin_mgr.h"
 #include "tvk_mgr.h"
 #include "utils_app.h"
 
