@@ -60,10 +60,10 @@ TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCal
 {
     signal_->callbacks = callbacks;
     table_ = library_ ? &library_->table() : nullptr;
-    if (!table_ || table_->hwInit(hwId_) != 0)
+    if (!table_ || table_->hwInit(hwId_) != HW_OK)
         return;
     _DevInfo info{};
-    if (table_->hwGetDevInfo(hwId_, &info) != 0)
+    if (table_->hwGetDevInfo(hwId_, &info) != HW_OK)
         return;
 
     devInfo_ = info;
@@ -74,12 +74,12 @@ TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCal
     devInfo_.interfaceName = stableText(interfaceName_);
 
     if (info.chipCount < 1 || info.chipCount > kMaxChips) {
-        setMessageF(-104, "Invalid chip count: %d (supported: 1-%d).", info.chipCount, kMaxChips);
+        setMessageF(TVK_ERR_LIB_INIT, "Invalid chip count: %d (supported: 1-%d).", info.chipCount, kMaxChips);
         return;
     }
     dacSet_ = dacSetForChipType(info.chipType);
     if (!dacSet_) {
-        setMessageF(-104, "Unsupported chip type: %d (supported: 1, 2, 3).", info.chipType);
+        setMessageF(TVK_ERR_LIB_INIT, "Unsupported chip type: %d (supported: 1, 2, 3).", info.chipType);
         return;
     }
     const int chips = info.chipCount;
@@ -96,7 +96,7 @@ TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCal
         }
     } catch (const std::bad_alloc&) {
         dacSet_ = nullptr;
-        setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_));
+        setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_));
         return;
     }
     defaults_ = dacSet_->defaults(true);
@@ -247,7 +247,7 @@ void TvkDevice::unlockDevice() const
 int TvkDevice::tryLock(unsigned timeoutMs, int* locked)
 {
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (!initialised_)
         return notInitialised();
     bool taken = true;
@@ -257,7 +257,7 @@ int TvkDevice::tryLock(unsigned timeoutMs, int* locked)
         taken = lockFor(std::chrono::milliseconds(timeoutMs));
     if (taken && retired_) { // retired while this call waited
         unlockDevice();
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     }
     if (locked)
         *locked = taken ? 1 : 0;
@@ -269,7 +269,7 @@ int TvkDevice::release()
     if (!initialised_)
         return notInitialised();
     if (!devLock_.isOwnedByCurrentThread())
-        return setMessageF(-11, "Cannot release device, caller with ID: %u is not owner of lock, owner is: %u.",
+        return setMessageF(TVK_ERR_NOT_LOCK_OWNER, "Cannot release device, caller with ID: %u is not owner of lock, owner is: %u.",
                            currentThreadId(), ownerTid_.load());
     unlockDevice();
     return 0;
@@ -320,13 +320,13 @@ void TvkDevice::message(int* code, std::string* text) const
 
 int TvkDevice::notInitialised()
 {
-    return setMessage(-110, "Error - Tarvik was not properly initialized.");
+    return setMessage(TVK_ERR_DEV_NOT_INIT, "Error - Tarvik was not properly initialized.");
 }
 
 int TvkDevice::checkUsable()
 {
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (!initialised_)
         return notInitialised();
     return 0;
@@ -336,7 +336,7 @@ int TvkDevice::checkChip(int chip)
 {
     const int chips = settings_.chips;
     if (chip < -1 || chip >= chips)
-        return setMessageF(-2, "Invalid chip number (%d), %d chips present (0-%d).", chip, chips, chips - 1);
+        return setMessageF(TVK_ERR_PARAM, "Invalid chip number (%d), %d chips present (0-%d).", chip, chips, chips - 1);
     return 0;
 }
 
@@ -358,7 +358,7 @@ int TvkDevice::initDevice(const char* cfgFile, bool reset)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (!dacSet_)
         return notInitialised();
     const bool named = cfgFile && *cfgFile;
@@ -366,18 +366,18 @@ int TvkDevice::initDevice(const char* cfgFile, bool reset)
     ConfigText text;
     const bool loaded = text.load(file);
     if (!loaded && named) // a file that was asked for and cannot be read changes nothing
-        return setMessageF(-111, "Cannot open config file \"%s\".", file.c_str());
+        return setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", file.c_str());
     if (reset)
         table_->hwGeneralReset(hwId_);
     if (loaded) {
         applyConfig(text);
     } else {
-        setMessageF(-111, "Cannot open config file \"%s\".", file.c_str());
+        setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", file.c_str());
         const std::string fallback = defaultConfigFile();
         if (text.load(fallback)) {
             applyConfig(text);
         } else {
-            setMessageF(-111, "Cannot open config file \"%s\".", fallback.c_str());
+            setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", fallback.c_str());
             applyBuiltInDefaults();
         }
     }
@@ -436,7 +436,7 @@ int TvkDevice::getDevInfo(_DevInfo* info)
     if (const int r = checkUsable())
         return r;
     if (!info)
-        return -1;
+        return TVK_ERR_GENERIC;
     *info = devInfo_;
     return 0;
 }
@@ -467,7 +467,7 @@ int TvkDevice::setPolarity(int polarity)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     acqPars_.polarity = polarity;
     settings_.polarity = polarity != 0 ? 1 : 0;
     defaults_ = dacSet_ ? dacSet_->defaults(polarity != 0) : nullptr;
@@ -478,7 +478,7 @@ int TvkDevice::setCST(int cst)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     acqPars_.cst = cst;
     settings_.cst = cst != 0 ? 1 : 0;
     return 0;
@@ -488,9 +488,9 @@ int TvkDevice::setAcqMode(int mode)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if ((static_cast<uint32_t>(mode) & devInfo_.acqModeMask) == 0)
-        return setMessageF(-2, "Invalid acq. mode for this device: %d", mode);
+        return setMessageF(TVK_ERR_PARAM, "Invalid acq. mode for this device: %d", mode);
     acqPars_.acqMode = mode;
     settings_.acqMode = mode;
     acqModeSent_ = mode;
@@ -502,7 +502,7 @@ int TvkDevice::setHwTimer(int mode)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     settings_.hwTimer = mode;
     return 0;
 }
@@ -511,9 +511,9 @@ int TvkDevice::setAcqSpacing(int spacing)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (spacing < 1 || spacing > 256)
-        return setMessageF(-2, "Invalid acquisition spacing: %d, spacing has to be [1, 256].", spacing);
+        return setMessageF(TVK_ERR_PARAM, "Invalid acquisition spacing: %d, spacing has to be [1, 256].", spacing);
     spacing_ = spacing;
     return 0;
 }
@@ -522,7 +522,7 @@ int TvkDevice::setAutoConvToSM(int on)
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     autoConvToSM_ = on;
     return 0;
 }

@@ -4,7 +4,7 @@
 //
 // Devices are shared (std::shared_ptr): every call works on a reference it holds, so a device that the
 // registry retires (reconnect, exit) lives on until the last call using it returns; a retired device
-// refuses further calls with -102. Hardware callbacks reach a device only through its tag (see
+// refuses further calls with TVK_ERR_DEV_INDEX. Hardware callbacks reach a device only through its tag (see
 // DeviceSignal), which is withdrawn before the device closes.
 #pragma once
 
@@ -60,7 +60,7 @@ public:
     void close();
     // For exit: stops a running operation, retires the device and closes it when its lock comes free
     // within wait; otherwise the last reference closes it. An acquisition that starts meanwhile ends
-    // aborted (-152).
+    // aborted (TVK_ERR_ACQ_ABORTED).
     void retire(std::chrono::milliseconds wait);
     static int hwEventCallback(void* tag, int event, int param);
 
@@ -138,7 +138,7 @@ public:
 
     // Configuration files and hardware-specific items.
     int loadConfig(const char* fileName);             // loadTvkCfg: read, then send the DACs
-    int loadDeviceConfig(const std::string& path);    // read only; 0 or -111, nothing changed on -111
+    int loadDeviceConfig(const std::string& path);    // read only; 0 or TVK_ERR_CFG_FILE, which changes nothing
     int saveConfig(const char* fileName);             // saveTvkCfg
     int saveDeviceConfig(const char* path);           // the writer; null or empty: the device's own file
     int saveConfigAsDefault();
@@ -179,7 +179,7 @@ public:
 private:
     class Lock; // RAII device lock
 
-    int checkUsable();   // -102 retired, -110 not initialised (with the message)
+    int checkUsable();   // TVK_ERR_DEV_INDEX retired, TVK_ERR_DEV_NOT_INIT not initialised (with the message)
     int notInitialised();
     int checkChip(int chip);
     int checkDacArray(const void* data, int size, int chip);

@@ -46,19 +46,19 @@ std::shared_ptr<HwLibrary> HwLibrary::load(const std::string& path, int* code, s
     };
     auto lib = std::make_shared<HwLibrary>();
     if (!lib->module_.open(path))
-        return fail(-103, "Cannot load library " + path + " (" + lib->module_.error() + ")");
+        return fail(TVK_ERR_LIB_LOAD, "Cannot load library " + path + " (" + lib->module_.error() + ")");
     auto entry = reinterpret_cast<GetMandatoryFuncsFn>(lib->module_.symbol(TVK_HW_ENTRY_NAME));
     if (!entry)
-        return fail(-104, "Initialization of HW library " + path + " has failed (" + lib->module_.error() + ").");
+        return fail(TVK_ERR_LIB_INIT, "Initialization of HW library " + path + " has failed (" + lib->module_.error() + ").");
     const _HwFuncTable* table = entry();
     if (!table)
-        return fail(-104, "Initialization of HW library " + path + " has failed (no function table).");
+        return fail(TVK_ERR_LIB_INIT, "Initialization of HW library " + path + " has failed (no function table).");
     if (table->size < sizeof(_HwFuncTable))
-        return fail(-104, "Initialization of HW library " + path + " has failed (function table of " +
+        return fail(TVK_ERR_LIB_INIT, "Initialization of HW library " + path + " has failed (function table of " +
                               std::to_string(table->size) + " bytes, " + std::to_string(sizeof(_HwFuncTable)) +
                               " required).");
     if (const char* missing = missingFunction(*table))
-        return fail(-104, "Initialization of HW library " + path + " has failed (" + missing +
+        return fail(TVK_ERR_LIB_INIT, "Initialization of HW library " + path + " has failed (" + missing +
                               " is missing from its function table).");
     lib->table_ = table;
     return lib;

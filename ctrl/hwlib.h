@@ -10,7 +10,7 @@
 
 class HwLibrary {
 public:
-    // Loads path and binds its table. On failure returns null with the library code (-103, -104) and the
+    // Loads path and binds its table. On failure returns null with the library code (TVK_ERR_LIB_LOAD, TVK_ERR_LIB_INIT) and the
     // message text.
     static std::shared_ptr<HwLibrary> load(const std::string& path, int* code, std::string* message);
 

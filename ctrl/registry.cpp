@@ -94,7 +94,7 @@ int DeviceRegistry::init()
     }
     for (const auto& library : libraries) {
         int added = 0;
-        if (enumerate(library, false, &added) == -3)
+        if (enumerate(library, false, &added) == TVK_ERR_ALLOC)
             continue;
         setMessage(0, "Number of successfully initialized devices (%s): %d", library->path().c_str(), added);
     }
@@ -115,7 +115,7 @@ void DeviceRegistry::loadLibraries()
             files.push_back(path.string());
     }
     if (files.empty()) {
-        setMessage(-101, "No HW library (%s) was found", (folder + "/*.so").c_str());
+        setMessage(TVK_ERR_NO_HWLIB, "No HW library (%s) was found", (folder + "/*.so").c_str());
         return;
     }
     std::sort(files.begin(), files.end()); // a stable order of device indices
@@ -147,12 +147,12 @@ int DeviceRegistry::enumerate(const std::shared_ptr<HwLibrary>& library, bool on
     table.hwSetCb(&TvkDevice::hwEventCallback);
     int id = 0;
     int r = table.hwGetFirst(&id);
-    // 1 from hwGetFirst means that the library has no device: no error.
-    bool failed = r != 0 && r != HW_NO_MORE_DEVICES;
+    // HW_NO_MORE_DEVICES from hwGetFirst means that the library has no device: no error.
+    bool failed = r != HW_OK && r != HW_NO_MORE_DEVICES;
     std::set<int> seen;
-    while (r == 0) {
+    while (r == HW_OK) {
         if (!seen.insert(id).second) { // a library that repeats itself would enumerate forever
-            setMessage(-104, "Device initialization error: %s", ("device id " + std::to_string(id) + " enumerated twice").c_str());
+            setMessage(TVK_ERR_LIB_INIT, "Device initialization error: %s", ("device id " + std::to_string(id) + " enumerated twice").c_str());
             return 0;
         }
         if (!onlyNew || !isKnown(library.get(), id)) {
@@ -160,14 +160,14 @@ int DeviceRegistry::enumerate(const std::shared_ptr<HwLibrary>& library, bool on
             try {
                 dev = std::make_shared<TvkDevice>(id, library, onlyNew ? &callbacks_ : nullptr, moduleDir);
             } catch (const std::bad_alloc&) {
-                return setMessage(-3, "Allocation of %u bytes failed", static_cast<unsigned>(sizeof(TvkDevice)));
+                return setMessage(TVK_ERR_ALLOC, "Allocation of %u bytes failed", static_cast<unsigned>(sizeof(TvkDevice)));
             }
             if (!dev->isInitialised()) {
                 int code = 0;
                 std::string text;
                 dev->message(&code, &text);
                 if (code != 0)
-                    setMessage(-104, "Device initialization error: %s", text.c_str());
+                    setMessage(TVK_ERR_LIB_INIT, "Device initialization error: %s", text.c_str());
                 dev->close();
             } else {
                 int index = 0;
@@ -191,7 +191,7 @@ int DeviceRegistry::enumerate(const std::shared_ptr<HwLibrary>& library, bool on
             failed = true;
     }
     if (failed)
-        setMessage(-104, "Device initialization error: %s", hwText(table.hwGetLastErrorGeneral()).c_str());
+        setMessage(TVK_ERR_LIB_INIT, "Device initialization error: %s", hwText(table.hwGetLastErrorGeneral()).c_str());
     return 0;
 }
 
@@ -229,8 +229,8 @@ int DeviceRegistry::firstDevice(unsigned* devIndex, int* count)
     std::unique_lock<std::mutex> guard(slotsMutex_);
     if (!initialised_) {
         guard.unlock();
-        setMessage(-100, "Tarvik control library was not initialized.");
-        return -1;
+        setMessage(TVK_ERR_NOT_INITIALIZED, "Tarvik control library was not initialized.");
+        return TVK_ERR_GENERIC;
     }
     if (devIndex)
         *devIndex = 0;
@@ -243,7 +243,7 @@ int DeviceRegistry::firstDevice(unsigned* devIndex, int* count)
             return 0;
         }
     }
-    return 1;
+    return TVK_NO_MORE_DEVICES;
 }
 
 int DeviceRegistry::nextDevice(unsigned* devIndex)
@@ -251,18 +251,18 @@ int DeviceRegistry::nextDevice(unsigned* devIndex)
     std::unique_lock<std::mutex> guard(slotsMutex_);
     if (!initialised_) {
         guard.unlock();
-        setMessage(-100, "Tarvik control library was not initialized.");
-        return -1;
+        setMessage(TVK_ERR_NOT_INITIALIZED, "Tarvik control library was not initialized.");
+        return TVK_ERR_GENERIC;
     }
     if (!devIndex)
-        return -2;
+        return TVK_ERR_PARAM;
     for (size_t i = static_cast<size_t>(*devIndex) + 1; i < slots_.size(); ++i) {
         if (slots_[i]) {
             *devIndex = static_cast<unsigned>(i);
             return 0;
         }
     }
-    return 1;
+    return TVK_NO_MORE_DEVICES;
 }
 
 int DeviceRegistry::findNew()
@@ -275,8 +275,8 @@ int DeviceRegistry::findNew()
     }
     for (const auto& library : libraries) {
         int added = 0;
-        if (enumerate(library, true, &added) == -3)
-            return -3;
+        if (enumerate(library, true, &added) == TVK_ERR_ALLOC)
+            return TVK_ERR_ALLOC;
     }
     return 0;
 }
@@ -286,10 +286,10 @@ int DeviceRegistry::reconnect(unsigned devIndex)
     std::lock_guard<std::recursive_mutex> change(changeMutex_);
     std::shared_ptr<TvkDevice> old = device(devIndex);
     if (!old)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (!old->lockFor(std::chrono::milliseconds(100)))
-        return -1;
-    // Callers waiting on the old device's lock get it after this and see it retired (-102); the object
+        return TVK_ERR_GENERIC;
+    // Callers waiting on the old device's lock get it after this and see it retired (TVK_ERR_DEV_INDEX); the object
     // itself goes when their references do.
     old->markRetired();
     {
@@ -308,13 +308,13 @@ int DeviceRegistry::reconnect(unsigned devIndex)
     }
     old.reset();
     if (!library)
-        return -1;
+        return TVK_ERR_GENERIC;
 
     std::shared_ptr<TvkDevice> dev;
     try {
         dev = std::make_shared<TvkDevice>(hwId, library, &callbacks_, moduleFolder());
     } catch (const std::bad_alloc&) {
-        return setMessage(-3, "Allocation of %u bytes failed", static_cast<unsigned>(sizeof(TvkDevice)));
+        return setMessage(TVK_ERR_ALLOC, "Allocation of %u bytes failed", static_cast<unsigned>(sizeof(TvkDevice)));
     }
     dev->attach(static_cast<int>(devIndex), &callbacks_);
     const bool ok = dev->isInitialised();
@@ -323,7 +323,7 @@ int DeviceRegistry::reconnect(unsigned devIndex)
         slots_[devIndex] = std::move(dev);
     }
     if (!ok)
-        return -1;
+        return TVK_ERR_GENERIC;
     notifyDevice(callbacks_.devChanged, static_cast<int>(devIndex));
     return 0;
 }

@@ -4,7 +4,7 @@
 // Device indices are positions in one list over all hardware libraries; between init and exit an index is
 // never reused (findNew appends, reconnect refills the same slot). Calls find their device through
 // device(), which hands out a shared reference: a device that reconnect or exit retires lives on until
-// the calls using it return, and those refuse with -102 once they see it retired.
+// the calls using it return, and those refuse with TVK_ERR_DEV_INDEX once they see it retired.
 #pragma once
 
 #include <cstdint>

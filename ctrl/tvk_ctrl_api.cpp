@@ -26,7 +26,7 @@ int guarded(F f) noexcept
     }
 }
 
-// Calls f with the device that devIndex names, holding a reference for the call; -102 when there is none.
+// Calls f with the device that devIndex names, holding a reference for the call; TVK_ERR_DEV_INDEX when there is none.
 template <class F>
 int withDevice(unsigned devIndex, F f) noexcept
 {
@@ -168,7 +168,7 @@ TVK_EXPORT_UNDERSCORE(int, reviveTvkDevice, (unsigned));
 
 namespace {
 
-// Getter of an int setting: -2 for a null pointer.
+// Getter of an int setting: TVK_ERR_PARAM for a null pointer.
 template <class G>
 int getInt(unsigned devIndex, int* out, G getter)
 {

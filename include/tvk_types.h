@@ -36,6 +36,7 @@ enum _FrameSaveFlags {
 // Result codes of the device-control library and of frames: 0 success, negative failure.
 enum _TvkCodes {
     TVK_OK = 0,
+    TVK_NO_MORE_DEVICES = 1, // getFirstTvk / getNextTvk: no (further) device, not an error
     TVK_ERR_GENERIC = -1,
     TVK_ERR_PARAM = -2,
     TVK_ERR_ALLOC = -3,
