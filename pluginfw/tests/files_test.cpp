@@ -16,7 +16,8 @@
 #include <gtest/gtest.h>
 
 #include "ombrel_test_support.h"
-#include "tvk_utils.h"
+#include "array_files.h"
+#include "file_names.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tvk_utils.h"
+#include "time_utils.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tvk_utils.h"
+#include "value_text.h"
 
 namespace {
 

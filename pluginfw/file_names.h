@@ -1,0 +1,11 @@
+// Indexed and description file names. Free functions without state; any thread.
+#pragma once
+
+// path with index inserted before its extension (the last '.' after the last '/'), zero-padded to digits
+// as "%0*d" ("frame.txt", 5, 3 gives "frame005.txt"), into out (512 characters). Returns out, or null
+// (out empty) when the name does not fit, for negative digits or a null path.
+char* makeIndexedFileName(char* out, const char* path, int index, int digits);
+
+// Description-file name of a data file: extension (after the last '.' that follows the last '/') replaced
+// by "dsc", or ".dsc" appended. Returns 0, or -1 (out empty) when the result does not fit 512 characters.
+int makeDscFileName(const char* dataFile, char* out);
