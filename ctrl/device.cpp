@@ -12,6 +12,7 @@
 
 #include "config_text.h"
 #include "hwlib.h"
+#include "platform/text_copy.h"
 #include "pluginfw/tvk_utils.h"
 
 namespace {
@@ -445,19 +446,15 @@ int TvkDevice::getTarvikInfo(int* chipCount, int* chipRows, char* chipboardId, c
 {
     if (const int r = checkUsable())
         return r;
-    auto copyText = [](char* out, const std::string& text) {
-        const size_t n = std::min<size_t>(text.size(), 63);
-        std::memcpy(out, text.data(), n);
-        out[n] = '\0';
-    };
+    constexpr size_t kTextSize = 64; // the callers' buffers
     if (chipCount)
         *chipCount = devInfo_.chipCount;
     if (chipRows)
         *chipRows = devInfo_.chipRows;
     if (chipboardId)
-        copyText(chipboardId, chipboardId_);
+        plat::copyText(chipboardId, kTextSize, chipboardId_);
     if (interfaceName)
-        copyText(interfaceName, interfaceName_);
+        plat::copyText(interfaceName, kTextSize, interfaceName_);
     return 0;
 }
 

@@ -10,6 +10,7 @@
 
 #include "frame_convert.h"
 #include "frame_internal.h"
+#include "platform/text_copy.h"
 #include "pluginfw/tvk_utils.h"
 
 using frameconv::elementSize;
@@ -23,14 +24,6 @@ std::atomic<TvkFrameInfo::CbAttrChanged> TvkFrameInfo::cbAttrChanged{nullptr};
 namespace {
 
 constexpr uint32_t kAttribOverhead = 68; // reported with a failed attribute allocation, as callers expect
-
-// Copies at most size - 1 characters and a zero.
-void copyCut(char* out, size_t size, const std::string& text)
-{
-    size_t n = std::min(text.size(), size - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-}
 
 // Names and descriptions go into description files, one block header line each.
 bool isStorableName(const char* name) { return std::strpbrk(name, "\"\r\n") == nullptr; }
@@ -127,7 +120,7 @@ void TvkFrameInfo::notifyAttrChange(const char* name, uint32_t size, int kind) c
     _FrameAttribChange change{};
     change.frameId = uid_.load();
     if (name)
-        copyCut(change.name, sizeof change.name, name);
+        plat::copyText(change.name, sizeof change.name, name);
     change.size = size;
     change.kind = kind;
     cb(&change);
@@ -489,7 +482,7 @@ int TvkFrameInfo::getName(char* buf)
     if (!buf)
         return failParam("buf");
     std::lock_guard<std::recursive_mutex> g(attrLock_);
-    copyCut(buf, 512, name_);
+    plat::copyText(buf, 512, name_);
     return 0;
 }
 
@@ -498,7 +491,7 @@ int TvkFrameInfo::getCreatorName(char* buf)
     if (!buf)
         return failParam("buf");
     std::lock_guard<std::recursive_mutex> g(attrLock_);
-    copyCut(buf, 32, creatorName_);
+    plat::copyText(buf, 32, creatorName_);
     return 0;
 }
 
@@ -507,7 +500,7 @@ int TvkFrameInfo::getLogPath(char* buf)
     if (!buf)
         return failParam("buf");
     std::lock_guard<std::recursive_mutex> g(attrLock_);
-    copyCut(buf, 512, logPath_);
+    plat::copyText(buf, 512, logPath_);
     return 0;
 }
 
@@ -675,8 +668,8 @@ int TvkFrameInfo::cursorOf(const std::string& name)
 void TvkFrameInfo::fillExtAttrib(const Attrib& a, _ExtFrameAttrib* out) const
 {
     std::memset(out, 0, sizeof *out);
-    copyCut(out->name, sizeof out->name, a.name);
-    copyCut(out->description, sizeof out->description, a.description);
+    plat::copyText(out->name, sizeof out->name, a.name);
+    plat::copyText(out->description, sizeof out->description, a.description);
     out->type = a.type;
     out->size = a.size;
 }

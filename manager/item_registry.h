@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text_copy.h"
 #include "tvk_types.h"
 
 // Base of every registry item.
@@ -227,21 +228,8 @@ std::string fieldText(const char (&field)[N])
     return fieldText(field, N);
 }
 
-// Copies text into a caller buffer of size characters, truncated and always terminated.
-inline void copyText(char* out, size_t size, std::string_view text)
-{
-    if (!out || size == 0)
-        return;
-    const size_t n = std::min(text.size(), size - 1);
-    std::copy_n(text.data(), n, out);
-    out[n] = '\0';
-}
-
-template <size_t N>
-void copyText(char (&out)[N], std::string_view text)
-{
-    copyText(out, N, text);
-}
+// Texts into caller buffers: truncated and always terminated.
+using plat::copyText;
 
 inline std::string toLowerAscii(std::string_view text)
 {

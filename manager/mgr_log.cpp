@@ -5,17 +5,13 @@
 #include <new>
 
 #include "platform/syserror.h"
+#include "platform/text_copy.h"
 #include "pluginfw/tvk_utils.h"
 
 namespace {
 
 constexpr int kTimeDigits = 4;        // fraction digits of the log's time text
 constexpr size_t kSysErrorSize = 256; // "%s (%u)" of the system error text and code
-
-void copyCut(char* dst, size_t size, const char* src)
-{
-    std::snprintf(dst, size, "%s", src ? src : "");
-}
 
 } // namespace
 
@@ -64,7 +60,7 @@ int Log::vlogMsg(const char* source, const char* fmt, int flags, va_list args)
     }
     item->time = getPreciseTime();
     formatTimestamp(item->time, item->timeText, kTimeDigits);
-    copyCut(item->source, sizeof item->source, source);
+    plat::copyText(item->source, source);
 
     va_list forEntry;
     va_copy(forEntry, args);

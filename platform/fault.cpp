@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "platform/module.h"
+#include "platform/text_copy.h"
 
 namespace plat {
 
@@ -112,17 +113,12 @@ private:
     size_t length_ = 0;
 };
 
-void copyBounded(char* dst, size_t capacity, const char* src)
-{
-    TextOut(dst, capacity).text(src);
-}
-
 // The module file that holds address into dst; empty when unknown.
 void lookUpModule(const void* address, char* dst, size_t capacity)
 {
     dst[0] = '\0';
     try {
-        copyBounded(dst, capacity, modulePathOf(address).c_str());
+        copyText(dst, capacity, modulePathOf(address));
     } catch (...) { // no memory for the path: report without it
         dst[0] = '\0';
     }
@@ -412,7 +408,7 @@ Win32Exception::Win32Exception(const FaultRecord& record) : code_(record.code), 
 Win32Exception::Win32Exception(const FaultRecord& record, const char* module)
     : code_(record.code), address_(record.address)
 {
-    copyBounded(module_, sizeof module_, module);
+    copyText(module_, module);
     TextOut(text_, sizeof text_).text("Win32 exception (").decimal(code_).text(").");
 }
 

@@ -4,6 +4,7 @@
 #include "platform/file_write.h"
 #include "platform/numbers.h"
 #include "platform/syserror.h"
+#include "platform/text_copy.h"
 
 #include <cerrno>
 #include <climits>
@@ -292,15 +293,6 @@ std::vector<std::string> keyNames(const Lines& lines, std::string_view section)
     return uniqueNames(lines, header + 1, sectionEnd(lines, header), LineKind::Key);
 }
 
-// Copies text into out (size > 0), cut to size - 1 characters and terminated; returns the length copied.
-uint32_t copyText(std::string_view text, char* out, uint32_t size)
-{
-    const size_t n = std::min<size_t>(text.size(), size - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
-    return static_cast<uint32_t>(n);
-}
-
 // Copies names as a double-zero-terminated list. When it does not fit, the list is cut, ends with two
 // zeros and size - 2 is returned, as the profile-string call does.
 uint32_t copyList(const std::vector<std::string>& names, char* out, uint32_t size)
@@ -418,12 +410,12 @@ uint32_t getProfileString(const char* section, const char* key, const char* def,
     if (file)
         value = iniRead(file, section, key);
     if (value)
-        return copyText(*value, out, size);
+        return static_cast<uint32_t>(copyText(out, size, *value));
     // The default loses its trailing blanks, as with the profile-string call.
     std::string_view fallback = def ? def : "";
     while (!fallback.empty() && isBlank(fallback.back()))
         fallback.remove_suffix(1);
-    return copyText(fallback, out, size);
+    return static_cast<uint32_t>(copyText(out, size, fallback));
 }
 
 int getProfileInt(const char* section, const char* key, int def, const char* file)

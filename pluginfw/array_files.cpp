@@ -16,6 +16,7 @@
 #include "number_scan.h"
 #include "platform/file_write.h"
 #include "platform/syserror.h"
+#include "platform/text_copy.h"
 #include "tvk_types.h"
 
 namespace {
@@ -36,12 +37,6 @@ constexpr size_t kErrTextSize = 4096; // caller error-text buffers
     va_start(args, format);
     std::vsnprintf(errText, kErrTextSize, format, args);
     va_end(args);
-}
-
-void copyErrText(char* errText, const std::string& text)
-{
-    if (errText)
-        std::snprintf(errText, kErrTextSize, "%s", text.c_str());
 }
 
 // Opens a file to read; a folder (which the C library opens) is refused like a file that cannot be
@@ -185,7 +180,7 @@ int writeBinaryFile(const char* path, char* errText, const void* data, unsigned 
     std::string message;
     const int result = plat::replaceFile(path, data, size, &message);
     if (result != 0)
-        copyErrText(errText, message);
+        plat::copyText(errText, kErrTextSize, message);
     return result == -6 ? TVK_ERR_OPEN_WRITE : result == 0 ? 0 : TVK_ERR_WRITE;
 }
 
@@ -238,7 +233,7 @@ int writeAsciiI16File(const char* path, const short* data, unsigned count, unsig
     plat::AtomicFileWriter writer(path);
     std::string message;
     if (writer.open(&message) != 0) {
-        copyErrText(errText, message);
+        plat::copyText(errText, kErrTextSize, message);
         return TVK_ERR_OPEN_WRITE;
     }
     std::string chunk;
@@ -258,7 +253,7 @@ int writeAsciiI16File(const char* path, const short* data, unsigned count, unsig
     if (ok && !chunk.empty())
         writer.write(chunk);
     if (writer.commit(&message) != 0) {
-        copyErrText(errText, message);
+        plat::copyText(errText, kErrTextSize, message);
         return TVK_ERR_WRITE;
     }
     return 0;
