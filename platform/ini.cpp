@@ -1,6 +1,7 @@
 // Profile strings: reading and rewriting ini files line by line, keeping every line we do not change.
 #include "platform/ini.h"
 
+#include "platform/file_read.h"
 #include "platform/file_write.h"
 #include "platform/numbers.h"
 #include "platform/syserror.h"
@@ -24,7 +25,7 @@ namespace {
 std::mutex iniMutex;
 
 // An ini file larger than this is not an ini file: it reads as empty and is never replaced.
-constexpr size_t kMaxIniBytes = size_t(64) << 20;
+constexpr size_t kMaxIniBytes = kMaxInputFileBytes;
 
 // Line end of lines that this layer adds.
 constexpr const char* kNewLineEnd = "\n";
@@ -155,52 +156,11 @@ std::string valueOf(const Line& line)
     return std::string(unquote(trim(std::string_view(line.text).substr(line.valueStart))));
 }
 
-enum class ReadStatus { Ok, Missing, Unreadable };
-
-// Reads the whole file. Missing: the file (or a folder on its path) does not exist.
-ReadStatus readFile(const std::string& path, std::string& content, int& err)
-{
-    content.clear();
-    err = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return (err == ENOENT || err == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Unreadable;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        err = errno;
-    else if (S_ISDIR(st.st_mode))
-        err = EISDIR;
-    char buf[65536];
-    while (!err) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno != EINTR)
-                err = errno;
-            continue;
-        }
-        if (n == 0)
-            break;
-        if (content.size() + static_cast<size_t>(n) > kMaxIniBytes)
-            err = EFBIG;
-        else
-            content.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    if (err) {
-        content.clear();
-        return ReadStatus::Unreadable;
-    }
-    return ReadStatus::Ok;
-}
-
 // The lines of a file for reading: a missing or unreadable file reads as empty.
 Lines loadForRead(const std::string& file)
 {
     std::string content;
-    int err = 0;
-    if (readFile(file, content, err) != ReadStatus::Ok)
+    if (readRegularFile(file, content, nullptr, kMaxIniBytes) != ReadOutcome::Ok)
         return {};
     return parse(content);
 }
@@ -364,10 +324,11 @@ int modifyFile(const std::string& file, std::string* errorText, const std::funct
 {
     std::lock_guard<std::mutex> guard(iniMutex);
     std::string content;
-    int err = 0;
-    if (readFile(file, content, err) == ReadStatus::Unreadable) {
-        setError(errorText, "Cannot read file \"" + file + "\": " + systemErrorText(err) +
-                                "; the file is left unchanged.");
+    std::string readError;
+    const ReadOutcome read = readRegularFile(file, content, &readError, kMaxIniBytes);
+    if (read != ReadOutcome::Ok && read != ReadOutcome::Missing) {
+        readError.pop_back(); // the full stop
+        setError(errorText, readError + "; the file is left unchanged.");
         return -5;
     }
     Lines lines = parse(content);
