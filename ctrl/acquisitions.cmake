@@ -12,11 +12,9 @@ target_compile_definitions(ctrl_exports PRIVATE TVKCTRL_PATH="$<TARGET_FILE:TvkC
 add_dependencies(ctrl_exports TvkCtrl)
 
 # End to end on the simulated detector: tests copy tvkHwDummy.so into scratch module folders.
-if(EXISTS ${CMAKE_SOURCE_DIR}/hwlibs/dummy/CMakeLists.txt)
-  ombrel_add_test(ctrl_e2e_dummy SOURCES tests/e2e_dummy_test.cpp LIBS tvkctrl_core LABELS concurrency)
-  target_compile_definitions(ctrl_e2e_dummy PRIVATE HWDUMMY_PATH="$<TARGET_FILE:tvkHwDummy>")
-  add_dependencies(ctrl_e2e_dummy tvkHwDummy)
-endif()
+ombrel_add_test(ctrl_e2e_dummy SOURCES tests/e2e_dummy_test.cpp LIBS tvkctrl_core LABELS concurrency)
+target_compile_definitions(ctrl_e2e_dummy PRIVATE HWDUMMY_PATH="$<TARGET_FILE:tvkHwDummy>")
+add_dependencies(ctrl_e2e_dummy tvkHwDummy)
 
 # Tests on the fake hardware library of the device tests.
 ombrel_add_test(ctrl_acq_super_matrix SOURCES tests/acq_super_matrix_test.cpp LIBS tvkctrl_core)
