@@ -21,6 +21,9 @@ constexpr int kSignalCount = sizeof(kSignals) / sizeof(kSignals[0]);
 std::atomic<int> gWriteFd{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
+// Set once the program acts on a quit request; read by any thread.
+std::atomic<bool> gQuitRequested{false};
+
 // Guards the fields below (installation and removal); never taken by the handler.
 std::mutex gMutex;
 bool gInstalled = false;
@@ -102,6 +105,16 @@ int takeQuitSignal()
         n = ::read(gReadFd, &byte, 1);
     } while (n < 0 && errno == EINTR);
     return n == 1 ? byte : 0;
+}
+
+void setQuitRequested(bool requested)
+{
+    gQuitRequested.store(requested);
+}
+
+bool quitRequested()
+{
+    return gQuitRequested.load();
 }
 
 void uninstallQuitSignals()

@@ -17,6 +17,12 @@ int installQuitSignals(std::string* error = nullptr);
 // The oldest signal number that arrived and was not taken yet; 0 when none is pending.
 int takeQuitSignal();
 
+// Whether the program has been asked to end (a quit signal or the end of the session was acted on):
+// from then on nothing may wait for the user. One flag for the process, whichever module asks; set by
+// the program, cleared only by tests.
+void setQuitRequested(bool requested);
+bool quitRequested();
+
 // Puts the handlers found at installation back and forgets pending signals. The pipe itself stays open
 // (and is reused by the next installation), so the descriptor must no longer be watched.
 void uninstallQuitSignals();

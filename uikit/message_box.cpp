@@ -9,11 +9,19 @@
 #include <QPointer>
 #include <QThread>
 
+#include "platform/quit_signals.h"
+
 namespace {
 
 // Guards handlerSlot; the handler itself is called after the lock is released.
 std::mutex handlerMutex;
 MessageBoxHandler handlerSlot;
+
+// Every module that shows boxes has its own copy of this code, so what a quit request must reach is kept
+// where all copies see it: the flag in the platform library, the open boxes among the application's
+// windows. A real box is marked as one of ours while it is shown; a quit request marks it answered.
+constexpr char kOurBoxProperty[] = "ombrelMessageBox";
+constexpr char kAnsweredByQuitProperty[] = "ombrelAnsweredByQuit";
 
 MessageBoxHandler currentHandler()
 {
@@ -39,7 +47,11 @@ int showRealBox(QWidget* parent, const QString& text, const QString& title, unsi
     default: break;
     }
     QMessageBox box(icon, title, text, buttons, parent);
-    switch (box.exec()) {
+    box.setProperty(kOurBoxProperty, true);
+    const int result = box.exec();
+    if (box.property(kAnsweredByQuitProperty).toBool())
+        return defaultMessageBoxAnswer(type);
+    switch (result) {
     case QMessageBox::Ok: return MSGBOX_IDOK;
     case QMessageBox::Yes: return MSGBOX_IDYES;
     case QMessageBox::No: return MSGBOX_IDNO;
@@ -49,6 +61,8 @@ int showRealBox(QWidget* parent, const QString& text, const QString& title, unsi
 
 int showOnGuiThread(QWidget* parent, const QString& text, const QString& title, unsigned type)
 {
+    if (plat::quitRequested())
+        return defaultMessageBoxAnswer(type);
     QString caption = title.isEmpty() ? QApplication::applicationDisplayName() : title;
     if (MessageBoxHandler handler = currentHandler())
         return handler(parent, text, caption, type);
@@ -80,4 +94,31 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler)
     MessageBoxHandler previous = std::move(handlerSlot);
     handlerSlot = std::move(handler);
     return previous;
+}
+
+int defaultMessageBoxAnswer(unsigned type)
+{
+    switch (type & 0xF) {
+    case MSGBOX_YESNO: return MSGBOX_IDNO;
+    case MSGBOX_OKCANCEL:
+    case MSGBOX_YESNOCANCEL: return MSGBOX_IDCANCEL;
+    default: return MSGBOX_IDOK;
+    }
+}
+
+void setMessageBoxesQuitting(bool quitting)
+{
+    Q_ASSERT(QThread::currentThread() == qApp->thread());
+    plat::setQuitRequested(quitting);
+    if (!quitting)
+        return;
+    // A box's loop ends once the code running inside it (a box nested in it, say) has returned.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (!box || !box->isVisible() || !box->property(kOurBoxProperty).toBool() ||
+            box->property(kAnsweredByQuitProperty).toBool())
+            continue;
+        box->setProperty(kAnsweredByQuitProperty, true);
+        box->reject();
+    }
 }

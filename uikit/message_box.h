@@ -1,6 +1,7 @@
 // The one way the windows show a message box or ask a question. A replaceable handler answers it, so
 // that tests never block on a modal box. Boxes are shown on the GUI thread only: a request from another
-// thread is queued to the GUI thread and returns at once without an answer.
+// thread is queued to the GUI thread and returns at once without an answer. Once the program is told to
+// quit, no box waits for the user any more.
 #pragma once
 
 #include <functional>
@@ -40,3 +41,12 @@ int messageBox(QWidget* parent, const QString& text, const QString& title = QStr
 
 // Replaces the handler and returns the previous one; an empty handler restores the real box.
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
+
+// The answer a box gets when nobody is there to give it (the one Escape gives): MSGBOX_IDOK for a box
+// with OK alone, MSGBOX_IDNO for a yes/no question, MSGBOX_IDCANCEL where there is a Cancel button.
+int defaultMessageBoxAnswer(unsigned type);
+
+// A quit request (true): every box that is open gets its default answer and closes, and every box asked
+// for from now on returns its default answer at once, without showing and without asking the handler,
+// so that nothing the program does on its way out waits for the user. false ends that (tests). GUI thread.
+void setMessageBoxesQuitting(bool quitting);

@@ -37,6 +37,15 @@ bool checkSingleInstance(plat::SingleInstance& instance)
     return false;
 }
 
+// A quit signal or the end of the desktop session: the boxes that wait for the user (those of the
+// start-up among them) get their default answer, later ones get it at once, and Exit runs as soon as the
+// start is over.
+void requestQuit()
+{
+    setMessageBoxesQuitting(true);
+    utilsRequestExit();
+}
+
 void startManager()
 {
     const int rc = mgrInitManager();
@@ -61,7 +70,8 @@ int main(int argc, char** argv)
         return 1;
 
     // An Exit asked for before the manager has started (a quit signal while the splash shows, say) is
-    // held back until the start is over, so it runs inside the event loop and ends it.
+    // held back until the start is over, so it runs inside the event loop and ends it. A quit request
+    // answers the start's boxes, so the start cannot keep it waiting.
     utilsSetManagerStarting(1);
     plat::installFaultTranslator();
 
@@ -73,13 +83,13 @@ int main(int argc, char** argv)
         QObject::connect(quitNotifier, &QSocketNotifier::activated, &app, [] {
             while (plat::takeQuitSignal() != 0) {
             }
-            utilsRequestExit();
+            requestQuit();
         });
     } else {
         std::fprintf(stderr, "TvkLoader: %s\n", signalError.c_str());
     }
     // The session manager asks before the desktop session ends.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { utilsRequestExit(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [](QSessionManager&) { requestQuit(); });
 
     if (utilsStart() != 0) {
         messageBox(nullptr, QStringLiteral("Cannot create the tray window."), QString(), MSGBOX_OK | MSGBOX_ICONERROR);
