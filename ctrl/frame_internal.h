@@ -1,4 +1,5 @@
-// Internals shared by the frame object (tvk_frame_info.cpp) and its files (frame_file.cpp).
+// Internals shared by the frame object (tvk_frame_info.cpp) and its files (frame_file.cpp,
+// frame_data_file.cpp, frame_dsc_file.cpp).
 #pragma once
 
 #include <cstdlib>

@@ -1,6 +1,8 @@
 # Frames: the frame object TvkFrameInfo, frame files and description files.
 target_sources(tvkctrl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/tvk_frame_info.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/frame_data_file.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/frame_dsc_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/frame_file.cpp)
 
 ombrel_add_test(ctrl_frame_object SOURCES tests/frame_object_test.cpp LIBS tvkctrl_core)

@@ -1,4 +1,5 @@
-// The frame object: data, attributes, locks, references and notifications. Files are in frame_file.cpp.
+// The frame object: data, attributes, locks, references and notifications. Files are in frame_file.cpp and
+// the frame_*_file.cpp beside it.
 #include "tvk_frame_info.h"
 
 #include <algorithm>
@@ -354,7 +355,7 @@ int TvkFrameInfo::lock(uint32_t timeoutMs)
     }
     if (dataLock_.tryLockFor(std::chrono::milliseconds(timeoutMs)))
         return 0;
-    return fail(-10, "Failed to get lock in %u ms.", timeoutMs);
+    return fail(TVK_ERR_LOCK_TIMEOUT, "Failed to get lock in %u ms.", timeoutMs);
 }
 
 int TvkFrameInfo::unlock()

@@ -66,7 +66,7 @@ public:
     int getLockedBuffer(void** buffer, uint32_t* size, uint32_t timeoutMs);
 
     int lock(uint32_t timeoutMs); // kWaitForever waits without limit; else retried until timeoutMs passed
-    int unlock();                 // owner only (-11 otherwise); then cbDataChanged
+    int unlock();                 // owner only (TVK_ERR_NOT_LOCK_OWNER otherwise); then cbDataChanged
     std::thread::id getLockOwner() const; // default id when free
 
     uint32_t open(); // returns the new reference count
@@ -106,7 +106,8 @@ public:
     int removeAllAttribs(bool notify);
     int setAttribData(const char* name, const void* data, uint32_t size);
     int getAttribData(const char* name, void* data, uint32_t* size, _Data_Types* type);
-    // Enumeration in name order: 0 filled, 1 no (further) attribute, -202 the cursor's attribute is gone.
+    // Enumeration in name order: 0 filled, 1 no (further) attribute, FRAME_ERR_NO_ATTRIB the cursor's attribute
+    // is gone.
     // The cursor names the attribute last returned: it stays valid while the frame lives.
     int getFirstAttrib(int* cursor, _ExtFrameAttrib* out);
     int getNextAttrib(int* cursor, _ExtFrameAttrib* out);
@@ -144,7 +145,7 @@ private:
     int cursorOf(const std::string& name); // attribute lock held
     void fillExtAttrib(const Attrib& a, _ExtFrameAttrib* out) const;
 
-    // Files (frame_file.cpp), all with the data lock held.
+    // Files (frame_file.cpp, frame_data_file.cpp, frame_dsc_file.cpp), all with the data lock held.
     int loadLocked(const std::string& fileName, uint32_t flags);
     int readDscFile(const std::string& path, DscContent* out);
     int initFromTextMatrix(const std::string& fileName);

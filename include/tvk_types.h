@@ -46,6 +46,7 @@ enum _TvkCodes {
     TVK_ERR_READ = -7,
     TVK_ERR_WRITE = -8,
     TVK_ERR_DAC_FILE = -9,
+    TVK_ERR_LOCK_TIMEOUT = -10, // a frame's data lock was not obtained in time
     TVK_ERR_NOT_LOCK_OWNER = -11,
     TVK_ERR_NOT_INITIALIZED = -100,
     TVK_ERR_NO_HWLIB = -101,

@@ -1,0 +1,759 @@
+// Frame data files: the element codec (text numbers), the writers and readers of dense and sparse files
+// in binary and text, format detection, and the text matrix read without a description file.
+//
+// Every size that comes from a file is checked in 64 bits before anything is allocated.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <sys/stat.h>
+
+#include "frame_convert.h"
+#include "frame_data_file.h"
+#include "platform/syserror.h"
+
+static_assert(std::endian::native == std::endian::little, "frame files are little-endian");
+
+using frameconv::elementSize;
+
+namespace framefile {
+
+Outcome outcome(int code, const char* format, ...) __attribute__((format(printf, 2, 3)));
+Outcome outcome(int code, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(n > 0 ? size_t(n) : 0, '\0');
+    if (n > 0)
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
+    return Outcome{code, std::move(text)};
+}
+
+Outcome openReadError(const std::string& path, int err)
+{
+    return outcome(TVK_ERR_OPEN_READ, "Cannot open file \"%s\" for reading: %s.", path.c_str(),
+                   plat::systemErrorText(err).c_str());
+}
+
+Outcome readError(const std::string& path, int err)
+{
+    return outcome(TVK_ERR_READ, "Error occurred while reading file \"%s\": %s.", path.c_str(),
+                   plat::systemErrorText(err ? err : EIO).c_str());
+}
+
+Outcome dataFormatError(const std::string& path, const char* reason)
+{
+    return outcome(FRAME_ERR_DATA_FORMAT, "Format of data file \"%s\" is invalid: %s.", path.c_str(), reason);
+}
+
+Outcome dscFormatError(const std::string& path, const char* reason)
+{
+    return outcome(FRAME_ERR_DSC_FORMAT, "Format of description file \"%s\" is invalid: %s.", path.c_str(), reason);
+}
+
+Outcome allocError(uint64_t bytes)
+{
+    return outcome(TVK_ERR_ALLOC, "Memory allocation of %llu bytes failed.", static_cast<unsigned long long>(bytes));
+}
+
+Outcome openForReading(const std::string& path, FilePtr* file)
+{
+    file->reset(std::fopen(path.c_str(), "rb"));
+    if (!*file)
+        return openReadError(path, errno);
+    return {};
+}
+
+namespace {
+
+const char* const kInvalidItems = "invalid number of items";
+const char* const kExceeded = "dimensions of frame were exceeded";
+const char* const kNotMatrix = "it is not ASCII matrix";
+
+
+uint64_t fileSizeOf(FILE* f)
+{
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    return uint64_t(st.st_size);
+}
+
+// Number parsers over [b, e): *stop gets the end of the number; false when none starts at b or it is out
+// of range.
+
+// Unsigned decimal; a leading '-' wraps as the unsigned reading of the text files always did, within the
+// i32 range.
+bool parseU32At(const char* b, const char* e, const char** stop, uint32_t* out)
+{
+    *stop = b;
+    bool negative = false;
+    if (b < e && (*b == '+' || *b == '-'))
+        negative = *b++ == '-';
+    if (b == e || !isDigit(*b))
+        return false;
+    uint64_t v = 0;
+    auto [p, ec] = std::from_chars(b, e, v);
+    if (ec != std::errc())
+        return false;
+    if (negative ? v > 2147483648u : v > 0xFFFFFFFFu)
+        return false;
+    *out = negative ? uint32_t(0u - uint32_t(v)) : uint32_t(v);
+    *stop = p;
+    return true;
+}
+
+bool parseI16At(const char* b, const char* e, const char** stop, int16_t* out)
+{
+    *stop = b;
+    bool negative = false;
+    if (b < e && (*b == '+' || *b == '-'))
+        negative = *b++ == '-';
+    if (b == e || !isDigit(*b))
+        return false;
+    uint32_t v = 0;
+    auto [p, ec] = std::from_chars(b, e, v);
+    if (ec != std::errc())
+        return false;
+    const int64_t value = negative ? -int64_t(v) : int64_t(v);
+    if (value < -32768 || value > 32767)
+        return false;
+    *out = int16_t(value);
+    *stop = p;
+    return true;
+}
+
+bool parseDoubleAt(const char* b, const char* e, const char** stop, double* out)
+{
+    *stop = b;
+    if (b < e && *b == '+' && !(b + 1 < e && b[1] == '-'))
+        ++b;
+    auto [p, ec] = std::from_chars(b, e, *out, std::chars_format::general);
+    if (ec != std::errc())
+        return false;
+    *stop = p;
+    return true;
+}
+
+// One element of a frame type into dst[index].
+bool parseElementAt(const char* b, const char* e, const char** stop, int type, void* dst, size_t index)
+{
+    switch (type) {
+    case TYPE_I16: return parseI16At(b, e, stop, static_cast<int16_t*>(dst) + index);
+    case TYPE_U32: return parseU32At(b, e, stop, static_cast<uint32_t*>(dst) + index);
+    default: return parseDoubleAt(b, e, stop, static_cast<double*>(dst) + index);
+    }
+}
+
+// A whole token.
+bool parseU32(std::string_view t, uint32_t* out)
+{
+    const char* stop;
+    return parseU32At(t.data(), t.data() + t.size(), &stop, out) && stop == t.data() + t.size();
+}
+
+// ---- number tokens ----
+// Whitespace-separated tokens of a file, read in blocks. A token too long to be a number is returned as
+// an unparsable one.
+class TokenReader {
+public:
+    explicit TokenReader(FILE* f) : f_(f), buf_(new char[kBufSize]) {}
+
+    // false at the end of the file or on a read error (failed()).
+    bool next(std::string_view* token)
+    {
+        for (;;) {
+            while (pos_ < end_ && isSpace(buf_[pos_]))
+                ++pos_;
+            if (pos_ < end_)
+                break;
+            pos_ = end_ = 0;
+            if (!fill())
+                return false;
+        }
+        size_t i = pos_;
+        for (;;) {
+            while (i < end_ && !isSpace(buf_[i]))
+                ++i;
+            if (i < end_ || eof_)
+                break;
+            const size_t length = i - pos_;
+            if (length >= kMaxToken) {
+                skipRestOfToken();
+                *token = "!";
+                return true;
+            }
+            if (!fill()) { // compacts: the token now starts at 0
+                i = pos_ + length;
+                break;
+            }
+            i = pos_ + length;
+        }
+        *token = std::string_view(buf_.get() + pos_, i - pos_);
+        pos_ = i;
+        return true;
+    }
+
+    // Parses the next token in place as an element of type into dst[index]: 1 parsed, 0 end of the file
+    // (or a read error), -1 a token that is no such number (it is consumed).
+    int nextElement(int type, void* dst, size_t index)
+    {
+        for (;;) {
+            while (pos_ < end_ && isSpace(buf_[pos_]))
+                ++pos_;
+            if (pos_ < end_)
+                break;
+            pos_ = end_ = 0;
+            if (!fill())
+                return 0;
+        }
+        for (;;) {
+            const char* b = buf_.get() + pos_;
+            const char* e = buf_.get() + end_;
+            const char* stop;
+            const bool ok = parseElementAt(b, e, &stop, type, dst, index);
+            if (ok && stop < e && isSpace(*stop)) {
+                pos_ = size_t(stop - buf_.get());
+                return 1;
+            }
+            // The token may go on in the next block: read more before judging it.
+            const char* tokenEnd = stop;
+            while (tokenEnd < e && !isSpace(*tokenEnd))
+                ++tokenEnd;
+            if (tokenEnd < e || eof_) {
+                if (ok && stop == tokenEnd) {
+                    pos_ = size_t(stop - buf_.get());
+                    return 1;
+                }
+                pos_ = size_t(tokenEnd - buf_.get());
+                return -1;
+            }
+            if (end_ - pos_ >= kMaxToken) {
+                skipRestOfToken();
+                return -1;
+            }
+            fill(); // at the end of the file eof_ is set and the token is judged as it is
+        }
+    }
+
+    bool failed() const { return failed_; }
+    int error() const { return error_; }
+
+private:
+    static constexpr size_t kBufSize = size_t(1) << 16;
+    static constexpr size_t kMaxToken = 4096;
+
+    // Keeps [pos_, end_), moved to the front, and reads more behind it.
+    bool fill()
+    {
+        if (eof_)
+            return false;
+        if (pos_ > 0) {
+            std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+            end_ -= pos_;
+            pos_ = 0;
+        }
+        const size_t want = kBufSize - end_;
+        const size_t n = std::fread(buf_.get() + end_, 1, want, f_);
+        end_ += n;
+        if (n < want) {
+            if (std::ferror(f_)) {
+                failed_ = true;
+                error_ = errno;
+            }
+            if (std::feof(f_) || failed_)
+                eof_ = true;
+        }
+        return n > 0;
+    }
+
+    void skipRestOfToken()
+    {
+        for (;;) {
+            pos_ = end_ = 0;
+            if (!fill())
+                return;
+            size_t j = 0;
+            while (j < end_ && !isSpace(buf_[j]))
+                ++j;
+            if (j < end_) {
+                pos_ = j;
+                return;
+            }
+        }
+    }
+
+    FILE* f_;
+    std::unique_ptr<char[]> buf_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    bool eof_ = false;
+    bool failed_ = false;
+    int error_ = 0;
+};
+
+union Element {
+    int16_t i16;
+    uint32_t u32;
+    double d;
+};
+
+bool parseElement(std::string_view t, int type, void* dst, size_t index)
+{
+    const char* stop;
+    return parseElementAt(t.data(), t.data() + t.size(), &stop, type, dst, index) && stop == t.data() + t.size();
+}
+
+// ---- writing ----
+// Text and records are gathered in blocks before they go to the sink.
+class BlockWriter {
+public:
+    explicit BlockWriter(Sink& sink) : sink_(sink), buf_(new char[kSize]) {}
+
+    // Room for at least n bytes at the returned position; advance with commit.
+    char* room(size_t n)
+    {
+        if (used_ + n > kSize)
+            flush();
+        return buf_.get() + used_;
+    }
+    void commit(char* end) { used_ = size_t(end - buf_.get()); }
+    char* commitEnd() { return buf_.get() + used_; } // end of what was committed last (never flushed yet)
+    bool flush()
+    {
+        if (used_ && ok_)
+            ok_ = sink_.write(buf_.get(), used_);
+        used_ = 0;
+        return ok_;
+    }
+    bool ok() const { return ok_; }
+
+    static constexpr size_t kSize = size_t(1) << 18;
+
+private:
+    Sink& sink_;
+    std::unique_ptr<char[]> buf_;
+    size_t used_ = 0;
+    bool ok_ = true;
+};
+
+// Text values: integers in decimal; doubles in the shortest form that reads back exactly (readers also
+// take the older "%.5g" and "%f" forms).
+char* formatElement(char* p, int type, const void* src, size_t i)
+{
+    switch (type) {
+    case TYPE_I16: return std::to_chars(p, p + 8, static_cast<const int16_t*>(src)[i]).ptr;
+    case TYPE_U32: return std::to_chars(p, p + 16, static_cast<const uint32_t*>(src)[i]).ptr;
+    default: return std::to_chars(p, p + 32, static_cast<const double*>(src)[i]).ptr;
+    }
+}
+
+bool isZero(int type, const void* src, size_t i)
+{
+    switch (type) {
+    case TYPE_I16: return static_cast<const int16_t*>(src)[i] == 0;
+    case TYPE_U32: return static_cast<const uint32_t*>(src)[i] == 0;
+    default: return static_cast<const double*>(src)[i] == 0.0;
+    }
+}
+
+// Dense text, one line per row; the formatting loop is made per element type.
+template <class T> bool writeDenseTextOf(Sink& sink, const T* src, const Layout& l)
+{
+    constexpr size_t kMaxLength = 32; // longest value text and its separator
+    BlockWriter w(sink);
+    for (uint32_t y = 0; y < l.height && w.ok(); ++y) {
+        const T* row = src + size_t(y) * l.width;
+        for (uint32_t x = 0; x < l.width;) {
+            // As many values as surely fit the block at once.
+            const uint32_t run = uint32_t(std::min<size_t>(l.width - x, BlockWriter::kSize / kMaxLength));
+            char* p = w.room(size_t(run) * kMaxLength);
+            for (uint32_t i = 0; i < run; ++i, ++x) {
+                p = std::to_chars(p, p + kMaxLength, row[x]).ptr;
+                *p++ = ' ';
+            }
+            w.commit(p);
+        }
+        *(w.commitEnd() - 1) = '\n'; // the row's last value ends the line
+    }
+    return w.flush();
+}
+
+bool writeDenseText(Sink& sink, const void* src, const Layout& l)
+{
+    switch (l.type) {
+    case TYPE_I16: return writeDenseTextOf(sink, static_cast<const int16_t*>(src), l);
+    case TYPE_U32: return writeDenseTextOf(sink, static_cast<const uint32_t*>(src), l);
+    default: return writeDenseTextOf(sink, static_cast<const double*>(src), l);
+    }
+}
+
+bool writeSparseText(Sink& sink, const void* src, const Layout& l, bool xy)
+{
+    BlockWriter w(sink);
+    const size_t count = size_t(l.width) * l.height;
+    for (size_t i = 0; i < count && w.ok(); ++i) {
+        if (isZero(l.type, src, i))
+            continue;
+        char* p = w.room(80);
+        if (xy) {
+            p = std::to_chars(p, p + 16, uint32_t(i % l.width)).ptr;
+            *p++ = '\t';
+            p = std::to_chars(p, p + 16, uint32_t(i / l.width)).ptr;
+        } else {
+            p = std::to_chars(p, p + 16, uint32_t(i)).ptr;
+        }
+        *p++ = '\t';
+        p = formatElement(p, l.type, src, i);
+        *p++ = '\n';
+        w.commit(p);
+    }
+    return w.flush();
+}
+
+bool writeSparseBinary(Sink& sink, const void* src, const Layout& l, bool xy)
+{
+    BlockWriter w(sink);
+    const size_t count = size_t(l.width) * l.height;
+    const size_t elem = elementSize(l.type);
+    for (size_t i = 0; i < count && w.ok(); ++i) {
+        if (isZero(l.type, src, i))
+            continue;
+        char* p = w.room(16);
+        uint32_t pos[2];
+        size_t posBytes = 4;
+        if (xy) {
+            pos[0] = uint32_t(i % l.width);
+            pos[1] = uint32_t(i / l.width);
+            posBytes = 8;
+        } else {
+            pos[0] = uint32_t(i);
+        }
+        std::memcpy(p, pos, posBytes);
+        std::memcpy(p + posBytes, static_cast<const char*>(src) + i * elem, elem);
+        w.commit(p + posBytes + elem);
+    }
+    return w.flush();
+}
+
+
+} // namespace
+
+bool writeData(Sink& sink, const void* src, const Layout& l, uint32_t flags)
+{
+    const bool sparse = flags & (FSAVE_SPARSEXY | FSAVE_SPARSEX);
+    const bool xy = flags & FSAVE_SPARSEXY;
+    if (flags & FSAVE_BINARY) {
+        if (sparse)
+            return writeSparseBinary(sink, src, l, xy);
+        return sink.write(src, size_t(l.width) * l.height * elementSize(l.type));
+    }
+    if (sparse)
+        return writeSparseText(sink, src, l, xy);
+    return writeDenseText(sink, src, l);
+}
+
+// ---- reading data files ----
+
+Outcome readDenseBinary(const std::string& path, int type, uint32_t pixels, Block* out)
+{
+    FilePtr f;
+    if (Outcome o = openForReading(path, &f))
+        return o;
+    const uint64_t bytes = uint64_t(pixels) * elementSize(type);
+    if (fileSizeOf(f.get()) < bytes) // too short: refused before anything is allocated
+        return dataFormatError(path, kInvalidItems);
+    Block data(std::malloc(size_t(bytes)));
+    if (!data)
+        return allocError(bytes);
+    if (std::fread(data.get(), 1, size_t(bytes), f.get()) != bytes) {
+        if (std::ferror(f.get()))
+            return readError(path, errno);
+        return dataFormatError(path, kInvalidItems);
+    }
+    *out = std::move(data);
+    return {};
+}
+
+Outcome readDenseText(const std::string& path, int type, uint32_t pixels, Block* out)
+{
+    FilePtr f;
+    if (Outcome o = openForReading(path, &f))
+        return o;
+    TokenReader reader(f.get());
+    // Every value takes at least two bytes but the last: a file that cannot hold the frame is only counted.
+    const uint64_t fileSize = fileSizeOf(f.get());
+    if (pixels > (fileSize + 1) / 2) {
+        uint32_t read = 0;
+        Element scratch;
+        while (read < pixels && reader.nextElement(type, &scratch, 0) == 1)
+            ++read;
+        if (reader.failed())
+            return readError(path, reader.error());
+        return outcome(FRAME_ERR_DATA_FORMAT, "Format of ASCII data file \"%s\" is invalid (read items: %u, expected: %u)",
+                       path.c_str(), read, pixels);
+    }
+    const uint64_t bytes = uint64_t(pixels) * elementSize(type);
+    Block data(std::malloc(size_t(bytes)));
+    if (!data)
+        return allocError(bytes);
+    uint32_t read = 0;
+    while (read < pixels && reader.nextElement(type, data.get(), read) == 1)
+        ++read;
+    if (read < pixels) {
+        if (reader.failed())
+            return readError(path, reader.error());
+        return outcome(FRAME_ERR_DATA_FORMAT, "Format of ASCII data file \"%s\" is invalid (read items: %u, expected: %u)",
+                       path.c_str(), read, pixels);
+    }
+    *out = std::move(data);
+    return {};
+}
+
+Outcome readSparseText(const std::string& path, const Layout& l, bool xy, Block* out)
+{
+    FilePtr f;
+    if (Outcome o = openForReading(path, &f))
+        return o;
+    const uint64_t pixels = uint64_t(l.width) * l.height;
+    const size_t elem = elementSize(l.type);
+    Block data(std::calloc(size_t(pixels), elem));
+    if (!data)
+        return allocError(pixels * elem);
+    TokenReader reader(f.get());
+    std::string_view token;
+    Element value;
+    while (reader.next(&token)) {
+        uint32_t a = 0, b = 0;
+        if (!parseU32(token, &a))
+            return dataFormatError(path, kInvalidItems);
+        if (xy && !(reader.next(&token) && parseU32(token, &b)))
+            return reader.failed() ? readError(path, reader.error()) : dataFormatError(path, kInvalidItems);
+        if (!(reader.next(&token) && parseElement(token, l.type, &value, 0)))
+            return reader.failed() ? readError(path, reader.error()) : dataFormatError(path, kInvalidItems);
+        uint64_t index;
+        if (xy) {
+            if (a >= l.width || b >= l.height)
+                return dataFormatError(path, kExceeded);
+            index = uint64_t(b) * l.width + a;
+        } else {
+            if (a >= pixels)
+                return dataFormatError(path, kExceeded);
+            index = a;
+        }
+        std::memcpy(static_cast<char*>(data.get()) + index * elem, &value, elem);
+    }
+    if (reader.failed())
+        return readError(path, reader.error());
+    *out = std::move(data);
+    return {};
+}
+
+Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Block* out)
+{
+    FilePtr f;
+    if (Outcome o = openForReading(path, &f))
+        return o;
+    const uint64_t pixels = uint64_t(l.width) * l.height;
+    const size_t elem = elementSize(l.type);
+    Block data(std::calloc(size_t(pixels), elem));
+    if (!data)
+        return allocError(pixels * elem);
+    const size_t posBytes = xy ? 8 : 4;
+    const size_t record = posBytes + elem;
+    std::unique_ptr<char[]> block(new char[record * 4096]);
+    for (;;) {
+        const size_t n = std::fread(block.get(), 1, record * 4096, f.get());
+        if (std::ferror(f.get()))
+            return readError(path, errno);
+        if (n % record)
+            return dataFormatError(path, kInvalidItems); // a cut record at the end
+        for (size_t off = 0; off < n; off += record) {
+            uint32_t pos[2] = {0, 0};
+            std::memcpy(pos, block.get() + off, posBytes);
+            uint64_t index;
+            if (xy) {
+                if (pos[0] >= l.width || pos[1] >= l.height)
+                    return dataFormatError(path, kExceeded);
+                index = uint64_t(pos[1]) * l.width + pos[0];
+            } else {
+                if (pos[0] >= pixels)
+                    return dataFormatError(path, kExceeded);
+                index = pos[0];
+            }
+            std::memcpy(static_cast<char*>(data.get()) + index * elem, block.get() + off + posBytes, elem);
+        }
+        if (n < record * 4096)
+            break;
+    }
+    *out = std::move(data);
+    return {};
+}
+
+Outcome detect(const std::string& path, Detected* out)
+{
+    FilePtr f;
+    if (Outcome o = openForReading(path, &f))
+        return o;
+    static const auto table = [] {
+        std::array<uint8_t, 256> t{}; // 0 other, 1 text, 2 text marking fractions
+        for (const char* c = "0123456789 \t\n\r+-"; *c; ++c)
+            t[uint8_t(*c)] = 1;
+        for (const char* c = ".Ee"; *c; ++c)
+            t[uint8_t(*c)] = 2;
+        return t;
+    }();
+    Detected d;
+    d.text = true;
+    unsigned char block[4096];
+    size_t n;
+    while (d.text && (n = std::fread(block, 1, sizeof block, f.get())) > 0) {
+        for (size_t i = 0; i < n; ++i) {
+            const uint8_t k = table[block[i]];
+            if (k == 0) {
+                d.text = false;
+                break;
+            }
+            if (k == 2)
+                d.fractions = true;
+        }
+    }
+    if (std::ferror(f.get()))
+        return readError(path, errno);
+    d.size = fileSizeOf(f.get());
+    *out = d;
+    return {};
+}
+
+namespace {
+
+// Number fields of a text line: a field starts at a digit or one of "+-.Ee" after a blank, a tab or the
+// line's start; -1 for any other character.
+int countColumns(std::string_view line)
+{
+    int count = 0;
+    bool inField = false;
+    for (char c : line) {
+        if (c == ' ' || c == '\t' || c == '\r') {
+            inField = false;
+        } else if (isDigit(c) || c == '+' || c == '-' || c == '.' || c == 'E' || c == 'e') {
+            if (!inField)
+                ++count;
+            inField = true;
+        } else {
+            return -1;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+} // namespace framefile
+
+using namespace framefile;
+
+int TvkFrameInfo::initFromTextMatrix(const std::string& fileName)
+{
+    Detected d;
+    if (Outcome o = detect(fileName, &d))
+        return fail(o.code, "%s", o.text.c_str());
+    if (!d.text) {
+        Outcome e = dataFormatError(fileName, "cannot read binary data file without corresponding description file");
+        return fail(e.code, "%s", e.text.c_str());
+    }
+    const int type = d.fractions ? TYPE_DOUBLE : TYPE_U32;
+    const size_t elem = elementSize(type);
+    auto notMatrix = [&] {
+        Outcome e = dataFormatError(fileName, kNotMatrix);
+        return fail(e.code, "%s", e.text.c_str());
+    };
+
+    FilePtr f;
+    if (Outcome o = openForReading(fileName, &f))
+        return fail(o.code, "%s", o.text.c_str());
+    std::string firstLine;
+    for (int c; (c = std::fgetc(f.get())) != EOF && c != '\n';)
+        firstLine += char(c);
+    if (std::ferror(f.get())) {
+        Outcome o = readError(fileName, errno);
+        return fail(o.code, "%s", o.text.c_str());
+    }
+    const int columns = countColumns(firstLine);
+    if (columns < 0)
+        return notMatrix();
+    if (columns == 0)
+        return fail(TVK_ERR_GENERIC, "Unexpected error during frame operation.");
+    std::rewind(f.get());
+    const uint64_t width = uint32_t(columns);
+
+    // No file holds more values than half its bytes (rounded up): the buffer never grows beyond that.
+    const uint64_t maxValues = std::max<uint64_t>((d.size + 1) / 2, 1);
+    uint64_t capacity = std::min<uint64_t>(std::min<uint64_t>(width, 16777216 / width) * width, maxValues);
+    capacity = std::max<uint64_t>(capacity, 1);
+    if (capacity * elem > kMaxBytes)
+        capacity = kMaxBytes / elem;
+    Block data(std::malloc(size_t(capacity * elem)));
+    if (!data)
+        return fail(TVK_ERR_ALLOC, "Memory allocation of %llu bytes failed.", (unsigned long long)(capacity * elem));
+    uint64_t count = 0;
+    TokenReader reader(f.get());
+    Element value;
+    for (int r; (r = reader.nextElement(type, &value, 0)) != 0;) {
+        // A value that does not parse ends the matrix; only whitespace may follow it.
+        if (r < 0)
+            return notMatrix();
+        if (count == capacity) {
+            uint64_t grown = std::min(capacity + std::max<uint64_t>(capacity / 4, 16), maxValues);
+            if (grown * elem > kMaxBytes)
+                grown = kMaxBytes / elem;
+            if (grown <= capacity)
+                return fail(FRAME_ERR_SIZE, "Invalid frame size");
+            void* bigger = std::realloc(data.get(), size_t(grown * elem));
+            if (!bigger)
+                return fail(TVK_ERR_ALLOC, "Memory allocation of %llu bytes failed.", (unsigned long long)(grown * elem));
+            data.release();
+            data.reset(bigger);
+            capacity = grown;
+        }
+        std::memcpy(static_cast<char*>(data.get()) + count * elem, &value, elem);
+        ++count;
+    }
+    if (reader.failed()) {
+        Outcome o = readError(fileName, reader.error());
+        return fail(o.code, "%s", o.text.c_str());
+    }
+    if (count == 0 || count % width != 0)
+        return notMatrix();
+    const uint64_t height = count / width;
+    if (height > kMaxBytes)
+        return fail(FRAME_ERR_SIZE, "Invalid frame size");
+    if (count < capacity) {
+        if (void* trimmed = std::realloc(data.get(), size_t(count * elem))) {
+            data.release();
+            data.reset(trimmed);
+        }
+    }
+    std::free(data_);
+    data_ = data.release();
+    type_ = type;
+    width_ = uint32_t(width);
+    height_ = uint32_t(height);
+    pixelCount_ = uint32_t(count);
+    bufSize_ = uint32_t(count * elem);
+    fileFlags_ = FSAVE_ASCII | typeBit(type);
+    dataFileName_ = fileName;
+    dscFileName_.clear();
+    return 0;
+}
