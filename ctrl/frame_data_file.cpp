@@ -16,6 +16,7 @@
 
 #include "frame_convert.h"
 #include "frame_data_file.h"
+#include "platform/file_read.h"
 #include "platform/syserror.h"
 
 static_assert(std::endian::native == std::endian::little, "frame files are little-endian");
@@ -69,10 +70,16 @@ Outcome allocError(uint64_t bytes)
 
 Outcome openForReading(const std::string& path, FilePtr* file)
 {
-    file->reset(std::fopen(path.c_str(), "rb"));
-    if (!*file)
-        return openReadError(path, errno);
-    return {};
+    // Only a regular file (or a link to one): a FIFO would block the open, a device read without end.
+    plat::ReadOutcome result = plat::ReadOutcome::Failed;
+    file->reset(plat::fopenRegularFile(path, &result));
+    if (*file)
+        return {};
+    const int err = errno;
+    if (result == plat::ReadOutcome::NotRegular)
+        return outcome(TVK_ERR_OPEN_READ, "Cannot open file \"%s\" for reading: it is not a regular file.",
+                       path.c_str());
+    return openReadError(path, err ? err : EIO);
 }
 
 namespace {
@@ -534,7 +541,11 @@ Outcome readSparseText(const std::string& path, const Layout& l, bool xy, Block*
     TokenReader reader(f.get());
     std::string_view token;
     Element value;
+    uint64_t records = 0;
     while (reader.next(&token)) {
+        // The writer gives each pixel one record at most: more cannot be a frame of this size.
+        if (++records > pixels)
+            return dataFormatError(path, kInvalidItems);
         uint32_t a = 0, b = 0;
         if (!parseU32(token, &a))
             return dataFormatError(path, kInvalidItems);
@@ -572,6 +583,10 @@ Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Bloc
         return allocError(pixels * elem);
     const size_t posBytes = xy ? 8 : 4;
     const size_t record = posBytes + elem;
+    // The writer gives each pixel one record at most: more cannot be a frame of this size.
+    if (fileSizeOf(f.get()) / record > pixels)
+        return dataFormatError(path, kInvalidItems);
+    uint64_t records = 0;
     std::unique_ptr<char[]> block(new char[record * 4096]);
     for (;;) {
         const size_t n = std::fread(block.get(), 1, record * 4096, f.get());
@@ -579,6 +594,9 @@ Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Bloc
             return readError(path, errno);
         if (n % record)
             return dataFormatError(path, kInvalidItems); // a cut record at the end
+        records += n / record; // counted as well: the file may grow while it is read
+        if (records > pixels)
+            return dataFormatError(path, kInvalidItems);
         for (size_t off = 0; off < n; off += record) {
             uint32_t pos[2] = {0, 0};
             std::memcpy(pos, block.get() + off, posBytes);

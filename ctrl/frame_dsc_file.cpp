@@ -8,6 +8,7 @@
 
 #include "frame_convert.h"
 #include "frame_data_file.h"
+#include "platform/file_read.h"
 #include "pluginfw/tvk_utils.h"
 
 using frameconv::elementSize;
@@ -179,21 +180,23 @@ int TvkFrameInfo::buildDscText(const std::string& dataFileName, uint32_t flags, 
 
 int TvkFrameInfo::readDscFile(const std::string& path, DscContent* out)
 {
-    FilePtr f;
-    if (Outcome o = openForReading(path, &f))
-        return fail(o.code, "%s", o.text.c_str());
+    // Read whole, up to the cap of every outside file: a link to a device or a FIFO is refused at open.
     std::string s;
-    {
-        char block[65536];
-        size_t n;
-        while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) {
-            // Line ends: CR LF becomes LF (a CR at the block's end is looked at with the next block).
-            s.append(block, n);
-        }
-        if (std::ferror(f.get())) {
-            Outcome o = readError(path, errno);
-            return fail(o.code, "%s", o.text.c_str());
-        }
+    std::string readText;
+    switch (plat::readRegularFile(path, s, &readText)) {
+    case plat::ReadOutcome::Ok: break;
+    case plat::ReadOutcome::NotRegular:
+        return fail(TVK_ERR_OPEN_READ, "Cannot open file \"%s\" for reading: it is not a regular file.", path.c_str());
+    case plat::ReadOutcome::TooLarge: return fail(TVK_ERR_READ, "%s", readText.c_str());
+    default: {
+        // Opened once more for the code and message of the frame files: the open's error, or else
+        // (it opens now) the read's.
+        FilePtr f;
+        Outcome o = openForReading(path, &f);
+        if (!o)
+            o = readError(path, EIO);
+        return fail(o.code, "%s", o.text.c_str());
+    }
     }
     {
         size_t w = 0;

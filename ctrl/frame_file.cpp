@@ -1,9 +1,10 @@
 // Saving, loading and initialising a frame from its files (frame_data_file.cpp holds the data formats,
 // frame_dsc_file.cpp the description files).
 //
-// Saving writes both files to temporaries and renames them over the old ones, the description first; when
-// the data file then fails, the old description is put back (or the new one removed), so a failed save
-// leaves the earlier files as they were. Append mode writes into the data file itself and cuts it back to
+// Saving writes both files to temporaries and renames them over the old ones, the data file first, so that
+// an interruption never leaves a new description beside old data. A save that fails before the data
+// file is in place leaves the earlier files as they were; one whose description then fails keeps the new
+// data (it cannot be measured again) and reports the failure. Append mode writes into the data file itself and cuts it back to
 // its old length on failure. Loading reads into a new buffer that replaces the frame's one only on success.
 #include <cerrno>
 #include <cstdio>
@@ -151,21 +152,6 @@ private:
     int error_ = 0;
 };
 
-std::optional<std::string> readWholeFile(const std::string& path)
-{
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        return std::nullopt;
-    std::string text;
-    char block[65536];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, f.get())) > 0)
-        text.append(block, n);
-    if (std::ferror(f.get()))
-        return std::nullopt;
-    return text;
-}
-
 } // namespace
 
 // ---- saving ----
@@ -287,22 +273,13 @@ int TvkFrameInfo::writeFiles(const std::string& fileName, uint32_t flags, int ta
         dataWriter.commit(&err); // fails and discards; gives the message
         return fail(TVK_ERR_WRITE, "%s", err.c_str());
     }
-    // The description goes first; if the data file then fails, the old description is put back.
-    std::optional<std::string> oldDsc;
-    if (dscWriter) {
-        oldDsc = readWholeFile(dscName);
-        if (dscWriter->commit(&err))
-            return fail(TVK_ERR_WRITE, "%s", err.c_str());
-    }
-    if (dataWriter.commit(&err)) {
-        if (dscWriter) {
-            if (oldDsc)
-                plat::replaceFile(dscName, oldDsc->data(), oldDsc->size());
-            else
-                std::remove(dscName.c_str());
-        }
+    // The data file goes first: it holds what cannot be measured again. An interruption between the two
+    // renames leaves the new data beside the old description, never a new description beside old data;
+    // when the data file fails, the new description is discarded unseen.
+    if (dataWriter.commit(&err))
         return fail(TVK_ERR_WRITE, "%s", err.c_str());
-    }
+    if (dscWriter && dscWriter->commit(&err))
+        return fail(TVK_ERR_WRITE, "%s", err.c_str());
     *dscNameOut = dscName;
     return 0;
 }

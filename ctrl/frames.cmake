@@ -8,6 +8,7 @@ target_sources(tvkctrl_core PRIVATE
 ombrel_add_test(ctrl_frame_object SOURCES tests/frame_object_test.cpp LIBS tvkctrl_core)
 ombrel_add_test(ctrl_frame_files SOURCES tests/frame_file_test.cpp LIBS tvkctrl_core COMMA_LOCALE)
 ombrel_add_test(ctrl_frame_hostile SOURCES tests/frame_hostile_test.cpp LIBS tvkctrl_core)
+ombrel_add_test(ctrl_frame_save_kill SOURCES tests/frame_save_kill_test.cpp LIBS tvkctrl_core)
 ombrel_add_test(ctrl_frame_concurrency SOURCES tests/frame_concurrency_test.cpp LIBS tvkctrl_core
                 LABELS concurrency)
 # Links only the shared library: proves that the class is exported.

@@ -428,7 +428,7 @@ TEST(FrameFiles, FailedSaveLeavesEarlierFilesIntact)
     EXPECT_EQ(f->save((dir + "/x.DSC").c_str(), FSAVE_ASCII | FSAVE_NODSC), TVK_ERR_PARAM);
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 
-    // The data file cannot replace a folder: the description written first is taken back.
+    // The data file cannot replace a folder: the new description is never put in place.
     std::filesystem::create_directories(dir + "/d.bin");
     EXPECT_EQ(f->save((dir + "/d.bin").c_str(), FSAVE_BINARY), TVK_ERR_WRITE);
     EXPECT_FALSE(exists(dir + "/d.dsc"));

@@ -2,6 +2,7 @@
 // unchecked size, the input files stay as they were, and a failed load keeps the frame's data.
 #include <cstring>
 #include <map>
+#include <sys/stat.h>
 
 #include "frame_test_support.h"
 
@@ -106,7 +107,11 @@ std::vector<Case> hostileCases()
         {"sparse binary record cut", {{"s.bin", u32s({0, 0, 5, 1, 1}) + "\x07"}}, "s.bin",
          FSAVE_BINARY | FSAVE_U32 | FSAVE_SPARSEXY, FRAME_ERR_DATA_FORMAT, "invalid number of items"},
         {"missing file", {}, "nothing.bin", FSAVE_BINARY | FSAVE_U32, TVK_ERR_OPEN_READ, "Cannot open file"},
-        {"a folder as file", {}, ".", FSAVE_ASCII | FSAVE_U32, TVK_ERR_READ, "Error occurred while reading file"},
+        {"a folder as file", {}, ".", FSAVE_ASCII | FSAVE_U32, TVK_ERR_OPEN_READ, "it is not a regular file"},
+        {"sparse binary more records than pixels", {{"s.bin", u32s({0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 0, 7})}},
+         "s.bin", FSAVE_BINARY | FSAVE_U32 | FSAVE_SPARSEX, FRAME_ERR_DATA_FORMAT, "invalid number of items"},
+        {"sparse text more records than pixels", {{"s.txt", "0 1\n1 2\n2 3\n3 4\n4 5\n5 6\n0 7\n"}}, "s.txt",
+         FSAVE_ASCII | FSAVE_U32 | FSAVE_SPARSEX, FRAME_ERR_DATA_FORMAT, "invalid number of items"},
     };
 }
 
@@ -137,6 +142,87 @@ TEST(FrameHostileInput, EachGivesItsCodeAndChangesNothing)
             EXPECT_EQ(readBytes(dir + "/" + name), bytes) << name;
         std::filesystem::remove_all(dir);
     }
+}
+
+// Files that are not regular, or far too large: each is refused at open, naming the file, within two
+// seconds and a 1 GiB address space. Before, a FIFO blocked the open for ever, a device as sparse data
+// was read without end, and a description linked to /dev/zero grew to half a gigabyte.
+TEST(FrameHostileInput, NonRegularAndOversizedFilesAreRefusedAtOnce)
+{
+    struct OutsideCase {
+        const char* label;
+        std::map<std::string, std::string> files;
+        std::map<std::string, std::string> links; // name -> what it points to
+        std::vector<std::string> fifos;
+        const char* target;  // relative to the folder unless it starts with '/'
+        uint32_t loadFlags;  // 0: init(target); else load(target, loadFlags) into a 3 x 2 u32 frame
+        int code;
+        const char* reason;
+        const char* named;   // the file the message names
+        uint64_t growTo = 0; // the target made this large (sparse: nothing of it goes to the disk)
+    };
+    const std::string u32Header = "format = 33 width = 3 height = 2";                   // dense binary u32
+    const std::string sparseHeader = "format = 8225 width = 3 height = 2";              // sparse binary u32
+    const uint32_t sparseBinary = FSAVE_BINARY | FSAVE_U32 | FSAVE_SPARSEX;
+    const char* notRegular = "it is not a regular file";
+    const std::vector<OutsideCase> cases = {
+        {"description naming a link to /dev/zero", {{"f.dsc", dsc("z.bin", u32Header)}}, {{"z.bin", "/dev/zero"}}, {},
+         "f.dsc", 0, TVK_ERR_OPEN_READ, notRegular, "z.bin"},
+        {"description naming /dev/zero as sparse data", {{"f.dsc", dsc("z.bin", sparseHeader)}},
+         {{"z.bin", "/dev/zero"}}, {}, "f.dsc", 0, TVK_ERR_OPEN_READ, notRegular, "z.bin"},
+        {"description naming a FIFO", {{"f.dsc", dsc("p.bin", u32Header)}}, {}, {"p.bin"}, "f.dsc", 0,
+         TVK_ERR_OPEN_READ, notRegular, "p.bin"},
+        {"load of /dev/zero as sparse data", {}, {}, {}, "/dev/zero", sparseBinary, TVK_ERR_OPEN_READ, notRegular,
+         "/dev/zero"},
+        {"load of /dev/zero, format detected", {}, {}, {}, "/dev/zero", FSAVE_U32, TVK_ERR_OPEN_READ, notRegular,
+         "/dev/zero"},
+        {"load of a FIFO", {}, {}, {"p.txt"}, "p.txt", FSAVE_ASCII | FSAVE_U32, TVK_ERR_OPEN_READ, notRegular, "p.txt"},
+        {"text matrix from a FIFO", {}, {}, {"p.txt"}, "p.txt", 0, TVK_ERR_OPEN_READ, notRegular, "p.txt"},
+        {"description linked to /dev/zero", {}, {{"f.dsc", "/dev/zero"}}, {}, "f.dsc", 0, TVK_ERR_OPEN_READ,
+         notRegular, "f.dsc"},
+        {"description that is a FIFO", {}, {}, {"f.dsc"}, "f.dsc", 0, TVK_ERR_OPEN_READ, notRegular, "f.dsc"},
+        {"data file whose description is a FIFO", {{"f.bin", u32s({1, 2, 3, 4, 5, 6})}}, {}, {"f.dsc"}, "f.bin", 0,
+         FRAME_ERR_DATA_FORMAT, "cannot read binary data file without corresponding description file", "f.bin"},
+        {"description above 64 MB", {{"big.dsc", dsc("f.bin", u32Header)}}, {}, {}, "big.dsc", 0, TVK_ERR_READ,
+         "larger than 64 MB", "big.dsc", (uint64_t(64) << 20) + 1},
+    };
+    for (const OutsideCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string dir = scratchDir();
+        for (const auto& [name, bytes] : c.files)
+            writeBytes(dir + "/" + name, bytes);
+        for (const auto& [name, to] : c.links)
+            std::filesystem::create_symlink(to, dir + "/" + name);
+        for (const std::string& name : c.fifos)
+            ASSERT_EQ(::mkfifo((dir + "/" + name).c_str(), 0600), 0);
+        const std::string target = c.target[0] == '/' ? c.target : dir + "/" + c.target;
+        if (c.growTo)
+            std::filesystem::resize_file(target, c.growTo);
+
+        const std::string result = runBounded([&] {
+            FramePtr f = newFrame(3, 2, TYPE_U32);
+            const int rc = c.loadFlags ? f->load(target.c_str(), c.loadFlags) : f->init(target.c_str(), false);
+            return std::to_string(rc) + " " + f->getLastErr();
+        });
+        const std::string expected = std::to_string(c.code) + " ";
+        EXPECT_EQ(result.compare(0, expected.size(), expected), 0) << result;
+        EXPECT_NE(result.find(c.reason), std::string::npos) << result;
+        EXPECT_NE(result.find(c.named), std::string::npos) << result;
+        std::filesystem::remove_all(dir);
+    }
+}
+
+TEST(FrameHostileInput, LinksToRegularFilesAreRead)
+{
+    const std::string dir = scratchDir();
+    std::filesystem::create_directories(dir + "/real");
+    writeBytes(dir + "/real/f.bin", u32s({1, 2, 3, 4, 5, 6}));
+    writeBytes(dir + "/real/f.dsc", dsc("f.bin", "format = 33 width = 3 height = 2"));
+    std::filesystem::create_symlink("real/f.dsc", dir + "/f.dsc");
+    std::filesystem::create_symlink("real/f.bin", dir + "/f.bin");
+    FramePtr f = newFrame();
+    ASSERT_EQ(f->init((dir + "/f.dsc").c_str(), false), 0) << f->getLastErr();
+    EXPECT_EQ(values<uint32_t>(*f), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
 }
 
 TEST(FrameHostileInput, TenMegabyteTextValueIsAcceptedWhole)

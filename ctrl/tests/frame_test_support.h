@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -14,7 +15,11 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <csignal>
+#include <functional>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -58,6 +63,54 @@ inline void writeBytes(const std::string& path, const std::string& bytes)
 }
 
 inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define FRAMETEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define FRAMETEST_SANITIZED 1
+#endif
+#endif
+
+// Runs body in a child process under a 1 GiB address-space limit (none under a sanitizer, whose shadow
+// memory needs far more) and gives it seconds to end. Returns what body returned, or why the child
+// did not end on its own ("hung", "killed by signal N", "exited with N").
+inline std::string runBounded(const std::function<std::string()>& body, unsigned seconds = 2)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+#ifndef FRAMETEST_SANITIZED
+        const rlimit limit{rlim_t(1) << 30, rlim_t(1) << 30};
+        ::setrlimit(RLIMIT_AS, &limit);
+#endif
+        ::alarm(seconds);
+        const std::string text = body();
+        const bool sent = ::write(fds[1], text.data(), text.size()) == ssize_t(text.size());
+        ::_exit(sent ? 0 : 3);
+    }
+    ::close(fds[1]);
+    std::string received;
+    char buf[512];
+    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) != 0;) {
+        if (n > 0)
+            received.append(buf, size_t(n));
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status) == SIGALRM ? "hung" : "killed by signal " + std::to_string(WTERMSIG(status));
+    if (WEXITSTATUS(status) != 0)
+        return "exited with " + std::to_string(WEXITSTATUS(status));
+    return received;
+}
 
 // Data of a frame as raw bytes of its own element type.
 inline std::vector<uint8_t> frameBytes(TvkFrameInfo& f)

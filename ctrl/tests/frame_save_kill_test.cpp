@@ -1,0 +1,77 @@
+// Saves killed at random moments: every file is left a complete old or new version, and a description is
+// never newer than the data beside it (the data file, which cannot be measured again, is put in place
+// first).
+#include <csignal>
+#include <random>
+#include <sys/wait.h>
+
+#include "frame_test_support.h"
+
+using namespace frametest;
+
+namespace {
+
+constexpr uint32_t kWidth = 32;
+constexpr uint32_t kHeight = 32;
+
+// One version of the frame: every pixel and the attribute "Version" hold it.
+int saveVersion(TvkFrameInfo& f, const std::string& file, uint32_t version)
+{
+    if (int rc = f.setAttribData("Version", &version, sizeof version))
+        return rc;
+    const std::vector<uint32_t> pixels(size_t(kWidth) * kHeight, version);
+    if (int rc = f.setData(pixels.data(), uint32_t(pixels.size() * sizeof(uint32_t))))
+        return rc;
+    return f.save(file.c_str(), FSAVE_BINARY | FSAVE_U32);
+}
+
+FramePtr versionedFrame()
+{
+    FramePtr f = newFrame(kWidth, kHeight, TYPE_U32);
+    const uint32_t zero = 0;
+    EXPECT_EQ(f->addAttrib("Version", "save counter", TYPE_U32, &zero, 1, 0), 0) << f->getLastErr();
+    return f;
+}
+
+TEST(FrameSaveKill, KilledSavesLeaveCompleteFilesAndNoDescriptionNewerThanItsData)
+{
+    const std::string dir = scratchDir();
+    const std::string file = dir + "/f.bin";
+    {
+        FramePtr f = versionedFrame();
+        ASSERT_EQ(saveVersion(*f, file, 0), 0) << f->getLastErr();
+    }
+    std::mt19937 random(20261210);
+    std::uniform_int_distribution<int> delayUs(100, 3000);
+    for (uint32_t round = 1; round <= 200; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const uint32_t first = round * 100000; // above every version of the rounds before
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FramePtr f = versionedFrame();
+            for (uint32_t v = first; v < first + 100000; ++v)
+                if (saveVersion(*f, file, v) != 0)
+                    ::_exit(1);
+            ::_exit(0);
+        }
+        ::usleep(useconds_t(delayUs(random)));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the saving child ended by itself with " << WEXITSTATUS(status);
+
+        FramePtr back = newFrame();
+        ASSERT_EQ(back->init((dir + "/f.dsc").c_str(), false), 0) << back->getLastErr();
+        const std::vector<uint32_t> pixels = values<uint32_t>(*back);
+        ASSERT_EQ(pixels.size(), size_t(kWidth) * kHeight);
+        const uint32_t dataVersion = pixels[0];
+        EXPECT_EQ(pixels, std::vector<uint32_t>(pixels.size(), dataVersion)) << "a data file cut or mixed";
+        uint32_t dscVersion = 0;
+        uint32_t size = sizeof dscVersion;
+        ASSERT_EQ(back->getAttribData("Version", &dscVersion, &size, nullptr), 0);
+        EXPECT_LE(dscVersion, dataVersion) << "a new description beside old data";
+    }
+}
+
+} // namespace
