@@ -606,7 +606,7 @@ static int intFindPlugin(const char* pluginName, PluginInfo** out)
             return static_cast<int>(MGR_ERR_NO_PLUGIN);
         }
         if (out)
-            *out = plugin.get(); // read in place; lives while it is registered
+            *out = tablePluginInfo(plugin.get()); // read in place; lives while it is registered
         return 0;
     });
 }
@@ -617,7 +617,7 @@ static int intGetFirstPlugin(int* id, PluginInfo** out)
         std::shared_ptr<PluginInfo> plugin;
         const int rc = walk(id, [&](uint32_t* v) { return m.plugins().getFirstPlugin(v, &plugin); });
         if (rc == 0 && out)
-            *out = plugin.get();
+            *out = tablePluginInfo(plugin.get());
         return rc;
     });
 }
@@ -630,7 +630,7 @@ static int intGetNextPlugin(int* id, PluginInfo** out)
         std::shared_ptr<PluginInfo> plugin;
         const int rc = walk(id, [&](uint32_t* v) { return m.plugins().getNextPlugin(v, &plugin); });
         if (rc == 0 && out)
-            *out = plugin.get();
+            *out = tablePluginInfo(plugin.get());
         return rc;
     });
 }

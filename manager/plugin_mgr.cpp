@@ -92,3 +92,59 @@ int PluginMgr::getNextPlugin(uint32_t* id, std::shared_ptr<PluginInfo>* out) con
         *out = std::move(plugin);
     return 0;
 }
+
+// ---- the view read by the utilities library ----
+
+namespace {
+
+std::vector<MgrParamView> paramViews(const std::vector<ParamInfo>& params)
+{
+    std::vector<MgrParamView> views;
+    views.reserve(params.size());
+    for (const ParamInfo& p : params)
+        views.push_back({p.type, p.count, p.name});
+    return views;
+}
+
+} // namespace
+
+std::vector<MgrFunctionView> PluginInfo::functionViews() const
+{
+    std::vector<MgrFunctionView> views;
+    for (const auto& f : functions())
+        views.push_back({f->name(), f->description(), paramViews(f->inputs()), paramViews(f->outputs()),
+                         f->callback()});
+    return views;
+}
+
+std::vector<MgrMenuItemView> PluginInfo::menuItemViews() const
+{
+    std::vector<MgrMenuItemView> views;
+    for (const auto& m : menuItems())
+        views.push_back({m->name(), m->menuPath(), m->id(), m->flags(), m->callback(), m->userData()});
+    return views;
+}
+
+std::vector<MgrFrameAttribView> PluginInfo::frameAttribViews() const
+{
+    std::vector<MgrFrameAttribView> views;
+    for (const auto& a : frameAttribs())
+        views.push_back({a->name(), a->description(), a->type(), a->hint(), a->callback()});
+    return views;
+}
+
+std::vector<MgrEventView> PluginInfo::eventViews() const
+{
+    std::vector<MgrEventView> views;
+    for (const auto& e : events())
+        views.push_back({e->name(), e->description(), e->subscribers()}); // subscribers under the event's lock
+    return views;
+}
+
+std::vector<MgrChainView> PluginInfo::chainViews() const
+{
+    std::vector<MgrChainView> views;
+    for (const auto& c : filterChains())
+        views.push_back({c->name(), c->id()});
+    return views;
+}

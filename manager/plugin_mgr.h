@@ -24,9 +24,11 @@
 #include "menu_registry.h"
 #include "mgr_log.h"
 #include "mgr_ui_hooks.h"
+#include "tvk_mgr_view.h"
 
-// A loaded plug-in (or one of the pseudo plug-ins "tvkmgr" and "tvkctrl") with what it registered.
-class PluginInfo : public BaseInfo {
+// A loaded plug-in (or one of the pseudo plug-ins "tvkmgr" and "tvkctrl") with what it registered. The
+// utilities library reads it through its first base, the view of tvk_mgr_view.h.
+class PluginInfo : public MgrPluginView, public BaseInfo {
 public:
     PluginInfo(std::string lowerName, void* module) : BaseInfo(std::move(lowerName), {}), module_(module) {}
 
@@ -40,6 +42,14 @@ public:
     std::vector<std::shared_ptr<FilterChainInfo>> filterChains() const { return snapshot(filterChains_); }
 
     std::recursive_mutex& mutex() const { return m_; }
+
+    // The view (copies taken as above).
+    const std::string& pluginName() const override { return getName(); }
+    std::vector<MgrFunctionView> functionViews() const override;
+    std::vector<MgrMenuItemView> menuItemViews() const override;
+    std::vector<MgrFrameAttribView> frameAttribViews() const override;
+    std::vector<MgrEventView> eventViews() const override;
+    std::vector<MgrChainView> chainViews() const override;
 
 private:
     friend class PluginMgr;

@@ -41,6 +41,21 @@ public:
         return symbols;
     }
 
+    // Every symbol that the library defines, from its dynamic table and, unless it was stripped, its full
+    // symbol table (local symbols included), in mangled form.
+    std::vector<std::string> definedSymbols() const
+    {
+        std::vector<std::string> symbols;
+        for (const uint32_t table : {SHT_DYNSYM, SHT_SYMTAB})
+            forEachEntry<Elf64_Sym>(table, [&](const Elf64_Sym& sym, const Elf64_Shdr& strings) {
+                if (sym.st_shndx == SHN_UNDEF || sym.st_name == 0)
+                    return;
+                if (const char* name = text(strings, sym.st_name))
+                    symbols.emplace_back(name);
+            });
+        return symbols;
+    }
+
     // The DT_NEEDED entries: the libraries it links.
     std::vector<std::string> neededLibraries() const
     {

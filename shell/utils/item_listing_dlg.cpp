@@ -8,7 +8,7 @@
 #include <QTreeWidget>
 
 #include "app_icon.h"
-#include "manager/plugin_mgr.h"
+#include "tvk_mgr_view.h"
 
 CItemListingDlg::CItemListingDlg() : CResizeableDlg(nullptr, Qt::Window)
 {
@@ -85,7 +85,8 @@ void CItemListingDlg::fillTree()
     PluginInfo* plugin = nullptr;
     for (int rc = table->intGetFirstPlugin(&id, &plugin); rc == 0 && plugin;
          rc = table->intGetNextPlugin(&id, &plugin)) {
-        auto* root = new QTreeWidgetItem(tree_, QStringList(QString::fromStdString(plugin->getName())));
+        const QString name = QString::fromStdString(pluginView(plugin)->pluginName());
+        auto* root = new QTreeWidgetItem(tree_, QStringList(name));
         for (const CategoryDesc& desc : itemCategories())
             new QTreeWidgetItem(root, QStringList(QString::fromLatin1(desc.text)));
         plugin = nullptr;
@@ -135,7 +136,7 @@ void CItemListingDlg::OnSelChanged(QTreeWidgetItem* item)
     if (table->intFindPlugin(name.constData(), &plugin) != 0 || !plugin)
         return;
     const std::vector<QStringList> rows =
-        categoryRows(*plugin, desc->category, CTvkMgrUtilsApp::instance().chainInfoFunc());
+        categoryRows(*pluginView(plugin), desc->category, CTvkMgrUtilsApp::instance().chainInfoFunc());
     list_->setRowCount(static_cast<int>(rows.size()));
     for (size_t r = 0; r < rows.size(); ++r) {
         for (int c = 0; c < rows[r].size() && c < list_->columnCount(); ++c) {

@@ -12,7 +12,6 @@
 #include <QThread>
 
 #include "app_icon.h"
-#include "manager/item_registry.h"
 #include "utils_app.h"
 
 // ---- LogTableModel ----
@@ -81,10 +80,10 @@ void LogTableModel::clear()
 LogRow LogTableModel::fromItem(const LogItem& item)
 {
     // The record comes from another library: read each field only up to its size.
-    const std::string time = fieldText(item.timeText);
+    const std::string time = boundedText(item.timeText);
     const size_t keep = time.size() > 5 ? time.size() - 5 : 0;
     return {QString::fromUtf8(time.data(), static_cast<qsizetype>(keep)),
-            QString::fromStdString(fieldText(item.source)), QString::fromStdString(fieldText(item.message))};
+            QString::fromStdString(boundedText(item.source)), QString::fromStdString(boundedText(item.message))};
 }
 
 // ---- CTvkLogDlg ----

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <string>
 
-#include "manager/plugin_mgr.h"
 #include "pluginfw/tvk_utils.h"
 
 namespace {
@@ -14,10 +13,10 @@ QString text(const std::string& s)
     return QString::fromStdString(s);
 }
 
-QString paramsText(const std::vector<ParamInfo>& params)
+QString paramsText(const std::vector<MgrParamView>& params)
 {
     QString result = QStringLiteral("%1 param.: ").arg(params.size());
-    for (const ParamInfo& p : params)
+    for (const MgrParamView& p : params)
         result += QStringLiteral("[%1 x %2: %3]").arg(p.count).arg(QString::fromLatin1(typeName(static_cast<int>(p.type))),
                                                                  text(p.name));
     return result;
@@ -37,7 +36,7 @@ bool chainMembers(ChainInfoFunc chainInfo, uint32_t chainId, QStringList& names)
         if (chainInfo(static_cast<int>(chainId), &desc) != 0)
             return false;
         if (desc.text && desc.textSize <= buffer.size()) {
-            const std::string chainText = fieldText(buffer.data(), buffer.size());
+            const std::string chainText = boundedText(buffer.data(), buffer.size());
             names.clear();
             for (const QString& name : text(chainText).split(QLatin1Char('|'), Qt::SkipEmptyParts))
                 names.push_back(name);
@@ -108,47 +107,46 @@ const CategoryDesc* findCategory(const QString& itemText)
     return nullptr;
 }
 
-std::vector<QStringList> categoryRows(const PluginInfo& plugin, ItemCategory category, ChainInfoFunc chainInfo)
+std::vector<QStringList> categoryRows(const MgrPluginView& plugin, ItemCategory category, ChainInfoFunc chainInfo)
 {
-    const QString pluginName = text(plugin.getName());
+    const QString pluginName = text(plugin.pluginName());
     std::vector<QStringList> rows;
     switch (category) {
     case ItemCategory::Functions:
-        for (const auto& f : plugin.functions())
-            rows.push_back({pluginName, text(f->name()), text(f->description()), paramsText(f->inputs()),
-                            paramsText(f->outputs()), addressText(reinterpret_cast<const void*>(f->callback()))});
+        for (const MgrFunctionView& f : plugin.functionViews())
+            rows.push_back({pluginName, text(f.name), text(f.description), paramsText(f.inputs), paramsText(f.outputs),
+                            addressText(reinterpret_cast<const void*>(f.callback))});
         break;
     case ItemCategory::MenuItems:
-        for (const auto& m : plugin.menuItems())
-            rows.push_back({pluginName, text(m->name()), text(m->menuPath()), QString::number(m->id()),
-                            QString::number(static_cast<uint32_t>(m->flags())),
-                            addressText(reinterpret_cast<const void*>(m->callback())),
-                            QString::number(reinterpret_cast<uintptr_t>(m->userData()))});
+        for (const MgrMenuItemView& m : plugin.menuItemViews())
+            rows.push_back({pluginName, text(m.name), text(m.menuPath), QString::number(m.id),
+                            QString::number(static_cast<uint32_t>(m.flags)),
+                            addressText(reinterpret_cast<const void*>(m.callback)),
+                            QString::number(reinterpret_cast<uintptr_t>(m.userData))});
         break;
     case ItemCategory::FrameAttribs:
-        for (const auto& a : plugin.frameAttribs())
-            rows.push_back({pluginName, text(a->name()), text(a->description()),
-                            QString::fromLatin1(typeName(static_cast<int>(a->type()))),
-                            addressText(reinterpret_cast<const void*>(a->callback())),
-                            QString::number(static_cast<int32_t>(a->hint()))});
+        for (const MgrFrameAttribView& a : plugin.frameAttribViews())
+            rows.push_back({pluginName, text(a.name), text(a.description),
+                            QString::fromLatin1(typeName(static_cast<int>(a.type))),
+                            addressText(reinterpret_cast<const void*>(a.callback)),
+                            QString::number(static_cast<int32_t>(a.hint))});
         break;
     case ItemCategory::Events:
-        for (const auto& e : plugin.events()) {
-            const std::vector<EventCallback> subscribers = e->subscribers(); // copied under the event's lock
-            QString callbacks = QStringLiteral("%1 callbacks:").arg(subscribers.size());
-            for (const EventCallback cb : subscribers)
+        for (const MgrEventView& e : plugin.eventViews()) {
+            QString callbacks = QStringLiteral("%1 callbacks:").arg(e.subscribers.size());
+            for (const EventCallback cb : e.subscribers)
                 callbacks += QLatin1Char(' ') + addressText(reinterpret_cast<const void*>(cb));
-            rows.insert(rows.begin(), {pluginName, text(e->name()), text(e->description()), callbacks});
+            rows.insert(rows.begin(), {pluginName, text(e.name), text(e.description), callbacks});
         }
         break;
     case ItemCategory::Chains:
-        for (const auto& c : plugin.filterChains()) {
+        for (const MgrChainView& c : plugin.chainViews()) {
             QStringList members;
             QString contained;
-            if (chainMembers(chainInfo, c->id(), members))
+            if (chainMembers(chainInfo, c.id, members))
                 contained = QStringLiteral("%1 filters:").arg(members.size()) +
                             (members.isEmpty() ? QString() : QLatin1Char(' ') + members.join(QLatin1Char(' ')));
-            rows.insert(rows.begin(), {pluginName, text(c->name()), contained});
+            rows.insert(rows.begin(), {pluginName, text(c.name), contained});
         }
         break;
     }

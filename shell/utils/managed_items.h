@@ -1,7 +1,8 @@
 // What the managed-items window lists: the five categories of what a plug-in registered, their columns
-// and the rows of one plug-in. Reading follows the manager's locks: each list of the plug-in record is
-// copied under the plug-in's own lock, an event's subscribers under the event's lock, a chain's members
-// under the chain registry's lock (through the chain-info function); no lock is held while rows are made.
+// and the rows of one plug-in. Reading follows the manager's locks: the plug-in's view (tvk_mgr_view.h)
+// copies each list under the plug-in's own lock and an event's subscribers under the event's lock, a
+// chain's members are copied under the chain registry's lock (through the chain-info function); no lock
+// is held while rows are made.
 #pragma once
 
 #include <array>
@@ -10,9 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "tvk_mgr_view.h"
 #include "utils_app.h"
-
-class PluginInfo;
 
 enum class ItemCategory { Functions, MenuItems, FrameAttribs, Events, Chains };
 constexpr int kItemCategoryCount = 5;
@@ -35,7 +35,7 @@ const std::array<CategoryDesc, kItemCategoryCount>& itemCategories();
 const CategoryDesc* findCategory(const QString& text);
 
 // The rows of one category of plugin, in the order in which the window shows them.
-std::vector<QStringList> categoryRows(const PluginInfo& plugin, ItemCategory category, ChainInfoFunc chainInfo);
+std::vector<QStringList> categoryRows(const MgrPluginView& plugin, ItemCategory category, ChainInfoFunc chainInfo);
 
 // "0x..." of an address, as the window shows callbacks ("0" for null, as %#x writes it).
 QString addressText(const void* address);

@@ -1,7 +1,7 @@
 // What the manager asks of the user interface, over the library's windows and the toolkit's box.
 #include "uikit/message_box.h"
-#include "manager/mgr_ui_hooks.h"
 #include "tvk_mgr_utils.h"
+#include "tvk_mgr_view.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,6 +20,19 @@ class CItemListingDlg;
 // Reads a filter chain's description through the manager's chain registry (members and chain text
 // copied under its lock): 0, or the registry's error code. mgrGetFilterChainInfo has this form.
 using ChainInfoFunc = int (*)(int chainId, _FilterChainDesc* out);
+
+// The text of a fixed-size field of a record from another library: up to its first zero, never past the
+// field.
+inline std::string boundedText(const char* field, size_t size)
+{
+    return field ? std::string(field, ::strnlen(field, size)) : std::string();
+}
+
+template <size_t N>
+std::string boundedText(const char (&field)[N])
+{
+    return boundedText(field, N);
+}
 
 // Whether the calling thread is the GUI thread of a running application.
 bool onGuiThread();

@@ -1,8 +1,10 @@
 // Shared by the utilities library's tests: a scratch folder, a stand-in for the manager behind the
-// internal table (log queue, menu calls, exit, plug-in walk over a PluginMgr), and a fixture that starts
-// and ends the library's windows around each test.
+// internal table (log queue, menu calls, exit, plug-in walk over records that implement the manager's
+// view, chain texts), and a fixture that starts and ends the library's windows around each test.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,8 +25,8 @@
 
 #include <gtest/gtest.h>
 
-#include "manager/plugin_mgr.h"
 #include "tvk_mgr.h"
+#include "tvk_mgr_view.h"
 #include "utils_app.h"
 
 namespace utilstest {
@@ -62,6 +65,26 @@ inline bool processUntil(const std::function<bool()>& pred)
     return true;
 }
 
+// A plug-in record as the manager's view shows it: the lists as a test sets them.
+struct FakePlugin final : MgrPluginView {
+    FakePlugin(uint32_t id, std::string name) : id(id), name(std::move(name)) {}
+
+    const std::string& pluginName() const override { return name; }
+    std::vector<MgrFunctionView> functionViews() const override { return functions; }
+    std::vector<MgrMenuItemView> menuItemViews() const override { return menuItems; }
+    std::vector<MgrFrameAttribView> frameAttribViews() const override { return frameAttribs; }
+    std::vector<MgrEventView> eventViews() const override { return events; }
+    std::vector<MgrChainView> chainViews() const override { return chains; }
+
+    const uint32_t id;
+    const std::string name; // lower-case, as the manager keeps it
+    std::vector<MgrFunctionView> functions;
+    std::vector<MgrMenuItemView> menuItems;
+    std::vector<MgrFrameAttribView> frameAttribs;
+    std::vector<MgrEventView> events;
+    std::vector<MgrChainView> chains;
+};
+
 // What the windows ask of the manager, recorded.
 struct FakeManager {
     std::mutex m; // guards everything below
@@ -69,7 +92,56 @@ struct FakeManager {
     std::vector<int> calledItems;
     int exitCalls = 0;
     int findNewCalls = 0;
-    PluginMgr* plugins = nullptr; // for the plug-in walk; may be null
+    std::vector<std::unique_ptr<FakePlugin>> plugins; // the plug-in walk, in ascending id
+    uint32_t lastPluginId = 0;
+    std::map<int, std::string> chainTexts; // chain id -> chain text ("key|key|"), for the chain-info function
+
+    FakePlugin& addPlugin(const std::string& name)
+    {
+        std::lock_guard lock(m);
+        plugins.push_back(std::make_unique<FakePlugin>(++lastPluginId, name));
+        return *plugins.back();
+    }
+    bool removePlugin(const std::string& name)
+    {
+        std::lock_guard lock(m);
+        return std::erase_if(plugins, [&](const auto& p) { return p->name == name; }) != 0;
+    }
+    // The plug-in with the lowest id above id; null at the end.
+    FakePlugin* pluginAfter(uint32_t id)
+    {
+        std::lock_guard lock(m);
+        for (const auto& p : plugins)
+            if (p->id > id)
+                return p.get();
+        return nullptr;
+    }
+    FakePlugin* findPlugin(const char* name)
+    {
+        std::string lower = name ? name : "";
+        for (char& c : lower)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::lock_guard lock(m);
+        for (const auto& p : plugins)
+            if (p->name == lower)
+                return p.get();
+        return nullptr;
+    }
+    // As mgrGetFilterChainInfo fills the chain text: its length + 1 always, the text when it fits.
+    int chainInfo(int chainId, _FilterChainDesc* out)
+    {
+        std::lock_guard lock(m);
+        const auto it = chainTexts.find(chainId);
+        if (it == chainTexts.end())
+            return MGR_ERR_NO_CHAIN;
+        if (out->text && out->textSize) {
+            const size_t n = std::min<size_t>(it->second.size(), out->textSize - 1);
+            std::memcpy(out->text, it->second.data(), n);
+            out->text[n] = '\0';
+        }
+        out->textSize = static_cast<uint32_t>(it->second.size() + 1);
+        return 0;
+    }
 
     void queueLog(const std::string& time, const std::string& source, const std::string& message)
     {
@@ -88,29 +160,25 @@ inline const _IntFuncTable& fakeTable()
 {
     static const _IntFuncTable table = {
         [](const char* name, PluginInfo** out) -> int {
-            auto p = gFake->plugins ? gFake->plugins->findPlugin(name) : nullptr;
-            *out = p.get();
+            FakePlugin* p = gFake->findPlugin(name);
+            *out = tablePluginInfo(p);
             return p ? 0 : MGR_ERR_NO_PLUGIN;
         },
         [](int* id, PluginInfo** out) -> int {
-            if (!gFake->plugins)
+            FakePlugin* p = gFake->pluginAfter(0);
+            if (!p)
                 return 1;
-            uint32_t u = 0;
-            std::shared_ptr<PluginInfo> p;
-            const int r = gFake->plugins->getFirstPlugin(&u, &p);
-            *id = static_cast<int>(u);
-            *out = p.get();
-            return r;
+            *id = static_cast<int>(p->id);
+            *out = tablePluginInfo(p);
+            return 0;
         },
         [](int* id, PluginInfo** out) -> int {
-            if (!gFake->plugins)
+            FakePlugin* p = gFake->pluginAfter(static_cast<uint32_t>(*id));
+            if (!p)
                 return 1;
-            uint32_t u = static_cast<uint32_t>(*id);
-            std::shared_ptr<PluginInfo> p;
-            const int r = gFake->plugins->getNextPlugin(&u, &p);
-            *id = static_cast<int>(u);
-            *out = p.get();
-            return r;
+            *id = static_cast<int>(p->id);
+            *out = tablePluginInfo(p);
+            return 0;
         },
         [](int itemId) -> int {
             std::lock_guard lock(gFake->m);

@@ -191,71 +191,39 @@ int attribValue(uint32_t, void*, uint32_t*)
     return 0;
 }
 
-_FuncItem funcItem(const char* plugin, const char* name, uint32_t flags = 0)
-{
-    _FuncItem item{};
-    std::snprintf(item.plugin, sizeof item.plugin, "%s", plugin);
-    std::snprintf(item.function, sizeof item.function, "%s", name);
-    std::snprintf(item.description, sizeof item.description, "%s does things", name);
-    item.callback = noopFunction;
-    item.flags = flags;
-    return item;
-}
-
+// The manager's records of two test plug-ins with one item of every kind and some edge cases, beside the
+// pseudo plug-ins that every manager has.
 class ManagedItemsTest : public UtilsTest {
 protected:
     void SetUp() override
     {
         UtilsTest::SetUp();
-        log_ = std::make_unique<Log>(headlessUiHooks(), dir + "/log.txt");
-        plugins_ = std::make_unique<PluginMgr>(*log_, headlessUiHooks());
-        fake.plugins = plugins_.get();
-        app().setChainInfoFunc([](int chainId, _FilterChainDesc* out) {
-            return utilstest::gFake->plugins->chains().getChainInfo(static_cast<uint32_t>(chainId), out);
-        });
+        app().setChainInfoFunc(
+            [](int chainId, _FilterChainDesc* out) { return utilstest::gFake->chainInfo(chainId, out); });
 
-        // Two test plug-ins with one item of every kind and some edge cases.
-        PluginMgr& p = *plugins_;
-        ASSERT_EQ(p.registerPlugin("Beta", nullptr), 0);
-        ASSERT_EQ(p.registerPlugin("alpha", nullptr), 0);
+        fake.addPlugin("tvkmgr");
+        fake.addPlugin("tvkctrl");
+        utilstest::FakePlugin& beta = fake.addPlugin("beta");
+        utilstest::FakePlugin& alpha = fake.addPlugin("alpha");
 
-        _FuncItem median = funcItem("alpha", "Median", FUNC_FILTER);
-        ASSERT_EQ(p.funcs().addFuncItem(&median), 0);
-        _FuncItem fit = funcItem("beta", "Fit");
-        fit.inCount = 2;
-        fit.in[0] = {TYPE_I32, 1, "count"};
-        fit.in[1] = {TYPE_DOUBLE, 4, "values"};
-        fit.outCount = 1;
-        fit.out[0] = {TYPE_STRING, 1, "name"};
-        ASSERT_EQ(p.funcs().addFuncItem(&fit), 0);
+        alpha.functions.push_back({"Median", "Median does things", {}, {}, noopFunction});
+        beta.functions.push_back({"Fit",
+                                  "Fit does things",
+                                  {{TYPE_I32, 1, "count"}, {TYPE_DOUBLE, 4, "values"}},
+                                  {{TYPE_STRING, 1, "name"}},
+                                  noopFunction});
 
-        ASSERT_EQ(p.menus().addMenuItem("alpha", "Open", "Tools|Alpha", noopMenu, reinterpret_cast<void*>(42),
-                                        &menuId_, 3),
-                  0);
+        alpha.menuItems.push_back({"Open", "Tools|Alpha", static_cast<uint32_t>(menuId_), 3, noopMenu,
+                                   reinterpret_cast<void*>(42)});
 
-        _EventDesc done{"alpha", "Done", "Fired when done"};
-        _EventDesc idle{"alpha", "Idle", "Nobody listens"};
-        int eventId = 0;
-        ASSERT_EQ(p.events().addEvent(&done, &eventId), 0);
-        ASSERT_EQ(p.events().addEvent(&idle, &eventId), 0);
-        ASSERT_EQ(p.events().subscribe("alpha", "Done", firstSubscriber), 0);
-        ASSERT_EQ(p.events().subscribe("alpha", "Done", secondSubscriber), 0);
+        alpha.events.push_back({"Done", "Fired when done", {firstSubscriber, secondSubscriber}});
+        alpha.events.push_back({"Idle", "Nobody listens", {}});
 
-        _FrameAttribTempl temp{"alpha", "Temp", "Temperature", TYPE_DOUBLE, 5, attribValue};
-        ASSERT_EQ(p.frameAttribs().addTemplate(&temp), 0);
+        alpha.frameAttribs.push_back({"Temp", "Temperature", TYPE_DOUBLE, 5, attribValue});
 
-        uint32_t clean = 0;
-        uint32_t empty = 0;
-        ASSERT_EQ(p.chains().createChain("alpha", "Clean", &clean), 0);
-        ASSERT_EQ(p.chains().addToChain(clean, static_cast<uint32_t>(median.id), -1), 0);
-        ASSERT_EQ(p.chains().addToChain(clean, static_cast<uint32_t>(median.id), -1), 0);
-        ASSERT_EQ(p.chains().createChain("alpha", "Empty", &empty), 0);
-    }
-    void TearDown() override
-    {
-        UtilsTest::TearDown(); // the window goes before the registry
-        plugins_.reset();
-        log_.reset();
+        alpha.chains.push_back({"Clean", 1});
+        alpha.chains.push_back({"Empty", 2});
+        fake.chainTexts = {{1, "alpha:Median|alpha:Median|"}, {2, ""}};
     }
 
     CItemListingDlg& open()
@@ -301,9 +269,7 @@ protected:
         return rows(dlg.list());
     }
 
-    std::unique_ptr<Log> log_;
-    std::unique_ptr<PluginMgr> plugins_;
-    int menuId_ = 0;
+    int menuId_ = 7;
 };
 
 TEST_F(ManagedItemsTest, TreeListsEveryPluginWithItsCategoriesInOrder)
@@ -398,7 +364,7 @@ TEST_F(ManagedItemsTest, OpeningTwiceShowsOneWindowAndReopeningRereads)
     first->close();
     ASSERT_TRUE(utilstest::processUntil([this] { return app().itemListing() == nullptr; }));
 
-    ASSERT_EQ(plugins_->registerPlugin("gamma", nullptr), 0);
+    fake.addPlugin("gamma");
     CItemListingDlg& second = open();
     EXPECT_NE(find(second.tree(), "gamma"), nullptr);
 }
@@ -406,7 +372,7 @@ TEST_F(ManagedItemsTest, OpeningTwiceShowsOneWindowAndReopeningRereads)
 TEST_F(ManagedItemsTest, AWindowOfARemovedPluginShowsNoRows)
 {
     CItemListingDlg& dlg = open();
-    ASSERT_EQ(plugins_->removePlugin("alpha"), 0);
+    ASSERT_TRUE(fake.removePlugin("alpha"));
     EXPECT_TRUE(select(dlg, "alpha", "Created events").empty());
     EXPECT_EQ(dlg.list()->columnCount(), 4) << "the columns still show";
 }
