@@ -36,3 +36,25 @@ function(ombrel_add_bench name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench
                                            BUILD_RPATH "${OMBREL_APP_DIR}")
 endfunction()
+
+# ombrel_add_fuzz(name SOURCE entry.cpp CORPUS folder [LIBS ...] [INSTRUMENT target...]): the test
+# <name>_replay runs every kept input of the corpus folder through the entry with the ordinary compiler.
+# With OMBREL_FUZZ=ON and clang (see ctrl/frames.cmake), build/fuzz/<name> is the libFuzzer program; the
+# INSTRUMENT targets get the coverage instrumentation that guides it.
+function(ombrel_add_fuzz name)
+  cmake_parse_arguments(F "" "SOURCE;CORPUS" "LIBS;INSTRUMENT" ${ARGN})
+  ombrel_add_test(${name}_replay SOURCES ${F_SOURCE} ${CMAKE_SOURCE_DIR}/cmake/test_support/fuzz_replay_test.cpp
+                  LIBS ${F_LIBS})
+  target_compile_definitions(${name}_replay PRIVATE FUZZ_CORPUS_DIR="${CMAKE_CURRENT_SOURCE_DIR}/${F_CORPUS}")
+  if(OMBREL_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    foreach(t ${F_INSTRUMENT})
+      target_compile_options(${t} PRIVATE -fsanitize=fuzzer-no-link)
+    endforeach()
+    add_executable(${name} ${F_SOURCE})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${name} PRIVATE ombrel_headers ${F_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
+                                             BUILD_RPATH "${OMBREL_APP_DIR}")
+  endif()
+endfunction()

@@ -1,19 +1,13 @@
 #include "config_text.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
-#include "platform/syserror.h"
+#include "platform/file_read.h"
 
 namespace {
-
-// Configuration files are a few kilobytes; anything far larger is not one.
-constexpr long long kMaxFileSize = 64ll << 20;
 
 bool isBlank(char c)
 {
@@ -87,76 +81,101 @@ std::optional<std::string_view> matchKey(std::string_view line, std::string_view
 
 bool ConfigText::load(const std::string& path, std::string* errorText)
 {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        if (errorText)
-            *errorText = plat::lastSystemErrorText();
-        return false;
-    }
-    struct stat st {};
-    if (fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(file);
-        if (errorText)
-            *errorText = plat::systemErrorText(EISDIR);
-        return false;
-    }
+    // Only a regular file (a link to one is fine) of at most 64 MB: a FIFO or a device would block or
+    // never end, and no configuration is anywhere near that size.
     std::string text;
-    char buffer[65536];
-    size_t got = 0;
-    bool ok = true;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        if (static_cast<long long>(text.size() + got) > kMaxFileSize) {
-            ok = false;
-            if (errorText)
-                *errorText = plat::systemErrorText(EFBIG);
-            break;
-        }
-        text.append(buffer, got);
-    }
-    if (ok && std::ferror(file)) {
-        ok = false;
+    std::string message;
+    if (plat::readRegularFile(path, text, &message) != plat::ReadOutcome::Ok) {
         if (errorText)
-            *errorText = plat::lastSystemErrorText();
+            *errorText = plat::readFailureReason(path, message);
+        return false;
     }
-    std::fclose(file);
-    if (ok)
-        setText(std::move(text));
-    return ok;
+    setText(std::move(text));
+    path_ = path;
+    return true;
 }
+
+namespace {
+
+// Calls fn(line, its start, the start of the next line) for each line from offset pos up to end, the
+// line without its line end (LF or CR LF), until fn returns false.
+template <class Fn>
+void forEachLine(std::string_view text, size_t pos, size_t end, Fn fn)
+{
+    while (pos < end) {
+        const size_t eol = text.find('\n', pos);
+        const size_t stop = eol == std::string_view::npos || eol > end ? end : eol;
+        std::string_view line = text.substr(pos, stop - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const size_t next = stop < end ? stop + 1 : end;
+        if (!fn(line, pos, next))
+            return;
+        pos = next;
+    }
+}
+
+bool startsWith(std::string_view line, std::string_view prefix)
+{
+    return line.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
 
 void ConfigText::setText(std::string text)
 {
     text_ = std::move(text);
-    lines_.clear();
-    std::string_view rest(text_);
-    while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines_.push_back(line);
-        if (end == std::string_view::npos)
-            break;
-        rest.remove_prefix(end + 1);
+    path_.clear();
+    ranges_.clear();
+}
+
+const ConfigText::Range* ConfigText::sectionRange(std::string_view section) const
+{
+    const Range* known = nullptr;
+    for (const Range& r : ranges_)
+        if (r.section == section)
+            known = &r;
+    if (!known) {
+        const std::string header = "[" + std::string(section) + "]";
+        const std::string_view text(text_);
+        Range range{std::string(section), false, text.size(), text.size()};
+        forEachLine(text, 0, text.size(), [&](std::string_view line, size_t, size_t next) {
+            if (!startsWith(line, header))
+                return true;
+            range.found = true;
+            range.begin = next;
+            return false;
+        });
+        forEachLine(text, range.begin, text.size(), [&](std::string_view line, size_t start, size_t) {
+            if (line.empty() || line[0] != '[')
+                return true;
+            range.end = start;
+            return false;
+        });
+        ranges_.push_back(std::move(range));
+        known = &ranges_.back();
     }
+    return known->found ? known : nullptr;
+}
+
+bool ConfigText::hasSection(std::string_view section) const
+{
+    return sectionRange(section) != nullptr;
 }
 
 template <class Parse>
 auto ConfigText::find(std::string_view section, std::string_view key, Parse parse) const -> decltype(parse(""))
 {
-    const std::string header = "[" + std::string(section) + "]";
-    size_t i = 0;
-    while (i < lines_.size() && lines_[i].substr(0, header.size()) != header)
-        ++i;
-    for (++i; i < lines_.size(); ++i) {
-        const std::string_view line = lines_[i];
-        if (!line.empty() && line[0] == '[')
-            break;
+    const Range* range = sectionRange(section);
+    decltype(parse("")) result;
+    if (!range)
+        return result;
+    forEachLine(text_, range->begin, range->end, [&](std::string_view line, size_t, size_t) {
         if (const auto value = matchKey(line, key))
-            if (auto parsed = parse(*value))
-                return parsed;
-    }
-    return std::nullopt;
+            result = parse(*value);
+        return !result;
+    });
+    return result;
 }
 
 std::optional<int> ConfigText::findInt(std::string_view section, std::string_view key) const

@@ -42,6 +42,11 @@ const DacSet* dacSetForChipType(int chipType)
     return nullptr;
 }
 
+bool dacValueFits(const DacSet& set, int dac, int value)
+{
+    return dac >= 0 && dac < set.count && value >= 0 && value < (1 << set.bits[dac]);
+}
+
 uint16_t dacFromReal(double value, int bits)
 {
     const double max = static_cast<double>((1u << bits) - 1u);

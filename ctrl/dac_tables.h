@@ -20,6 +20,9 @@ struct DacSet {
 // The set of chip type 1, 2 or 3; null for any other type.
 const DacSet* dacSetForChipType(int chipType);
 
+// Whether value fits DAC dac of the set (0 to 2^bits - 1).
+bool dacValueFits(const DacSet& set, int dac, int value);
+
 // A real DAC value rounded half up and clamped to the DAC's range (NaN gives 0).
 uint16_t dacFromReal(double value, int bits);
 

@@ -365,23 +365,17 @@ int TvkDevice::initDevice(const char* cfgFile, bool reset)
     const bool named = cfgFile && *cfgFile;
     const std::string file = named ? std::string(cfgFile) : cfgFile_;
     ConfigText text;
-    const bool loaded = text.load(file);
-    if (!loaded && named) // a file that was asked for and cannot be read changes nothing
-        return setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", file.c_str());
+    const bool loaded = readConfigFile(file, &text) == 0;
+    if (!loaded && named) // a file that was asked for and cannot be taken changes nothing
+        return TVK_ERR_CFG_FILE;
     if (reset)
         table_->hwGeneralReset(hwId_);
-    if (loaded) {
+    if (loaded)
         applyConfig(text);
-    } else {
-        setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", file.c_str());
-        const std::string fallback = defaultConfigFile();
-        if (text.load(fallback)) {
-            applyConfig(text);
-        } else {
-            setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", fallback.c_str());
-            applyBuiltInDefaults();
-        }
-    }
+    else if (readConfigFile(defaultConfigFile(), &text) == 0)
+        applyConfig(text);
+    else
+        applyBuiltInDefaults();
     deriveAcqPars();
     const bool notifyChanges = index_ != -1;
     if (const int r = sendDacs(notifyChanges, true, 0, nullptr, 0))
@@ -486,7 +480,7 @@ int TvkDevice::setAcqMode(int mode)
     Lock lock(*this);
     if (retired_)
         return TVK_ERR_DEV_INDEX;
-    if ((static_cast<uint32_t>(mode) & devInfo_.acqModeMask) == 0)
+    if (!isSupportedAcqMode(mode, devInfo_.acqModeMask))
         return setMessageF(TVK_ERR_PARAM, "Invalid acq. mode for this device: %d", mode);
     acqPars_.acqMode = mode;
     settings_.acqMode = mode;

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dac_tables.h"
@@ -188,7 +189,11 @@ private:
     std::string hwError();
     const CtrlCallbacks* callbacks() const { return callbacks_.load(); }
     void notify(std::atomic<TvkDevCallback> CtrlCallbacks::*member);
+    // Reads a configuration file: 0, or TVK_ERR_CFG_FILE (with the message) when it cannot be read or
+    // has none of its sections. Changes nothing.
+    int readConfigFile(const std::string& path, ConfigText* text);
     int applyConfig(const ConfigText& text);
+    void refuseConfigValue(std::string_view key, const std::string& value, const ConfigText& text);
     int forEachConfigItem(const std::function<void(int, const HwInfoItem&, std::vector<unsigned char>&)>& fn);
     int applyInterfaceItems(const ConfigText& text);
     int interfaceSection(std::string* out);

@@ -1,6 +1,7 @@
 // TvkDevice: chip configuration files (".tcf"), DAC files (".dacs") and the hardware-specific items that the
 // [Interface] section of a configuration file stores.
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -35,6 +36,26 @@ void appendLine(std::string* out, std::string_view key, std::string_view value)
     out->append(key).append(":").append(value).append("\n");
 }
 
+// Whether every value of a FLOAT or DOUBLE item is a finite number (other types: true).
+bool allFinite(const HwInfoItem& item, const unsigned char* data)
+{
+    for (uint32_t i = 0; i < item.count; ++i) {
+        double v = 0.0;
+        if (item.type == TYPE_DOUBLE) {
+            std::memcpy(&v, data + i * sizeof(double), sizeof(double));
+        } else if (item.type == TYPE_FLOAT) {
+            float f = 0.0f;
+            std::memcpy(&f, data + i * sizeof(float), sizeof(float));
+            v = f;
+        } else {
+            return true;
+        }
+        if (!std::isfinite(v))
+            return false;
+    }
+    return true;
+}
+
 // An item's name or value that would break the line structure of the file is not stored.
 bool fitsOnLine(std::string_view text)
 {
@@ -43,21 +64,51 @@ bool fitsOnLine(std::string_view text)
 
 } // namespace
 
+int TvkDevice::readConfigFile(const std::string& path, ConfigText* text)
+{
+    if (!text->load(path))
+        return setMessageF(TVK_ERR_CFG_FILE, "Cannot open config file \"%s\".", path.c_str());
+    // A file without any of these sections is no configuration: taking it would set every value to
+    // its default.
+    if (!text->hasSection(kTarvik) && !text->hasSection(sectionName(kChip, 0)) && !text->hasSection(kInterface))
+        return setMessageF(TVK_ERR_CFG_FILE, "Config file \"%s\" has none of the sections [%s], [%s0] and [%s].",
+                           path.c_str(), kTarvik, kChip, kInterface);
+    return 0;
+}
+
 int TvkDevice::loadDeviceConfig(const std::string& path)
 {
     Lock lock(*this);
     ConfigText text;
-    if (!text.load(path))
-        return setMessageF(-111, "Cannot open config file \"%s\".", path.c_str());
+    if (const int r = readConfigFile(path, &text))
+        return r;
     return applyConfig(text);
+}
+
+void TvkDevice::refuseConfigValue(std::string_view key, const std::string& value, const ConfigText& text)
+{
+    setMessageF(TVK_ERR_CFG_FILE, "Invalid value of \"%.*s\" in config file \"%s\": %s; the value is kept.",
+                static_cast<int>(key.size()), key.data(), text.path().c_str(), value.c_str());
 }
 
 int TvkDevice::applyConfig(const ConfigText& text)
 {
+    // A missing key takes its default; a value that the device cannot take is refused with a message
+    // and the current value stays. A device being set up has no values yet: the built-in ones stand in.
+    if (!initialised_)
+        applyBuiltInDefaults();
     const int polarity = text.findInt(kTarvik, "Polarity").value_or(1);
     settings_.cst = text.findInt(kTarvik, "CST").value_or(0);
-    settings_.acqMode = text.findInt(kTarvik, "Acq mode").value_or(ACQMODE_MANUAL);
-    settings_.hwTimer = text.findInt(kTarvik, "HW timer").value_or(2);
+    const int mode = text.findInt(kTarvik, "Acq mode").value_or(ACQMODE_MANUAL);
+    if (isSupportedAcqMode(mode, devInfo_.acqModeMask))
+        settings_.acqMode = mode;
+    else
+        refuseConfigValue("Acq mode", std::to_string(mode), text);
+    const int hwTimer = text.findInt(kTarvik, "HW timer").value_or(2);
+    if (hwTimer >= 0)
+        settings_.hwTimer = hwTimer;
+    else
+        refuseConfigValue("HW timer", std::to_string(hwTimer), text);
     settings_.polarity = polarity;
     setPolarity(polarity == 1 ? 1 : 0);
 
@@ -65,10 +116,14 @@ int TvkDevice::applyConfig(const ConfigText& text)
     for (int chip = 0; chip < settings_.chips; ++chip) {
         const std::string section = sectionName(kChip, chip);
         for (int dac = 0; dac < count; ++dac) {
+            uint16_t& stored = settings_.dacs[static_cast<size_t>(chip * count + dac)];
             const auto value = text.findInt(section, dacSet_->names[dac]);
-            const bool valid = value && *value >= 0 && *value <= 0xFFFF;
-            settings_.dacs[static_cast<size_t>(chip * count + dac)] =
-                valid ? static_cast<uint16_t>(*value) : defaults_[dac];
+            if (!value)
+                stored = defaults_[dac];
+            else if (dacValueFits(*dacSet_, dac, *value))
+                stored = static_cast<uint16_t>(*value);
+            else
+                refuseConfigValue(section + " " + dacSet_->names[dac], std::to_string(*value), text);
         }
         if (chip >= 1) {
             refCoefs_[static_cast<size_t>(chip - 1) * 2] = text.findDouble(section, "RefC").value_or(1.0);
@@ -88,11 +143,11 @@ int TvkDevice::fetchHwInfo(int index, HwInfoItem* item, std::vector<unsigned cha
         if (size <= static_cast<int>(buffer->size()))
             return 1;
         if (size > kMaxItemBytes)
-            return setMessageF(-3, "Allocation of %d bytes failed.", size);
+            return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", size);
         try {
             buffer->resize(static_cast<size_t>(size));
         } catch (const std::bad_alloc&) {
-            return setMessageF(-3, "Allocation of %d bytes failed.", size);
+            return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", size);
         }
         *item = HwInfoItem{};
         item->data = buffer->data();
@@ -117,7 +172,7 @@ int TvkDevice::forEachConfigItem(
     for (int i = 0; i < count; ++i) {
         uint32_t flags = 0;
         if (table_->hwGetHwInfoFlags(hwId_, i, &flags) != 0)
-            return -1;
+            return TVK_ERR_GENERIC;
         if (!(flags & HWINFO_CONFIG))
             continue;
         HwInfoItem item{};
@@ -137,11 +192,14 @@ int TvkDevice::applyInterfaceItems(const ConfigText& text)
         const auto value = text.findRest(kInterface, name, kMaxItemText);
         if (!value)
             return;
-        if (textToValue(buffer.data(), value->c_str(), static_cast<int>(item.type), static_cast<int>(item.count)) != 0)
+        if (textToValue(buffer.data(), value->c_str(), static_cast<int>(item.type), static_cast<int>(item.count)) != 0 ||
+            !allFinite(item, buffer.data())) {
+            refuseConfigValue(name, *value, text);
             return;
+        }
         const int size = typeElementSize(static_cast<int>(item.type)) * static_cast<int>(item.count);
         if (table_->hwSetHwInfo(hwId_, i, buffer.data(), size) != 0)
-            setMessageF(-113, "Set interface info for \"%s\" failed: %s", name.c_str(), hwError().c_str());
+            setMessageF(TVK_ERR_HWINFO_SET, "Set interface info for \"%s\" failed: %s", name.c_str(), hwError().c_str());
     });
 }
 
@@ -167,10 +225,10 @@ int TvkDevice::writeTextFile(const std::string& path, const std::string& text)
     plat::AtomicFileWriter writer(path);
     std::string error;
     if (writer.open(&error) != 0)
-        return setMessage(-6, error);
+        return setMessage(TVK_ERR_OPEN_WRITE, error);
     writer.write(text);
     if (writer.commit(&error) != 0)
-        return setMessage(-8, error);
+        return setMessage(TVK_ERR_WRITE, error);
     return 0;
 }
 
@@ -257,7 +315,7 @@ int TvkDevice::loadDacsFile(const std::string& name)
     ConfigText text;
     std::string error;
     if (!text.load(name, &error))
-        return setMessageF(-5, "Cannot open file \"%s\": %s.", name.c_str(), error.c_str());
+        return setMessageF(TVK_ERR_OPEN_READ, "Cannot open file \"%s\": %s", name.c_str(), error.c_str());
     // All values are read before any is stored: an incomplete file changes nothing.
     std::vector<uint16_t> dacs(settings_.dacs.size());
     const int count = dacSet_->count;
@@ -265,8 +323,8 @@ int TvkDevice::loadDacsFile(const std::string& name)
         const std::string section = sectionName(kChip, chip);
         for (int dac = 0; dac < count; ++dac) {
             const int value = text.findInt(section, dacSet_->names[dac]).value_or(-1);
-            if (value < 0 || value > 0xFFFF)
-                return setMessageF(-9, "Invalid format of DACs file\"%s\".", name.c_str());
+            if (!dacValueFits(*dacSet_, dac, value))
+                return setMessageF(TVK_ERR_DAC_FILE, "Invalid format of DACs file\"%s\".", name.c_str());
             dacs[static_cast<size_t>(chip * count + dac)] = static_cast<uint16_t>(value);
         }
     }
@@ -279,7 +337,7 @@ int TvkDevice::getHwInfoCount(int* count)
     if (const int r = checkUsable())
         return r;
     if (!count)
-        return -2;
+        return TVK_ERR_PARAM;
     *count = table_->hwGetHwInfoCount();
     return 0;
 }
@@ -289,11 +347,11 @@ int TvkDevice::getHwInfoItem(int index, HwInfoItem* item, int* dataSize)
     if (const int r = checkUsable())
         return r;
     if (!item || !dataSize)
-        return -2;
+        return TVK_ERR_PARAM;
     const int before = *dataSize;
     if (table_->hwGetHwInfo(hwId_, index, item, dataSize) == 0 || *dataSize > before)
         return 0;
-    return setMessageF(-114, "Cannot get HW info item with index %d: %s", index, hwError().c_str());
+    return setMessageF(TVK_ERR_HWINFO_GET, "Cannot get HW info item with index %d: %s", index, hwError().c_str());
 }
 
 int TvkDevice::setHwInfoItem(int index, const void* data, int dataSize)
@@ -302,6 +360,6 @@ int TvkDevice::setHwInfoItem(int index, const void* data, int dataSize)
     if (const int r = checkUsable())
         return r;
     if (table_->hwSetHwInfo(hwId_, index, data, dataSize) != 0)
-        return setMessageF(-113, "Cannot set HW info item with index %d: %s", index, hwError().c_str());
+        return setMessageF(TVK_ERR_HWINFO_SET, "Cannot set HW info item with index %d: %s", index, hwError().c_str());
     return 0;
 }

@@ -23,13 +23,13 @@ int TvkDevice::sendDacs(bool notifyChange, bool routeExtDac, int senseOn, const 
     const int count = settings_.dacValueCount();
     int result = 0;
     if (table_->hwSetTvkDACs(hwId_, settings_.dacs.data(), count, senseOn, extDacOn, dacCodes, testPulseColumns))
-        result = setMessageF(-160, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
+        result = setMessageF(TVK_ERR_DAC_SEND, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
     if (notifyChange)
         notify(&CtrlCallbacks::dacsChanged);
     // Keeps the external DAC connected when the caller's codes selected another DAC.
     if (result == 0 && routeExtDac && extIndex >= 0 && callerCodes && extDacOn == 0) {
         if (table_->hwSetTvkDACs(hwId_, settings_.dacs.data(), count, 0, 255, extCodes.data(), testPulseColumns))
-            result = setMessageF(-160, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
+            result = setMessageF(TVK_ERR_DAC_SEND, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
     }
     return result;
 }
@@ -55,7 +55,7 @@ int TvkDevice::checkDacArray(const void* data, int size, int chip)
         return r;
     const int required = chip == -1 ? settings_.chips * dacSet_->count : dacSet_->count;
     if (size != required || !data)
-        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", data ? size : 0, required);
+        return setMessageF(TVK_ERR_PARAM, "Invalid DAC values array size, size: %d, required: %d", data ? size : 0, required);
     return 0;
 }
 
@@ -105,18 +105,18 @@ int TvkDevice::getSingleDACAnalog(double* values, int size, int dacIndex, int ch
         return r;
     const int count = dacSet_->count;
     if (dacIndex < 0 || dacIndex >= count)
-        return setMessageF(-2, "Invalid DAC number (%d), %d DACs present (0-%d).", dacIndex, count, count - 1);
+        return setMessageF(TVK_ERR_PARAM, "Invalid DAC number (%d), %d DACs present (0-%d).", dacIndex, count, count - 1);
     const int chips = settings_.chips;
     const int required = chip == -1 ? chips : 1;
     if (size < required || !values)
-        return setMessageF(-2, "Invalid DAC values array size, size: %d, required: %d", values ? size : 0, required);
+        return setMessageF(TVK_ERR_PARAM, "Invalid DAC values array size, size: %d, required: %d", values ? size : 0, required);
 
     const int sense = dacSet_->senseCodes[dacIndex];
     const std::vector<int> codes(static_cast<size_t>(chips), sense);
     const int extIndex = settings_.extDacIndex;
     const int extDacOn = extIndex >= 0 && dacSet_->senseCodes[extIndex] == sense ? 255 : 0;
     if (table_->hwSetTvkDACs(hwId_, settings_.dacs.data(), settings_.dacValueCount(), 255, extDacOn, codes.data(), 0))
-        return setMessageF(-160, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_DAC_SEND, "Error occurred while setting Tarvik DACs: %s", hwError().c_str());
 
     const int n = std::max(samples, 1);
     auto readChip = [&](int c, double* mean, double* deviation) -> int {
@@ -125,7 +125,7 @@ int TvkDevice::getSingleDACAnalog(double* values, int size, int dacIndex, int ch
         for (int i = 0; i < n; ++i) {
             double v = 0.0;
             if (table_->hwGetTvkDacVal(hwId_, c, &v))
-                return setMessageF(-159, "Error occurred while reading analog value from Tarvik DACs): %s",
+                return setMessageF(TVK_ERR_SENSE, "Error occurred while reading analog value from Tarvik DACs): %s",
                                    hwError().c_str());
             sum += v;
             squares += v * v;
@@ -204,7 +204,7 @@ int TvkDevice::setDACRefCoef(const double* coefs, int size, int set)
         return r;
     const int required = 2 * (settings_.chips - 1);
     if (size != required || (!coefs && size > 0))
-        return setMessageF(-2, "Invalid array size of ref. coef., size: %d, required: %d", size, required);
+        return setMessageF(TVK_ERR_PARAM, "Invalid array size of ref. coef., size: %d, required: %d", size, required);
     if (size > 0)
         std::copy_n(coefs, size, refCoefs_.begin() + (set == 1 ? 0 : required));
     return 0;
@@ -217,7 +217,7 @@ int TvkDevice::getDACRefCoef(double* coefs, int size, int set)
         return r;
     const int required = 2 * (settings_.chips - 1);
     if (size != required || (!coefs && size > 0))
-        return setMessageF(-2, "Invalid array size for ref. coef., size: %d, required: %d", size, required);
+        return setMessageF(TVK_ERR_PARAM, "Invalid array size for ref. coef., size: %d, required: %d", size, required);
     if (size > 0)
         std::copy_n(refCoefs_.begin() + (set == 1 ? 0 : required), size, coefs);
     return 0;
@@ -230,9 +230,9 @@ int TvkDevice::setExtDAC(int dacIndex, double value)
         return r;
     const int count = dacSet_->count;
     if (dacIndex >= count)
-        return setMessageF(-2, "Invalid DAC number (%d), %d DACs present (0-%d).", dacIndex, count, count - 1);
+        return setMessageF(TVK_ERR_PARAM, "Invalid DAC number (%d), %d DACs present (0-%d).", dacIndex, count, count - 1);
     if (table_->hwSetExtDac(hwId_, dacIndex >= 0 ? value : -1.0))
-        return setMessageF(-164, "Error occurred while setting external DAC: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_EXT_DAC, "Error occurred while setting external DAC: %s", hwError().c_str());
     settings_.extDacValue = value;
     settings_.extDacIndex = dacIndex >= 0 ? dacIndex : -1;
     if (const int r = sendDacs(false, true, 0, nullptr, 0))

@@ -45,11 +45,11 @@ short extractField(uint8_t byte, int field, int chipType)
 int TvkDevice::sendPixelsCfg(bool notifyChange, bool resetMatrix)
 {
     if (table_->hwSetPixelsCfg(hwId_, settings_.pixelCfg.data(), pixelCount_))
-        return setMessageF(-158, "Pixel mask setting failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_PIXCFG, "Pixel mask setting failed: %s", hwError().c_str());
     if (notifyChange)
         notify(&CtrlCallbacks::pixCfgChanged);
     if (resetMatrix && table_->hwResetMatrix(hwId_))
-        return setMessageF(-156, "Resetting pixel matrix failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_RESET, "Resetting pixel matrix failed: %s", hwError().c_str());
     return 0;
 }
 
@@ -62,7 +62,7 @@ int TvkDevice::setPixelsCfg(const uint8_t* cfg, uint32_t size, int chip)
         return r;
     const uint32_t required = chip == -1 ? pixelCount_ : kChipPixels;
     if (size != required || !cfg)
-        return setMessageF(-2, "Invalid parameter, pix. cfgs. array size: %d, required: %d.",
+        return setMessageF(TVK_ERR_PARAM, "Invalid parameter, pix. cfgs. array size: %d, required: %d.",
                            cfg ? static_cast<int>(size) : 0, static_cast<int>(required));
     {
         std::lock_guard<std::mutex> guard(pixMutex_);
@@ -79,7 +79,7 @@ int TvkDevice::getPixelsCfg(uint8_t* cfg, uint32_t size, int chip)
         return r;
     const uint32_t required = chip == -1 ? pixelCount_ : kChipPixels;
     if (size != required || !cfg)
-        return setMessageF(-2, "Invalid parameter, pix. cfgs. array size: %d, required: %d.",
+        return setMessageF(TVK_ERR_PARAM, "Invalid parameter, pix. cfgs. array size: %d, required: %d.",
                            cfg ? static_cast<int>(size) : 0, static_cast<int>(required));
     std::lock_guard<std::mutex> guard(pixMutex_);
     std::memcpy(cfg, settings_.pixelCfg.data() + (chip == -1 ? 0 : static_cast<size_t>(chip) * kChipPixels), size);
@@ -135,7 +135,7 @@ int TvkDevice::savePixelsCfg(const char* fileName, bool withDacs)
     if (const int r = checkUsable())
         return r;
     if (!fileName || !*fileName)
-        return setMessage(-2, "Invalid parameter, no file name given.");
+        return setMessage(TVK_ERR_PARAM, "Invalid parameter, no file name given.");
     char errText[4096] = "";
     if (const int r = writeBinaryFile(fileName, errText, settings_.pixelCfg.data(), pixelCount_))
         return setMessage(r, errText);
@@ -157,7 +157,7 @@ int TvkDevice::loadPixelsCfgAscii(const char* maskFile, const char* testFile, co
         values.resize(pixelCount_);
         merged = settings_.pixelCfg;
     } catch (const std::bad_alloc&) {
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(short)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(short)));
     }
     // Every field is merged into a copy, which replaces the stored bytes only when all files were read.
     const char* lastFile = nullptr;
@@ -193,7 +193,7 @@ int TvkDevice::savePixelsCfgAscii(const char* maskFile, const char* testFile, co
     try {
         values.resize(pixelCount_);
     } catch (const std::bad_alloc&) {
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(short)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(short)));
     }
     const unsigned perLine = devInfo_.rowLength > 0 ? static_cast<unsigned>(devInfo_.rowLength) : 256u;
     for (int field = 0; field < 4; ++field) {

@@ -7,6 +7,12 @@
 
 constexpr uint32_t kChipPixels = 65536; // 256 x 256 pixels per chip
 
+// Whether mode is exactly one of the modes (_AcqModes bits) in supported.
+inline bool isSupportedAcqMode(int mode, uint32_t supported)
+{
+    return mode > 0 && (mode & (mode - 1)) == 0 && (static_cast<uint32_t>(mode) & supported) != 0;
+}
+
 // Pixel byte after a reset: counting, no test pulses, all adjustment bits set; chip type 3 keeps bits 6-7
 // (the pixel mode) cleared.
 uint8_t pixelResetValue(int chipType);

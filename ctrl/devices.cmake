@@ -42,10 +42,22 @@ ombrel_add_test(ctrl_dev_lock SOURCES tests/dev_lock_test.cpp LIBS tvkctrl_core 
 ombrel_add_test(ctrl_dev_dacs SOURCES tests/dev_dacs_test.cpp LIBS tvkctrl_core)
 ombrel_add_test(ctrl_dev_pixels SOURCES tests/dev_pixels_test.cpp LIBS tvkctrl_core)
 ombrel_add_test(ctrl_dev_config SOURCES tests/dev_config_test.cpp LIBS tvkctrl_core COMMA_LOCALE)
-foreach(t ctrl_dev_units ctrl_dev_registry ctrl_dev_lock ctrl_dev_dacs ctrl_dev_pixels ctrl_dev_config)
+ombrel_add_test(ctrl_dev_hostile_files SOURCES tests/dev_hostile_files_test.cpp LIBS tvkctrl_core)
+foreach(t ctrl_dev_units ctrl_dev_registry ctrl_dev_lock ctrl_dev_dacs ctrl_dev_pixels ctrl_dev_config
+          ctrl_dev_hostile_files)
   target_compile_definitions(${t} PRIVATE ${OMBREL_DEV_TEST_DEFS})
   target_include_directories(${t} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/tests)
   add_dependencies(${t} fakehw fakehw_noentry)
+endforeach()
+
+# Fuzz target of the configuration readers (.tcf, .bpc, .dacs, ASCII pixel files) on the fake library;
+# its kept inputs are replayed by ctest.
+ombrel_add_fuzz(ctrl_config_fuzz SOURCE fuzz/config_load_fuzz.cpp CORPUS fuzz/config_corpus LIBS tvkctrl_core)
+foreach(t ctrl_config_fuzz_replay ctrl_config_fuzz)
+  if(TARGET ${t})
+    target_compile_definitions(${t} PRIVATE FAKEHW_PATH="$<TARGET_FILE:fakehw>")
+    add_dependencies(${t} fakehw)
+  endif()
 endforeach()
 
 # The shared library as clients see it: its dependencies and its exported names.

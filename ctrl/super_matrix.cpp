@@ -24,11 +24,19 @@ inline U32x4 reversedBlock(U32x4 v)
     if constexpr (Size == 8) {
         U64x2 w;
         std::memcpy(&w, &v, sizeof w);
+#ifdef __clang__ // the fuzz build
+        w = __builtin_shufflevector(w, w, 1, 0);
+#else
         w = __builtin_shuffle(w, U64x2{1, 0});
+#endif
         std::memcpy(&v, &w, sizeof v);
         return v;
     } else {
+#ifdef __clang__
+        v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
+#else
         v = __builtin_shuffle(v, U32x4{3, 2, 1, 0});
+#endif
         if constexpr (Size <= 2)
             v = (v << 16) | (v >> 16);
         if constexpr (Size == 1) {

@@ -1,51 +1,25 @@
 #include "mgr_ini.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 
+#include "platform/file_read.h"
 #include "platform/file_write.h"
 #include "platform/ini.h"
-#include "platform/syserror.h"
 #include "tvk_types.h"
 
 namespace {
 
 enum class ReadResult { ok, missing, failed };
 
-// The whole file. Only a file that does not exist counts as missing.
+// The whole file. Only a file that does not exist counts as missing; one that is no regular file (a
+// FIFO, a device) or is larger than 64 MB is refused like one that cannot be read.
 ReadResult readWholeFile(const std::string& path, std::string& content, std::string* errorText)
 {
-    content.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    int err = 0;
-    if (fd < 0) {
-        err = errno;
-        if (err == ENOENT || err == ENOTDIR)
-            return ReadResult::missing;
-    } else {
-        char buf[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n > 0) {
-                content.append(buf, static_cast<size_t>(n));
-            } else if (n == 0) {
-                break;
-            } else if (errno != EINTR) {
-                err = errno;
-                break;
-            }
-        }
-        ::close(fd);
+    switch (plat::readRegularFile(path, content, errorText)) {
+    case plat::ReadOutcome::Ok: return ReadResult::ok;
+    case plat::ReadOutcome::Missing: return ReadResult::missing;
+    default: return ReadResult::failed;
     }
-    if (err) {
-        if (errorText)
-            *errorText = "Cannot read file \"" + path + "\": " + plat::systemErrorText(err) + ".";
-        content.clear();
-        return ReadResult::failed;
-    }
-    return ReadResult::ok;
 }
 
 // Walks the lines of a text: each line without its line end (LF or CR LF), with the offsets of its start

@@ -139,4 +139,12 @@ ReadOutcome readRegularFile(const std::string& path, std::string& content, std::
     return ReadOutcome::Ok;
 }
 
+std::string readFailureReason(const std::string& path, const std::string& message)
+{
+    const std::string prefix = "Cannot read file \"" + path + "\": ";
+    if (message.size() <= prefix.size() + 1 || message.compare(0, prefix.size(), prefix) != 0 || message.back() != '.')
+        return message;
+    return message.substr(prefix.size(), message.size() - prefix.size() - 1);
+}
+
 } // namespace plat

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "number_scan.h"
+#include "platform/file_read.h"
 #include "platform/file_write.h"
 #include "platform/syserror.h"
 #include "platform/text_copy.h"
@@ -39,21 +40,22 @@ constexpr size_t kErrTextSize = 4096; // caller error-text buffers
     va_end(args);
 }
 
-// Opens a file to read; a folder (which the C library opens) is refused like a file that cannot be
-// opened. Null, with the message in errText, on failure.
-FILE* openForReading(const char* path, const char* mode, char* errText)
+// Opens a file to read. Only a regular file (or a link to one) is opened: a FIFO would block in the
+// open and a device would never end; a folder is refused with the system's own reason. Null, with the
+// message in errText, on failure.
+FILE* openForReading(const char* path, char* errText)
 {
-    FILE* file = std::fopen(path, mode);
-    int err = file ? 0 : errno;
+    plat::ReadOutcome outcome = plat::ReadOutcome::Failed;
+    std::string message;
+    FILE* file = plat::fopenRegularFile(path, &outcome, &message);
+    if (file)
+        return file;
     struct stat st {};
-    if (file && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(file);
-        file = nullptr;
-        err = EISDIR;
-    }
-    if (!file)
-        setErrText(errText, "Cannot open file \"%s\" for reading: %s.", path, plat::systemErrorText(err).c_str());
-    return file;
+    const std::string reason = outcome == plat::ReadOutcome::NotRegular && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode)
+                                   ? plat::systemErrorText(EISDIR)
+                                   : plat::readFailureReason(path, message);
+    setErrText(errText, "Cannot open file \"%s\" for reading: %s.", path, reason.c_str());
+    return nullptr;
 }
 
 constexpr size_t kWriteChunk = 64 * 1024;
@@ -147,7 +149,7 @@ int readBinaryFile(const char* path, char* errText, void* data, unsigned size)
         setErrText(errText, "Invalid parameter.");
         return TVK_ERR_PARAM;
     }
-    FILE* file = openForReading(path, "rb", errText);
+    FILE* file = openForReading(path, errText);
     if (!file)
         return TVK_ERR_OPEN_READ;
     // A regular file that is too short is refused before data is touched.
@@ -190,7 +192,7 @@ int readAsciiI16File(unsigned count, const char* path, short* data, char* errTex
         setErrText(errText, "Invalid parameter.");
         return TVK_ERR_PARAM;
     }
-    FILE* file = openForReading(path, "r", errText);
+    FILE* file = openForReading(path, errText);
     if (!file)
         return TVK_ERR_OPEN_READ;
     // Values go to a scratch array first, so that a bad file leaves data unchanged.

@@ -105,7 +105,6 @@ TEST_F(ConfigTest, LoadingPartialFiles)
         {"polarity 2 is negative", "[Tarvik]\nPolarity:2\n", {0, 0, 1, 2}, 200},
         {"only the first Chip0", "[Chip0]\nTHL:10\n[Chip0]\nTHL:20\n", {1, 0, 1, 2}, 10},
         {"CR LF", "[Tarvik]\r\nCST:1\r\n[Chip0]\r\nTHL:33\r\n", {1, 1, 1, 2}, 33},
-        {"out-of-range DAC keeps the default", "[Chip0]\nTHL:70000\n", {1, 0, 1, 2}, 200},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -140,6 +139,157 @@ TEST_F(ConfigTest, UnreadableNamedFileChangesNothing)
     EXPECT_EQ(settings(0).mode, 8);
     EXPECT_EQ(fake.counter(0, "generalResets"), resets);
     EXPECT_EQ(fake.counter(0, "calls.hwSetTvkDACs"), sends);
+}
+
+// A file with none of the sections of a configuration is no configuration: taking it would reset every
+// value to its default, which exit then saves.
+TEST_F(ConfigTest, FileWithoutConfigurationSectionsChangesNothing)
+{
+    FakeControl& fake = control("fake");
+    std::vector<uint16_t> values(13, 42);
+    ASSERT_EQ(setDACs(0, values.data(), 13, -1, 0, 0), 0);
+    ASSERT_EQ(setAcqMode(0, 8), 0);
+    ASSERT_EQ(setHwTimer(0, 0), 0);
+    const int64_t resets = fake.counter(0, "generalResets");
+    const int64_t sends = fake.counter(0, "calls.hwSetTvkDACs");
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"empty", ""},
+        {"text", "hello\nworld\n"},
+        {"keys without a section", "Polarity:0\nAcq mode:1\nHW timer:2\nTHL:1\n"},
+        {"other sections", "[Tarvik2]\nCST:1\n[Chip1]\nTHL:5\n [Tarvik]\n"},
+        {"binary", std::string("\0\x01\xFF[\n\r\0", 7)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = root() + "/garbage.tcf";
+        writeFile(file, c.text);
+        for (int viaInit = 0; viaInit < 2; ++viaInit) {
+            EXPECT_EQ(viaInit ? initTvkDevice(0, file.c_str()) : loadTvkCfg(0, file.c_str()), -111);
+            int code = 0;
+            EXPECT_NE(deviceMessage(0, &code).find("\"" + file + "\""), std::string::npos);
+            EXPECT_EQ(code, -111);
+        }
+    }
+    EXPECT_EQ(dacs(0, 13), values);
+    EXPECT_EQ(settings(0), (Settings{1, 0, 8, 0}));
+    EXPECT_EQ(fake.counter(0, "generalResets"), resets);
+    EXPECT_EQ(fake.counter(0, "calls.hwSetTvkDACs"), sends);
+}
+
+// A value that the device cannot take is refused with a message naming its key, and the current value
+// stays; the rest of the file is taken.
+TEST_F(ConfigTest, RefusedValuesKeepTheCurrentOnes)
+{
+    struct Case {
+        const char* what;
+        const char* line; // replaces the line of the same key in the valid file
+        const char* key;  // as the message names it
+    };
+    const Case cases[] = {
+        {"two modes at once", "Acq mode:3", "Acq mode"},
+        {"mode outside the known ones", "Acq mode:32", "Acq mode"},
+        {"mode 0", "Acq mode:0", "Acq mode"},
+        {"negative mode", "Acq mode:-8", "Acq mode"},
+        {"negative hardware timer", "HW timer:-1", "HW timer"},
+        {"DAC above its 8 bits", "THL:256", "Chip0 THL"},
+        {"DAC above 16 bits", "THL:70000", "Chip0 THL"},
+        {"negative DAC", "THL:-5", "Chip0 THL"},
+        {"not-a-number", "Double item:nan", "Double item"},
+        {"infinite", "Double item:-inf", "Double item"},
+        {"infinite float", "Float item:1 inf", "Float item"},
+        {"no number", "I32 item:many", "I32 item"},
+    };
+    const auto fileWith = [](const std::string& line) {
+        std::string text = "[Tarvik]\nCST:1\nAcq mode:2\nHW timer:0\n[Chip0]\nTHL:60\n"
+                           "[Interface]\nDouble item:1.5\nFloat item:1 2\nI32 item:5\n";
+        const std::string key = line.substr(0, line.find(':') + 1);
+        const size_t at = text.find("\n" + key) + 1;
+        return text.replace(at, text.find('\n', at) - at, line);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Current values, all different from the file's and from the defaults.
+        ASSERT_EQ(setAcqMode(0, 8), 0);
+        ASSERT_EQ(setHwTimer(0, 1), 0);
+        auto current = kType1Defaults;
+        current[8] = 50;
+        ASSERT_EQ(setDACs(0, current.data(), 13, -1, 0, 0), 0);
+        const double itemDouble = 2.5;
+        const float itemFloats[2] = {3.0f, 4.0f};
+        const int32_t itemI32 = 7;
+        ASSERT_EQ(setHwInfoItem(0, 9, &itemDouble, 8), 0);
+        ASSERT_EQ(setHwInfoItem(0, 8, itemFloats, 8), 0);
+        ASSERT_EQ(setHwInfoItem(0, 6, &itemI32, 4), 0);
+
+        const std::string file = root() + "/refused.tcf";
+        writeFile(file, fileWith(c.line));
+        EXPECT_EQ(loadTvkCfg(0, file.c_str()), 0);
+        int code = 0;
+        const std::string message = deviceMessage(0, &code);
+        EXPECT_NE(message.find("\"" + std::string(c.key) + "\""), std::string::npos) << message;
+        EXPECT_NE(message.find(file), std::string::npos) << message;
+        EXPECT_EQ(code, -111);
+
+        const std::string key = c.key;
+        Settings expected{1, 1, key == "Acq mode" ? 8 : 2, key == "HW timer" ? 1 : 0};
+        EXPECT_EQ(settings(0), expected);
+        auto expectedDacs = kType1Defaults;
+        expectedDacs[8] = key == "Chip0 THL" ? 50 : 60;
+        EXPECT_EQ(dacs(0, 13), expectedDacs);
+        double d = 0;
+        float f[2] = {};
+        HwInfoItem item{};
+        item.data = &d;
+        int size = 8;
+        ASSERT_EQ(getHwInfoItem(0, 9, &item, &size), 0);
+        EXPECT_EQ(d, key == "Double item" ? 2.5 : 1.5);
+        item.data = f;
+        ASSERT_EQ(getHwInfoItem(0, 8, &item, &size), 0);
+        EXPECT_EQ(f[1], key == "Float item" ? 4.0f : 2.0f);
+        EXPECT_EQ(i32Item(0), key == "I32 item" ? 7 : 5);
+    }
+
+    // The setter refuses the same modes.
+    ASSERT_EQ(setAcqMode(0, 4), 0);
+    for (int mode : {7, 3, 0, 32, -1}) {
+        SCOPED_TRACE(mode);
+        EXPECT_EQ(setAcqMode(0, mode), -2);
+        int now = 0;
+        getAcqMode(0, &now);
+        EXPECT_EQ(now, 4);
+    }
+}
+
+// A device with the manual mode only (as the simulated detector): a mode it lacks, in its own file, in a
+// loaded file or given to the setter, is refused, so that its acquisitions keep working.
+class SingleModeTest : public DeviceTest {};
+
+TEST_F(SingleModeTest, ModesTheDeviceLacksAreRefused)
+{
+    std::filesystem::create_directories(root() + "/configs");
+    const std::string own = root() + "/configs/fake_M.tcf";
+    writeFile(own, "[Tarvik]\nAcq mode:2\n");
+    initWith({FakeDev(1, 1, "M", "fake", ACQMODE_MANUAL)});
+    int mode = 0;
+    getAcqMode(0, &mode);
+    EXPECT_EQ(mode, ACQMODE_MANUAL);
+    EXPECT_NE(deviceMessage(0).find("\"Acq mode\""), std::string::npos);
+
+    EXPECT_EQ(loadTvkCfg(0, own.c_str()), 0);
+    EXPECT_EQ(initTvkDevice(0, own.c_str()), 0);
+    EXPECT_EQ(setAcqMode(0, ACQMODE_TRIG_START), -2);
+    getAcqMode(0, &mode);
+    EXPECT_EQ(mode, ACQMODE_MANUAL);
+    EXPECT_EQ(performFrameAcq(0, 1, 0.001, 0, nullptr), 0);
+
+    // Exit writes the mode in use, not the refused one.
+    exitTvkCtrl();
+    ConfigText text;
+    ASSERT_TRUE(text.load(own));
+    EXPECT_EQ(text.findInt("Tarvik", "Acq mode"), ACQMODE_MANUAL);
 }
 
 // Without a file named: the device's own file, else the default of its chip type, else built-in values.

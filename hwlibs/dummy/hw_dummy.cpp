@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -165,6 +166,14 @@ int HwDummy::setHwInfo(int item, const void* data, int size, const DummySettings
     case kItemDataFileCount:
         std::memcpy(&dataFileCount_, data, sizeof dataFileCount_);
         return prepareInput(settings);
+    case kItemTimeElement: {
+        double value;
+        std::memcpy(&value, data, sizeof value);
+        if (!std::isfinite(value) || value < 0.0)
+            return setError(kHwError, "Invalid time element %g: it has to be a finite number of at least 0.", value);
+        timeElement_ = value;
+        return 0;
+    }
     case kItemCacheCount: {
         uint32_t requested;
         std::memcpy(&requested, data, sizeof requested);

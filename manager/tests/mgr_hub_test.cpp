@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -303,6 +304,46 @@ TEST(MgrHubTest, FailedPluginLeavesNoCodeBehind)
     EXPECT_EQ(app.exit(), 0);
     EXPECT_NE(readFile(app.iniPath()).find("[Plugins]\nplugins/mgr_hub_alpha.so\n"), std::string::npos)
         << readFile(app.iniPath());
+}
+
+// A tvkmanager.ini that cannot be taken (a link to /dev/zero, a file above 64 MB) does not stop the start:
+// the manager starts without plug-ins, the log says why, and exit leaves the user's file as it was.
+TEST(MgrHubTest, RefusedIniStartsWithDefaultsAndIsKept)
+{
+    const struct {
+        const char* what;
+        const char* reason;
+    } cases[] = {{"link to /dev/zero", "it is not a regular file"}, {"100 MB", "it is larger than 64 MB"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        mgrtest::RecordingUi ui;
+        ManagerApp app("refused-ini");
+        const bool link = std::string(c.reason).find("regular") != std::string::npos;
+        if (link) {
+            fs::create_symlink("/dev/zero", app.iniPath());
+        } else {
+            app.setPlugins({"plugins/mgr_hub_alpha.so"});
+            fs::resize_file(app.iniPath(), std::uintmax_t(100) << 20); // sparse
+        }
+        ASSERT_EQ(app.start(&ui), 0);
+        const std::string log = app.log();
+        EXPECT_NE(log.find("Section [Plugins] was not read: Cannot read file \"" + app.iniPath() + "\": " + c.reason),
+                  std::string::npos)
+            << log;
+        EXPECT_EQ(readFile("/proc/self/maps").find(app.plugin("alpha")), std::string::npos);
+        EXPECT_EQ(app.exit(), 0);
+        EXPECT_NE(app.log().find("Section [Plugins] was not written"), std::string::npos);
+        if (link) {
+            EXPECT_TRUE(fs::is_symlink(app.iniPath()));
+        } else {
+            EXPECT_EQ(fs::file_size(app.iniPath()), std::uintmax_t(100) << 20);
+            std::ifstream in(app.iniPath(), std::ios::binary);
+            std::string head(9, '\0');
+            in.read(head.data(), 9);
+            EXPECT_EQ(head, "[Plugins]");
+        }
+        ASSERT_EQ(app.unload(), 0);
+    }
 }
 
 // The blocks of an ini section (each a "{...}" line with the lines after it), sorted: which plug-in's

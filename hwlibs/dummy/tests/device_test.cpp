@@ -274,6 +274,14 @@ TEST(DummyHwInfo, RefusesBadIndicesSizesAndBuffers)
     EXPECT_STREQ(hw.hwGetLastError(0), "Invalid size of data for hw specific info item.");
     EXPECT_EQ(lib.get<double>(0, kTimeElement), 1.0);
 
+    // A time element that is negative or no finite number is refused (0 serves the image as read).
+    for (const double bad : {-1.0, -1e-300, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(hw.hwSetHwInfo(0, kTimeElement, &bad, 8), kHwError);
+        EXPECT_NE(std::string(hw.hwGetLastError(0)).find("time element"), std::string::npos);
+        EXPECT_EQ(lib.get<double>(0, kTimeElement), 1.0);
+    }
+
     // An item that is not writable is left alone, and that is no failure.
     EXPECT_EQ(lib.setU32(0, kVersion, 7), 0);
     EXPECT_EQ(lib.get<uint32_t>(0, kVersion), 2u);
