@@ -2,27 +2,23 @@
 // before it is used; numbers are read without the user's locale.
 #include "image_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "platform/file_read.h"
 #include "platform/numbers.h"
 #include "platform/syserror.h"
-#include "pluginfw/tvk_utils.h"
 
 namespace hwdummy {
 
 namespace {
 
 constexpr int kErrDimension = -9; // a position outside the matrix
-
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 [[gnu::format(printf, 2, 3)]] void setMessage(std::string* message, const char* format, ...)
 {
@@ -36,9 +32,19 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
     *message = text;
 }
 
-int openFailed(const std::string& path, int err, std::string* message)
+// The reason of a message of the platform reader ("Cannot read file "<path>": <reason>.").
+std::string reasonOf(const std::string& path, const std::string& text)
 {
-    setMessage(message, "Cannot open file \"%s\" for reading: %s.", path.c_str(), plat::systemErrorText(err).c_str());
+    const std::string prefix = "Cannot read file \"" + path + "\": ";
+    std::string reason = text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+    if (!reason.empty() && reason.back() == '.')
+        reason.pop_back();
+    return reason;
+}
+
+int openFailed(const std::string& path, const std::string& platformText, std::string* message)
+{
+    setMessage(message, "Cannot open file \"%s\" for reading: %s.", path.c_str(), reasonOf(path, platformText).c_str());
     return TVK_ERR_OPEN_READ;
 }
 
@@ -48,17 +54,15 @@ int readFailed(const std::string& path, const std::string& reason, std::string* 
     return TVK_ERR_READ;
 }
 
-FilePtr openForReading(const std::string& path, std::string* message, int* code)
-{
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        *code = openFailed(path, errno, message);
-    return file;
-}
-
 bool isBlankOrTab(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+// The separators of dense text files: any white space, line ends included.
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 bool isDigit(char c)
@@ -66,84 +70,141 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Binary sparse records: {u32 x, u32 y, i16 value} or {u32 index, i16 value}, little-endian, unpadded.
-int readBinarySparse(FILE* file, const std::string& path, bool xy, uint32_t width, uint32_t height, int16_t* out,
+uint32_t readLe32(const char* p)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+int16_t readLe16(const char* p)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<int16_t>(uint16_t(b[0]) | uint16_t(b[1]) << 8);
+}
+
+int parseBinaryDense(std::string_view data, uint64_t pixels, int16_t* out, const std::string& path,
                      std::string* message)
 {
-    const size_t recordSize = xy ? 10 : 6;
-    unsigned char record[10];
-    for (;;) {
-        const size_t got = std::fread(record, 1, recordSize, file);
-        if (got < recordSize) {
-            if (std::ferror(file))
-                return readFailed(path, plat::lastSystemErrorText(), message);
-            if (got == 0)
-                return 0;
-            return readFailed(path, "incomplete record at the end of the file", message);
+    const uint64_t bytes = pixels * sizeof(int16_t);
+    if (data.size() < bytes) {
+        setMessage(message, "Reading %llu bytes from file %s failed", static_cast<unsigned long long>(bytes),
+                   path.c_str());
+        return TVK_ERR_READ;
+    }
+    for (uint64_t i = 0; i < pixels; ++i)
+        out[i] = readLe16(data.data() + 2 * i);
+    return 0;
+}
+
+// pixels values separated by white space; each an optional sign and decimal digits that end at white
+// space or the end of the data, within the range of i16. What follows the last value is not read.
+int parseAsciiDense(std::string_view data, uint64_t pixels, int16_t* out, const std::string& path,
+                    std::string* message)
+{
+    constexpr size_t kMaxField = 23; // more characters than any i16 needs, leading zeros allowed
+    const char* p = data.data();
+    const char* const end = p + data.size();
+    uint64_t read = 0;
+    bool outOfRange = false;
+    for (; read < pixels; ++read) {
+        while (p < end && isSpace(*p))
+            ++p;
+        const char* const start = p;
+        bool negative = false;
+        if (p < end && (*p == '+' || *p == '-'))
+            negative = *p++ == '-';
+        const char* const digits = p;
+        int64_t value = 0;
+        while (p < end && isDigit(*p) && static_cast<size_t>(p - start) < kMaxField) {
+            if (value <= INT16_MAX) // beyond it the value is out of range whatever follows
+                value = value * 10 + (*p - '0');
+            ++p;
         }
-        uint32_t a;
-        std::memcpy(&a, record, 4);
+        if (p < end && isDigit(*p)) {
+            outOfRange = true;
+            break;
+        }
+        if (p == digits || (p < end && !isSpace(*p)))
+            break;
+        if (negative)
+            value = -value;
+        if (value < INT16_MIN || value > INT16_MAX) {
+            outOfRange = true;
+            break;
+        }
+        out[read] = static_cast<int16_t>(value);
+    }
+    if (read == pixels)
+        return 0;
+    if (outOfRange)
+        setMessage(message, "Reading %llu items from file %s failed: item %llu is out of range",
+                   static_cast<unsigned long long>(pixels), path.c_str(), static_cast<unsigned long long>(read + 1));
+    else
+        setMessage(message, "Reading %llu items from file %s failed", static_cast<unsigned long long>(pixels),
+                   path.c_str());
+    return TVK_ERR_READ;
+}
+
+// Binary sparse records: {u32 x, u32 y, i16 value} or {u32 index, i16 value}, little-endian, unpadded.
+int parseBinarySparse(std::string_view data, bool xy, uint32_t width, uint32_t height, int16_t* out,
+                      const std::string& path, std::string* message)
+{
+    const size_t recordSize = xy ? 10 : 6;
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    size_t at = 0;
+    for (; data.size() - at >= recordSize; at += recordSize) {
+        const char* record = data.data() + at;
+        const uint32_t a = readLe32(record);
         if (xy) {
-            uint32_t y;
-            std::memcpy(&y, record + 4, 4);
+            const uint32_t y = readLe32(record + 4);
             if (a >= width || y >= height) {
                 setMessage(message, "Expected dimension of frame was exceeded (file \"%s\", x: %u, y: %u).",
                            path.c_str(), a, y);
                 return kErrDimension;
             }
-            std::memcpy(&out[static_cast<size_t>(y) * width + a], record + 8, 2);
+            out[static_cast<size_t>(y) * width + a] = readLe16(record + 8);
         } else {
-            if (static_cast<uint64_t>(a) >= static_cast<uint64_t>(width) * height) {
+            if (a >= pixels) {
                 setMessage(message, "Expected dimension of frame was exceeded (file \"%s\", x: %u).", path.c_str(), a);
                 return kErrDimension;
             }
-            std::memcpy(&out[a], record + 4, 2);
+            out[a] = readLe16(record + 4);
         }
     }
+    if (at != data.size())
+        return readFailed(path, "incomplete record at the end of the file", message);
+    return 0;
 }
 
-// Reads one text line into line (without its line end). False at the end of the file. A line longer
-// than the buffer is returned cut, with tooLong set; the rest of it is skipped.
-bool readLine(FILE* file, std::string& line, bool& tooLong, size_t maxLength)
-{
-    line.clear();
-    tooLong = false;
-    int c;
-    bool any = false;
-    while ((c = std::fgetc(file)) != EOF) {
-        any = true;
-        if (c == '\n')
-            break;
-        if (line.size() < maxLength)
-            line.push_back(static_cast<char>(c));
-        else
-            tooLong = true;
-    }
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return any;
-}
-
-// Text sparse records, one per line: "x y value" or "index value" (blanks or tabs between them).
-int readAsciiSparse(FILE* file, const std::string& path, bool xy, uint32_t width, uint32_t height, int16_t* out,
-                    std::string* message)
+// Text sparse records, one per line: "x y value" or "index value" (blanks or tabs between them). Lines
+// end at LF (a CR before it is dropped); blank lines are skipped.
+int parseAsciiSparse(std::string_view data, bool xy, uint32_t width, uint32_t height, int16_t* out,
+                     const std::string& path, std::string* message)
 {
     constexpr size_t kMaxRecordLine = 256; // far more than any record needs
-    std::string line;
-    bool tooLong = false;
     unsigned lineNumber = 0;
-    while (readLine(file, line, tooLong, kMaxRecordLine)) {
+    while (!data.empty()) {
+        const size_t lf = data.find('\n');
+        std::string_view line = data.substr(0, lf);
+        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
         ++lineNumber;
-        std::string_view rest(line);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        const bool tooLong = line.size() > kMaxRecordLine;
+        std::string_view rest = line;
         while (!rest.empty() && isBlankOrTab(rest.front()))
             rest.remove_prefix(1);
-        if (rest.empty() && !tooLong)
+        if (rest.empty())
             continue; // blank lines separate nothing
-        const auto a = plat::takeInt64(rest);
-        const auto b = xy ? plat::takeInt64(rest) : std::optional<int64_t>(0);
-        const auto value = plat::takeInt64(rest);
-        while (!rest.empty() && isBlankOrTab(rest.front()))
-            rest.remove_prefix(1);
+        std::optional<int64_t> a, b(0), value;
+        if (!tooLong) {
+            a = plat::takeInt64(rest);
+            if (xy)
+                b = plat::takeInt64(rest);
+            value = plat::takeInt64(rest);
+            while (!rest.empty() && isBlankOrTab(rest.front()))
+                rest.remove_prefix(1);
+        }
         const bool matches = !tooLong && a && b && value && rest.empty() && *a >= 0 && *a <= UINT32_MAX &&
                              *b >= 0 && *b <= UINT32_MAX && *value >= INT16_MIN && *value <= INT16_MAX;
         if (!matches) {
@@ -166,8 +227,68 @@ int readAsciiSparse(FILE* file, const std::string& path, bool xy, uint32_t width
             out[*a] = static_cast<int16_t>(*value);
         }
     }
-    if (std::ferror(file))
-        return readFailed(path, plat::lastSystemErrorText(), message);
+    return 0;
+}
+
+
+int tooLarge(const std::string& path, std::string* message)
+{
+    return readFailed(path, "it is larger than " + std::to_string(plat::kMaxInputFileBytes >> 20) + " MB", message);
+}
+
+// Reads the regular file path into content: its first `limit` bytes when whole is false, else all of it
+// (refused above plat::kMaxInputFileBytes, found from its size before reading and checked again while
+// reading). fileSize gets the size. 0, -5 (cannot open, not a regular file) or -7 (read error, too large).
+int readRegular(const std::string& path, bool whole, size_t limit, std::string& content, uint64_t* fileSize,
+                std::string* message)
+{
+    std::string text;
+    const int fd = plat::openRegularFile(path, nullptr, &text);
+    if (fd < 0)
+        return openFailed(path, text, message);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const std::string reason = plat::lastSystemErrorText();
+        ::close(fd);
+        return readFailed(path, reason, message);
+    }
+    *fileSize = static_cast<uint64_t>(st.st_size);
+    if (whole) {
+        if (*fileSize > plat::kMaxInputFileBytes) {
+            ::close(fd);
+            return tooLarge(path, message);
+        }
+        limit = plat::kMaxInputFileBytes + 1; // one byte beyond the cap shows a file that grew past it
+    }
+    content.resize(static_cast<size_t>(std::min<uint64_t>(limit, *fileSize + 1)));
+    size_t have = 0;
+    for (;;) {
+        if (have == content.size()) {
+            if (have >= limit)
+                break;
+            content.resize(std::min(limit, have + std::max<size_t>(have, 65536))); // the file grew
+        }
+        const ssize_t n = ::read(fd, content.data() + have, content.size() - have);
+        if (n > 0) {
+            have += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        const std::string reason = plat::lastSystemErrorText();
+        ::close(fd);
+        content.clear();
+        return readFailed(path, reason, message);
+    }
+    ::close(fd);
+    if (whole && have > plat::kMaxInputFileBytes) {
+        content.clear();
+        content.shrink_to_fit();
+        return tooLarge(path, message);
+    }
+    content.resize(have);
     return 0;
 }
 
@@ -195,78 +316,64 @@ int countLeadingNumbers(std::string_view line)
     return count;
 }
 
+uint32_t detectImageFormatOf(std::string_view head, uint64_t fileSize, uint32_t width, uint32_t height)
+{
+    head = head.substr(0, std::min(head.size(), kFirstLineMax));
+    const size_t lineEnd = head.find_first_of("\r\n");
+    const int numbers = countLeadingNumbers(head.substr(0, lineEnd));
+    if (numbers == 2)
+        return kAsciiSparseIndex;
+    if (numbers == 3)
+        return kAsciiSparseXY;
+    if (static_cast<uint32_t>(numbers) >= width)
+        return kAsciiDense;
+    const uint64_t denseSize = static_cast<uint64_t>(width) * height * sizeof(int16_t);
+    return fileSize == denseSize ? kBinaryDense : kBinarySparseIndex;
+}
+
 int detectImageFormat(const std::string& path, uint32_t width, uint32_t height, uint32_t* flags,
                       std::string* message)
 {
-    int code = 0;
-    FilePtr file = openForReading(path, message, &code);
-    if (!file)
-        return code;
-    std::string line;
-    line.reserve(256);
-    int c;
-    while (line.size() < kFirstLineMax && (c = std::fgetc(file.get())) != EOF && c != '\n' && c != '\r')
-        line.push_back(static_cast<char>(c));
-    if (std::ferror(file.get()))
-        return readFailed(path, plat::lastSystemErrorText(), message);
-
-    const int numbers = countLeadingNumbers(line);
-    if (numbers == 2) {
-        *flags = kAsciiSparseIndex;
-        return 0;
-    }
-    if (numbers == 3) {
-        *flags = kAsciiSparseXY;
-        return 0;
-    }
-    if (static_cast<uint32_t>(numbers) >= width) {
-        *flags = kAsciiDense;
-        return 0;
-    }
-    struct stat st {};
-    if (fstat(fileno(file.get()), &st) != 0)
-        return readFailed(path, plat::lastSystemErrorText(), message);
-    const uint64_t denseSize = static_cast<uint64_t>(width) * height * sizeof(int16_t);
-    *flags = static_cast<uint64_t>(st.st_size) == denseSize ? kBinaryDense : kBinarySparseIndex;
+    std::string head;
+    uint64_t fileSize = 0;
+    const int r = readRegular(path, false, kFirstLineMax, head, &fileSize, message);
+    if (r != 0)
+        return r;
+    *flags = detectImageFormatOf(head, fileSize, width, height);
     return 0;
+}
+
+int parseImageData(std::string_view data, uint32_t flags, uint32_t width, uint32_t height, int16_t* out,
+                   const std::string& path, std::string* message)
+{
+    const uint64_t pixels = static_cast<uint64_t>(width) * height;
+    if (flags == kBinaryDense)
+        return parseBinaryDense(data, pixels, out, path, message);
+    if (flags == kAsciiDense)
+        return parseAsciiDense(data, pixels, out, path, message);
+    const bool xy = (flags & FSAVE_SPARSEXY) != 0;
+    const bool sparse = (flags & (FSAVE_SPARSEXY | FSAVE_SPARSEX)) != 0;
+    if (sparse && (flags & FSAVE_BINARY)) {
+        std::memset(out, 0, pixels * sizeof(int16_t));
+        return parseBinarySparse(data, xy, width, height, out, path, message);
+    }
+    if (sparse && (flags & FSAVE_ASCII)) {
+        std::memset(out, 0, pixels * sizeof(int16_t));
+        return parseAsciiSparse(data, xy, width, height, out, path, message);
+    }
+    setMessage(message, "Unknown format (%u) of file \"%s\".", flags, path.c_str());
+    return -1;
 }
 
 int readImageFile(const std::string& path, uint32_t flags, uint32_t width, uint32_t height, int16_t* out,
                   std::string* message)
 {
-    const uint64_t pixels = static_cast<uint64_t>(width) * height;
-    char errText[4096] = "";
-    if (flags == kBinaryDense) {
-        const int r = readBinaryFile(path.c_str(), errText, out, static_cast<unsigned>(pixels * sizeof(int16_t)));
-        if (r != 0 && message)
-            *message = errText;
+    std::string content;
+    uint64_t fileSize = 0;
+    const int r = readRegular(path, true, 0, content, &fileSize, message);
+    if (r != 0)
         return r;
-    }
-    if (flags == kAsciiDense) {
-        const int r = readAsciiI16File(static_cast<unsigned>(pixels), path.c_str(), out, errText);
-        if (r != 0 && message)
-            *message = errText;
-        return r;
-    }
-    const bool xy = (flags & FSAVE_SPARSEXY) != 0;
-    if (flags & FSAVE_BINARY) {
-        int code = 0;
-        FilePtr file = openForReading(path, message, &code);
-        if (!file)
-            return code;
-        std::memset(out, 0, pixels * sizeof(int16_t));
-        return readBinarySparse(file.get(), path, xy, width, height, out, message);
-    }
-    if (flags & FSAVE_ASCII) {
-        int code = 0;
-        FilePtr file = openForReading(path, message, &code);
-        if (!file)
-            return code;
-        std::memset(out, 0, pixels * sizeof(int16_t));
-        return readAsciiSparse(file.get(), path, xy, width, height, out, message);
-    }
-    setMessage(message, "Unknown format (%u) of file \"%s\".", flags, path.c_str());
-    return -1;
+    return parseImageData(content, flags, width, height, out, path, message);
 }
 
 std::optional<FileIndex> findFileIndex(std::string_view name)
