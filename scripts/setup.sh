@@ -13,6 +13,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ -f "$here/packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$here/packages.txt"
 fi
+# With --bench, also what only the benchmarks use (scripts/bench-packages.txt): never part of the app's build.
+if [ "${1:-}" = "--bench" ] && [ -f "$here/bench-packages.txt" ]; then
+  while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$here/bench-packages.txt"
+fi
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

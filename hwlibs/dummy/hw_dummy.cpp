@@ -50,6 +50,84 @@ bool isFolder(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A relative input name is taken in the library's folder (where its settings file and default images
+// are); an absolute one stands as it is.
+std::string resolvedInputName(const std::string& libraryFolder, const char* name)
+{
+    if (name[0] == '/' || libraryFolder.empty())
+        return name;
+    return libraryFolder + "/" + name;
+}
+
+// ---- the scaling of one exposure, eight pixels at a time ----
+
+using F64x8 = double __attribute__((vector_size(64)));
+using I64x8 = int64_t __attribute__((vector_size(64)));
+using I32x8 = int32_t __attribute__((vector_size(32)));
+using I16x8 = int16_t __attribute__((vector_size(16)));
+using U16x8 = uint16_t __attribute__((vector_size(16)));
+using U8x8 = uint8_t __attribute__((vector_size(8)));
+
+// One pixel as the loop below computes eight: the product limited to 0 .. kMaxPoissonMean (NaN gives 0),
+// truncated; 0 for a masked pixel.
+uint32_t scaledPixel(int16_t value, uint8_t cfg, double factor)
+{
+    if (!(cfg & 1))
+        return 0;
+    const double product = value * factor;
+    if (product >= static_cast<double>(kMaxPoissonMean))
+        return kMaxPoissonMean;
+    return product > 0.0 ? static_cast<uint32_t>(product) : 0u;
+}
+
+// The counts (folded into the counter range) into out, or the scaled values into means; the other is
+// null. Products stay below 2^31, so every step is exact in doubles and in 32-bit lanes; the fold divides
+// by a multiplication with the rounded reciprocal, whose quotient is at most one too small (the
+// remainder then equals the modulus and is taken back once).
+[[gnu::target_clones("avx2", "default")]] void scaleImage(const int16_t* image, const uint8_t* cfg, double factor,
+                                                         uint32_t n, uint16_t* out, uint32_t* means)
+{
+    // Vector operations with a scalar apply it to every lane (no helper functions: vectors of this size
+    // would pass between functions differently on machines with and without wide registers).
+    const F64x8 zero = {};
+    const F64x8 limit = zero + static_cast<double>(kMaxPoissonMean);
+    const double modulo = kCounterModulo;
+    const double inverse = 1.0 / kCounterModulo;
+    uint32_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        I16x8 values;
+        std::memcpy(&values, image + i, sizeof values);
+        U8x8 bits;
+        std::memcpy(&bits, cfg + i, sizeof bits);
+        const I32x8 enabled = -__builtin_convertvector(bits & 1, I32x8); // all ones or zero
+
+        F64x8 p = __builtin_convertvector(values, F64x8) * factor;
+        p = reinterpret_cast<F64x8>(reinterpret_cast<I64x8>(p) & reinterpret_cast<I64x8>(p > zero)); // NaN, negatives and -0 give +0
+        const auto high = reinterpret_cast<I64x8>(p >= limit);
+        p = reinterpret_cast<F64x8>((reinterpret_cast<I64x8>(limit) & high) | (reinterpret_cast<I64x8>(p) & ~high));
+        const I32x8 whole = __builtin_convertvector(p, I32x8); // truncation
+        if (means) {
+            const I32x8 masked = whole & enabled;
+            std::memcpy(means + i, &masked, sizeof masked);
+            continue;
+        }
+        const F64x8 t = __builtin_convertvector(whole, F64x8);
+        const F64x8 q = __builtin_convertvector(__builtin_convertvector(t * inverse, I32x8), F64x8);
+        F64x8 r = t - q * modulo;
+        r -= reinterpret_cast<F64x8>(reinterpret_cast<I64x8>(zero + modulo) & reinterpret_cast<I64x8>(r >= modulo));
+        const I32x8 folded = __builtin_convertvector(r, I32x8) & enabled;
+        const U16x8 counts = __builtin_convertvector(folded, U16x8);
+        std::memcpy(out + i, &counts, sizeof counts);
+    }
+    for (; i < n; ++i) {
+        const uint32_t v = scaledPixel(image[i], cfg[i], factor);
+        if (means)
+            means[i] = v;
+        else
+            out[i] = static_cast<uint16_t>(v % kCounterModulo);
+    }
+}
+
 } // namespace
 
 HwDummy::HwDummy(int index)
@@ -348,22 +426,14 @@ void HwDummy::convertImage(const int16_t* image, uint16_t* out)
         return;
     }
     const double factor = elapsed_ / timeElement_;
-    const bool noise = poissonNoise_ != 0;
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!(pixelCfg_[i] & 1)) {
-            out[i] = 0;
-            continue;
-        }
-        const double product = image[i] * factor; // NaN (0 x inf) fails both tests below and gives 0
-        uint32_t v = 0;
-        if (product >= static_cast<double>(kMaxPoissonMean))
-            v = kMaxPoissonMean;
-        else if (product > 0.0)
-            v = static_cast<uint32_t>(product);
-        if (noise)
-            v = sampler_.sample(v);
-        out[i] = static_cast<uint16_t>(v % kCounterModulo);
+    if (poissonNoise_ == 0) {
+        scaleImage(image, pixelCfg_.data(), factor, n, out, nullptr);
+        return;
     }
+    means_.resize(n);
+    scaleImage(image, pixelCfg_.data(), factor, n, nullptr, means_.data());
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint16_t>(sampler_.sampleWhole(means_[i]) % kCounterModulo);
 }
 
 // ---- input preparation ----
@@ -371,19 +441,17 @@ void HwDummy::convertImage(const int16_t* image, uint16_t* out)
 int HwDummy::prepareInput(const DummySettings& settings)
 {
     // No name, or a file count of 0, selects the default file. A folder keeps its name whatever the count
-    // (the count follows its listing, and is 0 once every file of it failed).
-    if (dataFileName_[0] == '\0' || (dataFileCount_ == 0 && !isFolder(dataFileName_))) {
+    // (the count follows its listing, and is 0 once every file of it failed). The default is kept as a
+    // name relative to the library's folder, so that a configuration that stores it still holds when the
+    // app folder is copied or moved.
+    if (dataFileName_[0] == '\0' ||
+        (dataFileCount_ == 0 && !isFolder(resolvedInputName(settings.folder, dataFileName_)))) {
         const int n = settings.unique ? 2000 + index_ : 2000;
-        const std::string name = settings.folder + "/dummy_" + std::to_string(n) + ".txt";
-        if (name.size() >= kDataFileNameSize) {
-            inputReady_ = false;
-            return setError(kHwError, "Default data file name \"%s\" is too long (at most %zu characters).",
-                            name.c_str(), kDataFileNameSize - 1);
-        }
+        const std::string name = "dummy_" + std::to_string(n) + ".txt";
         std::memcpy(dataFileName_, name.c_str(), name.size() + 1);
         dataFileCount_ = 1;
     }
-    const std::string name(dataFileName_); // always terminated within the buffer
+    const std::string name = resolvedInputName(settings.folder, dataFileName_); // always terminated
 
     folderMode_ = isFolder(name);
     const uint32_t countFlags = folderMode_ ? 0 : kItemFlagsFile;

@@ -102,6 +102,7 @@ private:
     std::vector<uint8_t> pixelCfg_;
     std::vector<uint16_t> writtenMatrix_;
     std::vector<int16_t> scratch_; // an image read from disk for one exposure
+    std::vector<uint32_t> means_;  // the scaled image of one exposure with noise
 
     // Input state.
     OwnPtrVector<std::vector<int16_t>*> cache_; // one image per file of the series when all fit

@@ -1,9 +1,10 @@
-// Poisson sampler: a tiny-mean shortcut, inversion by chop-down search below 17, and the ratio of
-// uniforms with a table-based ln(n!) above.
+// Poisson sampler: cumulative tables with guide tables for whole means that recur, the transformed
+// rejection method (PTRS) for other means from 10 on, inversion by chop-down search below 10 and a
+// shortcut for tiny means.
 #include "poisson.h"
 
-#include <array>
 #include <cmath>
+#include <limits>
 
 namespace hwdummy {
 
@@ -27,12 +28,19 @@ const std::array<double, kLnFacTableSize>& lnFacTable()
 }
 
 constexpr double kTinyMean = 0.000001;
-constexpr double kInversionLimit = 17.0;
+constexpr double kInversionLimit = 10.0;
 constexpr int kInversionMaxX = 130;
 
-// Hat constants of the ratio-of-uniforms method: 2 sqrt(2/e) and 3 - 2 sqrt(3/e).
-constexpr double kHat1 = 2.9430355293715387;
-constexpr double kHat2 = 0.8989161620588988;
+// Table thresholds are 63-bit: a 64-bit output shifted right by one is always below the last one.
+constexpr uint64_t kTableScale = uint64_t(1) << 63;
+
+uint64_t splitmix64(uint64_t& x)
+{
+    uint64_t z = (x += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
 
 } // namespace
 
@@ -47,17 +55,135 @@ double lnFactorial(uint32_t n)
     return (x + 0.5) * std::log(x) - x + 0.9189385332046727 + r * (1.0 / 12.0 - r * r / 360.0);
 }
 
+Xoshiro256::Xoshiro256(uint64_t seed)
+{
+    for (uint64_t& word : s_)
+        word = splitmix64(seed);
+}
+
+// The distribution of one whole mean between lo and lo + cdf.size() - 1: the value is lo + the first k
+// with u < cdf[k], for u uniform below 2^63. The range reaches 12 standard deviations and 12 beyond the
+// mean on both sides (what lies outside has a probability far below 2^-63 and is folded into the ends).
+// guide[j] is the first k that a u of the j-th of the guide's equal parts can give, so a search starts
+// there and takes about one step.
+struct PoissonSampler::Table {
+    uint32_t lo = 0;
+    int guideShift = 0;
+    std::vector<uint64_t> cdf;
+    std::vector<uint32_t> guide;
+
+    void build(uint32_t mean)
+    {
+        const double m = mean;
+        const double reach = std::ceil(12.0 * std::sqrt(m) + 12.0);
+        lo = m > reach ? static_cast<uint32_t>(m - reach) : 0;
+        const auto hi = static_cast<uint32_t>(m + reach);
+        const size_t count = hi - lo + 1;
+        // Probabilities from the mode outwards by the ratios of neighbours, so that no term underflows
+        // before its neighbours do.
+        std::vector<double> p(count);
+        const size_t mode = mean - lo;
+        p[mode] = std::exp(m * std::log(m) - m - lnFactorial(mean));
+        for (size_t k = mode + 1; k < count; ++k)
+            p[k] = p[k - 1] * m / static_cast<double>(lo + k);
+        for (size_t k = mode; k > 0; --k)
+            p[k - 1] = p[k] * static_cast<double>(lo + k) / m;
+        double total = 0.0;
+        for (double v : p)
+            total += v;
+        cdf.resize(count);
+        double sum = 0.0;
+        for (size_t k = 0; k < count; ++k) {
+            sum += p[k];
+            const double scaled = sum / total * static_cast<double>(kTableScale);
+            cdf[k] = scaled >= static_cast<double>(kTableScale) ? kTableScale : static_cast<uint64_t>(scaled);
+        }
+        cdf[count - 1] = kTableScale;
+
+        int bits = 4;
+        while ((size_t(1) << bits) < count)
+            ++bits;
+        guideShift = 63 - bits;
+        guide.resize(size_t(1) << bits);
+        size_t k = 0;
+        for (size_t j = 0; j < guide.size(); ++j) {
+            const uint64_t start = static_cast<uint64_t>(j) << guideShift;
+            while (cdf[k] <= start)
+                ++k;
+            guide[j] = static_cast<uint32_t>(k);
+        }
+    }
+};
+
+PoissonSampler::PoissonSampler(uint32_t seed) : rng_(seed) {}
+
+PoissonSampler::~PoissonSampler() = default;
+
 uint32_t PoissonSampler::sample(double mean)
 {
     if (!(mean > 0.0))
         return 0;
     if (mean > kMaxPoissonMean)
         mean = kMaxPoissonMean;
+    if (mean == std::floor(mean))
+        return sampleWhole(static_cast<uint32_t>(mean));
     if (mean < kTinyMean)
         return sampleTinyMean(mean);
     if (mean < kInversionLimit)
         return sampleByInversion(mean);
-    return sampleByRatioOfUniforms(mean);
+    return sampleByRejection(mean);
+}
+
+uint32_t PoissonSampler::sampleWhole(uint32_t mean)
+{
+    if (mean == 0)
+        return 0;
+    if (mean > kMaxPoissonMean)
+        mean = kMaxPoissonMean;
+    if (mean < kSmallMeans) {
+        std::unique_ptr<Table>& table = smallTables_[mean];
+        if (!table) {
+            table = std::make_unique<Table>();
+            table->build(mean);
+        }
+        return sampleTable(*table);
+    }
+    if (mean <= kMaxTableMean)
+        return sampleCachedTable(mean);
+    return sampleByRejection(mean);
+}
+
+uint32_t PoissonSampler::sampleTable(const Table& table)
+{
+    const uint64_t u = rng_.next() >> 1;
+    uint32_t k = table.guide[u >> table.guideShift];
+    while (table.cdf[k] <= u)
+        ++k;
+    return table.lo + k;
+}
+
+uint32_t PoissonSampler::sampleCachedTable(uint32_t mean)
+{
+    // Fibonacci hashing spreads neighbouring means over the slots.
+    Slot& slot = slots_[(mean * 0x9E3779B9u) >> 26];
+    static_assert(kSlots == 64, "the hash keeps 6 bits");
+    if (slot.tableMean == mean)
+        return sampleTable(*slot.table);
+    if (slot.candidate != mean) {
+        slot.candidate = mean;
+        slot.hits = 0;
+    }
+    // A table costs about as much as sampling a quarter of its length by rejection.
+    const uint32_t needed = 16 + static_cast<uint32_t>(6.0 * std::sqrt(static_cast<double>(mean)));
+    if (++slot.hits < needed)
+        return sampleByRejection(mean);
+    if (!slot.table)
+        slot.table = std::make_unique<Table>();
+    slot.table->build(mean);
+    slot.tableMean = mean;
+    slot.candidate = 0;
+    slot.hits = 0;
+    return sampleTable(*slot.table);
 }
 
 uint32_t PoissonSampler::sampleTinyMean(double mean)
@@ -93,32 +219,41 @@ uint32_t PoissonSampler::sampleByInversion(double mean)
     }
 }
 
-uint32_t PoissonSampler::sampleByRatioOfUniforms(double mean)
+// The transformed rejection method with squeeze (PTRS) for means from 10 on: a quick acceptance takes
+// most samples with two uniforms and no logarithm.
+uint32_t PoissonSampler::sampleByRejection(double mean)
 {
-    if (mean != ratioMean_) {
-        ratioMean_ = mean;
-        ratioA_ = mean + 0.5;
-        ratioLnMean_ = std::log(mean);
-        const auto mode = static_cast<uint32_t>(mean);
-        ratioF0_ = mode * ratioLnMean_ - lnFactorial(mode);
-        ratioH_ = std::sqrt(kHat1 * ratioA_) + kHat2;
-        ratioBound_ = std::floor(ratioA_ + 6.0 * ratioH_);
+    if (mean != rejectMean_) {
+        rejectMean_ = mean;
+        rejectSqrt_ = std::sqrt(mean);
+        rejectB_ = 0.931 + 2.53 * rejectSqrt_;
+        rejectA_ = -0.059 + 0.02483 * rejectB_;
+        rejectInvAlpha_ = 1.1239 + 1.1328 / (rejectB_ - 3.4);
+        rejectVr_ = 0.9277 - 3.6224 / (rejectB_ - 2.0);
+        rejectLogsReady_ = false;
     }
+    // Values beyond this bound have a probability far below anything a double resolves.
+    const double bound = mean + 60.0 * rejectSqrt_ + 60.0;
     for (;;) {
-        const double u = uniform();
-        if (u == 0.0)
+        const double u = uniform() - 0.5;
+        const double v = uniform();
+        const double us = 0.5 - std::fabs(u);
+        if (us <= 0.0)
             continue;
-        const double x = ratioA_ + ratioH_ * (uniform() - 0.5) / u;
-        if (x < 0.0 || x >= ratioBound_)
+        const double k = std::floor((2.0 * rejectA_ / us + rejectB_) * u + mean + 0.43);
+        if (us >= 0.07 && v <= rejectVr_)
+            return static_cast<uint32_t>(k);
+        if (k < 0.0 || k > bound || (us < 0.013 && v > us))
             continue;
-        const auto k = static_cast<uint32_t>(x);
-        const double lf = k * ratioLnMean_ - lnFactorial(k) - ratioF0_;
-        if (lf >= u * (4.0 - u) - 3.0)
-            return k; // quick acceptance
-        if (u * (u - lf) > 1.0)
-            continue; // quick rejection
-        if (2.0 * std::log(u) <= lf)
-            return k;
+        if (!rejectLogsReady_) {
+            rejectLogMean_ = std::log(mean);
+            rejectLogInvAlpha_ = std::log(rejectInvAlpha_);
+            rejectLogsReady_ = true;
+        }
+        const auto n = static_cast<uint32_t>(k);
+        if (std::log(v) + rejectLogInvAlpha_ - std::log(rejectA_ / (us * us) + rejectB_) <=
+            -mean + k * rejectLogMean_ - lnFactorial(n))
+            return n;
     }
 }
 

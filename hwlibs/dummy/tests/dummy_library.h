@@ -59,12 +59,17 @@ public:
         std::filesystem::copy_file(HWDUMMY_LIBRARY_PATH, libraryPath_);
         if (ini)
             writeAll(iniPath(), *ini);
-        if (!module_.open(libraryPath_))
-            throw std::runtime_error("cannot load " + libraryPath_ + ": " + module_.error());
-        auto entry = reinterpret_cast<GetMandatoryFuncsFn>(module_.symbol(TVK_HW_ENTRY_NAME));
-        if (!entry)
-            throw std::runtime_error("no entry in " + libraryPath_);
-        table_ = entry();
+        load();
+    }
+
+    // The library that a folder already holds (with its settings file and images), as a copied app
+    // folder has it.
+    struct InFolder {
+        std::string folder;
+    };
+    explicit DummyLibrary(const InFolder& existing) : folder_(existing.folder), libraryPath_(folder_ + "/tvkHwDummy.so")
+    {
+        load();
     }
 
     const _HwFuncTable& hw() const { return *table_; }
@@ -152,7 +157,20 @@ public:
         return exposeAndRead(id, 0.0, counts);
     }
 
+    // Unloads the library (the folder stays), so that a copy of the folder starts it afresh.
+    void unload() { module_.close(); }
+
 private:
+    void load()
+    {
+        if (!module_.open(libraryPath_))
+            throw std::runtime_error("cannot load " + libraryPath_ + ": " + module_.error());
+        auto entry = reinterpret_cast<GetMandatoryFuncsFn>(module_.symbol(TVK_HW_ENTRY_NAME));
+        if (!entry)
+            throw std::runtime_error("no entry in " + libraryPath_);
+        table_ = entry();
+    }
+
     std::string folder_;
     std::string libraryPath_;
     plat::Module module_;

@@ -329,7 +329,7 @@ TEST(DummyDefaults, DefaultFileBesideTheSettingsFile)
         writeConstant(lib.path("dummy_2000.txt"), 1);
         writeConstant(lib.path("dummy_2001.txt"), 2);
         EXPECT_EQ(lib.initAll(), (std::vector<int>{0, 1}));
-        EXPECT_EQ(lib.fileName(1), lib.path(unique ? "dummy_2001.txt" : "dummy_2000.txt"));
+        EXPECT_EQ(lib.fileName(1), unique ? "dummy_2001.txt" : "dummy_2000.txt") << "relative to the library";
         EXPECT_EQ(firstPixels(lib, 0, 1), std::vector<int>{1});
         EXPECT_EQ(firstPixels(lib, 1, 1), std::vector<int>{unique ? 2 : 1});
 
@@ -338,9 +338,41 @@ TEST(DummyDefaults, DefaultFileBesideTheSettingsFile)
         ASSERT_EQ(lib.setFileName(0, lib.path("other.txt")), 0);
         EXPECT_EQ(firstPixels(lib, 0, 1), std::vector<int>{5});
         ASSERT_EQ(lib.setU32(0, kDataFileCount, 0), 0);
-        EXPECT_EQ(lib.fileName(0), lib.path("dummy_2000.txt"));
+        EXPECT_EQ(lib.fileName(0), "dummy_2000.txt");
         EXPECT_EQ(lib.get<uint32_t>(0, kDataFileCount), 1u);
     }
+}
+
+TEST(DummyDefaults, StoredNamesStillHoldInACopiedFolder)
+{
+    // Folder A: device 0 serves the default image, device 1 a name relative to the library's folder,
+    // device 2 a file outside it by its absolute name. Their names are what a configuration stores.
+    const std::string outside = ombrel_test::scratchDir("hwdummy-outside") + "/fixed.txt";
+    writeConstant(outside, 7);
+    DummyLibrary a(iniWithCount(3, 0));
+    writeConstant(a.path("dummy_2000.txt"), 1);
+    fs::create_directories(a.path("images"));
+    writeConstant(a.path("images/run.txt"), 3);
+    ASSERT_EQ(a.initAll(), (std::vector<int>{0, 1, 2}));
+    ASSERT_EQ(a.setFileName(1, "images/run.txt"), 0) << a.hw().hwGetLastError(1);
+    ASSERT_EQ(a.setFileName(2, outside), 0) << a.hw().hwGetLastError(2);
+    EXPECT_EQ(firstPixels(a, 1, 1), std::vector<int>{3});
+    const std::vector<std::string> stored = {a.fileName(0), a.fileName(1), a.fileName(2)};
+    EXPECT_EQ(stored, (std::vector<std::string>{"dummy_2000.txt", "images/run.txt", outside}));
+    a.unload();
+
+    // Folder B, a copy of A with images of its own; A keeps its images.
+    const std::string b = ombrel_test::scratchDir("hwdummy-copied");
+    fs::copy(a.folder(), b, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    writeConstant(b + "/dummy_2000.txt", 2);
+    writeConstant(b + "/images/run.txt", 4);
+    DummyLibrary copy(DummyLibrary::InFolder{b});
+    ASSERT_EQ(copy.initAll(), (std::vector<int>{0, 1, 2}));
+    for (int id = 0; id < 3; ++id) // as a configuration file sets the item
+        ASSERT_EQ(copy.setFileName(id, stored[static_cast<size_t>(id)]), 0) << copy.hw().hwGetLastError(id);
+    EXPECT_EQ(firstPixels(copy, 0, 1), std::vector<int>{2}) << "B's default image";
+    EXPECT_EQ(firstPixels(copy, 1, 1), std::vector<int>{4}) << "B's image of the relative name";
+    EXPECT_EQ(firstPixels(copy, 2, 1), std::vector<int>{7}) << "the absolute name stays";
 }
 
 TEST(DummyDefaults, MissingDefaultFileFailsInitAndLaterReads)

@@ -1,6 +1,9 @@
-// The Poisson sampler of the simulated read-out: each of its three methods gives the right mean and
-// variance, ln(n!) agrees across the table and the series, and a seed fixes the sequence.
+// The Poisson sampler of the simulated read-out: each of its methods gives the right mean and variance
+// and, for whole means as the read-out has them, counts that pass a chi-square test against the Poisson
+// probabilities; ln(n!) agrees across the table and the series, and a seed fixes the sequence.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,6 +34,115 @@ TEST(DummyPoisson, MeanAndVarianceOfEveryMethod)
         EXPECT_NEAR(m, mean, 8 * std::sqrt(mean / kSamples)) << "mean " << mean;
         EXPECT_NEAR(var, mean, 0.05 * mean) << "mean " << mean;
     }
+}
+
+constexpr int kFramePixels = 65536;
+
+// Chi-square of the counts of samples against the Poisson probabilities of mean: one class per value,
+// the tails merged until every class expects at least 5 counts. Returns the statistic and its degrees of
+// freedom.
+struct ChiSquare {
+    double statistic = 0;
+    int freedom = 0;
+};
+
+ChiSquare chiSquare(const std::vector<uint32_t>& samples, double mean)
+{
+    // Probabilities by the ratio of neighbours from the mode, over mean +- 12 standard deviations + 12.
+    const double reach = std::ceil(12 * std::sqrt(mean) + 12);
+    const auto lo = static_cast<uint32_t>(std::max(0.0, mean - reach));
+    const auto hi = static_cast<uint32_t>(mean + reach);
+    std::vector<double> p(hi - lo + 1);
+    const auto mode = static_cast<uint32_t>(mean);
+    p[mode - lo] = std::exp(mode * std::log(mean) - mean - std::lgamma(mode + 1.0));
+    for (uint32_t k = mode + 1; k <= hi; ++k)
+        p[k - lo] = p[k - 1 - lo] * mean / k;
+    for (uint32_t k = mode; k > lo; --k)
+        p[k - 1 - lo] = p[k - lo] * k / mean;
+
+    std::vector<double> observed(p.size(), 0);
+    for (uint32_t x : samples)
+        observed[std::clamp(x, lo, hi) - lo] += 1;
+    const double n = static_cast<double>(samples.size());
+    // Classes: [first, last] inclusive, merged from both ends until each expects >= 5.
+    std::vector<std::pair<double, double>> classes; // expected, observed
+    double e = 0, o = 0;
+    for (size_t k = 0; k < p.size(); ++k) {
+        e += p[k] * n;
+        o += observed[k];
+        if (e >= 5 && k + 1 < p.size()) {
+            classes.push_back({e, o});
+            e = o = 0;
+        }
+    }
+    // The rest of the upper tail goes into the last class.
+    if (!classes.empty()) {
+        classes.back().first += e;
+        classes.back().second += o;
+    }
+    ChiSquare c;
+    for (const auto& [expected, got] : classes)
+        c.statistic += (got - expected) * (got - expected) / expected;
+    c.freedom = static_cast<int>(classes.size()) - 1;
+    return c;
+}
+
+// The value that chi-square with f degrees of freedom exceeds with a probability of about 1e-6
+// (Wilson-Hilferty).
+double chiSquareBound(int f)
+{
+    const double z = 4.75;
+    const double a = 2.0 / (9.0 * f);
+    return f * std::pow(1 - a + z * std::sqrt(a), 3);
+}
+
+TEST(DummyPoisson, WholeMeansOfAFrameFollowThePoissonDistribution)
+{
+    // A frame of one whole mean (a flat image) through the read-out's path, tables and all; 100000 lies
+    // beyond the tables and takes the rejection method, as do means that change from pixel to pixel.
+    // The 1 % band of the variance is less than two standard deviations of its estimate on 65536 samples:
+    // a fixed seed keeps the test deterministic.
+    for (uint32_t mean : {2u, 10u, 1000u, 100000u}) {
+        PoissonSampler sampler(2000);
+        std::vector<uint32_t> samples(kFramePixels);
+        double sum = 0, sum2 = 0;
+        for (uint32_t& x : samples) {
+            x = sampler.sampleWhole(mean);
+            sum += x;
+            sum2 += double(x) * x;
+        }
+        const double m = sum / kFramePixels;
+        const double var = sum2 / kFramePixels - m * m;
+        EXPECT_NEAR(m, mean, 0.01 * mean) << "mean " << mean;
+        EXPECT_NEAR(var, mean, 0.01 * mean) << "mean " << mean;
+        const ChiSquare c = chiSquare(samples, mean);
+        EXPECT_LT(c.statistic, chiSquareBound(c.freedom)) << "mean " << mean << ", " << c.freedom << " degrees";
+        EXPECT_GT(c.freedom, mean < 5 ? 4 : 10) << "mean " << mean;
+    }
+}
+
+TEST(DummyPoisson, RejectionMethodFollowsThePoissonDistribution)
+{
+    // Means that are not whole take the rejection method from 10 on; so do whole means that change at
+    // every pixel, checked here by their standardised deviations.
+    for (double mean : {10.5, 1000.5}) {
+        PoissonSampler sampler(77);
+        std::vector<uint32_t> samples(kFramePixels);
+        for (uint32_t& x : samples)
+            x = sampler.sample(mean);
+        const ChiSquare c = chiSquare(samples, mean);
+        EXPECT_LT(c.statistic, chiSquareBound(c.freedom)) << "mean " << mean;
+    }
+    PoissonSampler sampler(78);
+    double sum = 0, sum2 = 0;
+    for (int i = 0; i < kFramePixels; ++i) {
+        const uint32_t mean = 500 + static_cast<uint32_t>(i * 7919) % 1001;
+        const double z = (sampler.sampleWhole(mean) - double(mean)) / std::sqrt(double(mean));
+        sum += z;
+        sum2 += z * z;
+    }
+    EXPECT_NEAR(sum / kFramePixels, 0.0, 0.02);
+    EXPECT_NEAR(sum2 / kFramePixels, 1.0, 0.02);
 }
 
 TEST(DummyPoisson, TinyAndZeroMeans)
