@@ -382,6 +382,31 @@ TEST(DummyReadout, ScalesByExposureMasksAndFolds)
     }
 }
 
+TEST(DummyReadout, EveryInputValueFollowsTheFormula)
+{
+    // Every i16 value once, in an order that mixes neighbours, so that each group of pixels the read-out
+    // handles at once holds negatives, values that fold and values that do not.
+    DummyLibrary lib(iniWithCount(1));
+    std::vector<int16_t> image(kPixels);
+    for (uint32_t i = 0; i < kPixels; ++i)
+        image[i] = static_cast<int16_t>((i * 40503u) & 0xFFFF);
+    lib.initAll();
+    writeAll(lib.path("all.bin"), std::string(reinterpret_cast<const char*>(image.data()), kPixels * 2));
+    ASSERT_EQ(lib.setFileName(0, lib.path("all.bin")), 0) << lib.hw().hwGetLastError(0);
+    const auto cfg = maskEveryThirdPixel();
+    ASSERT_EQ(lib.hw().hwSetPixelsCfg(0, cfg.data(), kPixels), 0);
+    ASSERT_EQ(lib.setBool(0, kPoissonNoise, false), 0);
+    for (double timeElement : {0.004, 0.001, 0.0003, 1e-9}) {
+        ASSERT_EQ(lib.setDouble(0, kTimeElement, timeElement), 0);
+        std::vector<uint16_t> counts;
+        double elapsed = 0;
+        ASSERT_EQ(lib.exposeAndRead(0, 0.001, counts, &elapsed), 0) << lib.hw().hwGetLastError(0);
+        for (uint32_t i = 0; i < kPixels; ++i)
+            ASSERT_EQ(counts[i], (cfg[i] & 1) ? expectedCount(image[i], elapsed, timeElement) : 0)
+                << "value " << image[i] << ", time element " << timeElement;
+    }
+}
+
 TEST(DummyReadout, WithoutTimeElementTheImageIsServedAsRead)
 {
     OneDevice d(1234);
