@@ -76,12 +76,12 @@ uint32_t scaledPixel(int16_t value, uint8_t cfg, double factor)
 }
 
 // Pixels from `from` on, one at a time: the counts (folded into the counter range) into out, or the
-// scaled values into means; the other is null.
+// scaled values into means; the other is null. A null cfg counts every pixel.
 void scalePixels(const int16_t* image, const uint8_t* cfg, double factor, uint32_t from, uint32_t n, uint16_t* out,
                  uint32_t* means)
 {
     for (uint32_t i = from; i < n; ++i) {
-        const uint32_t v = scaledPixel(image[i], cfg[i], factor);
+        const uint32_t v = scaledPixel(image[i], cfg ? cfg[i] : uint8_t{1}, factor);
         if (means)
             means[i] = v;
         else
@@ -94,6 +94,9 @@ void scalePixels(const int16_t* image, const uint8_t* cfg, double factor, uint32
 // in doubles and in 32-bit lanes. The fold, taken only for eight pixels of which one reaches the modulus,
 // divides by a multiplication with the rounded reciprocal, whose quotient is at most one too small (the
 // remainder then equals the modulus and is taken back once). Returns the pixels done.
+// Limit: whether a product may reach kMaxPoissonMean (else the limit is left out); a null cfg counts
+// every pixel.
+template <bool Limit>
 [[gnu::target("avx2")]] uint32_t scalePixelsAvx2(const int16_t* image, const uint8_t* cfg, double factor, uint32_t n,
                                                  uint16_t* out, uint32_t* means)
 {
@@ -103,21 +106,28 @@ void scalePixels(const int16_t* image, const uint8_t* cfg, double factor, uint32
     const __m256d limit = _mm256_set1_pd(static_cast<double>(kMaxPoissonMean));
     const __m256d modulo = _mm256_set1_pd(static_cast<double>(kCounterModulo));
     const __m256d inverse = _mm256_set1_pd(1.0 / kCounterModulo);
-    const __m128i one = _mm_set1_epi8(1);
     uint32_t i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i values = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(image + i)));
         __m256d lo = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(values)), scale);
         __m256d hi = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(values, 1)), scale);
         // max gives its second operand for a NaN: NaN, negatives and -0 give +0.
-        lo = _mm256_min_pd(_mm256_max_pd(lo, zero), limit);
-        hi = _mm256_min_pd(_mm256_max_pd(hi, zero), limit);
-        const __m128i enabled = _mm_cmpeq_epi8(
-            _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cfg + i)), one), one);
+        lo = _mm256_max_pd(lo, zero);
+        hi = _mm256_max_pd(hi, zero);
+        if (Limit) {
+            lo = _mm256_min_pd(lo, limit);
+            hi = _mm256_min_pd(hi, limit);
+        }
+        // Bit 0 of each configuration byte moved to the sign and spread: all ones or zero per pixel.
+        const __m128i enabled =
+            cfg ? _mm_srai_epi16(
+                      _mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cfg + i))), 15),
+                      15)
+                : _mm_set1_epi16(-1);
         if (means) {
             const __m256i whole = _mm256_set_m128i(_mm256_cvttpd_epi32(hi), _mm256_cvttpd_epi32(lo));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(means + i),
-                                _mm256_and_si256(whole, _mm256_cvtepi8_epi32(enabled)));
+                                _mm256_and_si256(whole, _mm256_cvtepi16_epi32(enabled)));
             continue;
         }
         if (_mm256_movemask_pd(_mm256_cmp_pd(_mm256_max_pd(lo, hi), modulo, _CMP_GE_OQ))) {
@@ -129,7 +139,7 @@ void scalePixels(const int16_t* image, const uint8_t* cfg, double factor, uint32
             hi = _mm256_sub_pd(hi, _mm256_and_pd(_mm256_cmp_pd(hi, modulo, _CMP_GE_OQ), modulo));
         }
         const __m128i counts = _mm_packus_epi32(_mm256_cvttpd_epi32(lo), _mm256_cvttpd_epi32(hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(counts, _mm_cvtepi8_epi16(enabled)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(counts, enabled));
     }
     return i;
 }
@@ -140,8 +150,11 @@ void scaleImage(const int16_t* image, const uint8_t* cfg, double factor, uint32_
     uint32_t done = 0;
 #if defined(__x86_64__)
     static const bool avx2 = __builtin_cpu_supports("avx2");
+    // No i16 value times a factor up to this reaches the limit.
+    constexpr double kFactorBelowLimit = static_cast<double>(kMaxPoissonMean) / 32768.0;
     if (avx2)
-        done = scalePixelsAvx2(image, cfg, factor, n, out, means);
+        done = factor < kFactorBelowLimit ? scalePixelsAvx2<false>(image, cfg, factor, n, out, means)
+                                          : scalePixelsAvx2<true>(image, cfg, factor, n, out, means);
 #endif
     scalePixels(image, cfg, factor, done, n, out, means);
 }
@@ -201,8 +214,10 @@ int HwDummy::setError(int code, const char* format, ...)
 
 int HwDummy::init(const DummySettings& settings)
 {
-    if (pixelCfg_.size() != pixelCount())
+    if (pixelCfg_.size() != pixelCount()) {
         pixelCfg_.assign(pixelCount(), 0xFF);
+        allCounting_ = true;
+    }
     if (writtenMatrix_.size() != pixelCount())
         writtenMatrix_.assign(pixelCount(), 0);
     return prepareInput(settings);
@@ -363,6 +378,7 @@ int HwDummy::setPixelsCfg(const uint8_t* cfg, uint32_t size)
         return setError(kHwError, "Invalid size of pixel configuration (%u bytes); the device has %u pixels.", size,
                         pixelCount());
     std::memcpy(pixelCfg_.data(), cfg, size);
+    allCounting_ = std::all_of(pixelCfg_.begin(), pixelCfg_.end(), [](uint8_t c) { return (c & 1) != 0; });
     return 0;
 }
 
@@ -445,11 +461,11 @@ void HwDummy::convertImage(const int16_t* image, uint16_t* out)
     }
     const double factor = elapsed_ / timeElement_;
     if (poissonNoise_ == 0) {
-        scaleImage(image, pixelCfg_.data(), factor, n, out, nullptr);
+        scaleImage(image, allCounting_ ? nullptr : pixelCfg_.data(), factor, n, out, nullptr);
         return;
     }
     means_.resize(n);
-    scaleImage(image, pixelCfg_.data(), factor, n, nullptr, means_.data());
+    scaleImage(image, allCounting_ ? nullptr : pixelCfg_.data(), factor, n, nullptr, means_.data());
     for (uint32_t i = 0; i < n; ++i)
         out[i] = static_cast<uint16_t>(sampler_.sampleWhole(means_[i]) % kCounterModulo);
 }

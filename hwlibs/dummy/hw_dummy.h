@@ -100,6 +100,7 @@ private:
     double startTime_ = 0.0; // monotonic seconds
     double elapsed_ = 0.0;   // seconds of the last exposure; -1 while one runs
     std::vector<uint8_t> pixelCfg_;
+    bool allCounting_ = true; // bit 0 is set in every byte of pixelCfg_
     std::vector<uint16_t> writtenMatrix_;
     std::vector<int16_t> scratch_; // an image read from disk for one exposure
     std::vector<uint32_t> means_;  // the scaled image of one exposure with noise

@@ -4,13 +4,12 @@
 #include "poisson.h"
 
 #include <cmath>
-#include <limits>
 
 namespace hwdummy {
 
 namespace {
 
-constexpr uint32_t kLnFacTableSize = 1024;
+constexpr uint32_t kLnFacTableSize = 4096;
 
 const std::array<double, kLnFacTableSize>& lnFacTable()
 {
@@ -115,7 +114,7 @@ struct PoissonSampler::Table {
     }
 };
 
-PoissonSampler::PoissonSampler(uint32_t seed) : rng_(seed) {}
+PoissonSampler::PoissonSampler(uint32_t seed) : rng_(seed), wholeRejection_(kRejectionSlots) {}
 
 PoissonSampler::~PoissonSampler() = default;
 
@@ -131,13 +130,13 @@ uint32_t PoissonSampler::sample(double mean)
         return sampleTinyMean(mean);
     if (mean < kInversionLimit)
         return sampleByInversion(mean);
-    return sampleByRejection(mean);
+    if (mean != rejection_.mean)
+        rejection_.set(mean);
+    return sampleByRejection(rejection_);
 }
 
-uint32_t PoissonSampler::sampleWhole(uint32_t mean)
+uint32_t PoissonSampler::sampleWholeOtherTable(uint32_t mean)
 {
-    if (mean == 0)
-        return 0;
     if (mean > kMaxPoissonMean)
         mean = kMaxPoissonMean;
     if (mean < kSmallMeans) {
@@ -146,15 +145,21 @@ uint32_t PoissonSampler::sampleWhole(uint32_t mean)
             table = std::make_unique<Table>();
             table->build(mean);
         }
+        lastTableMean_ = mean;
         return sampleTable(*table);
     }
     if (mean <= kMaxTableMean)
         return sampleCachedTable(mean);
-    return sampleByRejection(mean);
+    return sampleWholeByRejection(mean);
 }
 
+// Samples table and makes it the one sampleWhole takes at once for its mean.
 uint32_t PoissonSampler::sampleTable(const Table& table)
 {
+    lastLo_ = table.lo;
+    lastGuideShift_ = table.guideShift;
+    lastCdf_ = table.cdf.data();
+    lastGuide_ = table.guide.data();
     const uint64_t u = rng_.next() >> 1;
     uint32_t k = table.guide[u >> table.guideShift];
     while (table.cdf[k] <= u)
@@ -167,23 +172,36 @@ uint32_t PoissonSampler::sampleCachedTable(uint32_t mean)
     // Fibonacci hashing spreads neighbouring means over the slots.
     Slot& slot = slots_[(mean * 0x9E3779B9u) >> 26];
     static_assert(kSlots == 64, "the hash keeps 6 bits");
-    if (slot.tableMean == mean)
+    if (slot.tableMean == mean) {
+        lastTableMean_ = mean;
         return sampleTable(*slot.table);
+    }
     if (slot.candidate != mean) {
         slot.candidate = mean;
         slot.hits = 0;
     }
-    // A table costs about as much as sampling a quarter of its length by rejection.
-    const uint32_t needed = 16 + static_cast<uint32_t>(6.0 * std::sqrt(static_cast<double>(mean)));
-    if (++slot.hits < needed)
-        return sampleByRejection(mean);
+    // A table costs about as much as a few samples per entry; its length grows with the square root of
+    // the mean, which mean / 8 bounds from above over the range of the tables.
+    if (++slot.hits < 16 + mean / 8)
+        return sampleWholeByRejection(mean);
+    if (slot.tableMean == lastTableMean_)
+        lastTableMean_ = 0; // its arrays are about to change
     if (!slot.table)
         slot.table = std::make_unique<Table>();
     slot.table->build(mean);
     slot.tableMean = mean;
     slot.candidate = 0;
     slot.hits = 0;
+    lastTableMean_ = mean;
     return sampleTable(*slot.table);
+}
+
+uint32_t PoissonSampler::sampleWholeByRejection(uint32_t mean)
+{
+    Rejection& c = wholeRejection_[mean % kRejectionSlots];
+    if (c.mean != mean)
+        c.set(mean);
+    return sampleByRejection(c);
 }
 
 uint32_t PoissonSampler::sampleTinyMean(double mean)
@@ -219,40 +237,36 @@ uint32_t PoissonSampler::sampleByInversion(double mean)
     }
 }
 
+void PoissonSampler::Rejection::set(double m)
+{
+    mean = m;
+    sqrtMean = std::sqrt(m);
+    b = 0.931 + 2.53 * sqrtMean;
+    a = -0.059 + 0.02483 * b;
+    vr = 0.9277 - 3.6224 / (b - 2.0);
+    logMean = std::log(m);
+    logInvAlpha = std::log(1.1239 + 1.1328 / (b - 3.4));
+    // Values beyond this bound have a probability far below anything a double resolves.
+    bound = m + 60.0 * sqrtMean + 60.0;
+}
+
 // The transformed rejection method with squeeze (PTRS) for means from 10 on: a quick acceptance takes
 // most samples with two uniforms and no logarithm.
-uint32_t PoissonSampler::sampleByRejection(double mean)
+uint32_t PoissonSampler::sampleByRejection(const Rejection& c)
 {
-    if (mean != rejectMean_) {
-        rejectMean_ = mean;
-        rejectSqrt_ = std::sqrt(mean);
-        rejectB_ = 0.931 + 2.53 * rejectSqrt_;
-        rejectA_ = -0.059 + 0.02483 * rejectB_;
-        rejectInvAlpha_ = 1.1239 + 1.1328 / (rejectB_ - 3.4);
-        rejectVr_ = 0.9277 - 3.6224 / (rejectB_ - 2.0);
-        rejectLogsReady_ = false;
-    }
-    // Values beyond this bound have a probability far below anything a double resolves.
-    const double bound = mean + 60.0 * rejectSqrt_ + 60.0;
     for (;;) {
         const double u = uniform() - 0.5;
         const double v = uniform();
         const double us = 0.5 - std::fabs(u);
         if (us <= 0.0)
             continue;
-        const double k = std::floor((2.0 * rejectA_ / us + rejectB_) * u + mean + 0.43);
-        if (us >= 0.07 && v <= rejectVr_)
+        const double k = std::floor((2.0 * c.a / us + c.b) * u + c.mean + 0.43);
+        if (us >= 0.07 && v <= c.vr)
             return static_cast<uint32_t>(k);
-        if (k < 0.0 || k > bound || (us < 0.013 && v > us))
+        if (k < 0.0 || k > c.bound || (us < 0.013 && v > us))
             continue;
-        if (!rejectLogsReady_) {
-            rejectLogMean_ = std::log(mean);
-            rejectLogInvAlpha_ = std::log(rejectInvAlpha_);
-            rejectLogsReady_ = true;
-        }
         const auto n = static_cast<uint32_t>(k);
-        if (std::log(v) + rejectLogInvAlpha_ - std::log(rejectA_ / (us * us) + rejectB_) <=
-            -mean + k * rejectLogMean_ - lnFactorial(n))
+        if (std::log(v) + c.logInvAlpha - std::log(c.a / (us * us) + c.b) <= -c.mean + k * c.logMean - lnFactorial(n))
             return n;
     }
 }

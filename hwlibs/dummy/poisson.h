@@ -13,7 +13,7 @@ namespace hwdummy {
 // Largest mean the read-out hands to the sampler (larger products are limited to it first).
 constexpr uint32_t kMaxPoissonMean = 1999999999u;
 
-// ln(n!): a table of running sums below 1024 (built once per process, read-only afterwards), Stirling's
+// ln(n!): a table of running sums below 4096 (built once per process, read-only afterwards), Stirling's
 // series above.
 double lnFactorial(uint32_t n);
 
@@ -55,28 +55,55 @@ public:
 
     // One sample with a whole mean (the read-out's case): from a cumulative table with a guide table
     // where one exists or the mean recurs often enough to pay for one, else by transformed rejection.
-    uint32_t sampleWhole(uint32_t mean);
+    // The table used last is sampled right here, so a flat image costs no call.
+    uint32_t sampleWhole(uint32_t mean)
+    {
+        if (mean == 0)
+            return 0;
+        if (mean != lastTableMean_)
+            return sampleWholeOtherTable(mean);
+        const uint64_t u = rng_.next() >> 1;
+        uint32_t k = lastGuide_[u >> lastGuideShift_];
+        while (lastCdf_[k] <= u)
+            ++k;
+        return lastLo_ + k;
+    }
 
 private:
     struct Table;
+    // The constants of the rejection method for one mean.
+    struct Rejection {
+        double mean = -1.0;
+        double sqrtMean = 0, a = 0, b = 0, vr = 0, logMean = 0, logInvAlpha = 0, bound = 0;
+        void set(double m);
+    };
 
+    uint32_t sampleWholeOtherTable(uint32_t mean);
     uint32_t sampleTinyMean(double mean);
     uint32_t sampleByInversion(double mean);
-    uint32_t sampleByRejection(double mean);
+    uint32_t sampleByRejection(const Rejection& c);
+    uint32_t sampleWholeByRejection(uint32_t mean);
     uint32_t sampleTable(const Table& table);
     uint32_t sampleCachedTable(uint32_t mean);
 
     Xoshiro256 rng_;
 
+    // The table used last (its mean is 0 while there is none; any rebuild of a table replaces it here).
+    uint32_t lastTableMean_ = 0;
+    uint32_t lastLo_ = 0;
+    int lastGuideShift_ = 0;
+    const uint64_t* lastCdf_ = nullptr;
+    const uint32_t* lastGuide_ = nullptr;
+
     // Inversion: exp(-mean) of the last mean.
     double inversionMean_ = -1.0;
     double inversionF0_ = 0.0;
 
-    // Transformed rejection: the constants of the last mean (the logarithms only once a sample needs them).
-    double rejectMean_ = -1.0;
-    double rejectSqrt_ = 0.0, rejectA_ = 0.0, rejectB_ = 0.0, rejectInvAlpha_ = 0.0, rejectVr_ = 0.0;
-    double rejectLogMean_ = 0.0, rejectLogInvAlpha_ = 0.0;
-    bool rejectLogsReady_ = false;
+    // Rejection: the constants of the last mean that is not whole, and those of whole means in a small
+    // direct-mapped cache (an image of many levels uses each level at many pixels and in every frame).
+    Rejection rejection_;
+    static constexpr uint32_t kRejectionSlots = 1024;
+    std::vector<Rejection> wholeRejection_;
 
     // Tables of the small means, built at their first use.
     static constexpr uint32_t kSmallMeans = 64;
