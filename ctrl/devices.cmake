@@ -29,6 +29,7 @@ foreach(lib fakehw fakehw_noentry)
   target_link_libraries(${lib} PRIVATE ombrel_headers ombrel_platform)
   set_target_properties(${lib} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${OMBREL_TEST_HWLIBS_DIR})
 endforeach()
+target_link_libraries(fakehw PRIVATE ombrel_hwkit)
 
 set(OMBREL_DEV_TEST_DEFS
   FAKEHW_PATH="$<TARGET_FILE:fakehw>"

@@ -203,15 +203,6 @@ HwDummy::HwDummy(int index)
     writtenMatrix_.assign(pixelCount(), 0);
 }
 
-int HwDummy::setError(int code, const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(lastError_, sizeof lastError_, format, args);
-    va_end(args);
-    return code;
-}
-
 int HwDummy::init(const DummySettings& settings)
 {
     if (pixelCfg_.size() != pixelCount()) {

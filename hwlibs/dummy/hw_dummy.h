@@ -1,6 +1,6 @@
 // One simulated single-chip device: its description, acquisition state, hardware-info items and the
-// input images it serves as counts. The device keeps no lock: the device-control library serialises the
-// calls for one device; different devices share nothing and may be used from different threads.
+// input images it serves as counts. The library holds the device's call lock for every call (hwlibs/common);
+// different devices share nothing and may be used from different threads.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "hwlibs/common/hw_device.h"
 #include "pluginfw/own_ptr.h"
 #include "poisson.h"
 #include "tvk_hw.h"
@@ -32,10 +33,10 @@ struct DummySettings {
     bool unique = false; // each device gets its own default input file
 };
 
-class HwDummy {
+class HwDummy : public hwkit::Device {
 public:
     explicit HwDummy(int index);
-    virtual ~HwDummy() = default;
+    ~HwDummy() override = default;
     HwDummy(const HwDummy&) = delete;
     HwDummy& operator=(const HwDummy&) = delete;
 
@@ -43,30 +44,21 @@ public:
 
     // The hardware functions of one device; the results are those of the function table.
     int init(const DummySettings& settings);
-    int getHwInfoFlags(int item, uint32_t* flags);
-    int getHwInfo(int item, HwInfoItem* out, int* size);
+    int getHwInfoFlags(int item, uint32_t* flags) override;
+    int getHwInfo(int item, HwInfoItem* out, int* size) override;
     int setHwInfo(int item, const void* data, int size, const DummySettings& settings);
-    int getDevInfo(_DevInfo* info);
-    int getAcqTime(double* time);
-    int setAcqPars(const _AcqPars* pars);
-    int startAcquisition();
-    int stopAcquisition();
-    int checkBusy(int* busy);
+    int getDevInfo(_DevInfo* info) override;
+    int getAcqTime(double* time) override;
+    int setAcqPars(const _AcqPars* pars) override;
+    int startAcquisition() override;
+    int stopAcquisition() override;
+    int checkBusy(int* busy) override;
     int testPulses(uint32_t count);
     int getDacValue(double* value);
-    int setPixelsCfg(const uint8_t* cfg, uint32_t size);
-    int resetMatrix();
-    int readMatrix(uint16_t* buffer, uint32_t count);
-    int writeMatrix(const uint16_t* buffer, uint32_t count);
-
-    // Held by every hardware function of this device for the length of the call. The device-control
-    // library serialises most calls with its device lock, but reads hardware-info items without it
-    // (while an acquisition runs, for instance), so the device guards its own state.
-    std::mutex& callMutex() { return callMutex_; }
-
-    const char* lastError() const { return lastError_; }
-    // Formats the message into the device's last error (cut to 4096 characters) and returns code.
-    [[gnu::format(printf, 3, 4)]] int setError(int code, const char* format, ...);
+    int setPixelsCfg(const uint8_t* cfg, uint32_t size) override;
+    int resetMatrix() override;
+    int readMatrix(uint16_t* buffer, uint32_t count) override;
+    int writeMatrix(const uint16_t* buffer, uint32_t count) override;
 
 private:
     uint32_t pixelCount() const { return static_cast<uint32_t>(devInfo_.pixelCount); }
@@ -81,7 +73,6 @@ private:
     int readFolderImage(int16_t* out);
     void convertImage(const int16_t* image, uint16_t* out);
 
-    std::mutex callMutex_;
     int index_;
     _DevInfo devInfo_{};
     _AcqPars acqPars_{0, 0, 1, ACQMODE_MANUAL, 0.0};
@@ -117,7 +108,6 @@ private:
     std::string folderPath_; // with a trailing '/'
     std::vector<std::string> folderFiles_;
 
-    char lastError_[kErrorTextSize] = "";
     HwInfoItem items_[kHwInfoCount];
     PoissonSampler sampler_;
 };

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "hwlibs/common/hw_func_table.h"
 #include "platform/ini.h"
 #include "platform/module.h"
 #include "tvk_export.h"
@@ -80,63 +81,7 @@ double now()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-struct FakeDevice {
-    _DevInfo info{};
-    std::string interfaceName;
-    bool initFails = false;
-    void* tag = nullptr;
-    _AcqPars pars{};
-    std::vector<uint16_t> dacs;
-    int senseOn = 0;
-    int extDacOn = 0;
-    std::vector<int> codes;
-    std::vector<uint8_t> pixels;
-    std::vector<uint16_t> written;
-    std::vector<std::vector<unsigned char>> items;
-    std::map<std::string, int> failures;
-    std::map<std::string, int64_t> counters;
-    std::string lastError;
-    double extDac = 0.0;
-    double start = 0.0;
-    double elapsed = 0.0;
-    bool running = false;
-    std::thread worker;            // signals a callback device's acquisition events
-    std::atomic<bool> stopWorker{false};
-};
-
-struct FakeLibrary {
-    // Guards every field below and the devices; never held while the callback runs.
-    std::mutex mutex;
-    std::vector<std::unique_ptr<FakeDevice>> devices;
-    std::map<std::string, int> globalFailures;
-    HwCallback callback = nullptr;
-    int cursor = 0;
-    int nextResult = 1;
-    std::string generalError;
-
-    ~FakeLibrary()
-    {
-        for (auto& d : devices)
-            if (d->worker.joinable()) {
-                d->stopWorker = true;
-                d->worker.join();
-            }
-    }
-};
-
-FakeLibrary& lib()
-{
-    static FakeLibrary library;
-    return library;
-}
-
-std::string iniPath()
-{
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&lib));
-    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".so") == 0)
-        path.resize(path.size() - 3);
-    return path + ".ini";
-}
+std::string iniPath();
 
 int iniInt(const std::string& file, const std::string& section, const char* key, int def)
 {
@@ -150,393 +95,376 @@ std::string iniText(const std::string& file, const std::string& section, const c
     return out;
 }
 
-std::unique_ptr<FakeDevice> makeDevice(const std::string& ini, int index)
+void fire(void* tag, int event);
+
+class FakeDevice final : public hwkit::Device {
+public:
+    FakeDevice(const std::string& ini, int index);
+    ~FakeDevice() override { stopWorker(); }
+
+    int beforeCall(const char* function) override;
+    int init() override;
+    int closeDevice() override;
+    int getHwInfoFlags(int index, uint32_t* flags) override;
+    int getHwInfo(int index, HwInfoItem* item, int* dataSize) override;
+    int setHwInfo(int index, const void* data, int dataSize) override;
+    int getDevInfo(_DevInfo* out) override;
+    int getAcqTime(double* time) override;
+    int setAcqPars(const _AcqPars* acqPars) override;
+    int startAcquisition() override;
+    int stopAcquisition() override;
+    int checkBusy(int* busy) override;
+    int testPulses(double, double, uint32_t) override { return 0; }
+    int setTvkDacs(const uint16_t* values, int dacCount, int sense, int extDac, const int* dacCodes,
+                   uint32_t) override;
+    int getTvkDacVal(int chip, double* value) override;
+    int setExtDac(double value) override;
+    int setPixelsCfg(const uint8_t* cfg, uint32_t size) override;
+    int resetMatrix() override;
+    int readMatrix(uint16_t* buffer, uint32_t count) override;
+    int writeMatrix(const uint16_t* buffer, uint32_t count) override;
+    int generalReset() override;
+
+    // What the control functions read and set; guarded by the device's call lock.
+    _DevInfo info{};
+    std::string interfaceName;
+    bool initFails = false;
+    _AcqPars pars{};
+    std::vector<uint16_t> dacs;
+    int senseOn = 0;
+    int extDacOn = 0;
+    std::vector<int> codes;
+    std::vector<uint8_t> pixels;
+    std::vector<uint16_t> written;
+    std::vector<std::vector<unsigned char>> items;
+    std::map<std::string, int> failures;
+    std::map<std::string, int64_t> counters;
+    double extDac = 0.0;
+
+private:
+    void stopWorker();
+
+    double start_ = 0.0;
+    double elapsed_ = 0.0;
+    bool running_ = false;
+    std::thread worker_; // signals a callback device's acquisition events
+    std::atomic<bool> stopRequested_{false};
+};
+
+class FakeLibrary final : public hwkit::Library {
+public:
+    FakeLibrary() : Library(kInvalidId) {}
+
+    // The injected failure of a function on every device; 0 when none.
+    int globalFailure(const std::string& function)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const auto it = globalFailures_.find(function);
+        return it == globalFailures_.end() ? 0 : it->second;
+    }
+    void setGlobalFailure(const std::string& function, int value)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        globalFailures_[function] = value;
+        if (value == 0)
+            globalFailures_.erase(function);
+    }
+
+protected:
+    int discover() override
+    {
+        const std::string ini = iniPath();
+        const int count = iniInt(ini, "Fake", "Devices", 0);
+        nextResult_ = iniInt(ini, "Fake", "NextResult", 1);
+        for (int i = deviceCount(); i < count; ++i)
+            addDevice(std::make_unique<FakeDevice>(ini, i));
+        const int first = iniInt(ini, "Fake", "FirstResult", 0);
+        if (first != 0)
+            return hwkit::setGeneralError(first, "injected enumeration failure");
+        return 0;
+    }
+    int endOfList() override
+    {
+        if (nextResult_ < 0)
+            hwkit::setGeneralError(nextResult_, "injected enumeration failure");
+        return nextResult_;
+    }
+    int itemCount() override { return kItemCount; }
+
+private:
+    int nextResult_ = 1;   // guarded by the enumeration lock
+    std::mutex mutex_;     // guards globalFailures_; taken under a device's call lock, nothing called under it
+    std::map<std::string, int> globalFailures_;
+};
+
+FakeLibrary& fake()
 {
-    auto d = std::make_unique<FakeDevice>();
-    const std::string section = "Device" + std::to_string(index);
-    const int chips = iniInt(ini, section, "Chips", 1);
-    const int rows = chips == 4 ? 2 : 1;
-    d->info.chipCount = chips;
-    d->info.chipRows = rows;
-    d->info.pixelCount = chips * 65536;
-    d->info.rowLength = chips == 4 ? 512 : 256 * chips;
-    d->info.chipType = iniInt(ini, section, "Type", 1);
-    const std::string id = iniText(ini, section, "Id", "F" + std::to_string(index));
-    // An id of 64 characters or more fills the field without a terminating zero, as faulty hardware may.
-    std::memcpy(d->info.chipboardId, id.data(), std::min(id.size(), sizeof d->info.chipboardId));
-    d->interfaceName = iniText(ini, section, "Interface", "fake");
-    d->info.acqModeMask = static_cast<uint32_t>(iniInt(ini, section, "Modes", 31));
-    d->info.callbackSupported = iniInt(ini, section, "Callback", 0);
-    d->info.clockMHz = 20.0;
-    d->info.hwTimerMax = 10.0;
-    d->info.hwTimerStep = 0.001;
-    d->info.maxTestPulseCount = 1000;
-    d->info.maxTestPulseHeight = 1.0;
-    d->info.maxTestPulsePeriod = 0.001;
-    d->info.extDacMax = 5.0;
-    d->info.extDacStep = 0.001;
-    d->initFails = iniInt(ini, section, "InitFails", 0) != 0;
-    d->pars.acqMode = ACQMODE_MANUAL;
-    d->pixels.assign(static_cast<size_t>(d->info.pixelCount > 0 ? d->info.pixelCount : 0), 0);
-    for (int i = 0; i < kItemCount; ++i)
-        d->items.push_back(initialValue(i));
-    return d;
+    static FakeLibrary library;
+    return library;
 }
 
-// Looks the device up and applies an injected failure; the lock must be held.
-FakeDevice* device(int id, const char* function, int* result)
+std::string iniPath()
 {
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size())) {
-        l.generalError = "Invalid HW ID";
-        *result = kInvalidId;
-        return nullptr;
-    }
-    FakeDevice* d = l.devices[static_cast<size_t>(id)].get();
-    ++d->counters[std::string("calls.") + function];
-    int fail = 0;
-    if (const auto it = d->failures.find(function); it != d->failures.end())
-        fail = it->second;
-    else if (const auto git = l.globalFailures.find(function); git != l.globalFailures.end())
-        fail = git->second;
-    if (fail != 0) {
-        d->lastError = std::string("injected failure of ") + function;
-        *result = fail;
-        return nullptr;
-    }
-    *result = 0;
-    return d;
+    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&fake));
+    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".so") == 0)
+        path.resize(path.size() - 3);
+    return path + ".ini";
 }
-
-#define FAKE_DEVICE(fn)                                   \
-    std::unique_lock<std::mutex> guard(lib().mutex);      \
-    int result = 0;                                       \
-    FakeDevice* d = device(id, fn, &result);              \
-    if (!d)                                               \
-        return result;
 
 void fire(void* tag, int event)
 {
-    HwCallback cb = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(lib().mutex);
-        cb = lib().callback;
-    }
-    if (cb)
+    if (HwCallback cb = fake().callback())
         cb(tag, event, 0);
 }
 
-void stopWorker(FakeDevice* d, std::unique_lock<std::mutex>& guard)
+FakeDevice::FakeDevice(const std::string& ini, int index)
 {
-    if (!d->worker.joinable())
+    const std::string section = "Device" + std::to_string(index);
+    const int chips = iniInt(ini, section, "Chips", 1);
+    info = _DevInfo{.pixelCount = chips * 65536,
+                    .rowLength = chips == 4 ? 512 : 256 * chips,
+                    .chipCount = chips,
+                    .chipRows = chips == 4 ? 2 : 1,
+                    .chipType = iniInt(ini, section, "Type", 1),
+                    .chipboardId = {},
+                    .interfaceName = nullptr,
+                    .acqModeMask = static_cast<uint32_t>(iniInt(ini, section, "Modes", 31)),
+                    .callbackSupported = iniInt(ini, section, "Callback", 0),
+                    .clockMHz = 20.0,
+                    .hwTimerMax = 10.0,
+                    .hwTimerStep = 0.001,
+                    .maxTestPulseCount = 1000,
+                    .maxTestPulseHeight = 1.0,
+                    .maxTestPulsePeriod = 0.001,
+                    .reserved = 0.0,
+                    .extDacMax = 5.0,
+                    .extDacStep = 0.001};
+    const std::string id = iniText(ini, section, "Id", "F" + std::to_string(index));
+    // An id of 64 characters or more fills the field without a terminating zero, as faulty hardware may.
+    std::memcpy(info.chipboardId, id.data(), std::min(id.size(), sizeof info.chipboardId));
+    interfaceName = iniText(ini, section, "Interface", "fake");
+    initFails = iniInt(ini, section, "InitFails", 0) != 0;
+    pars.acqMode = ACQMODE_MANUAL;
+    pixels.assign(static_cast<size_t>(info.pixelCount > 0 ? info.pixelCount : 0), 0);
+    for (int i = 0; i < kItemCount; ++i)
+        items.push_back(initialValue(i));
+}
+
+// Counts the call and applies an injected failure.
+int FakeDevice::beforeCall(const char* function)
+{
+    ++counters[std::string("calls.") + function];
+    int fail = 0;
+    if (const auto it = failures.find(function); it != failures.end())
+        fail = it->second;
+    else
+        fail = fake().globalFailure(function);
+    if (fail != 0)
+        return setError(fail, "injected failure of %s", function);
+    return 0;
+}
+
+// Ends the callback thread of the last acquisition. The call lock is let go meanwhile: the thread's
+// events may reach code that calls into this device.
+void FakeDevice::stopWorker()
+{
+    if (!worker_.joinable())
         return;
-    d->stopWorker = true;
-    std::thread worker = std::move(d->worker);
-    guard.unlock();
-    worker.join();
-    guard.lock();
+    stopRequested_ = true;
+    std::thread worker = std::move(worker_);
+    withoutCallLock([&] { worker.join(); });
 }
 
-// ---- the table ----
-
-int hwGetFirst(int* id)
+int FakeDevice::init()
 {
-    const std::string ini = iniPath();
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    const int count = iniInt(ini, "Fake", "Devices", 0);
-    l.nextResult = iniInt(ini, "Fake", "NextResult", 1);
-    for (int i = static_cast<int>(l.devices.size()); i < count; ++i)
-        l.devices.push_back(makeDevice(ini, i));
-    l.cursor = 0;
-    const int first = iniInt(ini, "Fake", "FirstResult", 0);
-    if (first != 0) {
-        l.generalError = "injected enumeration failure";
-        return first;
-    }
-    if (l.devices.empty())
-        return HW_NO_MORE_DEVICES;
-    *id = 0;
+    if (initFails)
+        return setError(-3, "device does not answer");
+    counters["closed"] = 0;
     return 0;
 }
 
-int hwGetNext(int* id)
+int FakeDevice::closeDevice()
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (++l.cursor >= static_cast<int>(l.devices.size())) {
-        if (l.nextResult < 0)
-            l.generalError = "injected enumeration failure";
-        return l.nextResult;
-    }
-    *id = l.cursor;
+    stopWorker();
+    setCbTag(nullptr);
+    counters["closed"] = 1;
     return 0;
 }
 
-int hwInit(int id)
+int FakeDevice::getHwInfoFlags(int index, uint32_t* flags)
 {
-    FAKE_DEVICE("hwInit");
-    if (d->initFails) {
-        d->lastError = "device does not answer";
-        return -3;
-    }
-    d->counters["closed"] = 0;
-    return 0;
-}
-
-int hwSetCb(HwCallback cb)
-{
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    lib().callback = cb;
-    return 0;
-}
-
-int hwSetCbTag(int id, void* tag)
-{
-    FAKE_DEVICE("hwSetCbTag");
-    d->tag = tag;
-    return 0;
-}
-
-int hwGetHwInfoCount()
-{
-    return kItemCount;
-}
-
-int hwGetHwInfoFlags(int id, int index, uint32_t* flags)
-{
-    FAKE_DEVICE("hwGetHwInfoFlags");
-    if (index < 0 || index >= kItemCount) {
-        d->lastError = "Invalid item index";
-        return -2;
-    }
+    if (index < 0 || index >= kItemCount)
+        return setError(-2, "Invalid item index");
     *flags = kItems[index].flags;
     return 0;
 }
 
-int hwGetHwInfo(int id, int index, HwInfoItem* item, int* dataSize)
+int FakeDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
 {
-    FAKE_DEVICE("hwGetHwInfo");
-    if (index < 0 || index >= kItemCount) {
-        d->lastError = "Invalid item index";
-        return -2;
-    }
+    if (index < 0 || index >= kItemCount)
+        return setError(-2, "Invalid item index");
     const ItemDef& def = kItems[index];
     item->type = def.type;
     item->count = def.count;
     item->flags = def.flags;
     item->name = def.name;
     item->description = def.description;
-    const int need = static_cast<int>(d->items[static_cast<size_t>(index)].size());
+    const int need = static_cast<int>(items[static_cast<size_t>(index)].size());
     if (*dataSize < need) {
         *dataSize = need;
-        d->lastError = "Item buffer too small";
-        return kItemTooSmall;
+        return setError(kItemTooSmall, "Item buffer too small");
     }
-    std::memcpy(item->data, d->items[static_cast<size_t>(index)].data(), static_cast<size_t>(need));
+    std::memcpy(item->data, items[static_cast<size_t>(index)].data(), static_cast<size_t>(need));
     return 0;
 }
 
-int hwSetHwInfo(int id, int index, const void* data, int dataSize)
+int FakeDevice::setHwInfo(int index, const void* data, int dataSize)
 {
-    FAKE_DEVICE("hwSetHwInfo");
-    if (index < 0 || index >= kItemCount) {
-        d->lastError = "Invalid item index";
-        return -2;
-    }
-    auto& value = d->items[static_cast<size_t>(index)];
-    if (dataSize != static_cast<int>(value.size())) {
-        d->lastError = "Invalid size of item data";
-        return -2;
-    }
+    if (index < 0 || index >= kItemCount)
+        return setError(-2, "Invalid item index");
+    auto& value = items[static_cast<size_t>(index)];
+    if (dataSize != static_cast<int>(value.size()))
+        return setError(-2, "Invalid size of item data");
     if (kItems[index].flags & HWINFO_WRITABLE)
         std::memcpy(value.data(), data, value.size());
     return 0;
 }
 
-int hwGetDevInfo(int id, _DevInfo* info)
+int FakeDevice::getDevInfo(_DevInfo* out)
 {
-    FAKE_DEVICE("hwGetDevInfo");
-    *info = d->info;
-    info->interfaceName = d->interfaceName.c_str();
+    *out = info;
+    out->interfaceName = interfaceName.c_str();
     return 0;
 }
 
-int hwGetAcqTime(int id, double* time)
+int FakeDevice::getAcqTime(double* time)
 {
-    FAKE_DEVICE("hwGetAcqTime");
-    *time = d->elapsed;
+    *time = elapsed_;
     return 0;
 }
 
-int hwSetAcqPars(int id, const _AcqPars* pars)
+int FakeDevice::setAcqPars(const _AcqPars* acqPars)
 {
-    FAKE_DEVICE("hwSetAcqPars");
-    if ((static_cast<uint32_t>(pars->acqMode) & d->info.acqModeMask) == 0) {
-        d->lastError = "Invalid acq mode.";
-        return -2;
-    }
-    d->pars = *pars;
+    if ((static_cast<uint32_t>(acqPars->acqMode) & info.acqModeMask) == 0)
+        return setError(-2, "Invalid acq mode.");
+    pars = *acqPars;
     return 0;
 }
 
-int hwStartAcquisition(int id)
+int FakeDevice::startAcquisition()
 {
-    FAKE_DEVICE("hwStartAcquisition");
-    stopWorker(d, guard);
-    d->running = true;
-    d->start = now();
-    d->elapsed = -1.0;
-    if (d->info.callbackSupported) {
-        d->stopWorker = false;
-        const int mode = d->pars.acqMode;
-        const double length = d->pars.useHwTimer ? d->pars.acqTime : -1.0;
-        void* tag = d->tag;
-        d->worker = std::thread([d, mode, length, tag] {
+    stopWorker();
+    running_ = true;
+    start_ = now();
+    elapsed_ = -1.0;
+    if (info.callbackSupported) {
+        stopRequested_ = false;
+        const int mode = pars.acqMode;
+        const double length = pars.useHwTimer ? pars.acqTime : -1.0;
+        void* eventTag = tag();
+        worker_ = std::thread([this, mode, length, eventTag] {
             if (mode == ACQMODE_TRIG_START || mode == ACQMODE_TRIG_EXTSHUTTER)
-                fire(tag, HWCB_ACQ_STARTED);
+                fire(eventTag, HWCB_ACQ_STARTED);
             const double begin = now();
-            while (!d->stopWorker && (length < 0 || now() - begin < length))
+            while (!stopRequested_ && (length < 0 || now() - begin < length))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            if (!d->stopWorker)
-                fire(tag, HWCB_ACQ_FINISHED);
+            if (!stopRequested_)
+                fire(eventTag, HWCB_ACQ_FINISHED);
         });
     }
     return 0;
 }
 
-int hwStopAcquisition(int id)
+int FakeDevice::stopAcquisition()
 {
-    FAKE_DEVICE("hwStopAcquisition");
-    stopWorker(d, guard);
-    if (d->running)
-        d->elapsed = now() - d->start;
-    d->running = false;
+    stopWorker();
+    if (running_)
+        elapsed_ = now() - start_;
+    running_ = false;
     return 0;
 }
 
-int hwTestPulses(int id, double, double, uint32_t)
+int FakeDevice::checkBusy(int* busy)
 {
-    FAKE_DEVICE("hwTestPulses");
+    *busy = running_ && pars.useHwTimer && now() - start_ < pars.acqTime;
     return 0;
 }
 
-int hwSetTvkDACs(int id, const uint16_t* dacs, int dacCount, int senseOn, int extDacOn, const int* dacCodes,
-                 uint32_t)
+int FakeDevice::setTvkDacs(const uint16_t* values, int dacCount, int sense, int extDacSense,
+                           const int* dacCodes, uint32_t)
 {
-    FAKE_DEVICE("hwSetTvkDACs");
-    d->dacs.assign(dacs, dacs + dacCount);
-    d->senseOn = senseOn;
-    d->extDacOn = extDacOn;
-    d->codes.clear();
+    dacs.assign(values, values + dacCount);
+    senseOn = sense;
+    extDacOn = extDacSense;
+    codes.clear();
     if (dacCodes)
-        d->codes.assign(dacCodes, dacCodes + d->info.chipCount);
+        codes.assign(dacCodes, dacCodes + info.chipCount);
     return 0;
 }
 
-int hwGetTvkDacVal(int id, int chip, double* value)
+int FakeDevice::getTvkDacVal(int chip, double* value)
 {
-    FAKE_DEVICE("hwGetTvkDacVal");
     // 10 mV per sense code plus 1 mV per chip, alternating by +-1 mV between readings.
-    const int sense = d->codes.empty() || chip < 0 || chip >= static_cast<int>(d->codes.size())
-                          ? 0 : d->codes[static_cast<size_t>(chip)];
-    const int64_t reading = d->counters["readings"]++;
+    const int sense = codes.empty() || chip < 0 || chip >= static_cast<int>(codes.size())
+                          ? 0 : codes[static_cast<size_t>(chip)];
+    const int64_t reading = counters["readings"]++;
     *value = 0.01 * sense + 0.001 * chip + (reading % 2 ? 0.001 : -0.001);
     return 0;
 }
 
-int hwSetExtDac(int id, double value)
+int FakeDevice::setExtDac(double value)
 {
-    FAKE_DEVICE("hwSetExtDac");
-    d->extDac = value;
+    extDac = value;
     return 0;
 }
 
-int hwSetPixelsCfg(int id, const uint8_t* cfg, uint32_t size)
+int FakeDevice::setPixelsCfg(const uint8_t* cfg, uint32_t size)
 {
-    FAKE_DEVICE("hwSetPixelsCfg");
-    if (size != d->pixels.size()) {
-        d->lastError = "Invalid pixel configuration size";
-        return -2;
-    }
-    std::memcpy(d->pixels.data(), cfg, size);
+    if (size != pixels.size())
+        return setError(-2, "Invalid pixel configuration size");
+    std::memcpy(pixels.data(), cfg, size);
     return 0;
 }
 
-int hwResetMatrix(int id)
+int FakeDevice::resetMatrix()
 {
-    FAKE_DEVICE("hwResetMatrix");
-    d->written.clear();
+    written.clear();
     return 0;
 }
 
-int hwReadMatrix(int id, uint16_t* buffer, uint32_t count)
+int FakeDevice::readMatrix(uint16_t* buffer, uint32_t count)
 {
-    FAKE_DEVICE("hwReadMatrix");
-    if (count != d->pixels.size()) {
-        d->lastError = "Invalid matrix size";
-        return -2;
-    }
+    if (count != pixels.size())
+        return setError(-2, "Invalid matrix size");
     // A written matrix reads back; otherwise counting pixels give a pattern and masked ones 0.
     for (uint32_t i = 0; i < count; ++i)
-        buffer[i] = !d->written.empty() ? d->written[i] : (d->pixels[i] & 1) ? static_cast<uint16_t>(i % 251) : 0;
+        buffer[i] = !written.empty() ? written[i] : (pixels[i] & 1) ? static_cast<uint16_t>(i % 251) : 0;
     return 0;
 }
 
-int hwWriteMatrix(int id, const uint16_t* buffer, uint32_t count)
+int FakeDevice::writeMatrix(const uint16_t* buffer, uint32_t count)
 {
-    FAKE_DEVICE("hwWriteMatrix");
-    if (count != d->pixels.size()) {
-        d->lastError = "Invalid matrix size";
-        return -2;
-    }
-    d->written.assign(buffer, buffer + count);
+    if (count != pixels.size())
+        return setError(-2, "Invalid matrix size");
+    written.assign(buffer, buffer + count);
     return 0;
 }
 
-int hwGeneralReset(int id)
+int FakeDevice::generalReset()
 {
-    FAKE_DEVICE("hwGeneralReset");
-    ++d->counters["generalResets"];
+    ++counters["generalResets"];
     return 0;
 }
 
-const char* hwGetLastErrorGeneral()
+// Runs f on the device with its call lock held; -1 when no device has the id.
+template <typename F>
+int withFakeDevice(int id, F&& f)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    return lib().generalError.c_str();
+    hwkit::LockedDevice device = fake().lockDevice(id);
+    if (!device)
+        return -1;
+    return f(static_cast<FakeDevice&>(*device.get()));
 }
-
-const char* hwGetLastError(int id)
-{
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return l.generalError.c_str();
-    return l.devices[static_cast<size_t>(id)]->lastError.c_str();
-}
-
-int hwCheckBusy(int id, int* busy)
-{
-    FAKE_DEVICE("hwCheckBusy");
-    *busy = d->running && d->pars.useHwTimer && now() - d->start < d->pars.acqTime;
-    return 0;
-}
-
-int hwCloseDevice(int id)
-{
-    FAKE_DEVICE("hwCloseDevice");
-    stopWorker(d, guard);
-    d->tag = nullptr;
-    d->counters["closed"] = 1;
-    return 0;
-}
-
-_HwFuncTable table = {sizeof(_HwFuncTable), hwGetFirst, hwGetNext, hwInit, hwSetCb, hwSetCbTag,
-                      hwGetHwInfoCount, hwGetHwInfoFlags, hwGetHwInfo, hwSetHwInfo, hwGetDevInfo, hwGetAcqTime,
-                      hwSetAcqPars, hwStartAcquisition, hwStopAcquisition, hwTestPulses, hwSetTvkDACs,
-                      hwGetTvkDacVal, hwSetExtDac, hwSetPixelsCfg, hwResetMatrix, hwReadMatrix, hwWriteMatrix,
-                      hwGeneralReset, hwGetLastErrorGeneral, hwGetLastError, hwCheckBusy, hwCloseDevice};
 
 } // namespace
 
@@ -544,89 +472,75 @@ extern "C" {
 
 TVK_EXPORT _HwFuncTable* getMandatoryFuncs()
 {
+    static _HwFuncTable table;
+    table = *hwkit::funcTable<&fake>();
     const std::string ini = iniPath();
     const int size = iniInt(ini, "Fake", "TableSize", 0);
     table.size = size > 0 ? static_cast<uint32_t>(size) : sizeof(_HwFuncTable);
-    table.hwCheckBusy = iniInt(ini, "Fake", "MissingFunction", 0) ? nullptr : hwCheckBusy;
+    if (iniInt(ini, "Fake", "MissingFunction", 0))
+        table.hwCheckBusy = nullptr;
     return &table;
 }
 
 TVK_EXPORT int fakeHwSet(int id, const char* key, int value)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
     const std::string k = key;
     if (k.rfind("fail.", 0) != 0)
         return -1;
     const std::string function = k.substr(5);
     if (id == -1) {
-        l.globalFailures[function] = value;
-        if (value == 0)
-            l.globalFailures.erase(function);
+        fake().setGlobalFailure(function, value);
         return 0;
     }
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return -1;
-    auto& failures = l.devices[static_cast<size_t>(id)]->failures;
-    failures[function] = value;
-    if (value == 0)
-        failures.erase(function);
-    return 0;
+    return withFakeDevice(id, [&](FakeDevice& d) {
+        d.failures[function] = value;
+        if (value == 0)
+            d.failures.erase(function);
+        return 0;
+    });
 }
 
 TVK_EXPORT int fakeHwGet(int id, const char* key, int64_t* value)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return -1;
-    FakeDevice* d = l.devices[static_cast<size_t>(id)].get();
-    const std::string k = key;
-    if (k == "extDac.mV")
-        *value = static_cast<int64_t>(d->extDac * 1000.0 + (d->extDac < 0 ? -0.5 : 0.5));
-    else
-        *value = d->counters[k];
-    return 0;
+    return withFakeDevice(id, [&](FakeDevice& d) {
+        const std::string k = key;
+        if (k == "extDac.mV")
+            *value = static_cast<int64_t>(d.extDac * 1000.0 + (d.extDac < 0 ? -0.5 : 0.5));
+        else
+            *value = d.counters[k];
+        return 0;
+    });
 }
 
 TVK_EXPORT int fakeHwLastDacs(int id, uint16_t* dacs, int size, int* dacCount, int* senseOn, int* extDacOn,
                               int* codes, int codesSize)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return -1;
-    FakeDevice* d = l.devices[static_cast<size_t>(id)].get();
-    *dacCount = static_cast<int>(d->dacs.size());
-    for (int i = 0; i < size && i < static_cast<int>(d->dacs.size()); ++i)
-        dacs[i] = d->dacs[static_cast<size_t>(i)];
-    *senseOn = d->senseOn;
-    *extDacOn = d->extDacOn;
-    for (int i = 0; i < codesSize; ++i)
-        codes[i] = i < static_cast<int>(d->codes.size()) ? d->codes[static_cast<size_t>(i)] : 0;
-    return 0;
+    return withFakeDevice(id, [&](FakeDevice& d) {
+        *dacCount = static_cast<int>(d.dacs.size());
+        for (int i = 0; i < size && i < static_cast<int>(d.dacs.size()); ++i)
+            dacs[i] = d.dacs[static_cast<size_t>(i)];
+        *senseOn = d.senseOn;
+        *extDacOn = d.extDacOn;
+        for (int i = 0; i < codesSize; ++i)
+            codes[i] = i < static_cast<int>(d.codes.size()) ? d.codes[static_cast<size_t>(i)] : 0;
+        return 0;
+    });
 }
 
 TVK_EXPORT int fakeHwLastPixels(int id, uint8_t* cfg, uint32_t size)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return -1;
-    const auto& pixels = l.devices[static_cast<size_t>(id)]->pixels;
-    if (size != pixels.size())
-        return -2;
-    std::memcpy(cfg, pixels.data(), size);
-    return 0;
+    return withFakeDevice(id, [&](FakeDevice& d) {
+        if (size != d.pixels.size())
+            return -2;
+        std::memcpy(cfg, d.pixels.data(), size);
+        return 0;
+    });
 }
 
 TVK_EXPORT void* fakeHwTag(int id)
 {
-    std::lock_guard<std::mutex> guard(lib().mutex);
-    FakeLibrary& l = lib();
-    if (id < 0 || id >= static_cast<int>(l.devices.size()))
-        return nullptr;
-    return l.devices[static_cast<size_t>(id)]->tag;
+    hwkit::LockedDevice device = fake().lockDevice(id);
+    return device ? device->tag() : nullptr;
 }
 
 TVK_EXPORT int fakeHwFireTag(void* tag, int event)

@@ -116,6 +116,50 @@ TEST(DummyEnumeration, NegativeCountGivesNoDevice)
     EXPECT_EQ(lib.hw().hwGetFirst(&id), 1);
 }
 
+// The device-control library opens each device as it is enumerated and drops one that fails. A device
+// whose input image is missing must not vanish without a word: the end of the enumeration names the file.
+TEST(DummyEnumeration, DeviceWithoutItsImageIsNamedAtTheEnd)
+{
+    DummyLibrary lib(iniWithCount(3, 1)); // each device reads its own dummy_<chipboard id>.txt
+    const auto& hw = lib.hw();
+    std::vector<int16_t> image(kPixels, 10);
+    char err[4096];
+    auto writeImage = [&](const char* name) {
+        ASSERT_EQ(writeAsciiI16File(lib.path(name).c_str(), image.data(), kPixels, kWidth, err), 0) << err;
+    };
+    // Enumerates as the device-control library does; returns the ids that opened and the last result.
+    auto enumerate = [&](int* last) {
+        std::vector<int> opened;
+        int id = -1;
+        int r = hw.hwGetFirst(&id);
+        for (; r == 0; r = hw.hwGetNext(&id))
+            if (hw.hwInit(id) == 0)
+                opened.push_back(id);
+        *last = r;
+        return opened;
+    };
+    writeImage("dummy_2000.txt");
+
+    int last = 0;
+    EXPECT_EQ(enumerate(&last), std::vector<int>{0});
+    EXPECT_EQ(last, kHwError);
+    const std::string report = hw.hwGetLastErrorGeneral();
+    for (const char* expected : {"Simulated device 2001: Cannot open file", "dummy_2001.txt",
+                                 "Simulated device 2002: Cannot open file", "dummy_2002.txt"})
+        EXPECT_NE(report.find(expected), std::string::npos) << expected << " missing from: " << report;
+
+    // Only what failed in this enumeration is named.
+    writeImage("dummy_2001.txt");
+    EXPECT_EQ(enumerate(&last), (std::vector<int>{0, 1}));
+    EXPECT_EQ(last, kHwError);
+    EXPECT_EQ(std::string(hw.hwGetLastErrorGeneral()).find("dummy_2001.txt"), std::string::npos);
+    EXPECT_NE(std::string(hw.hwGetLastErrorGeneral()).find("dummy_2002.txt"), std::string::npos);
+
+    writeImage("dummy_2002.txt");
+    EXPECT_EQ(enumerate(&last), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(last, 1);
+}
+
 TEST(DummyDevice, DescriptionAndTable)
 {
     DummyLibrary lib(iniWithCount(2));

@@ -34,16 +34,12 @@ enum Item { kVersion, kPoissonNoise, kTimeElement, kDataFileName, kDataFileCount
 
 inline std::string readAll(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return ombrel_test::readFile(path);
 }
 
 inline void writeAll(const std::string& path, const std::string& content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    out.close();
-    if (!out)
+    if (!ombrel_test::writeFile(path, content))
         throw std::runtime_error("cannot write " + path);
 }
 
