@@ -8,15 +8,31 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace plat {
 
 namespace {
 
+constexpr char kTempMark[] = ".~tmp";
+
 std::atomic<unsigned> tempCounter{0};
+std::atomic<SyncFunction> syncFunction{nullptr};
+thread_local SyncBatch* currentBatch = nullptr;
+
+int syncDescriptor(int fd, const std::string& path)
+{
+    if (const SyncFunction fn = syncFunction.load())
+        return fn(fd, path.c_str());
+    return ::fsync(fd);
+}
 
 void setError(std::string* errorText, std::string text)
 {
@@ -64,14 +80,86 @@ std::string temporaryStem(const std::string& target)
     return target.substr(0, nameStart + std::min(kStemChars, target.size() - nameStart));
 }
 
-// Makes the rename durable; file systems that cannot sync a folder are not an error.
-void syncFolder(const std::string& path)
+// Makes a rename in the folder durable. Returns 0 or errno; a folder that cannot be opened for reading
+// and file systems that cannot sync a folder (EINVAL) are not an error.
+int syncFolder(const std::string& folder)
 {
-    const int fd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd);
-        ::close(fd);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int err = syncDescriptor(fd, folder) == 0 ? 0 : errno;
+    ::close(fd);
+    return err == EINVAL ? 0 : err;
+}
+
+// Opens a file that was closed after it was put in place, to sync it: -1 with errno when it cannot be.
+// A write-back error that no one has seen yet is still reported to a descriptor opened after it.
+int openForSync(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) // a file its owner may write but not read
+        return ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    return fd;
+}
+
+// The pid in a temporary file's name "<stem>.~tmp<pid>.<n>"; 0 when the name is not one.
+pid_t temporaryOwner(const char* name)
+{
+    const std::string text(name);
+    const size_t mark = text.rfind(kTempMark);
+    if (mark == std::string::npos || mark == 0)
+        return 0;
+    size_t i = mark + sizeof kTempMark - 1;
+    long long pid = 0;
+    const size_t pidStart = i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && i - pidStart < 10; ++i)
+        pid = pid * 10 + (text[i] - '0');
+    if (i == pidStart || i >= text.size() || text[i] != '.' || pid <= 0 || pid > INT_MAX)
+        return 0;
+    const size_t counterStart = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    return i > counterStart && i == text.size() ? static_cast<pid_t>(pid) : 0;
+}
+
+// Folders (device, inode) already cleared of stale temporary files by this process: each is scanned once,
+// so that writing many files into a large folder does not read it again and again.
+std::mutex clearedMutex; // guards clearedFolders; nothing else is called while it is held
+std::set<std::pair<dev_t, ino_t>> clearedFolders;
+
+// Removes the temporary files that processes which no longer run left in folder. A file stays when its
+// pid is running (a live save in flight, or a pid since reused: then it goes once that process has ended),
+// when it belongs to another user or is not a regular file. A process of another pid namespace that shares
+// the folder is not seen; its save then fails at the rename and reports it.
+void removeStaleTemporaries(const std::string& folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(clearedMutex);
+        if (!clearedFolders.emplace(st.st_dev, st.st_ino).second)
+            return;
     }
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    const pid_t self = ::getpid();
+    const uid_t user = ::geteuid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = temporaryOwner(entry->d_name);
+        if (owner == 0 || owner == self)
+            continue;
+        struct stat file {};
+        if (::fstatat(dirFd, entry->d_name, &file, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(file.st_mode) ||
+            file.st_uid != user)
+            continue;
+        if (::kill(owner, 0) == 0 || errno != ESRCH) // running, or running as someone we may not signal
+            continue;
+        (void)::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 } // namespace
@@ -100,7 +188,7 @@ int AtomicFileWriter::open(std::string* errorText)
     }
     // O_EXCL: never write through a file or link that someone else put at the temporary name.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string tmp = temporaryStem(target_) + ".~tmp" + std::to_string(::getpid()) + "." +
+        std::string tmp = temporaryStem(target_) + kTempMark + std::to_string(::getpid()) + "." +
                           std::to_string(tempCounter.fetch_add(1));
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
@@ -109,6 +197,7 @@ int AtomicFileWriter::open(std::string* errorText)
             struct stat st {};
             if (::stat(target_.c_str(), &st) == 0) // keep the replaced file's permissions
                 (void)::fchmod(fd_, st.st_mode & 07777);
+            removeStaleTemporaries(folderOf(target_));
             return 0;
         }
         if (errno != EEXIST) {
@@ -149,10 +238,11 @@ bool AtomicFileWriter::write(const void* data, size_t size)
 
 int AtomicFileWriter::commit(std::string* errorText)
 {
+    SyncBatch* const batch = currentBatch;
     int err = error_;
     if (!err && fd_ < 0)
         err = EBADF;
-    if (!err && ::fsync(fd_) != 0)
+    if (!err && !batch && syncDescriptor(fd_, tmpPath_) != 0)
         err = errno;
     if (fd_ >= 0) {
         const int closed = ::close(fd_);
@@ -168,7 +258,10 @@ int AtomicFileWriter::commit(std::string* errorText)
         return -8;
     }
     tmpPath_.clear();
-    syncFolder(target_);
+    if (batch)
+        batch->add(target_);
+    else
+        (void)syncFolder(folderOf(target_));
     return 0;
 }
 
@@ -192,6 +285,78 @@ int replaceFile(const std::string& path, const void* data, size_t size, std::str
         return opened;
     writer.write(data, size); // a failure is kept and reported by commit
     return writer.commit(errorText);
+}
+
+SyncBatch::~SyncBatch()
+{
+    flush();
+}
+
+void SyncBatch::add(const std::string& file)
+{
+    files_.push_back(file);
+    std::string folder = folderOf(file);
+    if (std::find(folders_.begin(), folders_.end(), folder) == folders_.end())
+        folders_.push_back(std::move(folder));
+}
+
+int SyncBatch::flush(std::string* errorText)
+{
+    std::string failed;
+    int firstError = 0;
+    auto note = [&](const std::string& path, int err) {
+        if (err && !firstError) {
+            firstError = err;
+            failed = path;
+        }
+    };
+    // In groups of open files: the write-back of a whole group is started first, so that the disk gets it
+    // at once and the syncs that follow mostly wait for work already under way.
+    constexpr size_t kGroup = 256;
+    std::vector<int> fds;
+    for (size_t first = 0; first < files_.size(); first += kGroup) {
+        const size_t end = std::min(files_.size(), first + kGroup);
+        fds.assign(end - first, -1);
+        for (size_t i = first; i < end; ++i) {
+            const int fd = openForSync(files_[i]);
+            if (fd < 0 && errno != ENOENT) // a file that is gone has nothing left to sync
+                note(files_[i], errno);
+            if (fd >= 0)
+                (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            fds[i - first] = fd;
+        }
+        for (size_t i = first; i < end; ++i) {
+            const int fd = fds[i - first];
+            if (fd < 0)
+                continue;
+            if (syncDescriptor(fd, files_[i]) != 0)
+                note(files_[i], errno);
+            ::close(fd);
+        }
+    }
+    for (const std::string& folder : folders_)
+        note(folder, syncFolder(folder));
+    files_.clear();
+    folders_.clear();
+    if (!firstError)
+        return 0;
+    setError(errorText, writeMessage(failed, firstError));
+    return -8;
+}
+
+SyncBatch::Scope::Scope(SyncBatch& batch) : previous_(currentBatch)
+{
+    currentBatch = &batch;
+}
+
+SyncBatch::Scope::~Scope()
+{
+    currentBatch = previous_;
+}
+
+void setSyncFunctionForTests(SyncFunction fn)
+{
+    syncFunction.store(fn);
 }
 
 } // namespace plat

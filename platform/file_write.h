@@ -2,10 +2,14 @@
 // The new file keeps the permissions of the file it replaces, and a file that could not be opened for
 // writing (read-only) is not replaced; a symbolic link is followed (the file it names is replaced, the
 // link stays).
+// Temporary files are named "<target name>.~tmp<pid>.<n>". The first time a process writes into a folder,
+// it removes the temporary files there that processes which no longer run left behind (killed during a
+// save); files of running processes, of other users and anything that is not a regular file stay.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace plat {
 
@@ -38,5 +42,47 @@ private:
     int fd_ = -1;
     int error_ = 0; // errno of the first failed write
 };
+
+// Files put in place without waiting for the disk, synced together later: a series of files written in a
+// row (the numbered files of one acquisition) then waits for the disk once at its end instead of twice
+// per file in the middle of the work. Each file is complete before it is renamed into place, so a killed
+// process never leaves a partial file under a target name; only a power cut before flush() can (the
+// renamed file may then be empty), which is why single saves stay durable per file.
+class SyncBatch {
+public:
+    SyncBatch() = default;
+    ~SyncBatch(); // flushes what is left; the owner calls flush() itself to learn the result
+    SyncBatch(const SyncBatch&) = delete;
+    SyncBatch& operator=(const SyncBatch&) = delete;
+
+    // Records a file that was put in place; its folder is synced once by flush.
+    void add(const std::string& file);
+    // Syncs each file recorded, then each of their folders once, and forgets them. Returns 0, or -8 with
+    // a message naming the first file or folder that failed (the others are still synced).
+    int flush(std::string* errorText = nullptr);
+    bool empty() const { return files_.empty(); }
+
+    // While a Scope is alive, the files that its thread commits (AtomicFileWriter, replaceFile) are put in
+    // place without their sync and recorded in the batch. Scopes nest; the innermost one holds.
+    class Scope {
+    public:
+        explicit Scope(SyncBatch& batch);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        SyncBatch* previous_;
+    };
+
+private:
+    std::vector<std::string> files_;
+    std::vector<std::string> folders_; // each once, in the order first seen
+};
+
+// Test hook: every sync of this layer (files, folders, batches) calls fn in place of fsync; fn gets the
+// descriptor and the path it is open on and returns as fsync does. Null restores fsync.
+using SyncFunction = int (*)(int fd, const char* path);
+void setSyncFunctionForTests(SyncFunction fn);
 
 } // namespace plat

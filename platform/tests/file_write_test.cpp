@@ -1,4 +1,5 @@
-// Safe file replacement: the old file survives every failure, and no temporary file is left behind.
+// Safe file replacement: the old file survives every failure, and no temporary file is left behind, not even
+// one of a process killed during a save. Series of files synced together at their end.
 #include "platform/file_write.h"
 
 #include "platform/syserror.h"
@@ -7,7 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
+#include <mutex>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 
 using testfiles::listDir;
 using testfiles::readFile;
@@ -179,6 +184,192 @@ TEST_F(FileWriteTest, FullDiskKeepsOldFile)
     if (ran == testfiles::FullDisk::NotPermitted)
         GTEST_SKIP() << "mounting a small tmpfs is not permitted here";
     EXPECT_EQ(failure, "");
+}
+
+// A pid that no process has: a child that has ended and been reaped.
+pid_t endedPid()
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return pid;
+}
+
+std::string temporaryName(const std::string& stem, pid_t pid, int counter = 0)
+{
+    return stem + ".~tmp" + std::to_string(pid) + "." + std::to_string(counter);
+}
+
+// The first write into a folder removes what killed saves left there, and nothing else: the temporary
+// files of running processes (this one's own in flight, another's), of other users, entries that are not
+// regular files, and names that merely look alike stay.
+TEST_F(FileWriteTest, StaleTemporaryFilesOfEndedProcessesAreRemovedOnTheNextWrite)
+{
+    const pid_t ended = endedPid();
+    const pid_t running = ::getppid();
+    const std::string endedText = std::to_string(ended);
+    const std::vector<std::string> stale = {temporaryName("frame.bin", ended, 3),
+                                            temporaryName("tvkmanager.ini", ended, 12)};
+    std::vector<std::string> kept = {temporaryName("own.bin", ::getpid(), 1),
+                                     temporaryName("other.bin", running, 2),
+                                     "frame.bin.~tmp" + endedText,
+                                     "frame.bin.~tmp" + endedText + ".1.bak",
+                                     "frame.bin.~tmp" + endedText + "x.1",
+                                     ".~tmp" + endedText + ".1",
+                                     "frame.bin"};
+    for (const auto& name : stale)
+        ASSERT_TRUE(writeFile(dir + "/" + name, "partial"));
+    for (const auto& name : kept)
+        ASSERT_TRUE(writeFile(dir + "/" + name, "kept"));
+    const std::string link = temporaryName("link.bin", ended, 4);
+    const std::string folder = temporaryName("folder.bin", ended, 5);
+    ASSERT_EQ(::symlink("frame.bin", (dir + "/" + link).c_str()), 0);
+    ASSERT_EQ(::mkdir((dir + "/" + folder).c_str(), 0755), 0);
+    kept.push_back(link);
+    kept.push_back(folder);
+    if (::geteuid() == 0) { // a file of another user is only made as root
+        const std::string foreign = temporaryName("foreign.bin", ended, 6);
+        ASSERT_TRUE(writeFile(dir + "/" + foreign, "kept"));
+        ASSERT_EQ(::chown((dir + "/" + foreign).c_str(), 65534, 65534), 0);
+        kept.push_back(foreign);
+    }
+
+    ASSERT_EQ(plat::replaceFile(dir + "/configs.ini", "x", 1), 0);
+    kept.push_back("configs.ini");
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(listDir(dir), kept);
+
+    // A folder is read once per process, not at every write into it.
+    ASSERT_TRUE(writeFile(dir + "/" + stale[0], "partial"));
+    ASSERT_EQ(plat::replaceFile(dir + "/configs.ini", "y", 1), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir + "/" + stale[0]));
+}
+
+// The syncs that the tests see, in order: the path each descriptor was open on.
+std::mutex g_syncMutex; // guards g_synced and g_failingPath
+std::vector<std::string> g_synced;
+std::string g_failingPath;
+
+int recordSync(int fd, const char* path)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_syncMutex);
+        g_synced.emplace_back(path);
+        if (g_failingPath == path) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return ::fsync(fd);
+}
+
+std::vector<std::string> takeSynced()
+{
+    std::lock_guard<std::mutex> guard(g_syncMutex);
+    return std::move(g_synced);
+}
+
+class SyncBatchTest : public FileWriteTest {
+protected:
+    void SetUp() override
+    {
+        FileWriteTest::SetUp();
+        plat::setSyncFunctionForTests(&recordSync);
+        takeSynced();
+    }
+    void TearDown() override
+    {
+        plat::setSyncFunctionForTests(nullptr);
+        std::lock_guard<std::mutex> guard(g_syncMutex);
+        g_failingPath.clear();
+    }
+};
+
+// Within a scope, files are put in place complete without waiting for the disk; flush syncs each file,
+// then the folder once. Outside the scope, and on other threads, every file is synced as it is written.
+TEST_F(SyncBatchTest, FilesOfAScopeAreSyncedOnceAtTheEnd)
+{
+    plat::SyncBatch batch;
+    {
+        plat::SyncBatch::Scope deferred(batch);
+        for (const char* name : {"/s0.bin", "/s0.dsc", "/s1.bin"})
+            ASSERT_EQ(plat::replaceFile(dir + name, name, 7), 0);
+        EXPECT_EQ(readFile(dir + "/s1.bin"), "/s1.bin");
+        std::thread other([&] { EXPECT_EQ(plat::replaceFile(dir + "/other.ini", "o", 1), 0); });
+        other.join();
+        EXPECT_EQ(takeSynced().size(), 2u) << "the other thread's file and its folder";
+    }
+    ASSERT_EQ(plat::replaceFile(dir + "/single.cfg", "c", 1), 0);
+    const std::vector<std::string> single = takeSynced();
+    ASSERT_EQ(single.size(), 2u);
+    EXPECT_EQ(single[1], dir) << "the single file is synced with its folder";
+
+    EXPECT_EQ(batch.flush(), 0);
+    EXPECT_EQ(takeSynced(), (std::vector<std::string>{dir + "/s0.bin", dir + "/s0.dsc", dir + "/s1.bin", dir}));
+    EXPECT_TRUE(batch.empty());
+    EXPECT_EQ(batch.flush(), 0);
+    EXPECT_TRUE(takeSynced().empty());
+    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"other.ini", "s0.bin", "s0.dsc", "s1.bin", "single.cfg"}));
+}
+
+// A failed sync is reported with the write-error code and names its file; the other files are still synced.
+TEST_F(SyncBatchTest, FailedSyncIsReported)
+{
+    plat::SyncBatch batch;
+    {
+        plat::SyncBatch::Scope deferred(batch);
+        ASSERT_EQ(plat::replaceFile(dir + "/a.bin", "a", 1), 0);
+        ASSERT_EQ(plat::replaceFile(dir + "/b.bin", "b", 1), 0);
+    }
+    {
+        std::lock_guard<std::mutex> guard(g_syncMutex);
+        g_failingPath = dir + "/a.bin";
+    }
+    std::string error;
+    EXPECT_EQ(batch.flush(&error), -8);
+    EXPECT_EQ(error, "Error occurred while writing to file \"" + dir + "/a.bin\": " + plat::systemErrorText(EIO) + ".");
+    EXPECT_EQ(takeSynced(), (std::vector<std::string>{dir + "/a.bin", dir + "/b.bin", dir}));
+    EXPECT_EQ(readFile(dir + "/b.bin"), "b");
+}
+
+// A process killed in the middle of a series leaves every file that was put in place complete, and the
+// temporary file of the save it was in is removed by the next process that writes into the folder.
+TEST_F(FileWriteTest, SeriesKilledMidwayLeavesCompleteFiles)
+{
+    const std::string content(200000, 'c');
+    const pid_t child = ::fork();
+    if (child == 0) {
+        plat::SyncBatch batch;
+        plat::SyncBatch::Scope deferred(batch);
+        for (int n = 0;; ++n) {
+            const std::string name = dir + "/s" + std::to_string(n % 50) + ".bin";
+            plat::AtomicFileWriter writer(name);
+            if (writer.open() != 0)
+                ::_exit(1);
+            for (size_t at = 0; at < content.size(); at += 1000)
+                writer.write(content.data() + at, 1000);
+            if (writer.commit() != 0)
+                ::_exit(1);
+        }
+    }
+    ASSERT_GT(child, 0);
+    for (int wait = 0; wait < 1000 && !std::filesystem::exists(dir + "/s20.bin"); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
+
+    ASSERT_EQ(plat::replaceFile(dir + "/next.ini", "n", 1), 0);
+    for (const std::string& name : listDir(dir)) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(name.find(".~tmp"), std::string::npos);
+        if (name != "next.ini") {
+            EXPECT_EQ(readFile(dir + "/" + name), content);
+        }
+    }
 }
 
 } // namespace
