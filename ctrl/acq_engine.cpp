@@ -14,6 +14,7 @@
 #include "last_frames.h"
 #include "super_matrix.h"
 #include "tvk_frame_info.h"
+#include "platform/file_write.h"
 #include "pluginfw/tvk_utils.h"
 
 namespace {
@@ -77,8 +78,9 @@ int TvkDevice::closeFrames()
 {
     Lock lock(*this);
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     closeFramesLocked();
+    lastframes::returnFreedMemory();
     return 0;
 }
 
@@ -90,7 +92,8 @@ int TvkDevice::ensureBuffers()
         if (settings_.chips == 4 && remapBuffer_.size() != pixelCount_)
             remapBuffer_.assign(pixelCount_, 0);
     } catch (const std::bad_alloc&) {
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(uint16_t)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.",
+                           static_cast<int>(pixelCount_ * sizeof(uint16_t)));
     }
     return 0;
 }
@@ -106,7 +109,7 @@ int TvkDevice::setAcqParameters(double acqTime)
     signal_->acqMode = acqPars_.acqMode;
     signal_->hwTimerUsed = useHwTimer != 0;
     if (table_->hwSetAcqPars(hwId_, &acqPars_))
-        return setMessageF(-2, "Settings acq. parameters failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_PARAM, "Settings acq. parameters failed: %s", hwError().c_str());
     return 0;
 }
 
@@ -119,7 +122,7 @@ int TvkDevice::readMatrixInto(uint16_t* buffer)
 {
     uint16_t* target = remapsReadout() ? remapBuffer_.data() : buffer;
     if (table_->hwReadMatrix(hwId_, target, pixelCount_))
-        return setMessageF(-154, "Error occurred while reading-out matrix: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_READOUT, "Error occurred while reading-out matrix: %s", hwError().c_str());
     if (target != buffer)
         supermatrix::toMatrix(target, buffer, sizeof(uint16_t));
     return 0;
@@ -144,7 +147,7 @@ int TvkDevice::waitForExposure(double acqTime)
     for (;;) {
         int busy = 0;
         if (table_->hwCheckBusy(hwId_, &busy))
-            return setMessageF(-153, "Error occurred while checking busy state: %s", hwError().c_str());
+            return setMessageF(TVK_ERR_BUSY_POLL, "Error occurred while checking busy state: %s", hwError().c_str());
         if (!busy || abort_)
             return 0;
         std::this_thread::sleep_for(kPollPeriod);
@@ -157,14 +160,14 @@ int TvkDevice::exposeInto(uint16_t* buffer)
     // the last wait) would end this exposure's wait at once.
     signal_->acqEvent.reset();
     if (table_->hwStartAcquisition(hwId_))
-        return setMessageF(-150, "Cannot start acquisition: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_ACQ_START, "Cannot start acquisition: %s", hwError().c_str());
     const int mode = acqPars_.acqMode;
     if (mode != ACQMODE_TRIG_START && mode != ACQMODE_TRIG_EXTSHUTTER)
         notify(&CtrlCallbacks::acqStart); // in those two modes the hardware's start event reports it
     // A failed wait does not stop the exposure: the device is still stopped and read.
     const int waitResult = waitForExposure(acqPars_.acqTime);
     if (table_->hwStopAcquisition(hwId_))
-        return setMessageF(-151, "Error occurred while stopping acquisition: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_ACQ_STOP, "Error occurred while stopping acquisition: %s", hwError().c_str());
     if (const int r = readMatrixInto(buffer))
         return r;
     return waitResult;
@@ -196,10 +199,10 @@ int TvkDevice::applySubMask(int spacing, int phase, bool testPulse)
                 cfg[j] = static_cast<uint8_t>((cfg[j] & ~2u) | ((cfg[j] & 1u) ? 0u : 2u));
     }
     if (table_->hwSetPixelsCfg(hwId_, settings_.pixelCfg.data(), pixelCount_))
-        return setMessageF(-158, "Pixel mask setting failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_PIXCFG, "Pixel mask setting failed: %s", hwError().c_str());
     notify(&CtrlCallbacks::pixCfgChanged);
     if (table_->hwResetMatrix(hwId_))
-        return setMessageF(-156, "Resetting pixel matrix failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_RESET, "Resetting pixel matrix failed: %s", hwError().c_str());
     return 0;
 }
 
@@ -210,7 +213,7 @@ int TvkDevice::restorePixelCfg()
         settings_.copyPixelCfgFrom(saved_);
     }
     if (table_->hwSetPixelsCfg(hwId_, settings_.pixelCfg.data(), pixelCount_))
-        return setMessageF(-158, "Pixel mask setting failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_PIXCFG, "Pixel mask setting failed: %s", hwError().c_str());
     notify(&CtrlCallbacks::pixCfgChanged);
     return 0;
 }
@@ -247,7 +250,7 @@ int TvkDevice::createFrame(int type, const char* name, const std::string& logPat
 {
     TvkFrameInfo* frame = TvkFrameInfo::createInstance();
     if (!frame)
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(sizeof(TvkFrameInfo)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", static_cast<int>(sizeof(TvkFrameInfo)));
     if (const int r = frame->init(this, type, true)) {
         const std::string text = frame->getLastErr();
         TvkFrameInfo::deleteInstance(frame);
@@ -299,7 +302,7 @@ int TvkDevice::addHwInfoAttribs(TvkFrameInfo* frame)
     for (int i = 0; i < count; ++i) {
         uint32_t flags = 0;
         if (table_->hwGetHwInfoFlags(hwId_, i, &flags))
-            return -1;
+            return TVK_ERR_GENERIC;
         if (!(flags & HWINFO_TO_FRAME))
             continue;
         HwInfoItem item{};
@@ -319,11 +322,11 @@ int TvkDevice::addHwInfoAttribs(TvkFrameInfo* frame)
 int TvkDevice::checkAcqArgs(int frameCount, double acqTime, bool fileMode, const char* fileName)
 {
     if (fileMode && !fileName)
-        return setMessage(-2, "Filename must be supplied.");
+        return setMessage(TVK_ERR_PARAM, "Filename must be supplied.");
     if (frameCount <= 0)
-        return setMessageF(-2, "Invalid number of frames: %d.", frameCount);
+        return setMessageF(TVK_ERR_PARAM, "Invalid number of frames: %d.", frameCount);
     if (!std::isfinite(acqTime) || acqTime < 0.0)
-        return setMessageF(-2, "Invalid acquisition time: %g s.", acqTime);
+        return setMessageF(TVK_ERR_PARAM, "Invalid acquisition time: %g s.", acqTime);
     return 0;
 }
 
@@ -341,7 +344,8 @@ int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlag
         char probe[512];
         const int last = frameCount - 1;
         if (!makeIndexedFileName(probe, fileName, last, digitCount(static_cast<uint32_t>(last))))
-            return setMessageF(-2, "Cannot save frame to file: %s (the numbered file name is too long).", fileName);
+            return setMessageF(TVK_ERR_PARAM, "Cannot save frame to file: %s (the numbered file name is too long).",
+                               fileName);
     }
     if (const int r = ensureBuffers())
         return r;
@@ -359,7 +363,7 @@ int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlag
         frames_.swap(frames);
     }
     if (table_->hwResetMatrix(hwId_))
-        return setMessageF(-156, "Resetting pixel matrix failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_RESET, "Resetting pixel matrix failed: %s", hwError().c_str());
     const int spacing = spacing_;
     if (spacing > 1)
         saved_.copyPixelCfgFrom(settings_);
@@ -382,8 +386,11 @@ int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlag
     }
     if (result == 0)
         result = setAcqParameters(acqTime);
+    // The numbered files are put in place as they are written and synced together at the end of the call,
+    // so that the exposures never wait for the disk.
+    plat::SyncBatch written;
     if (result == 0)
-        result = frameAcqLoop(frameCount, fileMode, fileFlags, fileName, spacing, &held, &heldData);
+        result = frameAcqLoop(frameCount, fileMode, fileFlags, fileName, spacing, &held, &heldData, &written);
 
     if (spacing > 1) {
         const int r = restorePixelCfg();
@@ -395,11 +402,14 @@ int TvkDevice::performFrameAcq(int frameCount, double acqTime, uint32_t fileFlag
         if (fileMode)
             lastframes::dropFrameReference(held);
     }
+    std::string syncError;
+    if (written.flush(&syncError) != 0 && result == 0)
+        result = setMessage(TVK_ERR_WRITE, syncError);
     return result;
 }
 
 int TvkDevice::frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, const char* fileName, int spacing,
-                            TvkFrameInfo** held, uint16_t** heldData)
+                            TvkFrameInfo** held, uint16_t** heldData, plat::SyncBatch* written)
 {
     const std::string logPath = fileMode ? std::string() : logPathNow("Acq (frames)");
     const int phases = spacing * spacing;
@@ -417,7 +427,8 @@ int TvkDevice::frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, c
                 curFrame_ = f;
             } catch (const std::bad_alloc&) {
                 lastframes::dropFrameReference(frame);
-                return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(sizeof(TvkFrameInfo*) * (f + 1)));
+                return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.",
+                                   static_cast<int>(sizeof(TvkFrameInfo*) * (f + 1)));
             }
             void* data = nullptr;
             uint32_t size = 0;
@@ -439,7 +450,7 @@ int TvkDevice::frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, c
             if (spacing > 1)
                 copyPhase(*heldData, readoutBuffer_.data(), spacing, i);
             if (abort_)
-                return setMessage(-152, "Acquisition aborted.");
+                return setMessage(TVK_ERR_ACQ_ABORTED, "Acquisition aborted.");
         }
         double measured = 0.0;
         table_->hwGetAcqTime(hwId_, &measured);
@@ -454,8 +465,13 @@ int TvkDevice::frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, c
             const char* name = fileName;
             if (frameCount > 1)
                 name = makeIndexedFileName(indexed, fileName, f, digits); // its length was checked at the start
-            if (const int r = frame->save(name, fileFlags))
-                return setMessageF(r, "Cannot save frame to file: %s", name);
+            int saved = 0;
+            {
+                plat::SyncBatch::Scope deferred(*written); // this save only, not the subscribers' own
+                saved = frame->save(name, fileFlags);
+            }
+            if (saved)
+                return setMessageF(saved, "Cannot save frame to file: %s", name);
             {
                 std::lock_guard<std::recursive_mutex> guard(frameMutex_);
                 ++framesDone_;
@@ -504,7 +520,7 @@ int TvkDevice::performIntegralAcq(int frameCount, double acqTime, uint32_t fileF
         frames_.swap(frames);
     }
     if (table_->hwResetMatrix(hwId_))
-        return setMessageF(-156, "Resetting pixel matrix failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_RESET, "Resetting pixel matrix failed: %s", hwError().c_str());
     const int spacing = spacing_;
     if (spacing > 1)
         saved_.copyPixelCfgFrom(settings_);
@@ -562,7 +578,7 @@ int TvkDevice::integralLoop(int frameCount, int spacing, TvkFrameInfo* frame)
                 sum[k] += static_cast<uint32_t>(static_cast<int32_t>(counts[k]));
             frame->unlock();
             if (abort_)
-                return setMessage(-152, "Acquisition aborted.");
+                return setMessage(TVK_ERR_ACQ_ABORTED, "Acquisition aborted.");
         }
         {
             std::lock_guard<std::recursive_mutex> guard(frameMutex_);
@@ -620,7 +636,7 @@ int TvkDevice::performTestPulseAcq(double height, double period, uint32_t pulseC
     if (const int r = setAcqParameters(acqPars_.acqTime))
         return r;
     if (columnMask != 0 && table_->hwResetMatrix(hwId_))
-        return setMessageF(-156, "Resetting pixel matrix failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_RESET, "Resetting pixel matrix failed: %s", hwError().c_str());
 
     int result = testPulseLoop(effective, columnMask, height, period, pulseCount, frame);
     if (result == 0) {
@@ -652,7 +668,7 @@ int TvkDevice::testPulseLoop(int spacing, uint32_t columnMask, double height, do
             if (const int r = applySubMask(spacing, i, true))
                 return r;
         if (table_->hwTestPulses(hwId_, height, period, pulseCount))
-            return setMessageF(-157, "Test pulses failed: %s", hwError().c_str());
+            return setMessageF(TVK_ERR_TEST_PULSES, "Test pulses failed: %s", hwError().c_str());
         if (const int r = readMatrixInto(readoutBuffer_.data()))
             return r;
         void* data = nullptr;
@@ -665,7 +681,7 @@ int TvkDevice::testPulseLoop(int spacing, uint32_t columnMask, double height, do
             sum[k] = static_cast<uint16_t>(sum[k] + readoutBuffer_[k]);
         frame->unlock();
         if (abort_)
-            return setMessage(-152, "Acquisition aborted.");
+            return setMessage(TVK_ERR_ACQ_ABORTED, "Acquisition aborted.");
     }
     return 0;
 }
@@ -683,7 +699,8 @@ int TvkDevice::performDigitalTest(int* goodPixels, uint32_t* frameId, bool keepA
         pattern.resize(pixelCount_);
         readBack.resize(pixelCount_);
     } catch (const std::bad_alloc&) {
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(pixelCount_ * sizeof(uint16_t)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.",
+                           static_cast<int>(pixelCount_ * sizeof(uint16_t)));
     }
     if (const int r = ensureBuffers())
         return r;
@@ -697,7 +714,7 @@ int TvkDevice::performDigitalTest(int* goodPixels, uint32_t* frameId, bool keepA
     else
         readBack = pattern;
     if (table_->hwWriteMatrix(hwId_, readBack.data(), pixelCount_))
-        return setMessageF(-155, "Error occurred while writing matrix to chip: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_MATRIX_WRITE, "Error occurred while writing matrix to chip: %s", hwError().c_str());
     if (waitTime != 0.0) {
         clearAbort();
         preciseWait(waitTime, &abort_);
@@ -705,7 +722,7 @@ int TvkDevice::performDigitalTest(int* goodPixels, uint32_t* frameId, bool keepA
     if (const int r = readMatrixInto(readBack.data()))
         return r;
     if (table_->hwSetPixelsCfg(hwId_, settings_.pixelCfg.data(), pixelCount_))
-        setMessageF(-158, "Pixel mask setting failed: %s", hwError().c_str()); // reported, not the result
+        setMessageF(TVK_ERR_PIXCFG, "Pixel mask setting failed: %s", hwError().c_str()); // reported, not the result
 
     std::vector<TvkFrameInfo*> kept(keepAsLastAcq ? 1 : 0, nullptr);
     TvkFrameInfo* frame = nullptr;

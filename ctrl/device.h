@@ -29,6 +29,9 @@
 class ConfigText;
 class HwLibrary;
 class TvkFrameInfo;
+namespace plat {
+class SyncBatch;
+}
 
 // What a hardware callback may touch of its device. Owned by the device and by the tag registry, so a
 // callback that arrives while the device goes away still finds live memory.
@@ -219,7 +222,7 @@ private:
     int addHwInfoAttribs(TvkFrameInfo* frame);
     int notifyFrame(std::atomic<TvkFrameCallback> CtrlCallbacks::*member, TvkFrameInfo* frame);
     int frameAcqLoop(int frameCount, bool fileMode, uint32_t fileFlags, const char* fileName, int spacing,
-                     TvkFrameInfo** held, uint16_t** heldData);
+                     TvkFrameInfo** held, uint16_t** heldData, plat::SyncBatch* written);
     int integralLoop(int frameCount, int spacing, TvkFrameInfo* frame);
     int testPulseLoop(int spacing, uint32_t columnMask, double height, double period, uint32_t pulseCount,
                       TvkFrameInfo* frame);

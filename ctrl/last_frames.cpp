@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <thread>
 
 #include "config_text.h"
@@ -32,6 +33,13 @@ void dropFrameReference(TvkFrameInfo* frame)
     frame->close(&count, true);
 }
 
+void returnFreedMemory()
+{
+    constexpr size_t kTrimAbove = size_t(64) << 20;
+    // Counting the free blocks walks the heap once; the trim itself only runs when it pays.
+    if (mallinfo2().fordblks > kTrimAbove)
+        malloc_trim(0);
+}
 
 } // namespace lastframes
 
@@ -65,7 +73,7 @@ bool overlaps(const void* a, const void* b, size_t bytes)
 int TvkDevice::checkFrameIndex(int frameIndex)
 {
     if (frameIndex < 0)
-        return setMessageF(-2, "Invalid frame index: %d.", frameIndex);
+        return setMessageF(TVK_ERR_PARAM, "Invalid frame index: %d.", frameIndex);
     return 0;
 }
 
@@ -75,13 +83,14 @@ int TvkDevice::frameAt(int frameIndex, TvkFrameInfo** out)
     case 0:
     case 1:
         if (frameIndex < 0 || static_cast<uint32_t>(frameIndex) >= framesDone_)
-            return setMessageF(-115, "Frame %d is not ready, frame buffer size: %d frames, filled: %d frames.",
+            return setMessageF(TVK_ERR_NO_LAST_FRAME,
+                               "Frame %d is not ready, frame buffer size: %d frames, filled: %d frames.",
                                frameIndex, acqKind_ == 0 ? frameCount_ : static_cast<int>(frames_.size()),
                                static_cast<int>(framesDone_));
         if (acqKind_ == 0) {
             TvkFrameInfo* frame = static_cast<size_t>(frameIndex) < frames_.size() ? frames_[frameIndex] : nullptr;
             if (!frame)
-                return setMessage(-115, "Frame is not ready.");
+                return setMessage(TVK_ERR_NO_LAST_FRAME, "Frame is not ready.");
             *out = frame;
             return 0;
         }
@@ -95,13 +104,14 @@ int TvkDevice::frameAt(int frameIndex, TvkFrameInfo** out)
     case 2:
         if (frames_.size() == 1 && frames_[0]) {
             if (frameIndex > 0)
-                return setMessageF(-115, "Frame %d is not available, only integral frame ready.", frameIndex);
+                return setMessageF(TVK_ERR_NO_LAST_FRAME, "Frame %d is not available, only integral frame ready.",
+                                   frameIndex);
             *out = frames_[0];
             return 0;
         }
-        return setMessage(-115, "Frame is not ready.");
+        return setMessage(TVK_ERR_NO_LAST_FRAME, "Frame is not ready.");
     default:
-        return setMessage(-115, "No acquisition finished or in progress, cannot get frame.");
+        return setMessage(TVK_ERR_NO_LAST_FRAME, "No acquisition finished or in progress, cannot get frame.");
     }
 }
 
@@ -112,7 +122,7 @@ int TvkDevice::loadFrameFile(int frameIndex, TvkFrameInfo** out)
     if (frameCount_ >= 2) {
         const int digits = digitCount(static_cast<uint32_t>(frameCount_ - 1));
         if (!makeIndexedFileName(indexed, name, frameIndex, digits))
-            return setMessageF(-2, "Cannot form the name of frame %d from \"%s\".", frameIndex, name);
+            return setMessageF(TVK_ERR_PARAM, "Cannot form the name of frame %d from \"%s\".", frameIndex, name);
         name = indexed;
     }
     if (frames_.empty())
@@ -124,7 +134,7 @@ int TvkDevice::loadFrameFile(int frameIndex, TvkFrameInfo** out)
 
     TvkFrameInfo* frame = TvkFrameInfo::createInstance();
     if (!frame)
-        return setMessageF(-3, "Allocation of %d bytes failed.", static_cast<int>(sizeof(TvkFrameInfo)));
+        return setMessageF(TVK_ERR_ALLOC, "Allocation of %d bytes failed.", static_cast<int>(sizeof(TvkFrameInfo)));
     if (const int r = frame->init(name, true)) {
         const std::string text = frame->getLastErr();
         TvkFrameInfo::deleteInstance(frame);
@@ -147,9 +157,9 @@ int TvkDevice::getFrameData(void* buffer, uint32_t sizePixels, int frameIndex, i
     if (const int r = checkFrameIndex(frameIndex))
         return r;
     if (!buffer)
-        return setMessage(-2, "Invalid parameter (buffer is null).");
+        return setMessage(TVK_ERR_PARAM, "Invalid parameter (buffer is null).");
     if (sizePixels < pixelCount_)
-        return setMessageF(-4, "Buffer is too small, current size: %d, required size: %d.",
+        return setMessageF(TVK_ERR_BUFFER_SMALL, "Buffer is too small, current size: %d, required size: %d.",
                            static_cast<int>(sizePixels), static_cast<int>(pixelCount_));
     std::lock_guard<std::recursive_mutex> guard(frameMutex_);
     TvkFrameInfo* frame = nullptr;
@@ -167,9 +177,9 @@ int TvkDevice::saveFrame(const char* fileName, int frameIndex, uint32_t fileFlag
     if (const int r = checkUsable())
         return r;
     if (!fileName)
-        return setMessage(-2, "Filename must be supplied.");
+        return setMessage(TVK_ERR_PARAM, "Filename must be supplied.");
     if (frameIndex < -1)
-        return setMessageF(-2, "Invalid frame index: %d.", frameIndex);
+        return setMessageF(TVK_ERR_PARAM, "Invalid frame index: %d.", frameIndex);
     std::lock_guard<std::recursive_mutex> guard(frameMutex_);
     if (frameIndex == -1 && framesDone_ > 1 && acqKind_ != 2) {
         const uint32_t done = framesDone_;
@@ -177,7 +187,8 @@ int TvkDevice::saveFrame(const char* fileName, int frameIndex, uint32_t fileFlag
         for (uint32_t f = 0; f < done; ++f) {
             char indexed[512];
             if (!makeIndexedFileName(indexed, fileName, static_cast<int>(f), digits))
-                return setMessageF(-2, "Cannot save frame to file: %s (the numbered file name is too long).", fileName);
+                return setMessageF(TVK_ERR_PARAM, "Cannot save frame to file: %s (the numbered file name is too long).",
+                                   fileName);
             TvkFrameInfo* frame = nullptr;
             if (const int r = frameAt(static_cast<int>(f), &frame))
                 return r;
@@ -218,7 +229,7 @@ int TvkDevice::getFrameID(int frameIndex, uint32_t* frameId)
     if (const int r = checkFrameIndex(frameIndex))
         return r;
     if (!frameId)
-        return setMessage(-2, "Invalid parameter (frameId is null).");
+        return setMessage(TVK_ERR_PARAM, "Invalid parameter (frameId is null).");
     std::lock_guard<std::recursive_mutex> guard(frameMutex_);
     TvkFrameInfo* frame = nullptr;
     if (const int r = frameAt(frameIndex, &frame))
@@ -230,10 +241,10 @@ int TvkDevice::getFrameID(int frameIndex, uint32_t* frameId)
 int TvkDevice::getAcqInfo(int* frameIndex, int* frameCount, int* kind, int* framesDone)
 {
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     std::lock_guard<std::recursive_mutex> guard(frameMutex_);
     if (acqKind_ == -1)
-        return -1;
+        return TVK_ERR_GENERIC;
     if (frameIndex)
         *frameIndex = curFrame_;
     if (frameCount)
@@ -262,13 +273,13 @@ int TvkDevice::convFromSuperMatrix(const void* matrix, void* chips, uint32_t siz
 int TvkDevice::convertSuperMatrix(const void* src, void* dst, uint32_t sizeBytes, int type, bool toMatrix)
 {
     if (retired_)
-        return -102;
+        return TVK_ERR_DEV_INDEX;
     if (!src || !dst)
-        return setMessage(-2, "Invalid parameter (buffer is null).");
+        return setMessage(TVK_ERR_PARAM, "Invalid parameter (buffer is null).");
     const int elementSize = type >= TYPE_BOOL && type <= TYPE_STRING ? typeElementSize(type) : 0;
     const uint64_t required = static_cast<uint64_t>(pixelCount_) * static_cast<uint64_t>(elementSize);
     if (sizeBytes < required)
-        return setMessageF(-4, "Buffer is too small, current size: %d, required size: %d (in bytes).",
+        return setMessageF(TVK_ERR_BUFFER_SMALL, "Buffer is too small, current size: %d, required size: %d (in bytes).",
                            static_cast<int>(sizeBytes), static_cast<int>(required));
     if (settings_.chips != 4) {
         std::memmove(dst, src, sizeBytes);
@@ -276,7 +287,7 @@ int TvkDevice::convertSuperMatrix(const void* src, void* dst, uint32_t sizeBytes
     }
     const size_t size = matrixElementSize(type);
     if (size == 0)
-        return setMessageF(-2, "Invalid buffer type: %d", type);
+        return setMessageF(TVK_ERR_PARAM, "Invalid buffer type: %d", type);
     const auto convert = toMatrix ? supermatrix::toMatrix : supermatrix::fromMatrix;
     if (overlaps(src, dst, supermatrix::kPixels * size)) {
         const auto* bytes = static_cast<const unsigned char*>(src);
@@ -294,7 +305,7 @@ int TvkDevice::setSuperMatrixPixCfg(const uint8_t* cfg, uint32_t size)
     if (const int r = checkUsable())
         return r;
     if (!cfg || size != pixelCount_)
-        return setMessageF(-2, "Invalid parameter, size of array of pix. cfgs.: %d , required: %d.",
+        return setMessageF(TVK_ERR_PARAM, "Invalid parameter, size of array of pix. cfgs.: %d , required: %d.",
                            cfg ? static_cast<int>(size) : 0, static_cast<int>(pixelCount_));
     {
         std::lock_guard<std::mutex> guard(pixMutex_);
@@ -304,7 +315,7 @@ int TvkDevice::setSuperMatrixPixCfg(const uint8_t* cfg, uint32_t size)
             std::memcpy(settings_.pixelCfg.data(), cfg, pixelCount_);
     }
     if (table_->hwSetPixelsCfg(hwId_, settings_.pixelCfg.data(), pixelCount_))
-        return setMessageF(-158, "Pixel mask setting failed: %s", hwError().c_str());
+        return setMessageF(TVK_ERR_PIXCFG, "Pixel mask setting failed: %s", hwError().c_str());
     notify(&CtrlCallbacks::pixCfgChanged);
     return 0;
 }
@@ -314,7 +325,7 @@ int TvkDevice::getSuperMatrixPixCfg(uint8_t* cfg, uint32_t size)
     if (const int r = checkUsable())
         return r;
     if (!cfg || size != pixelCount_)
-        return setMessageF(-4, "Buffer is too small, current size: %d, required size: %d.",
+        return setMessageF(TVK_ERR_BUFFER_SMALL, "Buffer is too small, current size: %d, required size: %d.",
                            cfg ? static_cast<int>(size) : 0, static_cast<int>(pixelCount_));
     std::lock_guard<std::mutex> guard(pixMutex_);
     if (settings_.chips == 4)

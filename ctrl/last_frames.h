@@ -13,4 +13,9 @@ namespace lastframes {
 // ever release it: when the device's reference is its last, it is deleted without notification.
 void dropFrameReference(TvkFrameInfo* frame);
 
+// Hands freed memory back to the system when the allocator holds more than 64 MB of it: after frames of
+// one size were freed, the allocator serves that size from its heap and keeps what is freed there, so the
+// frames of a long acquisition would stay resident after they are closed.
+void returnFreedMemory();
+
 } // namespace lastframes

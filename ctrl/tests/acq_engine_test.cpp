@@ -1,13 +1,17 @@
 // The acquisition engine on the fake hardware library: the order of the callbacks, frames in memory and in
-// files, spacing sub-masks on one and four chips, integral and test-pulse acquisitions, the digital test,
-// abort, hardware failures, bad arguments, and the lifetime of acquired frames.
+// files, the syncs of a saved series, spacing sub-masks on one and four chips, integral and test-pulse
+// acquisitions, the digital test, abort, hardware failures, bad arguments, and the lifetime of acquired frames.
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <unistd.h>
 
 #include "acq_fixture.h"
+#include "platform/file_write.h"
+#include "platform/syserror.h"
 #include "pluginfw/tvk_utils.h"
 
 using namespace acqtest;
@@ -173,6 +177,117 @@ TEST_F(AcqTest, FileModeNumbersTheFilesAndReloadsThemOnRequest)
     ASSERT_EQ(performFrameAcq(0, 1, 0.0, FSAVE_ASCII, single.c_str()), 0);
     EXPECT_TRUE(std::filesystem::exists(single));
     EXPECT_EQ(frame16(0, 0), fakeCounts(1, true));
+}
+
+// The syncs of the file layer, in order (the path each descriptor was open on); a sync of the file named
+// g_failingSync fails as a disk that cannot write would.
+std::mutex g_syncMutex; // guards g_synced and g_failingSync
+std::vector<std::string> g_synced;
+std::string g_failingSync;
+
+int recordSync(int fd, const char* path)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_syncMutex);
+        g_synced.emplace_back(path);
+        if (g_failingSync == path) {
+            errno = EIO;
+            return -1;
+        }
+    }
+    return ::fsync(fd);
+}
+
+std::vector<std::string> takeSynced()
+{
+    std::lock_guard<std::mutex> guard(g_syncMutex);
+    return std::move(g_synced);
+}
+
+// In cbAcqCompl of a saved series: the frame's files are complete under their names (a subscriber may open
+// them), and nothing has waited for the disk yet.
+std::string g_seriesBase;
+std::vector<std::string> g_seriesChecks;
+void checkSeriesFiles(int devIndex)
+{
+    int done = 0;
+    getAcqInfo(static_cast<unsigned>(devIndex), nullptr, nullptr, nullptr, &done);
+    const std::string name = g_seriesBase + std::to_string(done - 1);
+    TvkFrameInfo loaded;
+    std::vector<int16_t> data(65536);
+    uint32_t size = 65536 * 2;
+    const bool complete = loaded.init((name + ".bin").c_str(), false) == 0 &&
+                          loaded.getData(data.data(), &size, TYPE_I16) == 0 && data == fakeCounts(1, true);
+    std::lock_guard<std::mutex> guard(g_syncMutex);
+    g_seriesChecks.push_back(std::to_string(done) + (complete ? " complete" : " NOT COMPLETE") + ", synced " +
+                             std::to_string(g_synced.size()));
+}
+
+class SeriesSyncTest : public AcqTest {
+protected:
+    void SetUp() override
+    {
+        AcqTest::SetUp();
+        plat::setSyncFunctionForTests(&recordSync);
+        takeSynced();
+        g_seriesChecks.clear();
+    }
+    void TearDown() override
+    {
+        plat::setSyncFunctionForTests(nullptr);
+        {
+            std::lock_guard<std::mutex> guard(g_syncMutex);
+            g_failingSync.clear();
+        }
+        AcqTest::TearDown();
+    }
+};
+
+// The numbered files of one call are put in place as they are done and synced once when the call ends:
+// each file, then their folder once. A single save stays synced per file before it returns.
+TEST_F(SeriesSyncTest, SeriesFilesAreSyncedOnceWhenTheCallEnds)
+{
+    initWith({FakeDev()});
+    g_seriesBase = root() + "/run";
+    setCbAcqCompl(&checkSeriesFiles);
+    ASSERT_EQ(performFrameAcq(0, 3, 0.0, FSAVE_BINARY, (g_seriesBase + ".bin").c_str()), 0) << deviceMessage(0);
+    setCbAcqCompl(nullptr);
+    EXPECT_EQ(g_seriesChecks,
+              (std::vector<std::string>{"1 complete, synced 0", "2 complete, synced 0", "3 complete, synced 0"}));
+    std::vector<std::string> synced = takeSynced();
+    ASSERT_FALSE(synced.empty());
+    EXPECT_EQ(synced.back(), root()) << "the folder last";
+    synced.pop_back();
+    std::sort(synced.begin(), synced.end());
+    std::vector<std::string> files;
+    for (int f = 0; f < 3; ++f)
+        for (const char* extension : {".bin", ".dsc"})
+            files.push_back(g_seriesBase + std::to_string(f) + extension);
+    EXPECT_EQ(synced, files);
+
+    ASSERT_EQ(saveFrame(0, (root() + "/single.bin").c_str(), 0, FSAVE_BINARY), 0) << deviceMessage(0);
+    synced = takeSynced();
+    EXPECT_EQ(std::count(synced.begin(), synced.end(), root()), 2) << "each file of the single save with its folder";
+}
+
+// A sync that fails at the end of the call is the call's failure, with the write-error code; the files
+// are in place and every frame was done.
+TEST_F(SeriesSyncTest, FailedSyncOfASeriesIsReported)
+{
+    initWith({FakeDev()});
+    g_seriesBase = root() + "/run";
+    {
+        std::lock_guard<std::mutex> guard(g_syncMutex);
+        g_failingSync = g_seriesBase + "1.bin";
+    }
+    EXPECT_EQ(performFrameAcq(0, 3, 0.0, FSAVE_BINARY, (g_seriesBase + ".bin").c_str()), TVK_ERR_WRITE);
+    EXPECT_EQ(deviceMessage(0), "Error occurred while writing to file \"" + g_seriesBase +
+                                    "1.bin\": " + plat::systemErrorText(EIO) + ".");
+    int done = 0;
+    ASSERT_EQ(getAcqInfo(0, nullptr, nullptr, nullptr, &done), 0);
+    EXPECT_EQ(done, 3);
+    for (int f = 0; f < 3; ++f)
+        EXPECT_EQ(frame16(0, f), fakeCounts(1, true)) << f;
 }
 
 // In cbAcqCompl of a file-saving acquisition the acquiring thread gets the frame in hand, even when no file
