@@ -94,9 +94,9 @@ void scalePixels(const int16_t* image, const uint8_t* cfg, double factor, uint32
 // in doubles and in 32-bit lanes. The fold, taken only for eight pixels of which one reaches the modulus,
 // divides by a multiplication with the rounded reciprocal, whose quotient is at most one too small (the
 // remainder then equals the modulus and is taken back once). Returns the pixels done.
-// Limit: whether a product may reach kMaxPoissonMean (else the limit is left out); a null cfg counts
-// every pixel.
-template <bool Limit>
+// Limit: whether a product may reach kMaxPoissonMean (else the limit is left out); Masked: whether some
+// pixel does not count (else cfg is not read).
+template <bool Limit, bool Masked>
 [[gnu::target("avx2")]] uint32_t scalePixelsAvx2(const int16_t* image, const uint8_t* cfg, double factor, uint32_t n,
                                                  uint16_t* out, uint32_t* means)
 {
@@ -119,15 +119,15 @@ template <bool Limit>
             hi = _mm256_min_pd(hi, limit);
         }
         // Bit 0 of each configuration byte moved to the sign and spread: all ones or zero per pixel.
-        const __m128i enabled =
-            cfg ? _mm_srai_epi16(
-                      _mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cfg + i))), 15),
-                      15)
-                : _mm_set1_epi16(-1);
+        __m128i enabled = _mm_setzero_si128();
+        if (Masked)
+            enabled = _mm_srai_epi16(
+                _mm_slli_epi16(_mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cfg + i))), 15), 15);
         if (means) {
-            const __m256i whole = _mm256_set_m128i(_mm256_cvttpd_epi32(hi), _mm256_cvttpd_epi32(lo));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(means + i),
-                                _mm256_and_si256(whole, _mm256_cvtepi16_epi32(enabled)));
+            __m256i whole = _mm256_set_m128i(_mm256_cvttpd_epi32(hi), _mm256_cvttpd_epi32(lo));
+            if (Masked)
+                whole = _mm256_and_si256(whole, _mm256_cvtepi16_epi32(enabled));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(means + i), whole);
             continue;
         }
         if (_mm256_movemask_pd(_mm256_cmp_pd(_mm256_max_pd(lo, hi), modulo, _CMP_GE_OQ))) {
@@ -138,13 +138,17 @@ template <bool Limit>
             lo = _mm256_sub_pd(lo, _mm256_and_pd(_mm256_cmp_pd(lo, modulo, _CMP_GE_OQ), modulo));
             hi = _mm256_sub_pd(hi, _mm256_and_pd(_mm256_cmp_pd(hi, modulo, _CMP_GE_OQ), modulo));
         }
-        const __m128i counts = _mm_packus_epi32(_mm256_cvttpd_epi32(lo), _mm256_cvttpd_epi32(hi));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(counts, enabled));
+        __m128i counts = _mm_packus_epi32(_mm256_cvttpd_epi32(lo), _mm256_cvttpd_epi32(hi));
+        if (Masked)
+            counts = _mm_and_si128(counts, enabled);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), counts);
     }
     return i;
 }
 #endif
 
+// The whole image: with AVX2 where the processor has it, the rest (or all) one pixel at a time. A null
+// cfg counts every pixel.
 void scaleImage(const int16_t* image, const uint8_t* cfg, double factor, uint32_t n, uint16_t* out, uint32_t* means)
 {
     uint32_t done = 0;
@@ -152,9 +156,13 @@ void scaleImage(const int16_t* image, const uint8_t* cfg, double factor, uint32_
     static const bool avx2 = __builtin_cpu_supports("avx2");
     // No i16 value times a factor up to this reaches the limit.
     constexpr double kFactorBelowLimit = static_cast<double>(kMaxPoissonMean) / 32768.0;
-    if (avx2)
-        done = factor < kFactorBelowLimit ? scalePixelsAvx2<false>(image, cfg, factor, n, out, means)
-                                          : scalePixelsAvx2<true>(image, cfg, factor, n, out, means);
+    if (avx2) {
+        const bool limit = !(factor < kFactorBelowLimit); // NaN takes the limit too
+        done = limit ? (cfg ? scalePixelsAvx2<true, true>(image, cfg, factor, n, out, means)
+                            : scalePixelsAvx2<true, false>(image, cfg, factor, n, out, means))
+                     : (cfg ? scalePixelsAvx2<false, true>(image, cfg, factor, n, out, means)
+                            : scalePixelsAvx2<false, false>(image, cfg, factor, n, out, means));
+    }
 #endif
     scalePixels(image, cfg, factor, done, n, out, means);
 }
