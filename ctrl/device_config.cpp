@@ -99,11 +99,12 @@ int TvkDevice::applyConfig(const ConfigText& text)
         applyBuiltInDefaults();
     const int polarity = text.findInt(kTarvik, "Polarity").value_or(1);
     settings_.cst = text.findInt(kTarvik, "CST").value_or(0);
-    const int mode = text.findInt(kTarvik, "Acq mode").value_or(ACQMODE_MANUAL);
-    if (isSupportedAcqMode(mode, devInfo_.acqModeMask))
-        settings_.acqMode = mode;
-    else
-        refuseConfigValue("Acq mode", std::to_string(mode), text);
+    // Without a mode in the file, the default where the device has it.
+    const auto mode = text.findInt(kTarvik, "Acq mode");
+    if (isSupportedAcqMode(mode.value_or(ACQMODE_MANUAL), devInfo_.acqModeMask))
+        settings_.acqMode = mode.value_or(ACQMODE_MANUAL);
+    else if (mode)
+        refuseConfigValue("Acq mode", std::to_string(*mode), text);
     const int hwTimer = text.findInt(kTarvik, "HW timer").value_or(2);
     if (hwTimer >= 0)
         settings_.hwTimer = hwTimer;
@@ -315,7 +316,7 @@ int TvkDevice::loadDacsFile(const std::string& name)
     ConfigText text;
     std::string error;
     if (!text.load(name, &error))
-        return setMessageF(TVK_ERR_OPEN_READ, "Cannot open file \"%s\": %s", name.c_str(), error.c_str());
+        return setMessageF(TVK_ERR_OPEN_READ, "Cannot open file \"%s\": %s.", name.c_str(), error.c_str());
     // All values are read before any is stored: an incomplete file changes nothing.
     std::vector<uint16_t> dacs(settings_.dacs.size());
     const int count = dacSet_->count;
