@@ -429,29 +429,50 @@ bool writeSparseText(Sink& sink, const void* src, const Layout& l, bool xy)
     return w.flush();
 }
 
-bool writeSparseBinary(Sink& sink, const void* src, const Layout& l, bool xy)
+// Sparse binary records: the position ([x, y] or the index, u32 each) and the value, for every pixel
+// that is not 0. The loop is made per element type and record form; a row is stored in runs that surely
+// fit the block.
+template <class T, bool XY> bool writeSparseBinaryOf(Sink& sink, const T* src, const Layout& l)
 {
+    constexpr size_t kPosBytes = XY ? 8 : 4;
+    constexpr size_t kRecord = kPosBytes + sizeof(T);
     BlockWriter w(sink);
-    const size_t count = size_t(l.width) * l.height;
-    const size_t elem = elementSize(l.type);
-    for (size_t i = 0; i < count && w.ok(); ++i) {
-        if (isZero(l.type, src, i))
-            continue;
-        char* p = w.room(16);
-        uint32_t pos[2];
-        size_t posBytes = 4;
-        if (xy) {
-            pos[0] = uint32_t(i % l.width);
-            pos[1] = uint32_t(i / l.width);
-            posBytes = 8;
-        } else {
-            pos[0] = uint32_t(i);
+    for (uint32_t y = 0; y < l.height && w.ok(); ++y) {
+        const T* row = src + size_t(y) * l.width;
+        for (uint32_t x = 0; x < l.width;) {
+            const uint32_t run = uint32_t(std::min<size_t>(l.width - x, BlockWriter::kSize / kRecord));
+            char* p = w.room(size_t(run) * kRecord);
+            for (const uint32_t end = x + run; x < end; ++x) {
+                if (row[x] == T(0))
+                    continue;
+                if constexpr (XY) {
+                    const uint32_t pos[2] = {x, y};
+                    std::memcpy(p, pos, 8);
+                } else {
+                    const uint32_t index = y * l.width + x; // below 2^32: the frame's bytes are
+                    std::memcpy(p, &index, 4);
+                }
+                std::memcpy(p + kPosBytes, &row[x], sizeof(T));
+                p += kRecord;
+            }
+            w.commit(p);
         }
-        std::memcpy(p, pos, posBytes);
-        std::memcpy(p + posBytes, static_cast<const char*>(src) + i * elem, elem);
-        w.commit(p + posBytes + elem);
     }
     return w.flush();
+}
+
+template <class T> bool writeSparseBinaryOf(Sink& sink, const T* src, const Layout& l, bool xy)
+{
+    return xy ? writeSparseBinaryOf<T, true>(sink, src, l) : writeSparseBinaryOf<T, false>(sink, src, l);
+}
+
+bool writeSparseBinary(Sink& sink, const void* src, const Layout& l, bool xy)
+{
+    switch (l.type) {
+    case TYPE_I16: return writeSparseBinaryOf(sink, static_cast<const int16_t*>(src), l, xy);
+    case TYPE_U32: return writeSparseBinaryOf(sink, static_cast<const uint32_t*>(src), l, xy);
+    default: return writeSparseBinaryOf(sink, static_cast<const double*>(src), l, xy);
+    }
 }
 
 
@@ -571,6 +592,62 @@ Outcome readSparseText(const std::string& path, const Layout& l, bool xy, Block*
     return {};
 }
 
+namespace {
+
+// Scatters the sparse binary records of f into data (cleared), made per element type and record form.
+// The file is read in blocks of whole records; no more records than pixels are taken.
+template <class T, bool XY> Outcome scatterSparseBinary(FILE* f, const std::string& path, const Layout& l, T* data)
+{
+    constexpr size_t kPosBytes = XY ? 8 : 4;
+    constexpr size_t kRecord = kPosBytes + sizeof(T);
+    const uint64_t pixels = uint64_t(l.width) * l.height;
+    // The writer gives each pixel one record at most: more cannot be a frame of this size.
+    const uint64_t fileRecords = fileSizeOf(f) / kRecord;
+    if (fileRecords > pixels)
+        return dataFormatError(path, kInvalidItems);
+    const size_t blockRecords = size_t(std::min<uint64_t>(fileRecords + 1, (size_t(1) << 16) / kRecord));
+    const size_t blockBytes = blockRecords * kRecord;
+    std::unique_ptr<char[]> block(new char[blockBytes]);
+    uint64_t records = 0;
+    for (;;) {
+        const size_t n = std::fread(block.get(), 1, blockBytes, f);
+        if (std::ferror(f))
+            return readError(path, errno);
+        if (n % kRecord)
+            return dataFormatError(path, kInvalidItems); // a cut record at the end
+        records += n / kRecord; // counted as well: the file may grow while it is read
+        if (records > pixels)
+            return dataFormatError(path, kInvalidItems);
+        for (const char *p = block.get(), *end = p + n; p < end; p += kRecord) {
+            uint32_t a;
+            std::memcpy(&a, p, 4);
+            size_t index;
+            if constexpr (XY) {
+                uint32_t b;
+                std::memcpy(&b, p + 4, 4);
+                if (a >= l.width || b >= l.height)
+                    return dataFormatError(path, kExceeded);
+                index = size_t(b) * l.width + a;
+            } else {
+                if (a >= pixels)
+                    return dataFormatError(path, kExceeded);
+                index = a;
+            }
+            std::memcpy(data + index, p + kPosBytes, sizeof(T));
+        }
+        if (n < blockBytes)
+            return {};
+    }
+}
+
+template <class T> Outcome scatterSparseBinary(FILE* f, const std::string& path, const Layout& l, bool xy, void* data)
+{
+    return xy ? scatterSparseBinary<T, true>(f, path, l, static_cast<T*>(data))
+              : scatterSparseBinary<T, false>(f, path, l, static_cast<T*>(data));
+}
+
+} // namespace
+
 Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Block* out)
 {
     FilePtr f;
@@ -581,40 +658,14 @@ Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Bloc
     Block data(std::calloc(size_t(pixels), elem));
     if (!data)
         return allocError(pixels * elem);
-    const size_t posBytes = xy ? 8 : 4;
-    const size_t record = posBytes + elem;
-    // The writer gives each pixel one record at most: more cannot be a frame of this size.
-    if (fileSizeOf(f.get()) / record > pixels)
-        return dataFormatError(path, kInvalidItems);
-    uint64_t records = 0;
-    std::unique_ptr<char[]> block(new char[record * 4096]);
-    for (;;) {
-        const size_t n = std::fread(block.get(), 1, record * 4096, f.get());
-        if (std::ferror(f.get()))
-            return readError(path, errno);
-        if (n % record)
-            return dataFormatError(path, kInvalidItems); // a cut record at the end
-        records += n / record; // counted as well: the file may grow while it is read
-        if (records > pixels)
-            return dataFormatError(path, kInvalidItems);
-        for (size_t off = 0; off < n; off += record) {
-            uint32_t pos[2] = {0, 0};
-            std::memcpy(pos, block.get() + off, posBytes);
-            uint64_t index;
-            if (xy) {
-                if (pos[0] >= l.width || pos[1] >= l.height)
-                    return dataFormatError(path, kExceeded);
-                index = uint64_t(pos[1]) * l.width + pos[0];
-            } else {
-                if (pos[0] >= pixels)
-                    return dataFormatError(path, kExceeded);
-                index = pos[0];
-            }
-            std::memcpy(static_cast<char*>(data.get()) + index * elem, block.get() + off + posBytes, elem);
-        }
-        if (n < record * 4096)
-            break;
+    Outcome o;
+    switch (l.type) {
+    case TYPE_I16: o = scatterSparseBinary<int16_t>(f.get(), path, l, xy, data.get()); break;
+    case TYPE_U32: o = scatterSparseBinary<uint32_t>(f.get(), path, l, xy, data.get()); break;
+    default: o = scatterSparseBinary<double>(f.get(), path, l, xy, data.get()); break;
     }
+    if (o)
+        return o;
     *out = std::move(data);
     return {};
 }
