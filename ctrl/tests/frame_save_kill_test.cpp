@@ -1,6 +1,6 @@
-// Saves killed at random moments: every file is left a complete old or new version, and a description is
+// Saves killed at random moments: every file is left a complete old or new version, a description is
 // never newer than the data beside it (the data file, which cannot be measured again, is put in place
-// first).
+// first), and no temporary file stays once the folder is written again.
 #include <csignal>
 #include <random>
 #include <sys/wait.h>
@@ -33,14 +33,27 @@ FramePtr versionedFrame()
     return f;
 }
 
+// One save in a child process that ends by itself: the exit status is 0 on success. The test process
+// itself never writes into the folder, so that every child clears it of stale temporary files at its
+// first write there, as a newly started program does.
+int saveInChild(const std::string& file, uint32_t version)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        FramePtr f = versionedFrame();
+        ::_exit(saveVersion(*f, file, version) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
 TEST(FrameSaveKill, KilledSavesLeaveCompleteFilesAndNoDescriptionNewerThanItsData)
 {
     const std::string dir = scratchDir();
     const std::string file = dir + "/f.bin";
-    {
-        FramePtr f = versionedFrame();
-        ASSERT_EQ(saveVersion(*f, file, 0), 0) << f->getLastErr();
-    }
+    ASSERT_EQ(saveInChild(file, 0), 0);
     std::mt19937 random(20261210);
     std::uniform_int_distribution<int> delayUs(100, 3000);
     for (uint32_t round = 1; round <= 200; ++round) {
@@ -72,6 +85,11 @@ TEST(FrameSaveKill, KilledSavesLeaveCompleteFilesAndNoDescriptionNewerThanItsDat
         ASSERT_EQ(back->getAttribData("Version", &dscVersion, &size, nullptr), 0);
         EXPECT_LE(dscVersion, dataVersion) << "a new description beside old data";
     }
+
+    // The temporary files of the killed saves are gone once the folder is written again.
+    ASSERT_EQ(saveInChild(file, 1), 0);
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(e.path().filename().string().find(".~tmp"), std::string::npos) << e.path();
 }
 
 } // namespace
