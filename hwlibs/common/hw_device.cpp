@@ -2,8 +2,25 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace hwkit {
+
+bool copyHwInfoItem(const HwInfoItem& item, const void* value, int size, HwInfoItem* out, int* dataSize)
+{
+    out->type = item.type;
+    out->count = item.count;
+    out->flags = item.flags;
+    out->name = item.name;
+    out->description = item.description;
+    if (*dataSize < size || !out->data) {
+        *dataSize = size;
+        return false;
+    }
+    if (size > 0)
+        std::memcpy(out->data, value, static_cast<size_t>(size));
+    return true;
+}
 
 int Device::setError(int code, const char* format, ...)
 {

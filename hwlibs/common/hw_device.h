@@ -17,6 +17,11 @@ namespace hwkit {
 
 constexpr size_t kErrorTextSize = 4096; // last error texts, terminating zero included
 
+// The common part of hwGetHwInfo: fills what describes the item (type, count, flags, name, description)
+// into out and copies the item's value of size bytes into out->data when *dataSize is at least size and
+// out->data is set. false when it is not: *dataSize then holds size, the caller reports its error.
+bool copyHwInfoItem(const HwInfoItem& item, const void* value, int size, HwInfoItem* out, int* dataSize);
+
 class Device {
 public:
     Device() = default;

@@ -241,17 +241,9 @@ int HwDummy::getHwInfo(int item, HwInfoItem* out, int* size)
     if (!out || !size)
         return setError(kHwError, "Invalid parameter.");
     const HwInfoItem& source = items_[item];
-    out->type = source.type;
-    out->count = source.count;
-    out->flags = source.flags;
-    out->name = source.name;
-    out->description = source.description;
     const int need = typeElementSize(static_cast<int>(source.type)) * static_cast<int>(source.count);
-    if (*size < need || !out->data) {
-        *size = need;
+    if (!hwkit::copyHwInfoItem(source, source.data, need, out, size))
         return setError(kHwErrorBufferSmall, "Invalid size of buffer for hw specific info item data.");
-    }
-    std::memcpy(out->data, source.data, static_cast<size_t>(need));
     return 0;
 }
 

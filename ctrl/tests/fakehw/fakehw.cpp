@@ -304,17 +304,10 @@ int FakeDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
     if (index < 0 || index >= kItemCount)
         return setError(-2, "Invalid item index");
     const ItemDef& def = kItems[index];
-    item->type = def.type;
-    item->count = def.count;
-    item->flags = def.flags;
-    item->name = def.name;
-    item->description = def.description;
-    const int need = static_cast<int>(items[static_cast<size_t>(index)].size());
-    if (*dataSize < need) {
-        *dataSize = need;
+    const auto& value = items[static_cast<size_t>(index)];
+    if (!hwkit::copyHwInfoItem({def.type, def.count, def.flags, def.name, def.description, nullptr}, value.data(),
+                               static_cast<int>(value.size()), item, dataSize))
         return setError(kItemTooSmall, "Item buffer too small");
-    }
-    std::memcpy(item->data, items[static_cast<size_t>(index)].data(), static_cast<size_t>(need));
     return 0;
 }
 
