@@ -436,24 +436,26 @@ template <class T, bool XY> bool writeSparseBinaryOf(Sink& sink, const T* src, c
 {
     constexpr size_t kPosBytes = XY ? 8 : 4;
     constexpr size_t kRecord = kPosBytes + sizeof(T);
+    const uint32_t width = l.width;
     BlockWriter w(sink);
     for (uint32_t y = 0; y < l.height && w.ok(); ++y) {
-        const T* row = src + size_t(y) * l.width;
-        for (uint32_t x = 0; x < l.width;) {
-            const uint32_t run = uint32_t(std::min<size_t>(l.width - x, BlockWriter::kSize / kRecord));
+        const T* row = src + size_t(y) * width;
+        for (uint32_t x = 0; x < width;) {
+            const uint32_t run = uint32_t(std::min<size_t>(width - x, BlockWriter::kSize / kRecord));
             char* p = w.room(size_t(run) * kRecord);
+            // Every pixel's record is stored, and kept by advancing past it only when its value is not
+            // 0: no branch on the data (a sparse frame's zeros follow no pattern a predictor could learn).
+            const uint32_t rowStart = y * width; // below 2^32: so are the frame's bytes
             for (const uint32_t end = x + run; x < end; ++x) {
-                if (row[x] == T(0))
-                    continue;
                 if constexpr (XY) {
                     const uint32_t pos[2] = {x, y};
                     std::memcpy(p, pos, 8);
                 } else {
-                    const uint32_t index = y * l.width + x; // below 2^32: the frame's bytes are
+                    const uint32_t index = rowStart + x;
                     std::memcpy(p, &index, 4);
                 }
                 std::memcpy(p + kPosBytes, &row[x], sizeof(T));
-                p += kRecord;
+                p += row[x] != T(0) ? kRecord : 0;
             }
             w.commit(p);
         }
