@@ -39,8 +39,11 @@ endfunction()
 
 # ombrel_add_fuzz(name SOURCE entry.cpp CORPUS folder [LIBS ...] [INSTRUMENT target...]): the test
 # <name>_replay runs every kept input of the corpus folder through the entry with the ordinary compiler.
-# With OMBREL_FUZZ=ON and clang (see ctrl/frames.cmake), build/fuzz/<name> is the libFuzzer program; the
-# INSTRUMENT targets get the coverage instrumentation that guides it.
+# With OMBREL_FUZZ=ON and clang, build/fuzz/<name> is the libFuzzer program; the INSTRUMENT targets get
+# the coverage instrumentation that guides it. Such a build: cmake -DCMAKE_CXX_COMPILER=clang++
+# -DCMAKE_C_COMPILER=clang -DOMBREL_FUZZ=ON -DOMBREL_SANITIZE=address -DOMBREL_GUI=OFF, then run e.g.
+# build/fuzz/ctrl_frame_fuzz ctrl/fuzz/corpus.
+option(OMBREL_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 function(ombrel_add_fuzz name)
   cmake_parse_arguments(F "" "SOURCE;CORPUS" "LIBS;INSTRUMENT" ${ARGN})
   ombrel_add_test(${name}_replay SOURCES ${F_SOURCE} ${CMAKE_SOURCE_DIR}/cmake/test_support/fuzz_replay_test.cpp
