@@ -57,6 +57,7 @@ function(ombrel_add_fuzz name)
     target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name} PRIVATE ombrel_headers ${F_LIBS})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/cmake/test_support)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz
                                              BUILD_RPATH "${OMBREL_APP_DIR}")
   endif()

@@ -13,34 +13,23 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz_scratch.h"
 #include "registry.h"
 #include "tvk_ctrl.h"
 
 namespace {
 
-void put(const std::string& path, const uint8_t* data, size_t size)
-{
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        if (size)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
-}
-
 // The module folder with the fake library, set up once.
 const std::string& folder()
 {
     static const std::string dir = [] {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        const std::string d =
-            std::string(base && *base ? base : "/tmp") + "/config-fuzz-" + std::to_string(::getpid());
+        const std::string d = ombrel_fuzz::scratchFolder("config-fuzz");
         std::filesystem::create_directories(d + "/hwlibs");
         std::filesystem::copy_file(FAKEHW_PATH, d + "/hwlibs/fake.so",
                                    std::filesystem::copy_options::overwrite_existing);
         const std::string ini = "[Fake]\nDevices=2\n[Device0]\nChips=2\nType=1\nId=A\n[Device1]\nChips=1\nType=3\nId=B\n";
-        put(d + "/hwlibs/fake.ini", reinterpret_cast<const uint8_t*>(ini.data()), ini.size());
+        ombrel_fuzz::writeFile(d + "/hwlibs/fake.ini", reinterpret_cast<const uint8_t*>(ini.data()), ini.size());
         DeviceRegistry::instance().setModuleFolderOverride(d);
         initTvkCtrl();
         return d;
@@ -62,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t pixels = dev == 0 ? 2 * 65536 : 65536;
     if (kind == 0) {
         const std::string file = dir + "/c.tcf";
-        put(file, data, size);
+        ombrel_fuzz::writeFile(file, data, size);
         if (loadTvkCfg(dev, file.c_str()) == 0) {
             // What was taken saves and loads again.
             const std::string saved = dir + "/saved.tcf";
@@ -72,17 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         initTvkDevice(dev, file.c_str());
     } else if (kind == 1) {
         const std::string file = dir + "/p.bpc";
-        put(file, data, size);
+        ombrel_fuzz::writeFile(file, data, size);
         loadPixelsCfg(dev, file.c_str(), 0);
     } else if (kind == 2) {
         const std::string file = dir + "/d.bpc";
         const std::string good(pixels, '\x3F');
-        put(file, reinterpret_cast<const uint8_t*>(good.data()), good.size());
-        put(file + ".dacs", data, size);
+        ombrel_fuzz::writeFile(file, reinterpret_cast<const uint8_t*>(good.data()), good.size());
+        ombrel_fuzz::writeFile(file + ".dacs", data, size);
         loadPixelsCfg(dev, file.c_str(), 1);
     } else {
         const std::string file = dir + "/a.txt";
-        put(file, data, size);
+        ombrel_fuzz::writeFile(file, data, size);
         loadPixelsCfgAscii(dev, file.c_str(), nullptr, file.c_str(), nullptr, 0);
     }
     return 0;

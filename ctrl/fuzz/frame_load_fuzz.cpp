@@ -6,36 +6,21 @@
 //   2: the next two bytes give the length of a description file, which follows; the rest is the data
 //      file it may name ("p.bin"); init from the data file.
 // Built as a libFuzzer target with clang; the kept inputs are replayed by an ordinary test.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz_scratch.h"
 #include "tvk_frame_info.h"
 
 namespace {
 
 const std::string& scratch()
 {
-    static const std::string dir = [] {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        std::string d = std::string(base && *base ? base : "/tmp") + "/frame-fuzz-" + std::to_string(::getpid());
-        std::filesystem::create_directories(d);
-        return d;
-    }();
+    static const std::string dir = ombrel_fuzz::scratchFolder("frame-fuzz");
     return dir;
-}
-
-void put(const std::string& path, const uint8_t* data, size_t size)
-{
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        if (size)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
 }
 
 uint32_t flagsFrom(uint8_t b)
@@ -75,22 +60,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TvkFrameInfo* f = TvkFrameInfo::createInstance();
     if (mode == 0) {
         static const uint8_t fixed[24] = {1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0, 5, 0, 0, 0, 6, 0, 0, 0};
-        put(dir + "/f.bin", fixed, sizeof fixed);
-        put(dir + "/f.dsc", data, size);
+        ombrel_fuzz::writeFile(dir + "/f.bin", fixed, sizeof fixed);
+        ombrel_fuzz::writeFile(dir + "/f.dsc", data, size);
         if (f->init((dir + "/f.dsc").c_str(), false) == 0)
             exercise(*f);
     } else if (mode == 1 && size >= 1) {
         const uint32_t flags = flagsFrom(data[0]);
         std::remove((dir + "/d.dsc").c_str());
-        put(dir + "/d.dat", data + 1, size - 1);
+        ombrel_fuzz::writeFile(dir + "/d.dat", data + 1, size - 1);
         if (f->init((dir + "/d.dat").c_str(), false) == 0)
             exercise(*f);
         if (f->init(4, 3, TYPE_U32, false) == 0 && f->load((dir + "/d.dat").c_str(), flags) == 0)
             exercise(*f);
     } else if (mode == 2 && size >= 2) {
         const size_t dscSize = std::min<size_t>(size - 2, size_t(data[0]) | size_t(data[1]) << 8);
-        put(dir + "/p.dsc", data + 2, dscSize);
-        put(dir + "/p.bin", data + 2 + dscSize, size - 2 - dscSize);
+        ombrel_fuzz::writeFile(dir + "/p.dsc", data + 2, dscSize);
+        ombrel_fuzz::writeFile(dir + "/p.bin", data + 2 + dscSize, size - 2 - dscSize);
         if (f->init((dir + "/p.bin").c_str(), false) == 0)
             exercise(*f);
     }

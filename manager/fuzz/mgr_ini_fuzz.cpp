@@ -3,26 +3,18 @@
 // Built as a libFuzzer target with clang; the kept inputs are replayed by an ordinary test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "mgr_ini.h"
 
 namespace {
 
 const std::string& iniFile()
 {
-    static const std::string file = [] {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        const std::string d =
-            std::string(base && *base ? base : "/tmp") + "/mgr-ini-fuzz-" + std::to_string(::getpid());
-        std::filesystem::create_directories(d);
-        return d + "/tvkmanager.ini";
-    }();
+    static const std::string file = ombrel_fuzz::scratchFolder("mgr-ini-fuzz") + "/tvkmanager.ini";
     return file;
 }
 
@@ -38,11 +30,7 @@ std::vector<std::string> section(const std::string& name)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string& file = iniFile();
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        if (size)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    ombrel_fuzz::writeFile(file, data, size);
     (void)section("Filter instances");
     const std::vector<std::string> chains = section("Filter chains");
     const std::vector<std::string> plugins = {"a.so", "plugins/b.so"};

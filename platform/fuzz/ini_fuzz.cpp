@@ -4,24 +4,17 @@
 // Built as a libFuzzer target with clang; the kept inputs are replayed by an ordinary test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "fuzz_scratch.h"
 #include "platform/ini.h"
 
 namespace {
 
 const std::string& iniFile()
 {
-    static const std::string file = [] {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        const std::string d = std::string(base && *base ? base : "/tmp") + "/ini-fuzz-" + std::to_string(::getpid());
-        std::filesystem::create_directories(d);
-        return d + "/fuzz.ini";
-    }();
+    static const std::string file = ombrel_fuzz::scratchFolder("ini-fuzz") + "/fuzz.ini";
     return file;
 }
 
@@ -30,11 +23,7 @@ const std::string& iniFile()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string& file = iniFile();
-    if (FILE* f = std::fopen(file.c_str(), "wb")) {
-        if (size)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    ombrel_fuzz::writeFile(file, data, size);
     char out[64];
     const std::vector<std::string> sections = plat::iniSections(file);
     for (const std::string& section : sections) {

@@ -4,26 +4,17 @@
 // with clang; the kept inputs are replayed by an ordinary test.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+#include "fuzz_scratch.h"
 #include "image_files.h"
 
 namespace {
 
 const std::string& scratchFile()
 {
-    static const std::string path = [] {
-        const char* base = std::getenv("OMBREL_TEST_TMP");
-        const std::string dir =
-            std::string(base && *base ? base : "/tmp") + "/image-fuzz-" + std::to_string(::getpid());
-        std::filesystem::create_directories(dir);
-        return dir + "/image";
-    }();
+    static const std::string path = ombrel_fuzz::scratchFolder("image-fuzz") + "/image";
     return path;
 }
 
@@ -45,11 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t height = full ? 256 : 1 + ((shape >> 4) & 0x07);
 
     const std::string& path = scratchFile();
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        if (size)
-            std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    }
+    ombrel_fuzz::writeFile(path, data, size);
     std::vector<int16_t> image(size_t(width) * height);
     std::string message;
     uint32_t flags = 0;
