@@ -28,6 +28,7 @@
 #include "ctrl/registry.h"
 #include "ctrl/tvk_ctrl.h"
 #include "pluginfw/tvk_utils.h"
+#include "bench_device.h"
 
 namespace {
 
@@ -46,24 +47,10 @@ struct Setup {
 
     Setup()
     {
-        // The benchmark programs live in build/bench, the library in build/app/hwlibs.
-        const std::string lib = plat::moduleFolderOf(reinterpret_cast<const void*>(&kPixels)) +
-                                "/../app/hwlibs/tvkHwDummy.so";
-        const char* base = std::getenv("OMBREL_BENCH_TMP");
-        dir = std::string(base && *base ? base : "/tmp") + "/series-bench-" + std::to_string(::getpid());
-        std::filesystem::create_directories(dir + "/hwlibs");
-        std::error_code ec;
-        std::filesystem::copy_file(lib, dir + "/hwlibs/tvkHwDummy.so", ec);
-        if (ec) {
-            error = "cannot copy " + lib + ": " + ec.message();
+        dir = bench::makeDummyFolder("series-bench", "hwlibs", "[Dummy]\nCount=1\nUnique=0\n", error);
+        if (!error.empty())
             return;
-        }
-        FILE* ini = std::fopen((dir + "/hwlibs/tvkHwDummy.ini").c_str(), "w");
-        std::fputs("[Dummy]\nCount=1\nUnique=0\n", ini);
-        std::fclose(ini);
-        std::vector<short> image(kPixels, 1000);
-        char err[4096];
-        writeAsciiI16File((dir + "/hwlibs/dummy_2000.txt").c_str(), image.data(), kPixels, 256, err);
+        bench::writeDummyImage(dir + "/hwlibs/dummy_2000.txt", 1000);
         DeviceRegistry::instance().setModuleFolderOverride(dir);
         int count = 0;
         unsigned first = 0;

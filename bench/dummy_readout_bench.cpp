@@ -16,6 +16,7 @@
 #include "platform/module.h"
 #include "tvk_hw.h"
 #include "pluginfw/tvk_utils.h"
+#include "bench_device.h"
 
 namespace {
 
@@ -43,28 +44,12 @@ struct Setup {
 
     Setup()
     {
-        // The benchmark programs live in build/bench, the library in build/app/hwlibs.
-        const std::string lib = plat::moduleFolderOf(reinterpret_cast<const void*>(&exposeAndRead)) +
-                                "/../app/hwlibs/tvkHwDummy.so";
-        const char* base = std::getenv("OMBREL_BENCH_TMP");
-        dir = std::string(base && *base ? base : "/tmp") + "/dummy-bench-" + std::to_string(::getpid());
-        std::filesystem::create_directories(dir);
-        std::error_code ec;
-        std::filesystem::copy_file(lib, dir + "/tvkHwDummy.so", ec);
-        if (ec) {
-            error = "cannot copy " + lib + ": " + ec.message();
+        dir = bench::makeDummyFolder("dummy-bench", "", "[Dummy]\nCount=2\nUnique=1\n", error);
+        if (!error.empty())
             return;
-        }
-        FILE* ini = std::fopen((dir + "/tvkHwDummy.ini").c_str(), "w");
-        std::fputs("[Dummy]\nCount=2\nUnique=1\n", ini);
-        std::fclose(ini);
         // Device 0 serves 1000 in every pixel, device 1 serves 5.
-        for (int dev = 0; dev < 2; ++dev) {
-            std::vector<short> image(kPixels, dev == 0 ? 1000 : 5);
-            char err[4096];
-            writeAsciiI16File((dir + "/dummy_" + std::to_string(2000 + dev) + ".txt").c_str(), image.data(), kPixels,
-                              256, err);
-        }
+        for (int dev = 0; dev < 2; ++dev)
+            bench::writeDummyImage(dir + "/dummy_" + std::to_string(2000 + dev) + ".txt", dev == 0 ? 1000 : 5);
         if (!module.open(dir + "/tvkHwDummy.so")) {
             error = module.error();
             return;
