@@ -93,6 +93,13 @@ ReadOutcome readRegularFile(const std::string& path, std::string& content, std::
     const int fd = openRegularFile(path, &outcome, errorText);
     if (fd < 0)
         return outcome;
+    return readOpenedFile(fd, path, content, errorText, maxBytes);
+}
+
+ReadOutcome readOpenedFile(int fd, const std::string& path, std::string& content, std::string* errorText,
+                           size_t maxBytes)
+{
+    content.clear();
     const auto tooLarge = [&] {
         content.clear();
         content.shrink_to_fit();

@@ -28,6 +28,11 @@ std::FILE* fopenRegularFile(const std::string& path, ReadOutcome* outcome = null
 ReadOutcome readRegularFile(const std::string& path, std::string& content, std::string* errorText = nullptr,
                             size_t maxBytes = kMaxInputFileBytes);
 
+// The same for a file that the caller opened with openRegularFile (fd, which this closes), for callers
+// that tell a failed open from a failed read: Ok, TooLarge or Failed.
+ReadOutcome readOpenedFile(int fd, const std::string& path, std::string& content, std::string* errorText = nullptr,
+                           size_t maxBytes = kMaxInputFileBytes);
+
 // The reason part of a message of these readers ("Cannot read file "<path>": <reason>."), for callers
 // that word their own message; the whole message when it has another form.
 std::string readFailureReason(const std::string& path, const std::string& message);

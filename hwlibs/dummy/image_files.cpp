@@ -236,11 +236,28 @@ int tooLarge(const std::string& path, std::string* message)
     return readFailed(path, "it is larger than " + std::to_string(plat::kMaxInputFileBytes >> 20) + " MB", message);
 }
 
-// Reads the regular file path into content: its first `limit` bytes when whole is false, else all of it
-// (refused above plat::kMaxInputFileBytes, found from its size before reading and checked again while
-// reading). fileSize gets the size. 0, -5 (cannot open, not a regular file) or -7 (read error, too large).
-int readRegular(const std::string& path, bool whole, size_t limit, std::string& content, uint64_t* fileSize,
-                std::string* message)
+// Reads all of the regular file path into content, refused above plat::kMaxInputFileBytes (found from its
+// size before reading and checked again while reading). 0, -5 (cannot open, not a regular file) or -7
+// (read error, too large).
+int readWhole(const std::string& path, std::string& content, std::string* message)
+{
+    std::string text;
+    const int fd = plat::openRegularFile(path, nullptr, &text);
+    if (fd < 0)
+        return openFailed(path, text, message);
+    switch (plat::readOpenedFile(fd, path, content, &text)) {
+    case plat::ReadOutcome::Ok:
+        return 0;
+    case plat::ReadOutcome::TooLarge:
+        return tooLarge(path, message);
+    default:
+        return readFailed(path, reasonOf(path, text), message);
+    }
+}
+
+// Reads the first `limit` bytes of the regular file path into content; fileSize gets its size. 0, -5
+// (cannot open, not a regular file) or -7 (read error).
+int readHead(const std::string& path, size_t limit, std::string& content, uint64_t* fileSize, std::string* message)
 {
     std::string text;
     const int fd = plat::openRegularFile(path, nullptr, &text);
@@ -253,41 +270,23 @@ int readRegular(const std::string& path, bool whole, size_t limit, std::string& 
         return readFailed(path, reason, message);
     }
     *fileSize = static_cast<uint64_t>(st.st_size);
-    if (whole) {
-        if (*fileSize > plat::kMaxInputFileBytes) {
-            ::close(fd);
-            return tooLarge(path, message);
-        }
-        limit = plat::kMaxInputFileBytes + 1; // one byte beyond the cap shows a file that grew past it
-    }
-    content.resize(static_cast<size_t>(std::min<uint64_t>(limit, *fileSize + 1)));
+    content.resize(limit);
     size_t have = 0;
-    for (;;) {
-        if (have == content.size()) {
-            if (have >= limit)
-                break;
-            content.resize(std::min(limit, have + std::max<size_t>(have, 65536))); // the file grew
-        }
-        const ssize_t n = ::read(fd, content.data() + have, content.size() - have);
-        if (n > 0) {
-            have += static_cast<size_t>(n);
-            continue;
-        }
+    while (have < limit) {
+        const ssize_t n = ::read(fd, content.data() + have, limit - have);
         if (n == 0)
             break;
-        if (errno == EINTR)
+        if (n < 0 && errno == EINTR)
             continue;
-        const std::string reason = plat::lastSystemErrorText();
-        ::close(fd);
-        content.clear();
-        return readFailed(path, reason, message);
+        if (n < 0) {
+            const std::string reason = plat::lastSystemErrorText();
+            ::close(fd);
+            content.clear();
+            return readFailed(path, reason, message);
+        }
+        have += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (whole && have > plat::kMaxInputFileBytes) {
-        content.clear();
-        content.shrink_to_fit();
-        return tooLarge(path, message);
-    }
     content.resize(have);
     return 0;
 }
@@ -336,7 +335,7 @@ int detectImageFormat(const std::string& path, uint32_t width, uint32_t height, 
 {
     std::string head;
     uint64_t fileSize = 0;
-    const int r = readRegular(path, false, kFirstLineMax, head, &fileSize, message);
+    const int r = readHead(path, kFirstLineMax, head, &fileSize, message);
     if (r != 0)
         return r;
     *flags = detectImageFormatOf(head, fileSize, width, height);
@@ -369,8 +368,7 @@ int readImageFile(const std::string& path, uint32_t flags, uint32_t width, uint3
                   std::string* message)
 {
     std::string content;
-    uint64_t fileSize = 0;
-    const int r = readRegular(path, true, 0, content, &fileSize, message);
+    const int r = readWhole(path, content, message);
     if (r != 0)
         return r;
     return parseImageData(content, flags, width, height, out, path, message);
