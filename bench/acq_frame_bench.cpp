@@ -18,7 +18,6 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ctrl/registry.h"
 #include "ctrl/tvk_ctrl.h"
 #include "pluginfw/tvk_utils.h"
 #include "bench_device.h"
@@ -30,33 +29,9 @@ constexpr int kFramesPerCall = 16;
 constexpr int kItemPoissonNoise = 1;
 constexpr int kItemTimeElement = 2;
 
-struct Setup {
-    std::string dir;
-    std::string error;
-
-    Setup()
-    {
-        dir = bench::makeDummyFolder("acq-bench", "hwlibs", "[Dummy]\nCount=1\nUnique=0\n", error);
-        if (!error.empty())
-            return;
-        bench::writeDummyImage(dir + "/hwlibs/dummy_2000.txt", 1000);
-        DeviceRegistry::instance().setModuleFolderOverride(dir);
-        int count = 0;
-        unsigned first = 0;
-        if (initTvkCtrl() != 0 || getFirstTvk(&first, &count) != 0 || count != 1)
-            error = "no simulated device";
-    }
-    ~Setup()
-    {
-        exitTvkCtrl();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
-};
-
-Setup& setup()
+bench::OneDummyDevice& setup()
 {
-    static Setup s;
+    static bench::OneDummyDevice s("acq-bench");
     return s;
 }
 
@@ -75,7 +50,7 @@ double acquisitionMean()
 
 void acquire(benchmark::State& state, bool noise)
 {
-    Setup& s = setup();
+    auto& s = setup();
     if (!s.error.empty()) {
         state.SkipWithError(s.error.c_str());
         return;

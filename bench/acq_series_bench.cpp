@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "platform/module.h"
-#include "ctrl/registry.h"
 #include "ctrl/tvk_ctrl.h"
 #include "pluginfw/tvk_utils.h"
 #include "bench_device.h"
@@ -41,31 +40,14 @@ constexpr double kLinkFps = 464.0;
 constexpr int kBaselineRounds = 10;
 constexpr int kItemPoissonNoise = 1;
 
-struct Setup {
-    std::string dir;
-    std::string error;
-
-    Setup()
+// The simulated device without noise.
+struct Setup : bench::OneDummyDevice {
+    Setup() : OneDummyDevice("series-bench")
     {
-        dir = bench::makeDummyFolder("series-bench", "hwlibs", "[Dummy]\nCount=1\nUnique=0\n", error);
         if (!error.empty())
             return;
-        bench::writeDummyImage(dir + "/hwlibs/dummy_2000.txt", 1000);
-        DeviceRegistry::instance().setModuleFolderOverride(dir);
-        int count = 0;
-        unsigned first = 0;
-        if (initTvkCtrl() != 0 || getFirstTvk(&first, &count) != 0 || count != 1) {
-            error = "no simulated device";
-            return;
-        }
         const int32_t noiseOff = 0;
         setHwInfoItem(0, kItemPoissonNoise, &noiseOff, sizeof noiseOff);
-    }
-    ~Setup()
-    {
-        exitTvkCtrl();
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 };
 

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "platform/module.h"
+#include "ctrl/registry.h"
+#include "ctrl/tvk_ctrl.h"
 #include "pluginfw/tvk_utils.h"
 
 namespace bench {
@@ -47,5 +49,31 @@ inline void writeDummyImage(const std::string& path, short value)
     char err[4096];
     writeAsciiI16File(path.c_str(), image.data(), unsigned(image.size()), 256, err);
 }
+
+// The device-control library on one simulated device (every pixel near 1000 on average) in the private
+// module folder <tag>-<process id>; error tells what failed. The library is shut down at the end.
+struct OneDummyDevice {
+    std::string dir;
+    std::string error;
+
+    explicit OneDummyDevice(const std::string& tag)
+    {
+        dir = makeDummyFolder(tag, "hwlibs", "[Dummy]\nCount=1\nUnique=0\n", error);
+        if (!error.empty())
+            return;
+        writeDummyImage(dir + "/hwlibs/dummy_2000.txt", 1000);
+        DeviceRegistry::instance().setModuleFolderOverride(dir);
+        int count = 0;
+        unsigned first = 0;
+        if (initTvkCtrl() != 0 || getFirstTvk(&first, &count) != 0 || count != 1)
+            error = "no simulated device";
+    }
+    ~OneDummyDevice()
+    {
+        exitTvkCtrl();
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+};
 
 } // namespace bench
