@@ -50,24 +50,32 @@ std::string writeMessage(const std::string& path, int err)
     return "Error occurred while writing to file \"" + path + "\": " + systemErrorText(err) + ".";
 }
 
-// A symbolic link is followed, so that the file it names is replaced and the link stays.
-std::string resolveTarget(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved))
-        return path; // dangling link: it is replaced itself
-    return resolved;
-}
-
 std::string folderOf(const std::string& path)
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// What open needs to know of the file to replace, from one lstat when it is not a link: the file its path
+// names (a symbolic link is followed, so that the file it names is replaced and the link stays; a dangling
+// link is replaced itself) and, when that file exists, its status. Returns 0 or errno.
+int inspectTarget(const std::string& path, std::string* target, struct stat* st, bool* exists)
+{
+    *target = path;
+    *exists = ::lstat(path.c_str(), st) == 0;
+    if (!*exists)
+        return errno == ENOENT ? 0 : errno;
+    if (!S_ISLNK(st->st_mode))
+        return 0;
+    char resolved[PATH_MAX];
+    *exists = false;
+    if (!realpath(path.c_str(), resolved))
+        return 0;
+    *target = resolved;
+    *exists = ::stat(resolved, st) == 0;
+    return 0;
 }
 
 // The target's path with its file name cut to a length that leaves room for the temporary suffix
@@ -175,14 +183,15 @@ int AtomicFileWriter::open(std::string* errorText)
 {
     discard();
     error_ = 0;
-    target_ = resolveTarget(path_);
-    if (target_.empty()) {
-        setError(errorText, openMessage(path_, ENOENT));
+    struct stat st {};
+    bool exists = false;
+    if (const int err = inspectTarget(path_, &target_, &st, &exists)) {
+        setError(errorText, openMessage(path_, err));
         return -6;
     }
     // A file that exists but could not be opened for writing (read-only) is not replaced: the rename
     // alone would get past its permissions.
-    if (::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+    if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
         setError(errorText, openMessage(path_, errno));
         return -6;
     }
@@ -194,10 +203,9 @@ int AtomicFileWriter::open(std::string* errorText)
         if (fd >= 0) {
             fd_ = fd;
             tmpPath_ = std::move(tmp);
-            struct stat st {};
-            if (::stat(target_.c_str(), &st) == 0) // keep the replaced file's permissions
+            if (exists) // keep the replaced file's permissions
                 (void)::fchmod(fd_, st.st_mode & 07777);
-            removeStaleTemporaries(folderOf(target_));
+            clearFolderOnce();
             return 0;
         }
         if (errno != EEXIST) {
@@ -207,6 +215,19 @@ int AtomicFileWriter::open(std::string* errorText)
     }
     setError(errorText, openMessage(path_, EEXIST));
     return -6;
+}
+
+// In a batch scope, a series writes its files into one folder: the folder's look-up for stale temporary
+// files is made at the first file and skipped for the others.
+void AtomicFileWriter::clearFolderOnce()
+{
+    std::string folder = folderOf(target_);
+    SyncBatch* const batch = currentBatch;
+    if (batch && batch->clearedFolder_ == folder)
+        return;
+    removeStaleTemporaries(folder);
+    if (batch)
+        batch->clearedFolder_ = std::move(folder);
 }
 
 bool AtomicFileWriter::write(const void* data, size_t size)

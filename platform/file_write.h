@@ -36,6 +36,8 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    void clearFolderOnce();
+
     std::string path_;
     std::string target_;  // path_ with a symbolic link resolved
     std::string tmpPath_;
@@ -78,6 +80,8 @@ public:
 private:
     std::vector<std::string> files_;
     std::vector<std::string> folders_; // each once, in the order first seen
+    std::string clearedFolder_;        // the folder last written in a scope, already cleared of stale files
+    friend class AtomicFileWriter;
 };
 
 // Test hook: every sync of this layer (files, folders, batches) calls fn in place of fsync; fn gets the
