@@ -100,44 +100,43 @@ uint64_t fileSizeOf(FILE* f)
 // Number parsers over [b, e): *stop gets the end of the number; false when none starts at b or it is out
 // of range.
 
+// A decimal integer with an optional sign, at most maxNegative below zero and maxPositive above: its sign
+// and magnitude.
+bool parseIntAt(const char* b, const char* e, const char** stop, uint64_t maxNegative, uint64_t maxPositive,
+                bool* negative, uint64_t* magnitude)
+{
+    *stop = b;
+    *negative = false;
+    if (b < e && (*b == '+' || *b == '-'))
+        *negative = *b++ == '-';
+    if (b == e || !isDigit(*b))
+        return false;
+    auto [p, ec] = std::from_chars(b, e, *magnitude);
+    if (ec != std::errc() || *magnitude > (*negative ? maxNegative : maxPositive))
+        return false;
+    *stop = p;
+    return true;
+}
+
 // Unsigned decimal; a leading '-' wraps as the unsigned reading of the text files always did, within the
 // i32 range.
 bool parseU32At(const char* b, const char* e, const char** stop, uint32_t* out)
 {
-    *stop = b;
     bool negative = false;
-    if (b < e && (*b == '+' || *b == '-'))
-        negative = *b++ == '-';
-    if (b == e || !isDigit(*b))
-        return false;
     uint64_t v = 0;
-    auto [p, ec] = std::from_chars(b, e, v);
-    if (ec != std::errc())
-        return false;
-    if (negative ? v > 2147483648u : v > 0xFFFFFFFFu)
+    if (!parseIntAt(b, e, stop, 2147483648u, 0xFFFFFFFFu, &negative, &v))
         return false;
     *out = negative ? uint32_t(0u - uint32_t(v)) : uint32_t(v);
-    *stop = p;
     return true;
 }
 
 bool parseI16At(const char* b, const char* e, const char** stop, int16_t* out)
 {
-    *stop = b;
     bool negative = false;
-    if (b < e && (*b == '+' || *b == '-'))
-        negative = *b++ == '-';
-    if (b == e || !isDigit(*b))
+    uint64_t v = 0;
+    if (!parseIntAt(b, e, stop, 32768u, 32767u, &negative, &v))
         return false;
-    uint32_t v = 0;
-    auto [p, ec] = std::from_chars(b, e, v);
-    if (ec != std::errc())
-        return false;
-    const int64_t value = negative ? -int64_t(v) : int64_t(v);
-    if (value < -32768 || value > 32767)
-        return false;
-    *out = int16_t(value);
-    *stop = p;
+    *out = int16_t(negative ? -int64_t(v) : int64_t(v));
     return true;
 }
 
@@ -180,15 +179,8 @@ public:
     // false at the end of the file or on a read error (failed()).
     bool next(std::string_view* token)
     {
-        for (;;) {
-            while (pos_ < end_ && isSpace(buf_[pos_]))
-                ++pos_;
-            if (pos_ < end_)
-                break;
-            pos_ = end_ = 0;
-            if (!fill())
-                return false;
-        }
+        if (!toNextToken())
+            return false;
         size_t i = pos_;
         for (;;) {
             while (i < end_ && !isSpace(buf_[i]))
@@ -216,15 +208,8 @@ public:
     // (or a read error), -1 a token that is no such number (it is consumed).
     int nextElement(int type, void* dst, size_t index)
     {
-        for (;;) {
-            while (pos_ < end_ && isSpace(buf_[pos_]))
-                ++pos_;
-            if (pos_ < end_)
-                break;
-            pos_ = end_ = 0;
-            if (!fill())
-                return 0;
-        }
+        if (!toNextToken())
+            return 0;
         for (;;) {
             const char* b = buf_.get() + pos_;
             const char* e = buf_.get() + end_;
@@ -260,6 +245,20 @@ public:
 private:
     static constexpr size_t kBufSize = size_t(1) << 16;
     static constexpr size_t kMaxToken = 4096;
+
+    // Moves pos_ to the start of the next token, reading more as needed; false at the end of the file.
+    bool toNextToken()
+    {
+        for (;;) {
+            while (pos_ < end_ && isSpace(buf_[pos_]))
+                ++pos_;
+            if (pos_ < end_)
+                return true;
+            pos_ = end_ = 0;
+            if (!fill())
+                return false;
+        }
+    }
 
     // Keeps [pos_, end_), moved to the front, and reads more behind it.
     bool fill()

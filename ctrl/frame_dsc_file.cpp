@@ -55,26 +55,14 @@ size_t textValueEnd(const std::string& s, size_t start, uint64_t size)
     return e == std::string::npos ? n : e;
 }
 
-bool parseUnsignedField(const std::string& s, size_t* p, uint32_t* out)
+// A decimal number of type T at *p (a leading '+' allowed); *p moves past it.
+template <typename T>
+bool parseIntField(const std::string& s, size_t* p, T* out)
 {
     size_t i = *p;
     if (i < s.size() && s[i] == '+')
         ++i;
-    uint32_t v = 0;
-    auto [end, ec] = std::from_chars(s.data() + i, s.data() + s.size(), v);
-    if (ec != std::errc() || end == s.data() + i)
-        return false;
-    *out = v;
-    *p = size_t(end - s.data());
-    return true;
-}
-
-bool parseSignedField(const std::string& s, size_t* p, int32_t* out)
-{
-    size_t i = *p;
-    if (i < s.size() && s[i] == '+')
-        ++i;
-    int32_t v = 0;
+    T v = 0;
     auto [end, ec] = std::from_chars(s.data() + i, s.data() + s.size(), v);
     if (ec != std::errc() || end == s.data() + i)
         return false;
@@ -121,18 +109,18 @@ bool parseHeader(const std::string& s, size_t* pos, DscHeader* h)
     if (!word("format") || !word("="))
         return false;
     skip();
-    if (!parseSignedField(s, &p, &format))
+    if (!parseIntField(s, &p, &format))
         return false;
     h->format = uint32_t(format);
     if (!word("width") || !word("="))
         return false;
     skip();
-    if (!parseUnsignedField(s, &p, &h->width))
+    if (!parseIntField(s, &p, &h->width))
         return false;
     if (!word("height") || !word("="))
         return false;
     skip();
-    if (!parseUnsignedField(s, &p, &h->height))
+    if (!parseIntField(s, &p, &h->height))
         return false;
     *pos = p;
     return true;
