@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <set>
 #include <signal.h>
 #include <sys/stat.h>
@@ -32,6 +33,22 @@ int syncDescriptor(int fd, const std::string& path)
     if (const SyncFunction fn = syncFunction.load())
         return fn(fd, path.c_str());
     return ::fsync(fd);
+}
+
+// This process's id for the temporary names, asked of the system once (a system call costs as much as
+// the file operations of a small file); a forked child asks again.
+std::atomic<pid_t> cachedPid{0};
+
+pid_t processId()
+{
+    static const int forkHook = ::pthread_atfork(nullptr, nullptr, [] { cachedPid.store(0); });
+    (void)forkHook;
+    pid_t pid = cachedPid.load();
+    if (pid == 0) {
+        pid = ::getpid();
+        cachedPid.store(pid);
+    }
+    return pid;
 }
 
 void setError(std::string* errorText, std::string text)
@@ -153,7 +170,7 @@ void removeStaleTemporaries(const std::string& folder)
     if (!dir)
         return;
     const int dirFd = ::dirfd(dir);
-    const pid_t self = ::getpid();
+    const pid_t self = processId();
     const uid_t user = ::geteuid();
     while (const dirent* entry = ::readdir(dir)) {
         const pid_t owner = temporaryOwner(entry->d_name);
@@ -197,7 +214,7 @@ int AtomicFileWriter::open(std::string* errorText)
     }
     // O_EXCL: never write through a file or link that someone else put at the temporary name.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string tmp = temporaryStem(target_) + kTempMark + std::to_string(::getpid()) + "." +
+        std::string tmp = temporaryStem(target_) + kTempMark + std::to_string(processId()) + "." +
                           std::to_string(tempCounter.fetch_add(1));
         const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
