@@ -13,6 +13,7 @@
 #include "platform/file_write.h"
 #include "platform/syserror.h"
 #include "pluginfw/tvk_utils.h"
+#include "sync_recorder.h"
 
 using namespace acqtest;
 using devtest::FakeControl;
@@ -179,31 +180,6 @@ TEST_F(AcqTest, FileModeNumbersTheFilesAndReloadsThemOnRequest)
     EXPECT_EQ(frame16(0, 0), fakeCounts(1, true));
 }
 
-// The syncs of the file layer, in order (the path each descriptor was open on); a sync of the file named
-// g_failingSync fails as a disk that cannot write would.
-std::mutex g_syncMutex; // guards g_synced and g_failingSync
-std::vector<std::string> g_synced;
-std::string g_failingSync;
-
-int recordSync(int fd, const char* path)
-{
-    {
-        std::lock_guard<std::mutex> guard(g_syncMutex);
-        g_synced.emplace_back(path);
-        if (g_failingSync == path) {
-            errno = EIO;
-            return -1;
-        }
-    }
-    return ::fsync(fd);
-}
-
-std::vector<std::string> takeSynced()
-{
-    std::lock_guard<std::mutex> guard(g_syncMutex);
-    return std::move(g_synced);
-}
-
 // In cbAcqCompl of a saved series: the frame's files are complete under their names (a subscriber may open
 // them), and nothing has waited for the disk yet.
 std::string g_seriesBase;
@@ -218,9 +194,8 @@ void checkSeriesFiles(int devIndex)
     uint32_t size = 65536 * 2;
     const bool complete = loaded.init((name + ".bin").c_str(), false) == 0 &&
                           loaded.getData(data.data(), &size, TYPE_I16) == 0 && data == fakeCounts(1, true);
-    std::lock_guard<std::mutex> guard(g_syncMutex);
     g_seriesChecks.push_back(std::to_string(done) + (complete ? " complete" : " NOT COMPLETE") + ", synced " +
-                             std::to_string(g_synced.size()));
+                             std::to_string(ombrel_test::SyncRecorder::count()));
 }
 
 class SeriesSyncTest : public AcqTest {
@@ -228,19 +203,10 @@ protected:
     void SetUp() override
     {
         AcqTest::SetUp();
-        plat::setSyncFunctionForTests(&recordSync);
-        takeSynced();
+        syncs.take(); // what the set-up wrote
         g_seriesChecks.clear();
     }
-    void TearDown() override
-    {
-        plat::setSyncFunctionForTests(nullptr);
-        {
-            std::lock_guard<std::mutex> guard(g_syncMutex);
-            g_failingSync.clear();
-        }
-        AcqTest::TearDown();
-    }
+    ombrel_test::SyncRecorder syncs;
 };
 
 // The numbered files of one call are put in place as they are done and synced once when the call ends:
@@ -254,7 +220,7 @@ TEST_F(SeriesSyncTest, SeriesFilesAreSyncedOnceWhenTheCallEnds)
     setCbAcqCompl(nullptr);
     EXPECT_EQ(g_seriesChecks,
               (std::vector<std::string>{"1 complete, synced 0", "2 complete, synced 0", "3 complete, synced 0"}));
-    std::vector<std::string> synced = takeSynced();
+    std::vector<std::string> synced = syncs.take();
     ASSERT_FALSE(synced.empty());
     EXPECT_EQ(synced.back(), root()) << "the folder last";
     synced.pop_back();
@@ -266,7 +232,7 @@ TEST_F(SeriesSyncTest, SeriesFilesAreSyncedOnceWhenTheCallEnds)
     EXPECT_EQ(synced, files);
 
     ASSERT_EQ(saveFrame(0, (root() + "/single.bin").c_str(), 0, FSAVE_BINARY), 0) << deviceMessage(0);
-    synced = takeSynced();
+    synced = syncs.take();
     EXPECT_EQ(std::count(synced.begin(), synced.end(), root()), 2) << "each file of the single save with its folder";
 }
 
@@ -276,10 +242,7 @@ TEST_F(SeriesSyncTest, FailedSyncOfASeriesIsReported)
 {
     initWith({FakeDev()});
     g_seriesBase = root() + "/run";
-    {
-        std::lock_guard<std::mutex> guard(g_syncMutex);
-        g_failingSync = g_seriesBase + "1.bin";
-    }
+    syncs.failOn(g_seriesBase + "1.bin");
     EXPECT_EQ(performFrameAcq(0, 3, 0.0, FSAVE_BINARY, (g_seriesBase + ".bin").c_str()), TVK_ERR_WRITE);
     EXPECT_EQ(deviceMessage(0), "Error occurred while writing to file \"" + g_seriesBase +
                                     "1.bin\": " + plat::systemErrorText(EIO) + ".");

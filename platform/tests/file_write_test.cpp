@@ -3,6 +3,7 @@
 #include "platform/file_write.h"
 
 #include "platform/syserror.h"
+#include "sync_recorder.h"
 #include "test_files.h"
 
 #include <gtest/gtest.h>
@@ -247,44 +248,9 @@ TEST_F(FileWriteTest, StaleTemporaryFilesOfEndedProcessesAreRemovedOnTheNextWrit
     EXPECT_TRUE(std::filesystem::exists(dir + "/" + stale[0]));
 }
 
-// The syncs that the tests see, in order: the path each descriptor was open on.
-std::mutex g_syncMutex; // guards g_synced and g_failingPath
-std::vector<std::string> g_synced;
-std::string g_failingPath;
-
-int recordSync(int fd, const char* path)
-{
-    {
-        std::lock_guard<std::mutex> guard(g_syncMutex);
-        g_synced.emplace_back(path);
-        if (g_failingPath == path) {
-            errno = EIO;
-            return -1;
-        }
-    }
-    return ::fsync(fd);
-}
-
-std::vector<std::string> takeSynced()
-{
-    std::lock_guard<std::mutex> guard(g_syncMutex);
-    return std::move(g_synced);
-}
-
 class SyncBatchTest : public FileWriteTest {
 protected:
-    void SetUp() override
-    {
-        FileWriteTest::SetUp();
-        plat::setSyncFunctionForTests(&recordSync);
-        takeSynced();
-    }
-    void TearDown() override
-    {
-        plat::setSyncFunctionForTests(nullptr);
-        std::lock_guard<std::mutex> guard(g_syncMutex);
-        g_failingPath.clear();
-    }
+    ombrel_test::SyncRecorder syncs;
 };
 
 // Within a scope, files are put in place complete without waiting for the disk; flush syncs each file,
@@ -299,18 +265,18 @@ TEST_F(SyncBatchTest, FilesOfAScopeAreSyncedOnceAtTheEnd)
         EXPECT_EQ(readFile(dir + "/s1.bin"), "/s1.bin");
         std::thread other([&] { EXPECT_EQ(plat::replaceFile(dir + "/other.ini", "o", 1), 0); });
         other.join();
-        EXPECT_EQ(takeSynced().size(), 2u) << "the other thread's file and its folder";
+        EXPECT_EQ(syncs.take().size(), 2u) << "the other thread's file and its folder";
     }
     ASSERT_EQ(plat::replaceFile(dir + "/single.cfg", "c", 1), 0);
-    const std::vector<std::string> single = takeSynced();
+    const std::vector<std::string> single = syncs.take();
     ASSERT_EQ(single.size(), 2u);
     EXPECT_EQ(single[1], dir) << "the single file is synced with its folder";
 
     EXPECT_EQ(batch.flush(), 0);
-    EXPECT_EQ(takeSynced(), (std::vector<std::string>{dir + "/s0.bin", dir + "/s0.dsc", dir + "/s1.bin", dir}));
+    EXPECT_EQ(syncs.take(), (std::vector<std::string>{dir + "/s0.bin", dir + "/s0.dsc", dir + "/s1.bin", dir}));
     EXPECT_TRUE(batch.empty());
     EXPECT_EQ(batch.flush(), 0);
-    EXPECT_TRUE(takeSynced().empty());
+    EXPECT_TRUE(syncs.take().empty());
     EXPECT_EQ(listDir(dir), (std::vector<std::string>{"other.ini", "s0.bin", "s0.dsc", "s1.bin", "single.cfg"}));
 }
 
@@ -323,14 +289,11 @@ TEST_F(SyncBatchTest, FailedSyncIsReported)
         ASSERT_EQ(plat::replaceFile(dir + "/a.bin", "a", 1), 0);
         ASSERT_EQ(plat::replaceFile(dir + "/b.bin", "b", 1), 0);
     }
-    {
-        std::lock_guard<std::mutex> guard(g_syncMutex);
-        g_failingPath = dir + "/a.bin";
-    }
+    syncs.failOn(dir + "/a.bin");
     std::string error;
     EXPECT_EQ(batch.flush(&error), -8);
     EXPECT_EQ(error, "Error occurred while writing to file \"" + dir + "/a.bin\": " + plat::systemErrorText(EIO) + ".");
-    EXPECT_EQ(takeSynced(), (std::vector<std::string>{dir + "/a.bin", dir + "/b.bin", dir}));
+    EXPECT_EQ(syncs.take(), (std::vector<std::string>{dir + "/a.bin", dir + "/b.bin", dir}));
     EXPECT_EQ(readFile(dir + "/b.bin"), "b");
 }
 
