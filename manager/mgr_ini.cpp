@@ -9,19 +9,6 @@
 
 namespace {
 
-enum class ReadResult { ok, missing, failed };
-
-// The whole file. Only a file that does not exist counts as missing; one that is no regular file (a
-// FIFO, a device) or is larger than 64 MB is refused like one that cannot be read.
-ReadResult readWholeFile(const std::string& path, std::string& content, std::string* errorText)
-{
-    switch (plat::readRegularFile(path, content, errorText)) {
-    case plat::ReadOutcome::Ok: return ReadResult::ok;
-    case plat::ReadOutcome::Missing: return ReadResult::missing;
-    default: return ReadResult::failed;
-    }
-}
-
 // Walks the lines of a text: each line without its line end (LF or CR LF), with the offsets of its start
 // and of the next line's start.
 struct Line {
@@ -80,10 +67,12 @@ int readIniSection(const std::string& section, const std::string& iniPath, std::
 {
     std::lock_guard<std::mutex> fileLock(plat::iniFileMutex());
     std::string content;
-    switch (readWholeFile(iniPath, content, errorText)) {
-    case ReadResult::missing: return 0;
-    case ReadResult::failed: return TVK_ERR_OPEN_READ;
-    case ReadResult::ok: break;
+    // Only a file that does not exist counts as missing; one that is no regular file (a FIFO, a device)
+    // or is larger than 64 MB is refused like one that cannot be read.
+    switch (plat::readRegularFile(iniPath, content, errorText)) {
+    case plat::ReadOutcome::Ok: break;
+    case plat::ReadOutcome::Missing: return 0;
+    default: return TVK_ERR_OPEN_READ;
     }
     bool found = false;
     const Line header = findHeader(content, "[" + section + "]", found);
@@ -113,7 +102,8 @@ int writeIniSection(const std::string& iniPath, const std::string& section, cons
     }
     std::lock_guard<std::mutex> fileLock(plat::iniFileMutex());
     std::string content;
-    if (readWholeFile(iniPath, content, errorText) == ReadResult::failed)
+    const plat::ReadOutcome read = plat::readRegularFile(iniPath, content, errorText);
+    if (read != plat::ReadOutcome::Ok && read != plat::ReadOutcome::Missing)
         return TVK_ERR_OPEN_READ; // an unreadable file is never taken for an empty one
 
     std::string sectionText = "[" + section + "]\n";
