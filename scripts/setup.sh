@@ -13,9 +13,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ -f "$here/packages.txt" ]; then
   while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$here/packages.txt"
 fi
-# With --bench, also what only the benchmarks use (scripts/bench-packages.txt): never part of the app's build.
-if [ "${1:-}" = "--bench" ] && [ -f "$here/bench-packages.txt" ]; then
-  while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$here/bench-packages.txt"
+# With --bench, also what only the benchmarks use (scripts/bench-packages.txt); with --look, the virtual screen
+# and tools of scripts/look.sh (scripts/look-packages.txt). Neither is ever part of the app's build.
+extra=""
+case "${1:-}" in --bench) extra=bench-packages.txt ;; --look) extra=look-packages.txt ;; esac
+if [ -n "$extra" ] && [ -f "$here/$extra" ]; then
+  while read -r p; do [ -n "$p" ] && [ "${p#\#}" = "$p" ] && packages+=("$p"); done < "$here/$extra"
 fi
 
 sudo=""
