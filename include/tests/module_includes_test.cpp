@@ -28,6 +28,7 @@ const std::vector<Module> kModules = {
     {"hwlibs/common", {"*"}},
     {"ctrl", {"tvk_ctrl.h", "tvk_frame_info.h"}},
     {"hwlibs/dummy", {}},
+    {"hwlibs/model", {"model_control.h"}},
     {"manager", {"tvk_manager.h"}},
     {"shell/utils", {"tvk_mgr_utils.h"}},
     {"shell/loader", {}},
