@@ -29,6 +29,7 @@ const std::vector<Module> kModules = {
     {"ctrl", {"tvk_ctrl.h", "tvk_frame_info.h"}},
     {"hwlibs/dummy", {}},
     {"hwlibs/model", {"model_control.h"}},
+    {"hwlibs/codec", {"counter_codec.h"}},
     {"manager", {"tvk_manager.h"}},
     {"shell/utils", {"tvk_mgr_utils.h"}},
     {"shell/loader", {}},

@@ -1,0 +1,401 @@
+// The counter tables and the matrix streams: every count survives the round trip, values outside the
+// counter's states are refused without stopping the rest, every bit lands where the readout expects it,
+// and the only bits a layout loses are the ones moved out of its blocks.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <set>
+#include <compare>
+#include <vector>
+
+#include "counter_codec.h"
+
+namespace {
+
+using codec::CounterWidth;
+using codec::Direction;
+using codec::Layout;
+using codec::kBadValue;
+using codec::kPixelsPerChip;
+
+constexpr CounterWidth kWidths[] = {CounterWidth::Bits13, CounterWidth::Bits14};
+constexpr Layout kLayouts[] = {Layout::ToReadout, Layout::FromReadout};
+
+const char* name(CounterWidth w)
+{
+    return w == CounterWidth::Bits13 ? "13-bit" : "14-bit";
+}
+const char* name(Layout l)
+{
+    return l == Layout::ToReadout ? "to readout" : "from readout";
+}
+
+TEST(CounterTables, EveryCountAndEveryReachedCodeRoundTrips)
+{
+    for (CounterWidth w : kWidths) {
+        std::set<uint16_t> codes;
+        for (uint32_t count = 0; count < codec::stateCount(w); ++count) {
+            const uint16_t code = codec::countToCode(w, static_cast<uint16_t>(count));
+            ASSERT_LT(code, codec::codeCount(w)) << name(w) << " count " << count;
+            ASSERT_EQ(codec::codeToCount(w, code), count) << name(w) << " count " << count;
+            codes.insert(code);
+        }
+        EXPECT_EQ(codes.size(), codec::stateCount(w)) << name(w) << ": two counts share a code";
+        for (uint32_t code = 0; code < codec::codeCount(w); ++code) {
+            const uint16_t count = codec::codeToCount(w, static_cast<uint16_t>(code));
+            if (codes.count(static_cast<uint16_t>(code)) == 0) {
+                EXPECT_EQ(count, kBadValue) << name(w) << ": unreached code " << code << " reads as a count";
+            }
+        }
+    }
+}
+
+TEST(CounterTables, EdgesOfTheSequence)
+{
+    struct Case {
+        CounterWidth width;
+        uint16_t count;
+        uint16_t code; // kBadValue: refused
+    };
+    const Case cases[] = {
+        // Count 0 is the start state; the next states by hand from the feedback rule.
+        {CounterWidth::Bits13, 0, 0x1FFF},
+        {CounterWidth::Bits13, 1, 0x1FFE},
+        {CounterWidth::Bits13, 2, 0x1FFC},
+        {CounterWidth::Bits14, 0, 0x3FFF},
+        {CounterWidth::Bits14, 1, 0x3FFE},
+        {CounterWidth::Bits14, 2, 0x3FFD},
+        // Past the last state the count has no code: no read past the table.
+        {CounterWidth::Bits13, 8001, kBadValue},
+        {CounterWidth::Bits13, 8191, kBadValue},
+        {CounterWidth::Bits13, 0xFFFF, kBadValue},
+        {CounterWidth::Bits14, 11811, kBadValue},
+        {CounterWidth::Bits14, 16383, kBadValue},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(codec::countToCode(c.width, c.count), c.code) << name(c.width) << " count " << c.count;
+
+    // The last valid counts have codes.
+    EXPECT_NE(codec::countToCode(CounterWidth::Bits13, 8000), kBadValue);
+    EXPECT_NE(codec::countToCode(CounterWidth::Bits14, 11810), kBadValue);
+    // Codes out of the width's range and the all-zero state (never reached) are no counts.
+    EXPECT_EQ(codec::codeToCount(CounterWidth::Bits13, 0x2000), kBadValue);
+    EXPECT_EQ(codec::codeToCount(CounterWidth::Bits14, 0x4000), kBadValue);
+    EXPECT_EQ(codec::codeToCount(CounterWidth::Bits13, 0), kBadValue);
+    EXPECT_EQ(codec::codeToCount(CounterWidth::Bits14, 0), kBadValue);
+}
+
+TEST(CounterTables, BadValueIsMarkedWhileTheRestConverts)
+{
+    struct Case {
+        const char* what;
+        CounterWidth width;
+        Direction direction;
+        std::vector<uint16_t> in;
+        std::vector<uint16_t> out;
+        size_t bad;
+        size_t firstBad;
+    };
+    const Case cases[] = {
+        {"13-bit code 0x2000", CounterWidth::Bits13, Direction::CodeToCount, {0x1FFF, 0x2000, 0x1FFE},
+         {0, kBadValue, 1}, 1, 1},
+        {"14-bit unreached code 0", CounterWidth::Bits14, Direction::CodeToCount, {0x3FFD, 0, 0x3FFF, 0},
+         {2, kBadValue, 0, kBadValue}, 2, 1},
+        {"13-bit count 8001", CounterWidth::Bits13, Direction::CountToCode, {8001, 2, 0}, {kBadValue, 0x1FFC, 0x1FFF},
+         1, 0},
+        {"14-bit count 11811", CounterWidth::Bits14, Direction::CountToCode, {1, 11811}, {0x3FFE, kBadValue}, 1, 1},
+        {"all good", CounterWidth::Bits13, Direction::CountToCode, {0, 1}, {0x1FFF, 0x1FFE}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint16_t> values = c.in;
+        codec::ConvertReport report;
+        EXPECT_EQ(codec::convertCodes(values, c.direction, c.width, &report), c.bad == 0) << c.what;
+        EXPECT_EQ(values, c.out) << c.what;
+        EXPECT_EQ(report.bad, c.bad) << c.what;
+        if (c.bad) {
+            EXPECT_EQ(report.firstBadIndex, c.firstBad) << c.what;
+            EXPECT_EQ(report.firstBadValue, c.in[c.firstBad]) << c.what;
+        }
+    }
+}
+
+// ---- streams ----
+
+std::vector<uint16_t> randomCodes(size_t chips, CounterWidth w, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<uint32_t> d(0, codec::codeCount(w) - 1);
+    std::vector<uint16_t> v(chips * kPixelsPerChip);
+    for (auto& x : v)
+        x = static_cast<uint16_t>(d(gen));
+    return v;
+}
+
+TEST(CounterStreams, StreamSizes)
+{
+    struct Case {
+        size_t chips;
+        CounterWidth width;
+        Layout layout;
+        size_t size;
+    };
+    const Case cases[] = {
+        {1, CounterWidth::Bits13, Layout::ToReadout, 1 + 114688},
+        {4, CounterWidth::Bits13, Layout::ToReadout, 1 + 4 * 114688},
+        {4, CounterWidth::Bits14, Layout::ToReadout, 1 + 4 * 114720},
+        {1, CounterWidth::Bits13, Layout::FromReadout, 114689},
+        {2, CounterWidth::Bits13, Layout::FromReadout, 2 * 114689},
+        {4, CounterWidth::Bits14, Layout::FromReadout, 4 * 114721},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(codec::streamSize(c.chips, c.width, c.layout), c.size)
+            << c.chips << " chips " << name(c.width) << " " << name(c.layout);
+}
+
+// Where one bit of one pixel goes: the stream byte and the bit within it.
+TEST(CounterStreams, GoldenBitPositions)
+{
+    struct Case {
+        CounterWidth width;
+        Layout layout;
+        size_t chips, chip, row, col;
+        int bit;
+        size_t byte;
+        uint8_t mask;
+    };
+    constexpr size_t b13 = 114688, b14 = 114720;
+    const Case cases[] = {
+        // 13-bit to the readout: start byte, 8192 bytes gap, rows of 416 bytes, plane of bit 12 first.
+        {CounterWidth::Bits13, Layout::ToReadout, 1, 0, 0, 0, 12, 1 + 8192, 0x80},
+        {CounterWidth::Bits13, Layout::ToReadout, 1, 0, 0, 0, 0, 1 + 8192 + 384, 0x80},
+        {CounterWidth::Bits13, Layout::ToReadout, 1, 0, 3, 9, 5, 1 + 8192 + 3 * 416 + 7 * 32 + 1, 0x40},
+        {CounterWidth::Bits13, Layout::ToReadout, 1, 0, 255, 255, 0, 1 + b13 - 1, 0x01},
+        // chip 1 moved one bit toward the end of its block, chip 3 three bits
+        {CounterWidth::Bits13, Layout::ToReadout, 2, 1, 0, 0, 12, 1 + b13 + 8192, 0x40},
+        {CounterWidth::Bits13, Layout::ToReadout, 4, 3, 0, 7, 12, 1 + 3 * b13 + 8192 + 1, 0x20},
+        // 13-bit from the readout: one leading byte per chip, rows from offset 0.
+        {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 0, 0, 12, 1, 0x80},
+        {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 2, 17, 3, 1 + 2 * 416 + 9 * 32 + 2, 0x40},
+        // with two chips the host moves block 0 one bit toward the end, so it arrives one bit early
+        {CounterWidth::Bits13, Layout::FromReadout, 2, 0, 0, 1, 12, 2, 0x80},
+        {CounterWidth::Bits13, Layout::FromReadout, 2, 1, 0, 0, 12, 2 + b13, 0x80},
+        // block 3 of four is moved two bits toward the start by the host, so it arrives two bits late
+        {CounterWidth::Bits13, Layout::FromReadout, 4, 3, 0, 0, 12, 4 + 3 * b13, 0x20},
+        // 14-bit: rows of 448 bytes from offset 0, plane of bit 13 first, no moves.
+        {CounterWidth::Bits14, Layout::ToReadout, 1, 0, 0, 0, 13, 1, 0x80},
+        {CounterWidth::Bits14, Layout::ToReadout, 2, 1, 1, 8, 0, 1 + b14 + 448 + 416 + 1, 0x80},
+        {CounterWidth::Bits14, Layout::FromReadout, 4, 2, 255, 255, 0, 4 + 2 * b14 + 255 * 448 + 447, 0x01},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint16_t> codes(c.chips * kPixelsPerChip, 0);
+        codes[c.chip * kPixelsPerChip + c.row * 256 + c.col] = static_cast<uint16_t>(1u << c.bit);
+        std::vector<uint8_t> stream(codec::streamSize(c.chips, c.width, c.layout), 0xAA);
+        ASSERT_TRUE(codec::streamFromMatrix(codes, c.chips, c.width, c.layout, stream));
+        std::vector<std::pair<size_t, int>> set;
+        const size_t first = c.layout == Layout::ToReadout ? 1 : 0;
+        for (size_t i = first; i < stream.size(); ++i)
+            if (stream[i])
+                set.emplace_back(i, stream[i]);
+        const std::vector<std::pair<size_t, int>> expected = {{c.byte, c.mask}};
+        EXPECT_EQ(set, expected) << name(c.width) << " " << name(c.layout) << " chips " << c.chips << " chip "
+                                 << c.chip << " row " << c.row << " col " << c.col << " bit " << c.bit;
+        if (c.layout == Layout::ToReadout) {
+            EXPECT_EQ(stream[0], 0xFF) << "start byte";
+        }
+    }
+}
+
+// Pixel (chip, row, col) and bit that a layout cannot carry: bits moved out of a 13-bit block.
+struct Lost {
+    size_t chip, row, col;
+    int bit;
+    auto operator<=>(const Lost&) const = default;
+};
+
+std::set<Lost> lostBits(size_t chips, CounterWidth w, Layout l)
+{
+    std::set<Lost> lost;
+    if (w != CounterWidth::Bits13)
+        return lost;
+    if (l == Layout::ToReadout) {
+        // block i moved i bits toward its end: the last i bits (bit 0 of the last pixels of row 255)
+        for (size_t chip = 1; chip < chips; ++chip)
+            for (size_t k = 0; k < chip; ++k)
+                lost.insert({chip, 255, 255 - k, 0});
+    } else if (chips > 1) {
+        // block 0 sent one bit early: its first bit (bit 12 of the first pixel)
+        lost.insert({0, 0, 0, 12});
+    }
+    return lost;
+}
+
+TEST(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
+{
+    for (CounterWidth w : kWidths)
+        for (Layout l : kLayouts)
+            for (size_t chips : {1u, 2u, 4u}) {
+                const std::string what = std::string(name(w)) + " " + name(l) + " chips " + std::to_string(chips);
+                // all ones shows every lost bit, random codes that nothing else moves
+                for (int pattern = 0; pattern < 2; ++pattern) {
+                    std::vector<uint16_t> codes =
+                        pattern == 0 ? std::vector<uint16_t>(chips * kPixelsPerChip,
+                                                             static_cast<uint16_t>(codec::codeCount(w) - 1))
+                                     : randomCodes(chips, w, static_cast<unsigned>(chips * 31 + pattern));
+                    std::vector<uint8_t> stream(codec::streamSize(chips, w, l));
+                    ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, l, stream)) << what;
+                    std::vector<uint16_t> back(codes.size(), 0x5555);
+                    ASSERT_TRUE(codec::matrixFromStream(stream, chips, w, l, back)) << what;
+                    std::set<Lost> differ;
+                    for (size_t i = 0; i < codes.size(); ++i)
+                        for (int bit = 0; bit < 16; ++bit)
+                            if (((codes[i] ^ back[i]) >> bit) & 1)
+                                differ.insert({i / kPixelsPerChip, (i % kPixelsPerChip) / 256, i % 256, bit});
+                    const std::set<Lost> lost = lostBits(chips, w, l);
+                    if (pattern == 0) {
+                        EXPECT_TRUE(differ == lost) << what << ": " << differ.size() << " bits differ";
+                    } else {
+                        for (const Lost& d : differ)
+                            EXPECT_TRUE(lost.count(d)) << what << ": chip " << d.chip << " row " << d.row
+                                                       << " col " << d.col << " bit " << d.bit;
+                    }
+                }
+            }
+}
+
+TEST(CounterStreams, ShortBuffersAreRefusedAndNothingIsWritten)
+{
+    struct Case {
+        const char* what;
+        CounterWidth width;
+        Layout layout;
+        size_t chips;
+        long valuesShort, streamShort;
+    };
+    const Case cases[] = {
+        {"stream one byte short", CounterWidth::Bits13, Layout::ToReadout, 2, 0, 1},
+        {"stream one byte short", CounterWidth::Bits14, Layout::FromReadout, 1, 0, 1},
+        {"stream of one chip less", CounterWidth::Bits13, Layout::FromReadout, 4, 0, 114689},
+        {"values one short", CounterWidth::Bits14, Layout::ToReadout, 1, 1, 0},
+        {"no chips", CounterWidth::Bits13, Layout::ToReadout, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        const size_t chips = c.chips ? c.chips : 1;
+        std::vector<uint16_t> values(chips * kPixelsPerChip - c.valuesShort, 7);
+        std::vector<uint8_t> stream(codec::streamSize(chips, c.width, c.layout) - c.streamShort, 0x33);
+        const std::vector<uint16_t> valuesBefore = values;
+        const std::vector<uint8_t> streamBefore = stream;
+        EXPECT_FALSE(codec::streamFromMatrix(values, c.chips, c.width, c.layout, stream)) << c.what;
+        EXPECT_FALSE(codec::matrixFromStream(stream, c.chips, c.width, c.layout, values)) << c.what;
+        EXPECT_EQ(values, valuesBefore) << c.what;
+        EXPECT_EQ(stream, streamBefore) << c.what;
+        if (c.layout == Layout::ToReadout) {
+            codec::StreamReport report;
+            EXPECT_FALSE(codec::encodeMatrix(values, c.chips, c.width, stream, &report)) << c.what;
+            EXPECT_FALSE(report.sizeOk) << c.what;
+        } else {
+            codec::StreamReport report;
+            EXPECT_FALSE(codec::decodeMatrix(stream, c.chips, c.width, values, &report)) << c.what;
+            EXPECT_FALSE(report.sizeOk) << c.what;
+        }
+        EXPECT_EQ(values, valuesBefore) << c.what;
+        EXPECT_EQ(stream, streamBefore) << c.what;
+    }
+}
+
+// The fast paths give what conversion and packing give one after the other.
+TEST(CounterStreams, FastPathsMatchConvertThenPack)
+{
+    for (CounterWidth w : kWidths)
+        for (size_t chips : {1u, 4u}) {
+            const std::string what = std::string(name(w)) + " chips " + std::to_string(chips);
+            std::mt19937 gen(static_cast<unsigned>(chips));
+            std::uniform_int_distribution<uint32_t> d(0, codec::stateCount(w) - 1);
+            std::vector<uint16_t> counts(chips * kPixelsPerChip);
+            for (auto& x : counts)
+                x = static_cast<uint16_t>(d(gen));
+            counts[5] = static_cast<uint16_t>(codec::stateCount(w)); // refused
+            counts[9] = 0;
+            counts[10] = static_cast<uint16_t>(codec::stateCount(w) - 1);
+
+            std::vector<uint8_t> fast(codec::streamSize(chips, w, Layout::ToReadout));
+            codec::StreamReport report;
+            EXPECT_FALSE(codec::encodeMatrix(counts, chips, w, fast, &report)) << what;
+            EXPECT_TRUE(report.sizeOk) << what;
+            EXPECT_EQ(report.bad, 1u) << what;
+            EXPECT_EQ(report.firstBadIndex, 5u) << what;
+
+            std::vector<uint16_t> codes = counts;
+            codec::convertCodes(codes, Direction::CountToCode, w);
+            codes[5] = static_cast<uint16_t>(codec::codeCount(w) - 1); // a refused count is sent as all ones
+            std::vector<uint8_t> slow(fast.size());
+            ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, Layout::ToReadout, slow)) << what;
+            EXPECT_TRUE(fast == slow) << what;
+
+            // The readout's answer with the same codes decodes to the counts; the all-ones code of a
+            // refused count is itself a valid count 0.
+            std::vector<uint8_t> answer(codec::streamSize(chips, w, Layout::FromReadout));
+            codes[7] = 0; // never reached by the counter
+            ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, Layout::FromReadout, answer)) << what;
+            std::vector<uint16_t> decoded(counts.size());
+            EXPECT_FALSE(codec::decodeMatrix(answer, chips, w, decoded, &report)) << what;
+            EXPECT_EQ(report.bad, 1u) << what;
+            EXPECT_EQ(report.firstBadIndex, 7u) << what;
+            EXPECT_EQ(report.firstBadValue, 0u) << what;
+            std::vector<uint16_t> expected = counts;
+            expected[5] = 0;
+            expected[7] = kBadValue;
+            const std::set<Lost> lost = lostBits(chips, w, Layout::FromReadout);
+            for (size_t i = 0; i < expected.size(); ++i) {
+                const Lost at{i / kPixelsPerChip, (i % kPixelsPerChip) / 256, i % 256, 12};
+                if (lost.count(at))
+                    continue;
+                ASSERT_EQ(decoded[i], expected[i]) << what << " pixel " << i;
+            }
+        }
+}
+
+TEST(CounterTimer, TicksFromSeconds)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        double seconds;
+        int clock;
+        uint64_t ticks;
+    };
+    const Case cases[] = {
+        {1.0, 0, 19999894},          // floor(20e6 x (1 - 5.3e-6))
+        {1.0, 2, 7999957},           // floor(8e6 x (1 - 5.3e-6))
+        {0.5, 3, 9999894},
+        {-2.0, 0, 19999894},         // a negative time counts as 1 s
+        {nan, 0, 19999894},          // so does NaN
+        {0.0, 0, 1},                 // fewer than 1 tick is 1
+        {5.3e-6, 2, 1},
+        {1e30, 0, codec::kMaxTimerTicks}, // clamped to 48 bits
+        {inf, 2, codec::kMaxTimerTicks},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(codec::timerTicks(c.seconds, c.clock), c.ticks) << c.seconds << " s, clock " << c.clock;
+
+    EXPECT_DOUBLE_EQ(codec::timerSeconds(20000000, 0), 1.0);
+    EXPECT_DOUBLE_EQ(codec::timerSeconds(8000000, 2), 1.0);
+
+    uint8_t bytes[6];
+    codec::putTimer48(bytes, 0x0000010203040506ull);
+    const uint8_t expected[6] = {0x06, 0x05, 0x04, 0x03, 0x02, 0x01};
+    EXPECT_TRUE(std::equal(bytes, bytes + 6, expected));
+    EXPECT_EQ(codec::getTimer48(bytes), 0x0000010203040506ull);
+    codec::putTimer48(bytes, codec::kMaxTimerTicks);
+    EXPECT_EQ(codec::getTimer48(bytes), codec::kMaxTimerTicks);
+}
+
+TEST(CounterChipboard, IdentifierText)
+{
+    EXPECT_EQ(codec::formatChipboardId('A', 3, 12), "A03-W0012");
+    EXPECT_EQ(codec::formatChipboardId('K', 99, 1234), "K99-W1234");
+    EXPECT_EQ(codec::formatChipboardId(0, 0, 0), "000-W000");
+}
+
+} // namespace
