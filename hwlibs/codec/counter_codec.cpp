@@ -1,9 +1,13 @@
 #include "counter_codec.h"
 
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace codec {
 namespace {
@@ -78,6 +82,21 @@ struct Converter {
             noteBad(value, index);
         return out;
     }
+    // Converts n values into a different buffer; bad ones are looked for only when there was one.
+    void run(const uint16_t* in, uint16_t* out, size_t n, size_t first) const
+    {
+        uint32_t anyBad = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const uint16_t v = in[i];
+            const uint16_t o = v < limit ? table[v] : kBadValue;
+            out[i] = o;
+            anyBad |= o == kBadValue;
+        }
+        if (anyBad) [[unlikely]]
+            for (size_t i = 0; i < n; ++i)
+                if (out[i] == kBadValue)
+                    noteBad(in[i], first + i);
+    }
     void noteBad(uint16_t value, size_t index) const
     {
         if (report->bad++ == 0) {
@@ -146,9 +165,8 @@ void shiftBlock(uint8_t* block, size_t size, long shift)
     }
 }
 
-// One row of codes from its planes (plane k at (planes - 1 - k) x 32), through convert.
-template <typename Out>
-inline void unpackRow(const uint8_t* row, int planes, uint16_t* out, Out convert)
+// One row of codes from its planes (plane k at (planes - 1 - k) x 32), eight columns at a time.
+void unpackRowScalar(const uint8_t* row, int planes, uint16_t* codes)
 {
     const uint8_t* plane[14];
     for (int k = 0; k < planes; ++k)
@@ -162,16 +180,13 @@ inline void unpackRow(const uint8_t* row, int planes, uint16_t* out, Out convert
         // Byte c of the transpose holds bit c of every plane, i.e. column 7 - c.
         lo = __builtin_bswap64(transpose8(lo));
         hi = __builtin_bswap64(transpose8(hi));
-        uint16_t* o = out + b * 8;
         for (int c = 0; c < 8; ++c)
-            o[c] = convert(static_cast<uint16_t>(((lo >> (8 * c)) & 0xFF) | (((hi >> (8 * c)) & 0xFF) << 8)),
-                           static_cast<size_t>(o + c - out));
+            codes[b * 8 + c] = static_cast<uint16_t>(((lo >> (8 * c)) & 0xFF) | (((hi >> (8 * c)) & 0xFF) << 8));
     }
 }
 
 // One row of codes into its planes.
-template <typename In>
-inline void packRow(const uint16_t* in, int planes, uint8_t* row, In convert)
+void packRowScalar(const uint16_t* codes, int planes, uint8_t* row)
 {
     uint8_t* plane[14];
     for (int k = 0; k < planes; ++k)
@@ -179,7 +194,7 @@ inline void packRow(const uint16_t* in, int planes, uint8_t* row, In convert)
     for (size_t b = 0; b < kPlaneBytes; ++b) {
         uint64_t lo = 0, hi = 0;
         for (int c = 0; c < 8; ++c) {
-            const uint64_t v = convert(in[b * 8 + c], b * 8 + c);
+            const uint64_t v = codes[b * 8 + c];
             lo |= (v & 0xFF) << (8 * (7 - c));
             hi |= ((v >> 8) & 0xFF) << (8 * (7 - c));
         }
@@ -190,6 +205,88 @@ inline void packRow(const uint16_t* in, int planes, uint8_t* row, In convert)
         for (int k = 8; k < planes; ++k)
             plane[k][b] = static_cast<uint8_t>(hi >> (8 * (k - 8)));
     }
+}
+
+#if defined(__x86_64__)
+// The same with 256-bit vectors, 32 columns at a time: each column's bit of a plane is spread to a byte
+// (shuffle, mask, compare), the planes are merged into a low and a high byte per column.
+[[gnu::target("avx2")]] void unpackRowAvx2(const uint8_t* row, int planes, uint16_t* codes)
+{
+    // Byte j of each 128-bit half takes plane byte j / 8 of its half's two bytes.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, //
+                                            2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 3, 3);
+    const __m256i bitOf = _mm256_set1_epi64x(static_cast<long long>(0x0102040810204080ull));
+    for (size_t group = 0; group < 8; ++group) {
+        __m256i lo = _mm256_setzero_si256(), hi = _mm256_setzero_si256();
+        for (int k = 0; k < planes; ++k) {
+            uint32_t four;
+            std::memcpy(&four, row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + group * 4, 4);
+            const __m256i bytes = _mm256_shuffle_epi8(_mm256_set1_epi32(static_cast<int>(four)), spread);
+            const __m256i set = _mm256_cmpeq_epi8(_mm256_and_si256(bytes, bitOf), bitOf);
+            const __m256i weight = _mm256_set1_epi8(static_cast<char>(1u << (k & 7)));
+            if (k < 8)
+                lo = _mm256_or_si256(lo, _mm256_and_si256(set, weight));
+            else
+                hi = _mm256_or_si256(hi, _mm256_and_si256(set, weight));
+        }
+        // Columns 0-7, 8-15 | 16-23, 24-31 -> 0-7, 16-23 | 8-15, 24-31, so that unpacking keeps the order.
+        lo = _mm256_permute4x64_epi64(lo, 0xD8);
+        hi = _mm256_permute4x64_epi64(hi, 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(codes + group * 32), _mm256_unpacklo_epi8(lo, hi));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(codes + group * 32 + 16), _mm256_unpackhi_epi8(lo, hi));
+    }
+}
+
+[[gnu::target("avx2")]] void packRowAvx2(const uint16_t* codes, int planes, uint8_t* row)
+{
+    // Within each eight columns the order is reversed, so that the mask of a byte has column 0 on top.
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, //
+                                             7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    const __m256i lowByte = _mm256_set1_epi16(0xFF);
+    for (size_t group = 0; group < 8; ++group) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + group * 32));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + group * 32 + 16));
+        // packus works per 128-bit half: a0 b0 | a1 b1; the permute restores a0 a1 b0 b1.
+        __m256i lo = _mm256_packus_epi16(_mm256_and_si256(a, lowByte), _mm256_and_si256(b, lowByte));
+        __m256i hi = _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
+        lo = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(lo, 0xD8), reverse);
+        hi = _mm256_shuffle_epi8(_mm256_permute4x64_epi64(hi, 0xD8), reverse);
+        for (int k = 0; k < planes; ++k) {
+            const __m256i src = k < 8 ? lo : hi;
+            const int shift = 7 - (k & 7);
+            const uint32_t mask = static_cast<uint32_t>(
+                _mm256_movemask_epi8(_mm256_sll_epi16(src, _mm_cvtsi32_si128(shift))));
+            std::memcpy(row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + group * 4, &mask, 4);
+        }
+    }
+}
+
+bool detectAvx2()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+std::atomic<bool> gWide{detectAvx2()};
+#else
+std::atomic<bool> gWide{false};
+#endif
+
+void unpackRow(const uint8_t* row, int planes, uint16_t* codes)
+{
+#if defined(__x86_64__)
+    if (gWide.load(std::memory_order_relaxed))
+        return unpackRowAvx2(row, planes, codes);
+#endif
+    unpackRowScalar(row, planes, codes);
+}
+
+void packRow(const uint16_t* codes, int planes, uint8_t* row)
+{
+#if defined(__x86_64__)
+    if (gWide.load(std::memory_order_relaxed))
+        return packRowAvx2(codes, planes, row);
+#endif
+    packRowScalar(codes, planes, row);
 }
 
 // Where the blocks of a stream begin, where the rows begin within a block, and how far a block is moved.
@@ -224,11 +321,11 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
         uint8_t* block = stream + g.firstBlock + chip * g.block;
-        const uint16_t* in = values + chip * kPixelsPerChip;
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            packRow(in + row * 256, planes, block + g.rowsAt + row * rowBytes(width),
-                    [&](uint16_t v, size_t i) { return convert(v, first + i); });
+            alignas(32) uint16_t codes[256];
+            convert(values + first, codes, first);
+            packRow(codes, planes, block + g.rowsAt + row * rowBytes(width));
         }
         shiftBlock(block, g.block, g.shiftSign * static_cast<long>(chip) + g.shiftBase);
     }
@@ -246,7 +343,6 @@ void unpackStream(const uint8_t* stream, size_t chips, CounterWidth width, Layou
         const uint8_t* block = stream + g.firstBlock + chip * g.block;
         // Undo the sender's move: read the block moved back.
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
-        uint16_t* out = values + chip * kPixelsPerChip;
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t at = g.rowsAt + row * rb;
             const uint8_t* src = block + at;
@@ -256,7 +352,9 @@ void unpackStream(const uint8_t* stream, size_t chips, CounterWidth width, Layou
                 src = moved;
             }
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            unpackRow(src, planes, out + row * 256, [&](uint16_t v, size_t i) { return convert(v, first + i); });
+            alignas(32) uint16_t codes[256];
+            unpackRow(src, planes, codes);
+            convert(codes, values + first, first);
         }
     }
 }
@@ -269,6 +367,21 @@ bool sizesOk(size_t values, size_t stream, size_t chips, CounterWidth width, Lay
 }
 
 } // namespace
+
+namespace detail {
+bool wideVectorsAvailable()
+{
+#if defined(__x86_64__)
+    return detectAvx2();
+#else
+    return false;
+#endif
+}
+void useWideVectors(bool on)
+{
+    gWide = on && wideVectorsAvailable();
+}
+} // namespace detail
 
 uint16_t codeToCount(CounterWidth width, uint16_t code)
 {
@@ -304,8 +417,10 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
-    packStream(codes.data(), chips, width, layout, stream.data(),
-               [mask](uint16_t v, size_t) { return static_cast<uint16_t>(v & mask); });
+    packStream(codes.data(), chips, width, layout, stream.data(), [mask](const uint16_t* in, uint16_t* out, size_t) {
+        for (size_t i = 0; i < 256; ++i)
+            out[i] = static_cast<uint16_t>(in[i] & mask);
+    });
     return true;
 }
 
@@ -314,7 +429,8 @@ bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidt
 {
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
-    unpackStream(stream.data(), chips, width, layout, codes.data(), [](uint16_t v, size_t) { return v; });
+    unpackStream(stream.data(), chips, width, layout, codes.data(),
+                 [](const uint16_t* in, uint16_t* out, size_t) { std::memcpy(out, in, 256 * sizeof *in); });
     return true;
 }
 
@@ -332,7 +448,11 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     // A bad count is sent as the all-ones code of the width.
     packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(),
-               [&](uint16_t v, size_t i) { return static_cast<uint16_t>(convert(v, i) & mask); });
+               [&](const uint16_t* in, uint16_t* out, size_t first) {
+                   convert.run(in, out, 256, first);
+                   for (size_t i = 0; i < 256; ++i)
+                       out[i] &= mask;
+               });
     return r.ok();
 }
 
@@ -347,7 +467,8 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
         return false;
     }
     const Converter convert = converter(Direction::CodeToCount, width, &r);
-    unpackStream(stream.data(), chips, width, Layout::FromReadout, counts.data(), convert);
+    unpackStream(stream.data(), chips, width, Layout::FromReadout, counts.data(),
+                 [&](const uint16_t* in, uint16_t* out, size_t first) { convert.run(in, out, 256, first); });
     return r.ok();
 }
 

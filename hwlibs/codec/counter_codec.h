@@ -106,4 +106,11 @@ uint64_t getTimer48(const uint8_t in[6]);
 // The chipboard identifier "%c%02d-W%04d" (letter, number, wafer); "000-W000" when the letter is 0 (unset).
 std::string formatChipboardId(char letter, unsigned number, unsigned wafer);
 
+namespace detail {
+// The packing runs on 256-bit vectors where the processor has them. Tests switch them off to check the
+// plain path as well; nothing else needs to.
+bool wideVectorsAvailable();
+void useWideVectors(bool on);
+} // namespace detail
+
 } // namespace codec

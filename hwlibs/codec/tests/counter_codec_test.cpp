@@ -133,7 +133,16 @@ std::vector<uint16_t> randomCodes(size_t chips, CounterWidth w, unsigned seed)
     return v;
 }
 
-TEST(CounterStreams, StreamSizes)
+// The stream tests run on the plain path and on the vector path (where the processor has one).
+class CounterStreams : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { codec::detail::useWideVectors(GetParam()); }
+    void TearDown() override { codec::detail::useWideVectors(true); }
+};
+INSTANTIATE_TEST_SUITE_P(Paths, CounterStreams, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Wide" : "Plain"; });
+
+TEST(CounterStreamSizes, PerLayoutAndChipCount)
 {
     struct Case {
         size_t chips;
@@ -155,7 +164,7 @@ TEST(CounterStreams, StreamSizes)
 }
 
 // Where one bit of one pixel goes: the stream byte and the bit within it.
-TEST(CounterStreams, GoldenBitPositions)
+TEST_P(CounterStreams, GoldenBitPositions)
 {
     struct Case {
         CounterWidth width;
@@ -231,7 +240,7 @@ std::set<Lost> lostBits(size_t chips, CounterWidth w, Layout l)
     return lost;
 }
 
-TEST(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
+TEST_P(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
 {
     for (CounterWidth w : kWidths)
         for (Layout l : kLayouts)
@@ -264,7 +273,7 @@ TEST(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
             }
 }
 
-TEST(CounterStreams, ShortBuffersAreRefusedAndNothingIsWritten)
+TEST_P(CounterStreams, ShortBuffersAreRefusedAndNothingIsWritten)
 {
     struct Case {
         const char* what;
@@ -305,7 +314,7 @@ TEST(CounterStreams, ShortBuffersAreRefusedAndNothingIsWritten)
 }
 
 // The fast paths give what conversion and packing give one after the other.
-TEST(CounterStreams, FastPathsMatchConvertThenPack)
+TEST_P(CounterStreams, FastPathsMatchConvertThenPack)
 {
     for (CounterWidth w : kWidths)
         for (size_t chips : {1u, 4u}) {
