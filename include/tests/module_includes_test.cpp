@@ -34,6 +34,7 @@ const std::vector<Module> kModules = {
     {"shell/utils", {"tvk_mgr_utils.h"}},
     {"shell/loader", {}},
     {"chart", {"*"}},
+    {"plugins/ChainEdit", {}},
     {"cmake/test_support", {"*"}},
 };
 
