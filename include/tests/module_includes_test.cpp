@@ -35,6 +35,7 @@ const std::vector<Module> kModules = {
     {"shell/loader", {}},
     {"chart", {"*"}},
     {"plugins/ChainEdit", {}},
+    {"plugins/PulseScan", {}},
     {"cmake/test_support", {"*"}},
 };
 
