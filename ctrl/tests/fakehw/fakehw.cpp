@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,8 +49,14 @@ const ItemDef kItems[] = {
     {"String item", "A string", TYPE_STRING, 16, kCfgW},
     {"Big item", "Longer than the usual item buffer", TYPE_CHAR, 1500, kCfgW},
     {"Version", "Read-only version", TYPE_U32, 1, 0},
+    // With [Fake] Scope=1 only: the scope items of the USB readout box.
+    {"ScopeOnTrg", "Start scope on trigger", TYPE_BOOL, 1, kCfgW},
+    {"Scope data", "Scope data", TYPE_U16, 450, 0},
 };
-constexpr int kItemCount = sizeof(kItems) / sizeof(kItems[0]);
+constexpr int kAllItemCount = sizeof(kItems) / sizeof(kItems[0]);
+constexpr int kItemCount = kAllItemCount - 2;   // without the scope items
+constexpr int kScopeOnTrgItem = kItemCount;
+constexpr int kScopeDataItem = kItemCount + 1;
 const int kTypeSizes[] = {4, 1, 1, 1, 2, 2, 4, 4, 4, 8, 4};
 
 std::vector<unsigned char> initialValue(int index)
@@ -71,6 +78,7 @@ std::vector<unsigned char> initialValue(int index)
     case 10: put("str val", 7); break;
     case 11: put("big", 3); break;
     case 12: { uint32_t u = 7; put(&u, 4); break; }
+    case kScopeOnTrgItem: { int32_t b = 1; put(&b, 4); break; }
     default: break;
     }
     return v;
@@ -140,6 +148,15 @@ public:
     std::map<std::string, int> failures;
     std::map<std::string, int64_t> counters;
     double extDac = 0.0;
+    // Read-outs scripted by fakeHwQueueFrame, oldest first, and the scope capture of the last read-out.
+    struct Scripted {
+        std::vector<uint16_t> counts;
+        bool withScope = false;
+        std::vector<uint16_t> scope;
+    };
+    std::deque<Scripted> queued;
+    bool captured = false;
+    std::vector<uint16_t> capture;
 
 private:
     void stopWorker();
@@ -176,6 +193,7 @@ protected:
         const std::string ini = iniPath();
         const int count = iniInt(ini, "Fake", "Devices", 0);
         nextResult_ = iniInt(ini, "Fake", "NextResult", 1);
+        scope_ = iniInt(ini, "Fake", "Scope", 0) != 0;
         for (int i = deviceCount(); i < count; ++i)
             addDevice(std::make_unique<FakeDevice>(ini, i));
         const int first = iniInt(ini, "Fake", "FirstResult", 0);
@@ -189,10 +207,11 @@ protected:
             hwkit::setGeneralError(nextResult_, "injected enumeration failure");
         return nextResult_;
     }
-    int itemCount() override { return kItemCount; }
+    int itemCount() override { return scope_ ? kAllItemCount : kItemCount; }
 
 private:
     int nextResult_ = 1;   // guarded by the enumeration lock
+    std::atomic<bool> scope_{false};
     std::mutex mutex_;     // guards globalFailures_; taken under a device's call lock, nothing called under it
     std::map<std::string, int> globalFailures_;
 };
@@ -246,7 +265,7 @@ FakeDevice::FakeDevice(const std::string& ini, int index)
     initFails = iniInt(ini, section, "InitFails", 0) != 0;
     pars.acqMode = ACQMODE_MANUAL;
     pixels.assign(static_cast<size_t>(info.pixelCount > 0 ? info.pixelCount : 0), 0);
-    for (int i = 0; i < kItemCount; ++i)
+    for (int i = 0; i < kAllItemCount; ++i)
         items.push_back(initialValue(i));
 }
 
@@ -293,17 +312,27 @@ int FakeDevice::closeDevice()
 
 int FakeDevice::getHwInfoFlags(int index, uint32_t* flags)
 {
-    if (index < 0 || index >= kItemCount)
+    if (index < 0 || index >= kAllItemCount)
         return setError(-2, "Invalid item index");
     *flags = kItems[index].flags;
+    // The capture goes into frames while the scope starts on the trigger and a read-out brought one.
+    if (index == kScopeDataItem && captured && items[kScopeOnTrgItem][0] != 0)
+        *flags |= HWINFO_TO_FRAME;
     return 0;
 }
 
 int FakeDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
 {
-    if (index < 0 || index >= kItemCount)
+    if (index < 0 || index >= kAllItemCount)
         return setError(-2, "Invalid item index");
     const ItemDef& def = kItems[index];
+    if (index == kScopeDataItem) { // the samples of the last capture, as many as it holds
+        const uint32_t count = static_cast<uint32_t>(capture.size());
+        if (!hwkit::copyHwInfoItem({def.type, count, def.flags, def.name, def.description, nullptr}, capture.data(),
+                                   static_cast<int>(count * 2), item, dataSize))
+            return setError(kItemTooSmall, "Item buffer too small");
+        return 0;
+    }
     const auto& value = items[static_cast<size_t>(index)];
     if (!hwkit::copyHwInfoItem({def.type, def.count, def.flags, def.name, def.description, nullptr}, value.data(),
                                static_cast<int>(value.size()), item, dataSize))
@@ -313,7 +342,7 @@ int FakeDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
 
 int FakeDevice::setHwInfo(int index, const void* data, int dataSize)
 {
-    if (index < 0 || index >= kItemCount)
+    if (index < 0 || index >= kAllItemCount)
         return setError(-2, "Invalid item index");
     auto& value = items[static_cast<size_t>(index)];
     if (dataSize != static_cast<int>(value.size()))
@@ -429,6 +458,16 @@ int FakeDevice::readMatrix(uint16_t* buffer, uint32_t count)
 {
     if (count != pixels.size())
         return setError(-2, "Invalid matrix size");
+    if (!queued.empty()) {
+        Scripted next = std::move(queued.front());
+        queued.pop_front();
+        std::memcpy(buffer, next.counts.data(), count * sizeof(uint16_t));
+        captured = next.withScope;
+        capture = std::move(next.scope);
+        return 0;
+    }
+    captured = false;
+    capture.clear();
     // A written matrix reads back; otherwise counting pixels give a pattern and masked ones 0.
     for (uint32_t i = 0; i < count; ++i)
         buffer[i] = !written.empty() ? written[i] : (pixels[i] & 1) ? static_cast<uint16_t>(i % 251) : 0;
@@ -526,6 +565,22 @@ TVK_EXPORT int fakeHwLastPixels(int id, uint8_t* cfg, uint32_t size)
         if (size != d.pixels.size())
             return -2;
         std::memcpy(cfg, d.pixels.data(), size);
+        return 0;
+    });
+}
+
+TVK_EXPORT int fakeHwQueueFrame(int id, const uint16_t* counts, uint32_t pixelCount, const uint16_t* scope,
+                                uint32_t sampleCount)
+{
+    return withFakeDevice(id, [&](FakeDevice& d) {
+        if (!counts || pixelCount != d.pixels.size() || (scope && sampleCount > 65536))
+            return -2;
+        FakeDevice::Scripted s;
+        s.counts.assign(counts, counts + pixelCount);
+        s.withScope = scope != nullptr;
+        if (scope)
+            s.scope.assign(scope, scope + sampleCount);
+        d.queued.push_back(std::move(s));
         return 0;
     });
 }

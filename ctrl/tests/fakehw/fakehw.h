@@ -3,7 +3,9 @@
 // The library reads "<its own path without .so>.ini" whenever getMandatoryFuncs or hwGetFirst runs:
 //   [Fake]      Devices (count), FirstResult (what hwGetFirst returns; 0 normal), NextResult (what hwGetNext
 //               returns after the last device; 1 normal), TableSize (0: the full table), MissingFunction
-//               (non-zero: hwCheckBusy is left out of the table)
+//               (non-zero: hwCheckBusy is left out of the table), Scope (non-zero: the items "ScopeOnTrg",
+//               bool, on at first, and "Scope data", u16 samples of the last capture, copied into frames
+//               while "ScopeOnTrg" is on and the read-out brought a capture)
 //   [DeviceN]   Chips (1), Type (1), Id ("F<N>"), Interface ("fake"), Modes (31), Callback (0), InitFails (0)
 // Devices already made stay as they are when the file changes.
 #pragma once
@@ -28,6 +30,11 @@ typedef int (*FakeHwLastPixelsFn)(int id, uint8_t* cfg, uint32_t size);
 typedef int (*FakeHwFireFn)(int id, int event);
 typedef int (*FakeHwFireTagFn)(void* tag, int event);
 typedef void* (*FakeHwTagFn)(int id);
+// Scripts the next read-out of a device: its pixelCount counts (the device's pixel count) and, when scope
+// is not null, a scope capture of sampleCount samples. Read-outs beyond the script give the usual pattern
+// and no capture. 0, -1 for an unknown device, -2 for a wrong size.
+typedef int (*FakeHwQueueFrameFn)(int id, const uint16_t* counts, uint32_t pixelCount, const uint16_t* scope,
+                                  uint32_t sampleCount);
 
 #ifdef __cplusplus
 }
