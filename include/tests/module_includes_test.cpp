@@ -30,6 +30,7 @@ const std::vector<Module> kModules = {
     {"hwlibs/dummy", {}},
     {"hwlibs/model", {"model_control.h"}},
     {"hwlibs/codec", {"counter_codec.h"}},
+    {"hwlibs/dorvel", {}},
     {"manager", {"tvk_manager.h"}},
     {"shell/utils", {"tvk_mgr_utils.h"}},
     {"shell/loader", {}},

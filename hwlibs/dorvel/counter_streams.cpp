@@ -1,0 +1,66 @@
+#include "counter_streams.h"
+
+#include <vector>
+
+#include "hwlibs/codec/counter_codec.h"
+
+namespace dorvel {
+
+namespace {
+
+codec::CounterWidth widthOf(int chipType)
+{
+    return chipType < 2 ? codec::CounterWidth::Bits13 : codec::CounterWidth::Bits14;
+}
+
+// A code that no count reaches, sent for a pixel the simulated card spoils on purpose.
+uint16_t unreachedCode(codec::CounterWidth width)
+{
+    for (uint32_t code = codec::codeCount(width); code-- > 0;)
+        if (codec::codeToCount(width, static_cast<uint16_t>(code)) == codec::kBadValue)
+            return static_cast<uint16_t>(code);
+    return 0;
+}
+
+} // namespace
+
+bool decodeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, uint16_t* values, int16_t* badValue)
+{
+    const size_t pixels = static_cast<size_t>(chips) * codec::kPixelsPerChip;
+    codec::StreamReport report;
+    const bool ok = codec::decodeMatrix({stream, size}, static_cast<size_t>(chips), widthOf(chipType),
+                                        {values, pixels}, &report);
+    *badValue = static_cast<int16_t>(report.firstBadValue);
+    return ok;
+}
+
+bool encodeMatrix(const uint16_t* values, int chips, int chipType, uint8_t* stream, size_t size)
+{
+    const size_t pixels = static_cast<size_t>(chips) * codec::kPixelsPerChip;
+    return codec::encodeMatrix({values, pixels}, static_cast<size_t>(chips), widthOf(chipType), {stream, size});
+}
+
+void chipsSendMatrix(const uint16_t* counts, int chips, int chipType, uint8_t* stream, size_t size)
+{
+    const codec::CounterWidth width = widthOf(chipType);
+    const size_t pixels = static_cast<size_t>(chips) * codec::kPixelsPerChip;
+    const uint16_t spoiled = unreachedCode(width);
+    std::vector<uint16_t> codes(pixels);
+    for (size_t i = 0; i < pixels; ++i)
+        codes[i] = counts[i] == codec::kBadValue ? spoiled : codec::countToCode(width, counts[i]);
+    codec::streamFromMatrix(codes, static_cast<size_t>(chips), width, codec::Layout::FromReadout, {stream, size});
+}
+
+bool chipsTakeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, uint16_t* counts)
+{
+    const codec::CounterWidth width = widthOf(chipType);
+    const size_t pixels = static_cast<size_t>(chips) * codec::kPixelsPerChip;
+    std::vector<uint16_t> codes(pixels);
+    if (!codec::matrixFromStream({stream, size}, static_cast<size_t>(chips), width, codec::Layout::ToReadout, codes))
+        return false;
+    for (size_t i = 0; i < pixels; ++i)
+        counts[i] = codec::codeToCount(width, codes[i]);
+    return true;
+}
+
+} // namespace dorvel

@@ -1,0 +1,241 @@
+// The hardware functions of one readout system: hwInit (initHw), closing, the hardware-info items and the
+// device description. The protocol and the sequences are in the files named in dorvel_device.h.
+#include "dorvel_device.h"
+
+#include <cstring>
+
+#include "platform/ini.h"
+#include "platform/text_copy.h"
+#include "pluginfw/value_text.h"
+#include "wire.h"
+
+namespace dorvel {
+
+namespace {
+
+constexpr const char* kInterfaceName = "dorvel";
+constexpr int kMaxChips = 4;
+constexpr size_t kChipIdMax = 64; // [Force] ChipID
+
+struct ItemInfo {
+    const char* name;
+    uint32_t type;
+    uint32_t flags;
+    const char* description;
+};
+
+constexpr ItemInfo kItems[kHwInfoCount] = {
+    {"Nidaq version raw", TYPE_U32, 0, "Nidaq version (raw value)"},
+    {"Nidaq version", TYPE_CHAR, 0, "Nidaq version"},
+    {"Nidaq error", TYPE_I32, 0, "Last nidaq error code"},
+    {"Board num", TYPE_I32, 0, "Nidaq board number"},
+    {"Board name", TYPE_CHAR, 0, "Nidaq board name"},
+    {"Dorvel major ver.", TYPE_BYTE, 0, "Dorvel major version number"},
+    {"Dorvel minor ver.", TYPE_BYTE, 0, "Dorvel minor version number"},
+    {"Dorvel clock", TYPE_DOUBLE, 0, "Dorvel clock freq. [MHz]"},
+    {"Reset DORVEL", TYPE_BOOL, 3,
+     "Reset DORVEL before each acq. if HW timer is used (DORVEL timer workaround is active)"},
+    {"Reset Tvk", TYPE_BOOL, 3, "Reset Tvk before DACs are set."},
+    {"PixCfg delay", TYPE_U32, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)"},
+    {"Parallel reset", TYPE_BOOL, 3, "Perform reset parallely"},
+    {"Tracing", TYPE_BOOL, 3, "Log tracing information"},
+    {"CTPR overide", TYPE_U32, 2, "Overides CTPR value (if <> 0)"},
+};
+
+} // namespace
+
+DorvelDevice::DorvelDevice(DeviceContext context, uint16_t board, const char* boardName)
+    : context_(std::move(context)), card_(*context_.card), board_(board)
+{
+    boardNumber_ = board;
+    plat::copyText(boardName_, boardName);
+    nidaqVersionRaw_ = context_.driverVersion;
+    plat::copyText(nidaqVersion_, context_.driverVersionText);
+    devInfo_.interfaceName = kInterfaceName;
+    devInfo_.acqModeMask = ACQMODE_MANUAL | ACQMODE_EXTSHUTTER_FIXED;
+    devInfo_.callbackSupported = 0;
+    devInfo_.hwTimerMax = 4294.967295;
+    devInfo_.hwTimerStep = 1e-6;
+    devInfo_.maxTestPulseCount = 65535;
+    devInfo_.maxTestPulseHeight = 2.2;
+    devInfo_.maxTestPulsePeriod = 1.0;
+    devInfo_.extDacMax = 2.2;
+    devInfo_.extDacStep = 2.2 / 4095.0;
+}
+
+DorvelDevice::~DorvelDevice()
+{
+    releaseBuffers();
+}
+
+void DorvelDevice::releaseBuffers()
+{
+    card_.releaseBuffer(transfer_);
+    transfer_ = nullptr;
+    transferWords_ = 0;
+}
+
+void DorvelDevice::setChipData(int chipCount, int type)
+{
+    devInfo_.chipCount = chipCount;
+    devInfo_.chipType = type;
+    devInfo_.pixelCount = chipCount * 65536;
+    devInfo_.rowLength = chipCount == 4 ? 512 : 256 * chipCount;
+    devInfo_.chipRows = chipCount == 4 ? 2 : 1;
+}
+
+int DorvelDevice::readForce(int* tvkVersion, int* numberOfChips, std::string* chipId)
+{
+    *tvkVersion = 0;
+    *numberOfChips = 0;
+    chipId->clear();
+    if (context_.iniPath.empty())
+        return 0;
+    const char* file = context_.iniPath.c_str();
+    *tvkVersion = plat::getProfileInt("Force", "TvkVersion", 0, file);
+    *numberOfChips = plat::getProfileInt("Force", "NumberOfChips", 0, file);
+    char id[kChipIdMax + 1] = "";
+    plat::getProfileString("Force", "ChipID", "", id, sizeof id, file);
+    *chipId = id;
+    return 0;
+}
+
+// initHw: the board, the readout system's version and chip data, its clock, the chip-board id, and the
+// transfer buffer. A reconnect of a closed (or still open) device comes here again.
+int DorvelDevice::init()
+{
+    trace("hwInit...");
+    releaseBuffers();
+    int tvkVersion = 0;
+    int numberOfChips = 0;
+    std::string chipId;
+    readForce(&tvkVersion, &numberOfChips, &chipId);
+    if (const int r = initBoard())
+        return r;
+    if (const int r = generalResetSequence())
+        return r;
+    if (const int r = getDorvelVersion())
+        return r;
+
+    int type = wire::versionChipType(versionWord_);
+    int chipCount = wire::versionChips(versionWord_);
+    if (tvkVersion != 0)
+        type = tvkVersion;
+    if (numberOfChips >= 1)
+        chipCount = numberOfChips;
+    if (type < 1 || type > 3)
+        return fail(kErrParam, "Invalid parameter, chip type: %d (supported: 1, 2, 3)", type);
+    if (chipCount < 1 || chipCount > kMaxChips)
+        return fail(kErrParam, "Invalid parameter, number of chips: %d (supported: 1-%d)", chipCount, kMaxChips);
+    setChipData(chipCount, type);
+
+    if (const int r = readSpeedTest())
+        return r;
+    if (!chipId.empty())
+        plat::copyText(devInfo_.chipboardId, chipId);
+    else if (const int r = readChipId())
+        return r;
+
+    const uint32_t words = wire::transferWords(chipCount, type);
+    transfer_ = card_.allocateBuffer(words);
+    if (!transfer_)
+        return fail(kErrMemory, "Memory allocation of %d bytes failed.", static_cast<int>(words * 2));
+    transferWords_ = words;
+    return 0;
+}
+
+// The record and its id stay for the next hwInit; only the transfer buffer goes.
+int DorvelDevice::closeDevice()
+{
+    trace("hwCloseDevice...");
+    releaseBuffers();
+    return 0;
+}
+
+int DorvelDevice::getDevInfo(_DevInfo* info)
+{
+    if (!info)
+        return fail(kErrParam, "Invalid parameter.");
+    devInfo_.clockMHz = clockMHz_;
+    *info = devInfo_;
+    return 0;
+}
+
+// ---- hardware-info items ----
+
+namespace {
+
+struct ItemValue {
+    void* data;
+    uint32_t count;
+};
+
+} // namespace
+
+int DorvelDevice::getHwInfoFlags(int index, uint32_t* flags)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
+    if (!flags)
+        return fail(kErrParam, "Invalid parameter.");
+    *flags = kItems[index].flags;
+    return 0;
+}
+
+int DorvelDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
+    if (!item || !dataSize)
+        return fail(kErrParam, "Invalid parameter.");
+    devInfo_.clockMHz = clockMHz_;
+    const ItemValue values[kHwInfoCount] = {
+        {&nidaqVersionRaw_, 1},
+        {nidaqVersion_, static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1)},
+        {&nidaqError_, 1},
+        {&boardNumber_, 1},
+        {boardName_, sizeof boardName_},
+        {&dorvelMajor_, 1},
+        {&dorvelMinor_, 1},
+        {&clockMHz_, 1},
+        {&resetDorvel_, 1},
+        {&resetTvk_, 1},
+        {&pixCfgDelay_, 1},
+        {&parallelReset_, 1},
+        {&tracing_, 1},
+        {&ctprOverride_, 1},
+    };
+    const ItemInfo& info = kItems[index];
+    const HwInfoItem source{info.type, values[index].count, info.flags, info.name, info.description,
+                            values[index].data};
+    const int required = typeElementSize(static_cast<int>(info.type)) * static_cast<int>(values[index].count);
+    const int given = *dataSize;
+    if (!hwkit::copyHwInfoItem(source, source.data, required, item, dataSize))
+        return fail(kErrParam, "Supplied buffer is too small, size: %u, required: %u", static_cast<unsigned>(given),
+                    static_cast<unsigned>(required));
+    return 0;
+}
+
+int DorvelDevice::setHwInfo(int index, const void* data, int dataSize)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
+    const ItemInfo& info = kItems[index];
+    const uint32_t count = index == 1 ? static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1)
+                           : index == 4 ? sizeof boardName_
+                                        : 1;
+    const int required = typeElementSize(static_cast<int>(info.type)) * static_cast<int>(count);
+    if (dataSize != required)
+        return fail(kErrParam, "Invalid parameter, data size for HwInfoItem: %d, required: %d", dataSize, required);
+    if (!data)
+        return fail(kErrParam, "Invalid parameter.");
+    if (!(info.flags & HWINFO_WRITABLE))
+        return fail(kErrParam, "HwInfoItem \"%s\" cannot be changed.", info.name);
+    void* targets[kHwInfoCount] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr, &resetDorvel_, &resetTvk_, &pixCfgDelay_, &parallelReset_,
+                                   &tracing_, &ctprOverride_};
+    std::memcpy(targets[index], data, static_cast<size_t>(required));
+    return 0;
+}
+
+} // namespace dorvel
