@@ -109,7 +109,7 @@ void throttledRead(benchmark::State& state, bool library)
         const double cpu0 = processCpuSeconds(), wall0 = plat::monotonicSeconds();
         c.card->portOut(1, wire::kAddressPort, wire::kAddressRead | wire::kRegVersion);
         if (library) {
-            if (c.device->readData(kWords, words.data(), 5.0) != 0) {
+            if (c.device->readData(kWords, words.data(), TransferLimits{5.0}) != 0) {
                 state.SkipWithError(c.device->lastError());
                 break;
             }

@@ -32,9 +32,14 @@ enum HwReturnCode {
     kErrNidaq = -10,
 };
 
-constexpr double kTransferTimeLimit = 1.0; // [s] a block transfer or busy wait ends then
-constexpr double kNoProgressLimit = 0.01;  // [s] a block transfer whose remaining count stays this long ends
-constexpr double kSpeedTestLimit = 17.0;   // [s] the limit of the clock measurement's long read
+// The limits of one block transfer, handed to each: it ends when it has run `time` seconds, or when its
+// remaining count has not changed for `noProgress` seconds.
+struct TransferLimits {
+    double time = 1.0;
+    double noProgress = 0.01;
+};
+constexpr double kTransferTimeLimit = 1.0; // [s] a busy wait ends then
+constexpr double kSpeedTestLimit = 17.0;   // [s] the time limit of the clock measurement's long read
 constexpr uint32_t kSpeedTestWords = 1000000;
 constexpr int kHwInfoCount = 14;
 constexpr size_t kLastErrorSize = 257; // 256 characters and the terminating zero
@@ -83,8 +88,8 @@ public:
     int writeRegister(int reg, uint32_t value);
     int readRegister(int reg, uint32_t* value);
     int configGroup(int cfg);
-    int readData(uint32_t count, uint16_t* buffer, double timeLimit = kTransferTimeLimit);
-    int writeData(uint32_t count, const uint16_t* buffer, double timeLimit = kTransferTimeLimit);
+    int readData(uint32_t count, uint16_t* buffer, TransferLimits limits = {});
+    int writeData(uint32_t count, const uint16_t* buffer, TransferLimits limits = {});
     int resetLine(int line);
     int waitForBusy(int state, double timeLimit = kTransferTimeLimit);
     int checkBusyLine(int* busy);
@@ -111,7 +116,7 @@ public:
 
 private:
     int nidaq(DioCall call, int16_t status);
-    int blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, const uint16_t* outBuffer, double timeLimit);
+    int blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, const uint16_t* outBuffer, TransferLimits limits);
     int sendMatrixCommand(uint16_t word);
     int readForce(int* tvkVersion, int* numberOfChips, std::string* chipId);
     void releaseBuffers();

@@ -1,6 +1,7 @@
 // The register protocol of the readout system on the card's ports: register access, block transfers with
 // their time limits, the reset and busy lines, the version register, the external DAC, the clock
 // measurement and the general reset.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -14,7 +15,11 @@ namespace dorvel {
 
 namespace {
 
-constexpr double kPollSeconds = 0.001; // between two looks at a transfer or the busy line
+constexpr double kPollSeconds = 0.001; // between two looks at the busy line
+// Between two looks at a block transfer: short at first, so that a register access ends at once, then
+// doubling up to the longest pause, well below the no-progress limit.
+constexpr double kFirstTransferPoll = 0.00005;
+constexpr double kLongestTransferPoll = 0.002;
 
 // The driver's settings of a block transfer (Set_DAQ_Device_Info): what is set, and its value per direction.
 constexpr uint32_t kInfoTransferMode = 13120;
@@ -113,7 +118,7 @@ int DorvelDevice::configGroup(int cfg)
 }
 
 int DorvelDevice::blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, const uint16_t* outBuffer,
-                                double timeLimit)
+                                TransferLimits limits)
 {
     if (const int r = configGroup(read ? 1 : 2))
         return r;
@@ -143,6 +148,7 @@ int DorvelDevice::blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, c
     uint32_t remaining = count;
     uint32_t last = count;
     double lastChange = start;
+    double pause = kFirstTransferPoll;
     for (;;) {
         if (const int r = nidaq(DioCall::BlockCheck, card_.blockCheck(board_, wire::kDataGroup, &remaining))) {
             card_.blockClear(board_, wire::kDataGroup); // the transfer may still run into the buffer
@@ -155,9 +161,10 @@ int DorvelDevice::blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, c
             last = remaining;
             lastChange = now;
         }
-        if (now - start >= timeLimit || now - lastChange >= kNoProgressLimit)
+        if (now - start >= limits.time || now - lastChange >= limits.noProgress)
             break;
-        plat::sleepSeconds(kPollSeconds);
+        plat::sleepSeconds(std::min({pause, start + limits.time - now, lastChange + limits.noProgress - now}));
+        pause = std::min(pause * 2, kLongestTransferPoll);
     }
     if (remaining != 0) {
         if (const int r = nidaq(DioCall::BlockClear, card_.blockClear(board_, wire::kDataGroup)))
@@ -170,14 +177,14 @@ int DorvelDevice::blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, c
     return release(0);
 }
 
-int DorvelDevice::readData(uint32_t count, uint16_t* buffer, double timeLimit)
+int DorvelDevice::readData(uint32_t count, uint16_t* buffer, TransferLimits limits)
 {
-    return blockTransfer(true, count, buffer, nullptr, timeLimit);
+    return blockTransfer(true, count, buffer, nullptr, limits);
 }
 
-int DorvelDevice::writeData(uint32_t count, const uint16_t* buffer, double timeLimit)
+int DorvelDevice::writeData(uint32_t count, const uint16_t* buffer, TransferLimits limits)
 {
-    return blockTransfer(false, count, nullptr, buffer, timeLimit);
+    return blockTransfer(false, count, nullptr, buffer, limits);
 }
 
 int DorvelDevice::resetLine(int line)
@@ -252,7 +259,7 @@ int DorvelDevice::readSpeedTest()
         return fail(kErrMemory, "Memory allocation of %d bytes failed.", static_cast<int>(kSpeedTestWords * 2));
     // The long read has its own time limit; transfers of other boards keep theirs.
     const double start = plat::monotonicSeconds();
-    const int r = readData(kSpeedTestWords, buffer, kSpeedTestLimit);
+    const int r = readData(kSpeedTestWords, buffer, TransferLimits{kSpeedTestLimit});
     const double elapsed = plat::monotonicSeconds() - start;
     card_.releaseBuffer(buffer);
     if (r != 0) {
