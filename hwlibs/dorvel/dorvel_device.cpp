@@ -165,6 +165,7 @@ int DorvelDevice::getDevInfo(_DevInfo* info)
 
 namespace {
 
+// Where an item's value lives in the record, and its element count.
 struct ItemValue {
     void* data;
     uint32_t count;
@@ -188,7 +189,6 @@ int DorvelDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
         return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
     if (!item || !dataSize)
         return fail(kErrParam, "Invalid parameter.");
-    devInfo_.clockMHz = clockMHz_;
     const ItemValue values[kHwInfoCount] = {
         {&nidaqVersionRaw_, 1},
         {nidaqVersion_, static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1)},

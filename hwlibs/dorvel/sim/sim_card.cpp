@@ -20,6 +20,7 @@ constexpr int16_t kBadArgument = -10001; // a port, line or group the card does 
 constexpr int16_t kGroupNotReady = -10440;
 constexpr int kBoards = 16;
 constexpr uint32_t kSimVersionByte = 0x21; // the readout system's version: 2.1
+constexpr size_t kKeptCalls = 8192;
 
 // Registers 4 and 8 take their high half first; register 2 is read high half first.
 bool writesWide(int reg)
@@ -82,9 +83,13 @@ struct SimCard::Board {
 
     uint32_t modulo() const { return chipType < 2 ? 8001u : 11811u; }
 
-    void record(DioCall call, int32_t a = 0, int32_t b = 0, int32_t c = 0)
+    void record(DioCall call, int32_t a = 0, int32_t b = 0, int32_t c = 0) { record(SimCall{call, a, b, c, {}}); }
+    // Keeps the recent calls only: a card that runs for long does not grow.
+    void record(SimCall call)
     {
-        calls.push_back(SimCall{call, a, b, c, {}});
+        if (calls.size() >= kKeptCalls)
+            calls.erase(calls.begin(), calls.begin() + kKeptCalls / 2);
+        calls.push_back(std::move(call));
     }
 
     // The read stream of the current counts, made again only when they changed.
@@ -377,7 +382,7 @@ int16_t SimCard::blockOut(uint16_t number, int16_t group, const uint16_t* buffer
     SimCall call{DioCall::BlockOut, group, static_cast<int32_t>(count), 0, {}};
     if (buffer && count <= 16)
         call.words.assign(buffer, buffer + count);
-    b->calls.push_back(std::move(call));
+    b->record(std::move(call));
     if (const int16_t r = fail(*b, DioCall::BlockOut))
         return r;
     if (group != wire::kDataGroup || b->groupSize != 2 || b->groupDir != 1 || b->active || !buffer)

@@ -41,7 +41,7 @@ struct SimFaults {
     uint32_t badCodes = 0;    // pixels of each matrix read sent with a code above every count
 };
 
-// One recorded driver call of a board.
+// One recorded driver call of a board (the recent ones are kept).
 struct SimCall {
     DioCall call;
     int32_t a = 0, b = 0, c = 0;
