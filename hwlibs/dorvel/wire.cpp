@@ -22,7 +22,7 @@ uint32_t bitsAt(const uint16_t* words, size_t first, int count)
     return value;
 }
 
-void putBits(uint16_t* words, size_t first, int count, uint32_t value)
+void putBits(uint16_t* words, size_t first, int count, uint64_t value)
 {
     for (int i = 0; i < count; ++i) {
         const size_t bit = first + static_cast<size_t>(i);
