@@ -24,6 +24,17 @@ size_t extensionDot(std::string_view path)
 
 } // namespace
 
+const char* getFileExtension(const char* path)
+{
+    if (!path)
+        return nullptr;
+    const std::string_view name(path);
+    const size_t dot = extensionDot(name);
+    if (dot == std::string_view::npos || dot + 1 == name.size())
+        return nullptr;
+    return path + dot + 1;
+}
+
 char* makeIndexedFileName(char* out, const char* path, int index, int digits)
 {
     if (!out)

@@ -9,3 +9,8 @@ char* makeIndexedFileName(char* out, const char* path, int index, int digits);
 // Description-file name of a data file: extension (after the last '.' that follows the last '/') replaced
 // by "dsc", or ".dsc" appended. Returns 0, or -1 (out empty) when the result does not fit 512 characters.
 int makeDscFileName(const char* dataFile, char* out);
+
+// Extension of a path: the text after the last '.' when that '.' follows the last '/'. Null for a null
+// path, a path without such a '.', and an empty extension ("file."): a caller never matches "" against
+// anything. The result points into path.
+const char* getFileExtension(const char* path);

@@ -89,6 +89,35 @@ TEST(DscFileName, ReplacesOrAppendsExtension)
     EXPECT_EQ(makeDscFileName(nullptr, out), -1);
 }
 
+TEST(FileExtension, TextAfterTheLastDotOfTheFileName)
+{
+    const struct {
+        const char* path;
+        const char* expected; // null: no extension
+    } cases[] = {
+        {"image.png", "png"},
+        {"/data/f.tar.gz", "gz"},
+        {"/a.b/file", nullptr},   // the dot lies in a folder name
+        {"file.", nullptr},       // an empty extension would match anything
+        {"noext", nullptr},
+        {".hidden", "hidden"},
+        {"/x/a.b/c.TIF", "TIF"},
+        {"", nullptr},
+        {nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path ? c.path : "(null)");
+        const char* ext = getFileExtension(c.path);
+        if (!c.expected) {
+            EXPECT_EQ(ext, nullptr);
+            continue;
+        }
+        ASSERT_NE(ext, nullptr);
+        EXPECT_STREQ(ext, c.expected);
+        EXPECT_EQ(ext[-1], '.'); // points into the path
+    }
+}
+
 TEST(LineColumns, CountsFieldsWithoutConsumingTheLine)
 {
     const struct {
