@@ -427,9 +427,17 @@ int16_t SimCard::blockCheck(uint16_t number, int16_t group, uint32_t* remaining)
         if (b->target == wire::kMatrixRead) {
             if (can > b->moved)
                 std::memcpy(b->inBuffer + b->moved, b->source + b->moved, (can - b->moved) * sizeof(uint16_t));
-        } else {
-            for (uint32_t i = b->moved; i < can; ++i)
-                b->inBuffer[i] = static_cast<uint16_t>(b->readRegisterWord(b->target & 0x0F, i));
+        } else if (can > b->moved) {
+            // A register read repeats the register's words: even and odd positions each hold one value.
+            const int reg = b->target & 0x0F;
+            const uint16_t even = static_cast<uint16_t>(b->readRegisterWord(reg, 0));
+            const uint16_t odd = static_cast<uint16_t>(b->readRegisterWord(reg, 1));
+            if (even == odd) {
+                std::fill(b->inBuffer + b->moved, b->inBuffer + can, even);
+            } else {
+                for (uint32_t i = b->moved; i < can; ++i)
+                    b->inBuffer[i] = i % 2 == 0 ? even : odd;
+            }
         }
     }
     b->moved = static_cast<uint32_t>(std::max<uint64_t>(can, b->moved));

@@ -144,7 +144,7 @@ class DorvelShapes : public ::testing::TestWithParam<Shape> {};
 TEST_P(DorvelShapes, FramesDigitalTestClockAndReconnection)
 {
     const Shape s = GetParam();
-    constexpr int kWordsPerSecond = 5000000;
+    constexpr int kWordsPerSecond = 2000000; // the clock measurement takes 0.5 s
     CtrlApp app("shape" + std::to_string(s.chips), simIni(2, s.chips, s.chipType, kWordsPerSecond));
     app.makeCurrent();
     ASSERT_EQ(app.start(), 0);
