@@ -37,6 +37,7 @@ const std::vector<Module> kModules = {
     {"chart", {"*"}},
     {"plugins/ChainEdit", {}},
     {"plugins/PulseScan", {}},
+    {"plugins/Clusterer", {}},
     {"cmake/test_support", {"*"}},
 };
 
