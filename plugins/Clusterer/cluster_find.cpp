@@ -165,12 +165,21 @@ int ICluster::classify()
     else if (innerCount_ >= f->LimHeavyTrackInnerCount && ratio >= f->LimHeavyTrackInBorRatio &&
              eqDiameter <= diameter_)
         class_ = kClassHeavyTrack;
-    else if (houghHeight() >= f->LimStraightTrackHtMax &&
-             houghHeight_ >= static_cast<int64_t>(std::trunc(f->LimStraightTrackHtMaxRatio * s)))
+    else if (straightEnough(f->LimStraightTrackHtMax, f->LimStraightTrackHtMaxRatio, s))
         class_ = kClassStraightTrack;
     else
         class_ = kClassCurlyTrack;
     return class_;
+}
+
+bool ICluster::straightEnough(int32_t minHeight, double minRatio, int s)
+{
+    const double byRatio = std::trunc(minRatio * s);
+    // The peak keeps an earlier value when the cluster is too small for a transform; otherwise a bound
+    // that stays below the limits decides without running it.
+    if (houghDone_ || extentDiagonal() <= 2 || houghBound() >= std::max<double>(minHeight, byRatio))
+        return houghHeight() >= minHeight && houghHeight_ >= byRatio;
+    return false;
 }
 
 void ICluster::resetProperties()
@@ -379,6 +388,28 @@ void Cluster<T>::computeProperties(const int32_t* labels, int32_t width, int32_t
     centreIndex_ = centreIndexOf(meanX_, meanY_, width, height);
     weightedCentreIndex_ = centreIndexOf(centroidX_, centroidY_, width, height);
     computeHull(xs.data(), ys.data(), n);
+}
+
+template <typename T>
+int64_t Cluster<T>::houghBound() const
+{
+    // Rows: the records are sorted by index, so each row is one run of records.
+    int64_t byRows = 0;
+    for (size_t i = 0; i < pixels_.size();) {
+        size_t j = i;
+        while (j < pixels_.size() && pixels_[j].y == pixels_[i].y)
+            ++j;
+        byRows += std::min<size_t>(j - i, 5);
+        i = j;
+    }
+    thread_local std::vector<int32_t> columns;
+    columns.assign(static_cast<size_t>(xExtent()) + 1, 0);
+    for (const ClusterPixel<T>& p : pixels_)
+        ++columns[static_cast<size_t>(p.x - minX_)];
+    int64_t byColumns = 0;
+    for (int32_t n : columns)
+        byColumns += std::min(n, 5);
+    return std::max(byRows, byColumns);
 }
 
 template <typename T>
@@ -696,13 +727,18 @@ Cluster<T>* ClusterFind<T>::newCluster()
 template <typename T>
 int ClusterFind<T>::label(int32_t width, int32_t height, const void* data)
 {
-    // The clusters of the last frame become spares; large pixel stores are handed back.
+    // The clusters of the last frame become spares with their pixel stores, as long as the stores kept
+    // stay within twice the last frame's pixels; the others are handed back.
+    size_t kept = 0;
+    for (Cluster<T>* c : spare_)
+        kept += c->pixels().capacity();
     for (Cluster<T>* c : clusters_) {
         if (!c)
             continue;
         c->clear();
-        if (c->pixels().capacity() > 4096)
+        if (kept + c->pixels().capacity() > 2 * static_cast<size_t>(pixelCount_) + 4096)
             std::vector<ClusterPixel<T>>().swap(c->pixels());
+        kept += c->pixels().capacity();
         if (spare_.size() < 65536)
             spare_.push_back(c);
         else
@@ -749,14 +785,15 @@ void ClusterFind<T>::fillScanLines(const T* data, int32_t seed)
     int32_t* lbl = labels_.data();
     const int32_t w = width_;
     stack_.clear();
-    stack_.push_back(seed);
-    // Pushes the first unvisited pixel of each run of unvisited pixels in [from, to] of a row.
-    auto seedRow = [&](int32_t row, int32_t from, int32_t to) {
+    stack_.push_back(Seed{seed % w, seed / w});
+    // Pushes the first unvisited pixel of each run of unvisited pixels in [from, to] of row y.
+    auto seedRow = [&](int32_t y, int32_t from, int32_t to) {
+        const int32_t row = y * w;
         bool inRun = false;
         for (int32_t x = from; x <= to; ++x) {
             if (lbl[row + x] == -1) {
                 if (!inRun)
-                    stack_.push_back(row + x);
+                    stack_.push_back(Seed{x, y});
                 inRun = true;
             } else {
                 inRun = false;
@@ -764,13 +801,13 @@ void ClusterFind<T>::fillScanLines(const T* data, int32_t seed)
         }
     };
     while (!stack_.empty()) {
-        const int32_t p = stack_.back();
+        const Seed seedAt = stack_.back();
         stack_.pop_back();
-        if (lbl[p] != -1)
-            continue;
-        const int32_t y = p / w;
+        const int32_t y = seedAt.y;
         const int32_t row = y * w;
-        int32_t left = p - row;
+        if (lbl[row + seedAt.x] != -1)
+            continue;
+        int32_t left = seedAt.x;
         int32_t right = left;
         while (left > 0 && lbl[row + left - 1] == -1)
             --left;
@@ -783,9 +820,9 @@ void ClusterFind<T>::fillScanLines(const T* data, int32_t seed)
         const int32_t from = eightNeighbours ? std::max(left - 1, 0) : left;
         const int32_t to = eightNeighbours ? std::min(right + 1, w - 1) : right;
         if (y > 0)
-            seedRow(row - w, from, to);
+            seedRow(y - 1, from, to);
         if (y + 1 < height_)
-            seedRow(row + w, from, to);
+            seedRow(y + 1, from, to);
     }
 }
 
@@ -798,32 +835,32 @@ void ClusterFind<T>::fillDepthFirst(const T* data, int32_t seed)
     const int32_t w = width_, h = height_;
     stack_.clear();
     lbl[seed] = own;
-    stack_.push_back(seed);
+    stack_.push_back(Seed{seed % w, seed / w});
     while (!stack_.empty()) {
-        const int32_t p = stack_.back();
+        const auto [x, y] = stack_.back();
         stack_.pop_back();
-        const int32_t y = p / w;
-        const int32_t x = p - y * w;
+        const int32_t p = y * w + x;
         c.add(x, y, p, data[p]);
         const bool l = x > 0, r = x + 1 < w, a = y > 0, b = y + 1 < h;
         // Pushed in reverse of the visiting order left, right, above, below, above-left, below-left,
         // above-right, below-right, so that they are taken in that order.
-        auto visit = [&](bool inside, int32_t q) {
+        auto visit = [&](bool inside, int32_t dx, int32_t dy) {
+            const int32_t q = p + dy * w + dx;
             if (inside && lbl[q] == -1) {
                 lbl[q] = own;
-                stack_.push_back(q);
+                stack_.push_back(Seed{x + dx, y + dy});
             }
         };
         if (eightNeighbours) {
-            visit(r && b, p + w + 1);
-            visit(r && a, p - w + 1);
-            visit(l && b, p + w - 1);
-            visit(l && a, p - w - 1);
+            visit(r && b, 1, 1);
+            visit(r && a, 1, -1);
+            visit(l && b, -1, 1);
+            visit(l && a, -1, -1);
         }
-        visit(b, p + w);
-        visit(a, p - w);
-        visit(r, p + 1);
-        visit(l, p - 1);
+        visit(b, 0, 1);
+        visit(a, 0, -1);
+        visit(r, 1, 0);
+        visit(l, -1, 0);
     }
 }
 

@@ -115,11 +115,17 @@ public:
 protected:
     explicit ICluster(const IClusterFind* owner) : owner_(owner) {}
     void resetProperties();
+    // Classification rule 6: the Hough peak reaches both minHeight and trunc(minRatio x size s).
+    bool straightEnough(int32_t minHeight, double minRatio, int s);
     // Shape stage shared by every element type: hull and diameter over the sorted pixel coordinates
     // (xs, ys of size n), and the Hough transform over coordinates stride elements apart.
     void computeHull(const int32_t* xs, const int32_t* ys, int n);
     void houghTransform(const int32_t* xs, const int32_t* ys, int n, size_t stride);
     virtual void computeHough() = 0;
+    // An upper bound of the Hough peak height, from the pixel counts per row and per column: every bin's
+    // strip is less than 3 pixels wide, so it holds at most 5 pixels of a row (or of a column when the
+    // strip runs closer to the rows). Lets classification skip a transform that cannot reach its limit.
+    virtual int64_t houghBound() const = 0;
     ICluster& ensureHough()
     {
         if (!houghDone_)
@@ -296,6 +302,7 @@ public:
 
 protected:
     void computeHough() override;
+    int64_t houghBound() const override;
 
 private:
     std::vector<ClusterPixel<T>> pixels_;
@@ -339,7 +346,10 @@ private:
     T high_;
     OwnPtrVector<Cluster<T>*> clusters_;
     OwnPtrVector<Cluster<T>*> spare_; // cleared clusters of earlier frames, their storage kept for reuse
-    std::vector<int32_t> stack_;      // fill seeds (pixel indexes)
+    struct Seed {
+        int32_t x, y;
+    };
+    std::vector<Seed> stack_; // fill seeds
 };
 
 // A new finder for a frame element type code: 4 (int16_t), 7 (uint32_t), 9 (double); null for others.
