@@ -813,10 +813,8 @@ void ClusterFind<T>::fillScanLines(const T* data, int32_t seed)
             --left;
         while (right + 1 < w && lbl[row + right + 1] == -1)
             ++right;
-        for (int32_t x = left; x <= right; ++x) {
-            lbl[row + x] = own;
-            c.add(x, y, row + x, data[row + x]);
-        }
+        std::fill(lbl + row + left, lbl + row + right + 1, own);
+        c.addRun(y, row, left, right, data);
         const int32_t from = eightNeighbours ? std::max(left - 1, 0) : left;
         const int32_t to = eightNeighbours ? std::min(right + 1, w - 1) : right;
         if (y > 0)

@@ -12,6 +12,7 @@
 // A finder is used by one thread at a time; it has no lock of its own.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -285,6 +286,39 @@ public:
         sumX_ += x;
         sumY_ += y;
         pixels_.push_back(ClusterPixel<T>{x, y, index, value});
+    }
+    // Appends the run of pixels x = left..right of row y (row = y x width), values from data.
+    void addRun(int32_t y, int32_t row, int32_t left, int32_t right, const T* data)
+    {
+        const size_t base = pixels_.size();
+        const size_t n = static_cast<size_t>(right - left + 1);
+        if (base == 0) {
+            lowest_ = highest_ = static_cast<double>(data[row + left]);
+            minX_ = left;
+            maxX_ = right;
+            minY_ = maxY_ = y;
+        } else {
+            minX_ = std::min(minX_, left);
+            maxX_ = std::max(maxX_, right);
+            minY_ = std::min(minY_, y);
+            maxY_ = std::max(maxY_, y);
+        }
+        pixels_.resize(base + n);
+        ClusterPixel<T>* out = pixels_.data() + base;
+        double low = lowest_, high = highest_, volume = 0;
+        for (int32_t x = left; x <= right; ++x, ++out) {
+            const T value = data[row + x];
+            *out = ClusterPixel<T>{x, y, row + x, value};
+            const double v = static_cast<double>(value);
+            low = std::min(low, v);
+            high = std::max(high, v);
+            volume += v;
+        }
+        lowest_ = low;
+        highest_ = high;
+        volume_ += volume;
+        sumX_ += static_cast<double>(left + right) * static_cast<double>(n) / 2;
+        sumY_ += static_cast<double>(y) * static_cast<double>(n);
     }
     int32_t pixelIndex(int pos) const override
     {
