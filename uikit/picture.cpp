@@ -346,9 +346,8 @@ void CPicture::mousePressEvent(QMouseEvent* event)
     if (!frameRect_.contains(pos))
         return;
     if (event->button() == Qt::LeftButton && !image_.isNull()) {
-        if (selectionShown_) {
+        if (selectionShown_) { // no longer shown; the rectangle stays as it was
             selectionShown_ = false;
-            selection_ = {};
             update();
             emit selectionChanged(true, selection_);
         }

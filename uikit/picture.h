@@ -79,7 +79,8 @@ signals:
     // byDrag: a drag made it; false: a double click showed the whole image.
     void zoomChanged(bool byDrag, const PixelRect& zoom);
     void contextMenuRequested(const QPoint& clientPoint, int x, int y);
-    // byUser: a Ctrl+drag made a selection or a press removed it; false: clearSelection.
+    // byUser: a Ctrl+drag made a selection, or a press took the shown one away (the rectangle is kept,
+    // selectionShown() false); false: clearSelection (rectangle zeroed).
     void selectionChanged(bool byUser, const PixelRect& selection);
 
 protected:

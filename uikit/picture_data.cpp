@@ -18,28 +18,35 @@ namespace {
 constexpr int kTypeDouble = 9;
 constexpr int kAttribNotFound = -202;
 
-// Quarter turn of a width x height matrix. forward: dst(x, y) = src(width - 1 - y, x); otherwise
-// dst(x, y) = src(y, height - 1 - x); dst is height x width. Tiles keep both sides in the cache.
-template <typename T>
-void turnQuarter(const T* src, T* dst, int width, int height, bool forward)
+// Quarter turn of a width x height matrix into dst (height x width). Forward: dst(x, y) = src(width - 1 - y,
+// x); otherwise dst(x, y) = src(y, height - 1 - x). In tiles, each destination row written in runs.
+template <bool Forward, typename T>
+void turnQuarterTiled(const T* src, T* dst, int width, int height)
 {
-    constexpr int kTile = 32;
-    const int dw = height; // the turned matrix's width
-    for (int y0 = 0; y0 < height; y0 += kTile) {
-        const int y1 = std::min(height, y0 + kTile);
-        for (int x0 = 0; x0 < width; x0 += kTile) {
-            const int x1 = std::min(width, x0 + kTile);
-            for (int y = y0; y < y1; ++y) {
-                const T* row = src + static_cast<size_t>(y) * width;
-                for (int x = x0; x < x1; ++x) {
-                    // The source pixel (x, y) lands at (y, width - 1 - x) forward, (height - 1 - y, x) else.
-                    const size_t at = forward ? static_cast<size_t>(width - 1 - x) * dw + y
-                                              : static_cast<size_t>(x) * dw + (height - 1 - y);
-                    dst[at] = row[x];
-                }
+    constexpr int kTile = 16;
+    const size_t dw = static_cast<size_t>(height); // the turned matrix's width
+    for (int x0 = 0; x0 < width; x0 += kTile) {
+        const int x1 = std::min(width, x0 + kTile);
+        for (int y0 = 0; y0 < height; y0 += kTile) {
+            const int y1 = std::min(height, y0 + kTile);
+            for (int x = x0; x < x1; ++x) {
+                // Source column x becomes destination row width - 1 - x (forward) or row x.
+                T* out = dst + (Forward ? static_cast<size_t>(width - 1 - x) : static_cast<size_t>(x)) * dw;
+                const T* in = src + x;
+                for (int y = y0; y < y1; ++y)
+                    out[Forward ? y : height - 1 - y] = in[static_cast<size_t>(y) * width];
             }
         }
     }
+}
+
+template <typename T>
+void turnQuarter(const T* src, T* dst, int width, int height, bool forward)
+{
+    if (forward)
+        turnQuarterTiled<true>(src, dst, width, height);
+    else
+        turnQuarterTiled<false>(src, dst, width, height);
 }
 
 template <typename T>
@@ -55,6 +62,24 @@ void reverseRowOrder(T* data, int width, int height)
     for (int y = 0; y < height / 2; ++y)
         std::swap_ranges(data + static_cast<size_t>(y) * width, data + static_cast<size_t>(y + 1) * width,
                          data + static_cast<size_t>(height - 1 - y) * width);
+}
+
+// trunc((v - min) / step) clamped into 0..top, computed with the reciprocal: the division is taken only
+// where the product lies so near a whole number that the two could round to different sides. NaN gives 0.
+inline int stepsFrom(double offset, double step, double inverse, int top)
+{
+    const double t = offset * inverse;
+    if (!(t >= 0))
+        return 0;
+    if (t >= top + 1.0)
+        return top;
+    int whole = static_cast<int>(t);
+    const double frac = t - whole;
+    if (frac < 1e-9 || frac > 1 - 1e-9) {
+        const double exact = offset / step;
+        whole = exact >= 0 ? (exact < top ? static_cast<int>(exact) : top) : 0;
+    }
+    return whole < top ? whole : top;
 }
 
 bool isEmpty(const PixelRect& r)
@@ -78,6 +103,10 @@ void RegionHistogram::build(const RegionSource& s, const PixelRect& r, double mi
     const double width = (max - min) / (kBinCount - 1);
     if (!(width > 0) || !std::isfinite(width) || !s.values)
         return;
+    const double inverse = 1 / width;
+    // Four partial counts taken in turn: pixels of one bin in a row do not wait for each other's increment.
+    std::vector<uint32_t> parts(4 * kBinCount, 0);
+    int64_t lane = 0;
     for (int y = r.y; y < r.y + r.h; ++y) {
         const size_t row = static_cast<size_t>(y) * s.width;
         for (int x = r.x; x < r.x + r.w; ++x) {
@@ -86,12 +115,13 @@ void RegionHistogram::build(const RegionSource& s, const PixelRect& r, double mi
             const double v = s.values[row + x];
             if (!(v >= min && v <= max))
                 continue; // outside, or NaN
-            const double at = (v - min) / width;
-            const int bin = at < kBinCount - 1 ? static_cast<int>(at) : kBinCount - 1;
-            bins_[static_cast<size_t>(bin)] += 1;
-            ++counted_;
+            ++parts[static_cast<size_t>((lane++ & 3) * kBinCount + stepsFrom(v - min, width, inverse, kBinCount - 1))];
         }
     }
+    for (int b = 0; b < kBinCount; ++b)
+        bins_[static_cast<size_t>(b)] = double(parts[size_t(b)]) + parts[size_t(kBinCount + b)] +
+                                        parts[size_t(2 * kBinCount + b)] + parts[size_t(3 * kBinCount + b)];
+    counted_ = static_cast<int>(lane);
 }
 
 double RegionHistogram::fractile(double p) const
@@ -156,36 +186,63 @@ void SelectionRegion::computeStats()
     if (statsValid_)
         return;
     const RegionSource s = source();
-    double mn = 1e300, mx = -1e300, total = 0;
-    // Sums taken relative to the first value: a constant region then has a variance of exactly 0.
-    double ref = 0, sum = 0, sumSq = 0;
+    // Four running sums each, so that the additions of neighbouring pixels do not wait for one another.
+    // The sums of squares are taken relative to the first value: a constant region then has a variance of
+    // exactly 0.
+    double mn = 1e300, mx = -1e300;
+    double total[4] = {0, 0, 0, 0}, sum[4] = {0, 0, 0, 0}, sumSq[4] = {0, 0, 0, 0};
+    double ref = 0;
     int64_t n = 0;
+    bool first = true;
     for (int y = rect_.y; y < rect_.y + rect_.h; ++y) {
-        const size_t row = static_cast<size_t>(y) * s.width;
-        for (int x = rect_.x; x < rect_.x + rect_.w; ++x) {
-            if (s.mask && !s.mask[row + x])
+        const size_t row = static_cast<size_t>(y) * s.width + rect_.x;
+        const double* v = s.values + row;
+        const uint8_t* m = s.mask ? s.mask + row : nullptr;
+        int x = 0;
+        if (!m && rect_.w > 0) {
+            if (first) {
+                ref = v[0];
+                first = false;
+            }
+            for (; x + 4 <= rect_.w; x += 4)
+                for (int k = 0; k < 4; ++k) {
+                    const double a = v[x + k];
+                    mn = a < mn ? a : mn;
+                    mx = a > mx ? a : mx;
+                    total[k] += a;
+                    const double d = a - ref;
+                    sum[k] += d;
+                    sumSq[k] += d * d;
+                }
+            n += x;
+        }
+        for (; x < rect_.w; ++x) {
+            if (m && !m[x])
                 continue;
-            const double v = s.values[row + x];
-            if (n == 0)
-                ref = v;
+            const double a = v[x];
+            if (first) {
+                ref = a;
+                first = false;
+            }
             ++n;
-            mn = v < mn ? v : mn;
-            mx = v > mx ? v : mx;
-            total += v;
-            const double dv = v - ref;
-            sum += dv;
-            sumSq += dv * dv;
+            mn = a < mn ? a : mn;
+            mx = a > mx ? a : mx;
+            total[0] += a;
+            const double d = a - ref;
+            sum[0] += d;
+            sumSq[0] += d * d;
         }
     }
     if (n == 0) {
         min_ = max_ = total_ = mean_ = stdDev_ = 0;
     } else {
+        const double count = static_cast<double>(n);
         min_ = mn;
         max_ = mx;
-        total_ = total;
-        mean_ = total / static_cast<double>(n);
-        const double shift = sum / static_cast<double>(n);
-        double variance = sumSq / static_cast<double>(n) - shift * shift;
+        total_ = (total[0] + total[1]) + (total[2] + total[3]);
+        mean_ = total_ / count;
+        const double shift = ((sum[0] + sum[1]) + (sum[2] + sum[3])) / count;
+        double variance = ((sumSq[0] + sumSq[1]) + (sumSq[2] + sumSq[3])) / count - shift * shift;
         if (variance < 0)
             variance = 0; // rounding of a (nearly) constant region
         stdDev_ = std::sqrt(variance);
@@ -380,7 +437,7 @@ int PictureData::showFrame(uint32_t id)
     if (mgr_->mgrGetFrameSize(shown, &fw, &fh) != 0 || fw > INT_MAX || fh > INT_MAX ||
         uint64_t(fw) * fh >= uint64_t(kMaxPixels))
         return fail();
-    std::vector<double> data;
+    std::vector<double>& data = fetched_;
     try {
         data.resize(size_t(fw) * fh);
     } catch (const std::bad_alloc&) {
@@ -504,6 +561,7 @@ void PictureData::renderImage()
         const int colors = palette_->colorCount();
         const int top = colors - 1;
         const double step = (max - min) / top;
+        const double inverse = 1 / step;
         const int under = underWarning_ ? ColorPalette::kUnderIndex : 0;
         const int over = overWarning_ ? ColorPalette::kOverIndex : top;
         const uint8_t* lut = palette_->bgr();
@@ -521,8 +579,8 @@ void PictureData::renderImage()
                 } else if (v > max) {
                     entry = over;
                 } else {
-                    const double at = (v - min) / step; // NaN or huge for a range near the smallest doubles
-                    entry = at < top ? (at >= 0 ? static_cast<int>(at) : 0) : top;
+                    // NaN or huge for a range near the smallest doubles: clamped into the map.
+                    entry = stepsFrom(v - min, step, inverse, top);
                     if (v == max)
                         entry = top;
                 }
@@ -593,7 +651,7 @@ void PictureData::transformRects(const std::function<PixelRect(const PixelRect&)
 int PictureData::quarterTurn(bool forward, int flags)
 {
     const int W = width_, H = height_;
-    std::vector<double> turned;
+    std::vector<double>& turned = turned_;
     std::vector<uint8_t> turnedMask;
     const bool turnMask = maskOn_ && (flags & MaskFollowsRotation);
     try {

@@ -213,6 +213,9 @@ private:
     bool ownsFilteredFrame_ = false;
     bool sizeChanged_ = false;
     std::vector<double> values_;
+    // Scratch buffers of the last fetch and turn, kept so that a refresh of the same size allocates nothing.
+    std::vector<double> fetched_;
+    std::vector<double> turned_;
     int rotation_ = 0;
     int transformFlags_ = AllFollow;
     int width_ = 0;

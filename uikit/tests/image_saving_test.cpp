@@ -8,16 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include "ombrel_test_support.h"
+
 #include <QImage>
 
 namespace {
 
 std::string scratch(const std::string& name)
 {
-    const char* base = std::getenv("OMBREL_TEST_TMP");
-    const std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "uikit_images";
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const std::string dir = ombrel_test::scratchDir("uikit-images");
+    return dir + "/" + name;
 }
 
 std::string head(const std::string& path, size_t n)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ombrel_test_support.h"
+
 #include <QAbstractButton>
 #include <QMenu>
 #include <QPainter>
@@ -27,18 +29,13 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 std::string scratch(const std::string& name)
 {
-    const char* base = std::getenv("OMBREL_TEST_TMP");
-    const std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "uikit_plot2d";
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const std::string dir = ombrel_test::scratchDir("uikit-plot2d");
+    return dir + "/" + name;
 }
 
 std::string readAll(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return ombrel_test::readFile(path);
 }
 
 TEST(Plot2DTest, ChangeSignalOnlyForToolBarActions)

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ombrel_test_support.h"
+
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -263,18 +265,13 @@ TEST(PlotRangesTest, ToolBarStepsAndTheStepsThatAreIgnored)
 
 std::string scratch(const std::string& name)
 {
-    const char* base = std::getenv("OMBREL_TEST_TMP");
-    const std::filesystem::path dir = std::filesystem::path(base ? base : "/tmp") / "uikit_plot";
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    static const std::string dir = ombrel_test::scratchDir("uikit-plot");
+    return dir + "/" + name;
 }
 
 std::string readAll(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return ombrel_test::readFile(path);
 }
 
 TEST(PlotTextTest, SeriesAsTwoLinesEachAndHiddenGraphsLeftOut)
