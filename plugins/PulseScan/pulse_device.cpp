@@ -53,8 +53,18 @@ void PulseDevice::analyse(const uint16_t* frame, unsigned width, unsigned height
 
 void PulseDevice::changed()
 {
-    if (!refreshPending_.exchange(true) && requestRefresh)
-        requestRefresh(devId_);
+    if (refreshPending_.exchange(true))
+        return;
+    std::lock_guard<std::mutex> lock(refreshMutex_);
+    if (refreshHandler_)
+        refreshHandler_(devId_);
+}
+
+void PulseDevice::setRefreshHandler(std::function<void(unsigned)> handler)
+{
+    std::lock_guard<std::mutex> lock(refreshMutex_);
+    refreshHandler_ = std::move(handler);
+    refreshPending_ = false; // a request the old window did not take is not waited for
 }
 
 void PulseDevice::start(const PulseSettings& settings)

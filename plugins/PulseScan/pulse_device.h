@@ -2,7 +2,7 @@
 // flag, and the handler of the manager's "AcqCompleted" that feeds them.
 //
 // Threads: the handler runs on the thread that completed the acquisition. It analyses under the device's
-// lock and then asks the window for a refresh through requestRefresh, at most one pending at a time; the
+// lock and then asks the window for a refresh through its handler, at most one pending at a time; the
 // window takes a copy of the results under the same lock. Closing the set refuses new handler calls and
 // waits for the running ones, so the records can then be freed.
 #pragma once
@@ -44,13 +44,16 @@ public:
     PulseResults takeResults();
 
     std::atomic<bool> windowOpen{false};
-    // Asked (from any thread) to refresh the device's window; set before the handler is subscribed.
-    std::function<void(unsigned devId)> requestRefresh;
+    // The window's request for a refresh, called from any thread with the device id when the results
+    // changed and no refresh is pending; it must only post. Cleared (empty) before the window goes.
+    void setRefreshHandler(std::function<void(unsigned devId)> handler);
 
 private:
     void changed();
 
     const unsigned devId_;
+    std::mutex refreshMutex_; // guards refreshHandler_: a call of it and its removal never overlap
+    std::function<void(unsigned)> refreshHandler_;
     std::atomic<bool> refreshPending_{false};
     mutable std::mutex mutex_; // guards analysis_, running_ and the buffers; held for one analysis or copy,
                                // no manager call and no window is reached under it

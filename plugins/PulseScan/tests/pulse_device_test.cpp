@@ -165,7 +165,7 @@ TEST(PulseHandler, NothingIsAnalysedWhileStopped)
     PulseDevice device(0);
     device.windowOpen = true;
     int refreshes = 0;
-    device.requestRefresh = [&](unsigned) { ++refreshes; };
+    device.setRefreshHandler([&](unsigned) { ++refreshes; });
     device.onAcqCompleted(t);
     EXPECT_EQ(device.takeResults().counters.seen, 0u);
     device.start(plain());
