@@ -120,7 +120,10 @@ void PulseScanPanel::build()
     }
     start_ = new QPushButton(QStringLiteral("Start measurement"), this);
     save_ = new QPushButton(QStringLiteral("Save..."), this);
+    start_->setObjectName(QStringLiteral("start"));
+    save_->setObjectName(QStringLiteral("save"));
     counters_ = new QLabel(this);
+    counters_->setObjectName(QStringLiteral("counters"));
     counters_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     connect(start_, &QPushButton::clicked, this, [this] { toggleMeasurement(); });
     connect(save_, &QPushButton::clicked, this, [this] { chooseFolderAndSave(); });
@@ -222,8 +225,25 @@ bool PulseScanPanel::saveResults(const std::string& folder)
     return true;
 }
 
+namespace {
+std::string& folderForTests()
+{
+    static std::string folder;
+    return folder;
+}
+} // namespace
+
+void PulseScanPanel::setFolderForTests(const std::string& folder)
+{
+    folderForTests() = folder;
+}
+
 void PulseScanPanel::chooseFolderAndSave()
 {
+    if (!folderForTests().empty()) {
+        saveResults(folderForTests());
+        return;
+    }
     const QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Save results into"));
     if (!folder.isEmpty())
         saveResults(folder.toStdString());

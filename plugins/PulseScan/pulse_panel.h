@@ -47,6 +47,8 @@ public:
     CBitmapView* coincidenceView() const { return coincidenceView_; }
     CBitmapView* enhancedView() const { return enhancedView_; }
     QString countersText() const;
+    // "Save..." takes this folder instead of asking (empty: ask).
+    static void setFolderForTests(const std::string& folder);
 
 private:
     void build();
