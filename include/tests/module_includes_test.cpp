@@ -38,6 +38,7 @@ const std::vector<Module> kModules = {
     {"plugins/ChainEdit", {}},
     {"plugins/PulseScan", {}},
     {"plugins/Clusterer", {}},
+    {"plugins/HardenCal", {}},
     {"cmake/test_support", {"*"}},
 };
 

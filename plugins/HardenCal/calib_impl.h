@@ -1,0 +1,100 @@
+// The insides of CalibContext, shared by its source files. Every member function here expects the
+// caller to hold Impl::mutex.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "calib_context.h"
+
+namespace hcal {
+
+// A per-pixel array whose allocation may fail (the test hook of setAllocationLimitForTests included).
+// false after logging nothing: the caller words the message.
+bool allocateArray(std::vector<double>& v, size_t count);
+bool allocateMask(std::vector<uint8_t>& v, size_t count);
+
+struct CalibContext::Point {
+    std::string name;
+    double thickness = 0.0;
+    double time = 1.0;
+    std::vector<double> data;  // summed counts
+    std::vector<double> sigma;
+    // Curve parameters per pixel, methodParamCount(method) of them while the fit is valid:
+    // Linear {slope, intercept}; Quadratic {a, b, c} (a == 0: the line b t + c); Exponential {A, B, C}.
+    std::array<std::vector<double>, 3> param;
+};
+
+struct CalibContext::Impl {
+    explicit Impl(LogSink sink) : log(std::move(sink)) {}
+
+    void message(const std::string& text) const
+    {
+        if (log)
+            log(text);
+    }
+
+    // Every change of a point, of the list or of the method.
+    void invalidateFit()
+    {
+        paramsValid = false;
+        resultValid = false;
+        badCount = -1;
+    }
+
+    // Mask, then parameters, as far as they are not valid.
+    Status prepareFit();
+    int computeMask();
+    Status computeParams();
+    // The current input corrected into corrected/error (when not valid) and filled.
+    Status ensureResult();
+    void fillHoles();
+
+    // Thickness, rate sigma and dt/dr of a rate at one pixel, with the rates of the points there.
+    double thickness(int pixel, const double* rates, double rate) const;
+    double rateSigma(int pixel, const double* rates, double rate) const;
+    double derivative(int pixel, const double* rates, double rate) const;
+    double invertAt(int point, int pixel, double rate) const;
+    double derivativeAt(int point, int pixel, double rate) const;
+    void ratesAt(int pixel, double* rates) const;
+
+    int findPoint(double thickness) const; // index, or -1
+    int insertPoint(std::unique_ptr<Point> p); // keeps thickness order; its index
+
+    LogSink log;
+    // Guards everything below; held for the whole of every public operation. Nothing outside the context
+    // is called with it held except the log sink.
+    mutable std::mutex mutex;
+
+    int devId = -1;
+    DeviceShape shape;
+    int pixels = 0;
+    int width = 0;
+    int height = 0;
+
+    double inputTime = 1.0;
+    std::vector<double> input;      // counts
+    std::vector<double> inputSigma; // counts
+    std::vector<double> corrected;  // thickness
+    std::vector<double> error;
+    bool resultValid = false;
+
+    std::vector<std::unique_ptr<Point>> points; // thickness ascending
+    std::vector<uint8_t> mask;                  // 1 good, 0 bad
+    int badCount = -1;                          // -1: mask not computed
+
+    std::string profilePath;
+    bool modified = false;
+    int method = kExponential;
+    bool paramsValid = false;
+    bool extrapolate = true;
+    bool errorByDerivative = false;
+    bool fillBadPixels = true;
+    int selected = -1;
+};
+
+} // namespace hcal
