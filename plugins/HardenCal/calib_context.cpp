@@ -299,6 +299,10 @@ Status CalibContext::addPoint(double thickness, double time, std::vector<double>
     p->time = time;
     p->data = std::move(data);
     p->sigma = std::move(sigma);
+    if (!Impl::completePoint(*p)) {
+        c.message("Error initializing calibration item. Cannot allocate memory.");
+        return Status::noMemory;
+    }
     const int at = c.insertPoint(std::move(p));
     if (c.selected >= at)
         ++c.selected;
@@ -433,9 +437,7 @@ double CalibContext::thicknessAt(int pixel, double rate)
     Impl& c = *d_;
     if (pixel < 0 || pixel >= c.pixels || c.prepareFit() != Status::ok)
         return kNoValue;
-    std::vector<double> rates(c.points.size());
-    c.ratesAt(pixel, rates.data());
-    return c.thickness(pixel, rates.data(), rate);
+    return c.thicknessAt(pixel, rate);
 }
 
 int CalibContext::badPixelCount()
@@ -477,44 +479,9 @@ Status CalibContext::Impl::ensureResult()
     const Status fit = prepareFit();
     if (fit != Status::ok)
         return fit; // prepareFit zeroed the outputs where it says so
-    const size_t n = points.size();
-    std::vector<double> rates(n);
-    const double time = inputTime;
-    for (int i = 0; i < pixels; ++i) {
-        const size_t at = static_cast<size_t>(i);
-        const double x = input[at] / time;
-        if (!mask[at]) {
-            corrected[at] = 0.0;
-            error[at] = 0.0;
-            continue;
-        }
-        ratesAt(i, rates.data());
-        const double t = thickness(i, rates.data(), x);
-        corrected[at] = t;
-        if (t == kNoValue) {
-            error[at] = kNoValue;
-            continue;
-        }
-        // The rate's sigma: the input's (counts / time; when it has none, the counts themselves) and the
-        // calibration's at this rate.
-        const double inSigma = inputSigma[at] > 0.0 ? inputSigma[at] : x * time;
-        const double inRate = inSigma / time;
-        const double ptRate = rateSigma(i, rates.data(), x);
-        const double sum = inRate * inRate + ptRate * ptRate;
-        const double s = sum > 1e-50 ? std::sqrt(sum) : 0.0;
-        double e;
-        if (errorByDerivative) {
-            const double dt = derivative(i, rates.data(), x);
-            e = dt == kNoValue ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
-        } else {
-            const double lo = thickness(i, rates.data(), x - s);
-            const double hi = thickness(i, rates.data(), x + s);
-            e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
-        }
-        error[at] = curves::finiteOrNone(e);
-    }
+    correctInput();
     if (fillBadPixels)
-        fillHoles();
+        fillHoles(corrected.data(), error.data(), mask.data(), width, height);
     resultValid = true;
     return Status::ok;
 }
@@ -523,17 +490,17 @@ Status CalibContext::Impl::ensureResult()
 // neighbours, passes repeating while they fill something. Each pass looks only at the pixels still
 // waiting, and takes its neighbours from the state before the pass (Jacobi), so that the result does not
 // depend on the order of the pixels.
-void CalibContext::Impl::fillHoles()
+void fillHoles(double* value, double* error, const uint8_t* mask, int width, int height)
 {
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
     std::vector<int> waiting;
-    std::vector<uint8_t> hole(static_cast<size_t>(pixels), 0);
-    for (int i = 0; i < pixels; ++i) {
-        const size_t at = static_cast<size_t>(i);
-        if (!mask[at] || corrected[at] == kNoValue || error[at] == kNoValue || !(error[at] > 0.0)) {
-            corrected[at] = kNoValue;
+    std::vector<uint8_t> hole(pixels, 0);
+    for (size_t at = 0; at < pixels; ++at) {
+        if (!mask[at] || value[at] == kNoValue || error[at] == kNoValue || !(error[at] > 0.0)) {
+            value[at] = kNoValue;
             error[at] = kNoValue;
             hole[at] = 1;
-            waiting.push_back(i);
+            waiting.push_back(static_cast<int>(at));
         }
     }
     struct Fill {
@@ -554,7 +521,7 @@ void CalibContext::Impl::fillHoles()
             for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, height - 1); ++ny)
                 for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, width - 1); ++nx) {
                     const size_t at = static_cast<size_t>(ny) * static_cast<size_t>(width) + static_cast<size_t>(nx);
-                    if (static_cast<int>(at) == i)
+                    if (nx == x && ny == y)
                         continue;
                     ++looked;
                     if (hole[at])
@@ -562,8 +529,9 @@ void CalibContext::Impl::fillHoles()
                     const double w = 1.0 / error[at];
                     ++valid;
                     sumW += w;
-                    sumV += w * corrected[at];
+                    sumV += w * value[at];
                 }
+            // At least 3/8 of the neighbours inside the frame (8, 5 at an edge, 3 in a corner) are valid.
             if (valid > 0 && valid * 8 >= looked * 3) {
                 const double v = sumV / sumW;
                 const double e = valid / sumW;
@@ -575,7 +543,7 @@ void CalibContext::Impl::fillHoles()
             break;
         for (const Fill& f : fills) {
             const size_t at = static_cast<size_t>(f.pixel);
-            corrected[at] = f.value;
+            value[at] = f.value;
             error[at] = f.error;
             hole[at] = 0;
         }

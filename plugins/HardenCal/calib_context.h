@@ -142,9 +142,11 @@ public:
     // (0 = no limit). Process-wide.
     static void setAllocationLimitForTests(size_t bytes);
 
-private:
+    // Defined in calib_impl.h, for the context's own source files.
     struct Point;
     struct Impl;
+
+private:
     std::unique_ptr<Impl> d_;
 };
 

@@ -14,6 +14,10 @@ inline double finiteOrNone(double v)
     return std::isfinite(v) ? v : kNoValue;
 }
 
+// The fitted parameters are kept in the form their inverse needs: reciprocals where the inverse divides,
+// so that reading a thickness back multiplies (a reciprocal of 0 is an infinity, whose products the
+// inverses turn into kNoValue).
+
 // ---- Linear: r = slope t + intercept ----
 struct Line {
     double slope = 0.0;
@@ -29,11 +33,9 @@ inline Line lineThrough(double t0, double r0, double t1, double r1)
     return l;
 }
 
-inline double invertLine(double slope, double intercept, double r)
+inline double invertLine(double invSlope, double intercept, double r)
 {
-    if (slope == 0.0)
-        return kNoValue;
-    return finiteOrNone((r - intercept) / slope);
+    return finiteOrNone((r - intercept) * invSlope);
 }
 
 // ---- Quadratic: r = a t^2 + b t + c; a == 0 is the line b t + c (the last point's form) ----
@@ -61,7 +63,7 @@ inline Parabola parabolaThrough(double t0, double r0, double t1, double r1, doub
 inline double invertParabola(double a, double b, double c, double r)
 {
     if (a == 0.0)
-        return invertLine(b, c, r);
+        return b == 0.0 ? kNoValue : finiteOrNone((r - c) / b);
     const double disc = b * b - 4.0 * a * (c - r);
     if (!(disc >= 0.0))
         return kNoValue;
@@ -93,67 +95,153 @@ inline constexpr double kNewtonTolerance = 1e-12;
 inline constexpr int kNewtonMaxSteps = 1000;
 inline constexpr int kNewtonSteadySteps = 4;
 
+// e^x - 1, exact also for small x (where exp(x) - 1 would lose digits), cheaper elsewhere.
+inline double expMinusOne(double x)
+{
+    return std::fabs(x) < 0.5 ? std::expm1(x) : std::exp(x) - 1.0;
+}
+
+// The thicknesses of three points as every pixel's fit through them needs them.
+struct Spacing {
+    double t0 = 0.0;
+    double d1 = 0.0; // t1 - t0
+    double d2 = 0.0; // t2 - t1
+    double d21 = 0.0; // d2 / d1
+};
+
+inline Spacing spacingOf(double t0, double t1, double t2)
+{
+    Spacing s;
+    s.t0 = t0;
+    s.d1 = t1 - t0;
+    s.d2 = t2 - t1;
+    s.d21 = s.d2 / s.d1;
+    return s;
+}
+
 // The exponent B of the curve through three points of ascending thickness. With d1 = t1 - t0,
 // d2 = t2 - t1 and rho = (r2 - r1) / (r1 - r0) the three-point condition reads
 //   h(B) = (e^(B d2) - 1) / (1 - e^(-B d1)) = rho,
-// and h rises monotonically from 0 to infinity, so G(B) = ln h(B) - ln rho has one root and is nearly
-// straight: Newton's iteration on G, started from the slopes' estimate, finds it in a few steps.
-// false when there is no start (equal thicknesses or rates, a ratio <= 0) or the iteration fails.
-inline bool exponentThrough(double t0, double r0, double t1, double r1, double t2, double r2, double& B)
+// and h rises monotonically from 0 to infinity, so there is one root. Newton's iteration starts from the
+// slopes' estimate B = 2 ln(((r1 - r0) d2) / (d1 (r2 - r1))) / (t0 - t2) (exact for equal spacing). It
+// runs on h - rho, which needs no logarithm per step; should that fail, it runs again on
+// ln h - ln rho, which is nearly straight and finds the root from farther away.
+// false when there is no start (equal thicknesses or rates, a ratio <= 0) or no iteration converges.
+namespace detail {
+
+// One Newton iteration with the stopping rules; step(B, delta) gives the step or false.
+template <class Step>
+bool newton(double& B, Step step)
 {
-    if (t0 == t1 || t1 == t2 || r0 == r1 || r1 == r2)
-        return false;
-    const double d1 = t1 - t0;
-    const double d2 = t2 - t1;
-    const double ratio = ((r1 - r0) * d2) / (d1 * (r2 - r1));
-    if (!(ratio > 0.0) || !std::isfinite(ratio))
-        return false;
-    const double lnRho = std::log((r2 - r1) / (r1 - r0));
-    B = 2.0 * std::log(ratio) / (t0 - t2);
-    if (!std::isfinite(B) || !std::isfinite(lnRho))
-        return false;
     double lastStep = 0.0;
-    for (int step = 1; step <= kNewtonMaxSteps; ++step) {
-        double g;
-        double dg;
-        if (B == 0.0) {
-            g = std::log(d2 / d1) - lnRho;
-            dg = 0.5 * (d1 + d2);
-        } else {
-            const double up = std::expm1(B * d2);    // e^(B d2) - 1
-            const double down = std::expm1(-B * d1); // e^(-B d1) - 1 (same sign as -up)
-            g = std::log(up / -down) - lnRho;
-            dg = d2 * (up + 1.0) / up + d1 * (down + 1.0) / down;
-        }
-        if (!(dg > 0.0) || !std::isfinite(g))
+    for (int n = 1; n <= kNewtonMaxSteps; ++n) {
+        double delta;
+        if (!step(B, delta) || !std::isfinite(delta))
             return false;
-        const double delta = -g / dg;
         B += delta;
         if (!std::isfinite(B))
             return false;
         if (std::fabs(delta) <= kNewtonTolerance * std::fmax(1.0, std::fabs(B)))
             return true;
-        if (step > kNewtonSteadySteps && std::fabs(delta) > std::fabs(lastStep))
+        if (n > kNewtonSteadySteps && std::fabs(delta) > std::fabs(lastStep))
             return false; // growing steps: diverging
         lastStep = delta;
     }
     return false;
 }
 
+} // namespace detail
+
+inline bool exponentFit(const Spacing& s, double r0, double r1, double r2, double& B)
+{
+    if (s.d1 == 0.0 || s.d2 == 0.0 || r0 == r1 || r1 == r2)
+        return false;
+    const double rho = (r2 - r1) / (r1 - r0);
+    const double ratio = s.d21 / rho;
+    if (!(ratio > 0.0) || !std::isfinite(ratio) || !std::isfinite(rho))
+        return false;
+    const double start = -2.0 * std::log(ratio) / (s.d1 + s.d2);
+    if (!std::isfinite(start))
+        return false;
+    // At B = 0 both forms take their limits: h = d2 / d1, h' = h (d1 + d2) / 2.
+    const double slopeAtZero = s.d21 * 0.5 * (s.d1 + s.d2);
+    auto onRatio = [&](double b, double& delta) {
+        if (b == 0.0) {
+            delta = (rho - s.d21) / slopeAtZero;
+            return true;
+        }
+        const double u = expMinusOne(b * s.d2);   // e^(B d2) - 1
+        const double v = -expMinusOne(-b * s.d1); // 1 - e^(-B d1), same sign as u
+        const double den = s.d2 * (u + 1.0) * v - u * s.d1 * (1.0 - v); // h' v^2 > 0
+        if (!(den > 0.0))
+            return false;
+        delta = v * (rho * v - u) / den;
+        return true;
+    };
+    B = start;
+    if (detail::newton(B, onRatio))
+        return true;
+    const double lnRho = std::log(rho);
+    auto onLogRatio = [&](double b, double& delta) {
+        if (b == 0.0) {
+            delta = (lnRho - std::log(s.d21)) / (0.5 * (s.d1 + s.d2));
+            return true;
+        }
+        const double u = expMinusOne(b * s.d2);
+        const double down = expMinusOne(-b * s.d1);
+        const double g = std::log(u / -down) - lnRho;
+        const double dg = s.d2 * (u + 1.0) / u + s.d1 * (down + 1.0) / down;
+        if (!(dg > 0.0) || !std::isfinite(g))
+            return false;
+        delta = -g / dg;
+        return true;
+    };
+    B = start;
+    return detail::newton(B, onLogRatio);
+}
+
+// The curve through three points, with the reciprocals 1/A and 1/B that its inverse uses.
+struct ExponentialFit {
+    double invA = 0.0;
+    double invB = 0.0;
+    double C = 0.0;
+    bool usable = false;
+};
+
+inline ExponentialFit exponentialFit(const Spacing& s, double r0, double r1, double r2)
+{
+    ExponentialFit f;
+    double B = 0.0;
+    if (!exponentFit(s, r0, r1, r2, B) || B == 0.0)
+        return f;
+    // A = (r0 - r2) / (e^(B t0) - e^(B t2)), C = r0 - A e^(B t0).
+    const double e0 = std::exp(B * s.t0);
+    const double spread = -e0 * expMinusOne(B * (s.d1 + s.d2)); // e^(B t0) - e^(B t2)
+    const double A = (r0 - r2) / spread;
+    const double C = r0 - A * e0;
+    if (!std::isfinite(A) || !std::isfinite(C) || A == 0.0 || !std::isfinite(e0))
+        return f;
+    f.invA = 1.0 / A;
+    f.invB = 1.0 / B;
+    f.C = C;
+    f.usable = std::isfinite(f.invA) && std::isfinite(f.invB);
+    return f;
+}
+
+inline bool exponentThrough(double t0, double r0, double t1, double r1, double t2, double r2, double& B)
+{
+    return exponentFit(spacingOf(t0, t1, t2), r0, r1, r2, B);
+}
+
 inline Exponential exponentialThrough(double t0, double r0, double t1, double r1, double t2, double r2)
 {
     Exponential e;
-    double B = 0.0;
-    if (!exponentThrough(t0, r0, t1, r1, t2, r2, B))
+    const ExponentialFit f = exponentialFit(spacingOf(t0, t1, t2), r0, r1, r2);
+    if (!f.usable)
         return e;
-    const double e0 = std::exp(B * t0);
-    const double A = (r0 - r2) / (e0 - std::exp(B * t2));
-    const double C = r0 - A * e0;
-    if (!std::isfinite(A) || !std::isfinite(C) || A == 0.0 || B == 0.0)
-        return e;
-    e.A = A;
-    e.B = B;
-    e.C = C;
+    e.A = 1.0 / f.invA;
+    e.B = 1.0 / f.invB;
+    e.C = f.C;
     e.usable = true;
     return e;
 }
@@ -172,21 +260,18 @@ inline Exponential exponentialPair(double t0, double r0, double t1, double r1)
     return e;
 }
 
-inline double invertExponential(double A, double B, double C, double r)
+// The inverse t = ln((r - C) / A) / B, from 1/A and 1/B.
+inline double invertExponential(double invA, double invB, double C, double r)
 {
-    const double arg = (r - C) / A;
-    if (!(arg > 0.0) || B == 0.0)
+    const double arg = (r - C) * invA;
+    if (!(arg > 0.0))
         return kNoValue;
-    return finiteOrNone(std::log(arg) / B);
+    return finiteOrNone(std::log(arg) * invB);
 }
 
-inline double exponentialDerivative(double A, double B, double C, double r)
+inline double exponentialDerivative(double invB, double C, double r)
 {
-    (void)A;
-    const double v = B * (r - C);
-    if (v == 0.0)
-        return kNoValue;
-    return finiteOrNone(1.0 / v);
+    return finiteOrNone(invB / (r - C));
 }
 
 } // namespace hcal::curves

@@ -18,14 +18,22 @@ namespace hcal {
 bool allocateArray(std::vector<double>& v, size_t count);
 bool allocateMask(std::vector<uint8_t>& v, size_t count);
 
+// Fills the pixels of a width x height matrix that are bad in mask, hold kNoValue or have no positive
+// error: each takes the 1/error-weighted mean of its valid neighbours once at least 3/8 of them are
+// valid, in passes until one fills nothing. What cannot be filled holds kNoValue.
+void fillHoles(double* value, double* error, const uint8_t* mask, int width, int height);
+
 struct CalibContext::Point {
     std::string name;
     double thickness = 0.0;
     double time = 1.0;
     std::vector<double> data;  // summed counts
     std::vector<double> sigma;
-    // Curve parameters per pixel, methodParamCount(method) of them while the fit is valid:
-    // Linear {slope, intercept}; Quadratic {a, b, c} (a == 0: the line b t + c); Exponential {A, B, C}.
+    std::vector<double> rate;      // data / time
+    std::vector<double> sigmaRate; // sigma / time
+    // Curve parameters per pixel, methodParamCount(method) of them while the fit is valid, in the form
+    // their inverse uses: Linear {1/slope, intercept}; Quadratic {a, b, c} (a == 0: the line b t + c);
+    // Exponential {1/A, 1/B, C}.
     std::array<std::vector<double>, 3> param;
 };
 
@@ -52,15 +60,13 @@ struct CalibContext::Impl {
     Status computeParams();
     // The current input corrected into corrected/error (when not valid) and filled.
     Status ensureResult();
-    void fillHoles();
 
-    // Thickness, rate sigma and dt/dr of a rate at one pixel, with the rates of the points there.
-    double thickness(int pixel, const double* rates, double rate) const;
-    double rateSigma(int pixel, const double* rates, double rate) const;
-    double derivative(int pixel, const double* rates, double rate) const;
-    double invertAt(int point, int pixel, double rate) const;
-    double derivativeAt(int point, int pixel, double rate) const;
-    void ratesAt(int pixel, double* rates) const;
+    // The current input corrected into corrected and error (before the filling).
+    void correctInput();
+    // Thickness of a rate at one pixel, as correctInput reads it.
+    double thicknessAt(int pixel, double rate) const;
+    // A new point's rate arrays from its data and sigma; false when memory runs out.
+    static bool completePoint(Point& p);
 
     int findPoint(double thickness) const; // index, or -1
     int insertPoint(std::unique_ptr<Point> p); // keeps thickness order; its index

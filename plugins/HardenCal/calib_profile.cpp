@@ -306,6 +306,10 @@ bool CalibContext::loadProfile(const std::string& path)
         if (!expectLine(in, "Data:") || !in.numbers(p->data.data(), p->data.size()) || !expectLine(in, "Sigma:") ||
             !in.numbers(p->sigma.data(), p->sigma.size()))
             return readFailed();
+        if (!Impl::completePoint(*p)) {
+            c.message(prefix + "Cannot allocate memory for new item (item=" + std::to_string(index) + "): " + path);
+            return false;
+        }
         for (const auto& q : list)
             if (q->thickness == thickness) {
                 c.message(prefix + "SortedInsertItem failed (item=" + std::to_string(index) + "): " + path);

@@ -287,7 +287,9 @@ TEST_F(HostTest, ShowFunctionsGiveMaskSelectedPointAndCurrentResult)
         EXPECT_EQ(callShow(c.name, c.dev, c.count, out.data()), 1);
         EXPECT_TRUE(fake().logged(c.message));
         EXPECT_EQ(out[c.count - 1], 0.0);
-        EXPECT_EQ(out[c.count], c.count < kPixels ? 5.0 : out[c.count]) << "nothing beyond the caller's count";
+        if (c.count < kPixels) {
+            EXPECT_EQ(out[c.count], 5.0) << "nothing beyond the caller's count";
+        }
     }
 }
 
@@ -335,8 +337,9 @@ TEST_F(HostTest, PointSetUpFromTheFramesOfTheLastAcquisition)
         EXPECT_EQ(d.data[0], sum);
         EXPECT_NEAR(d.sigma[0], c.sigma0, 1e-12);
         EXPECT_EQ(d.sigma[1], 0.0) << "no counts, no sigma";
-        if (!c.message.empty())
+        if (!c.message.empty()) {
             EXPECT_TRUE(fake().logged(c.message));
+        }
         ++thickness;
     }
     fake().devices[0].frames.clear();

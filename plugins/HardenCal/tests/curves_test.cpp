@@ -20,17 +20,19 @@ TEST(Curves, InversesGiveTheSentinelWhereThereIsNoAnswer)
         double got;
     };
     const Case cases[] = {
-        {"line of slope 0", invertLine(0.0, 5.0, 3.0)},
-        {"line overflowing", invertLine(1e-300, 0.0, 1e300)},
-        {"line of an infinite rate", invertLine(-2.0, 5.0, inf)},
+        {"line of slope 0", invertLine(inf, 5.0, 3.0)},
+        {"line of slope 0 at its intercept", invertLine(inf, 5.0, 5.0)},
+        {"line overflowing", invertLine(1e300, 0.0, 1e300)},
+        {"line of an infinite rate", invertLine(-0.5, 5.0, inf)},
         {"parabola, negative discriminant", invertParabola(1.0, -4.0, 10.0, 5.0)},
         {"parabola, NaN rate", invertParabola(1.0, -4.0, 10.0, std::nan(""))},
         {"parabola in line form, slope 0", invertParabola(0.0, 0.0, 4.0, 3.0)},
         {"parabola derivative, discriminant 0", parabolaDerivative(1.0, -4.0, 4.0, 0.0)},
-        {"exponential, rate below its floor", invertExponential(100.0, -0.5, 20.0, 10.0)},
-        {"exponential, rate at its floor", invertExponential(100.0, -0.5, 20.0, 20.0)},
-        {"exponential, exponent 0", invertExponential(100.0, 0.0, 0.0, 50.0)},
-        {"exponential derivative, exponent 0", exponentialDerivative(100.0, 0.0, 0.0, 50.0)},
+        {"exponential, rate below its floor", invertExponential(0.01, -2.0, 20.0, 10.0)},
+        {"exponential, rate at its floor", invertExponential(0.01, -2.0, 20.0, 20.0)},
+        {"exponential, exponent 0", invertExponential(0.01, 1.0 / 0.0, 0.0, 50.0)},
+        {"exponential derivative, exponent 0", exponentialDerivative(1.0 / 0.0, 0.0, 50.0)},
+        {"exponential derivative at its floor", exponentialDerivative(-2.0, 20.0, 20.0)},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.got, kNoValue) << c.what;
@@ -82,7 +84,7 @@ TEST(Curves, ExponentialThroughThreePointsRecoversTheCurve)
         ASSERT_TRUE(e.usable) << c.A << " " << c.B;
         EXPECT_NEAR(e.B, c.B, 1e-9 * std::fabs(c.B)) << c.A << " " << c.B;
         for (double t : {c.t0, 0.5 * (c.t0 + c.t1), c.t1, 0.3 * c.t1 + 0.7 * c.t2, c.t2})
-            EXPECT_NEAR(invertExponential(e.A, e.B, e.C, r(t)), t, 1e-8 * std::fmax(1.0, t)) << c.B << " at " << t;
+            EXPECT_NEAR(invertExponential(1.0 / e.A, 1.0 / e.B, e.C, r(t)), t, 1e-8 * std::fmax(1.0, t)) << c.B << " at " << t;
     }
 }
 

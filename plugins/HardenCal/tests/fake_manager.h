@@ -85,11 +85,11 @@ inline FakeManager& fake()
 
 namespace fakeimpl {
 
-inline int logMsg(const char* source, const char* fmt, int, ...)
+inline int logMsg(const char* source, const char* fmt, int flags, ...)
 {
     char text[2048];
     va_list args;
-    va_start(args, fmt);
+    va_start(args, flags);
     std::vsnprintf(text, sizeof text, fmt, args);
     va_end(args);
     std::lock_guard lock(fake().mutex);
