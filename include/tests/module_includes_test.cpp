@@ -31,6 +31,7 @@ const std::vector<Module> kModules = {
     {"hwlibs/model", {"model_control.h"}},
     {"hwlibs/codec", {"counter_codec.h"}},
     {"hwlibs/dorvel", {}},
+    {"hwlibs/usb", {}},
     {"manager", {"tvk_manager.h"}},
     {"shell/utils", {"tvk_mgr_utils.h"}},
     {"shell/loader", {}},

@@ -1,0 +1,119 @@
+// The command executor of one readout box: transmits a command with its parameters, waits for the reply
+// to that very command (handing the box's own messages to the device on the way), retries, and finds the
+// byte stream's sync string again after anything unexpected.
+//
+// Locks: commandLock() is held for one whole exchange (execute, resynchronise, drain); it serialises the
+// callers of the API and the device's monitor thread. state_ guards the error type and text, which the
+// monitor may write while an API thread copies them. The message sink is called with the command lock
+// held: it only records, it never calls back into the library.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "box_commands.h"
+#include "link/ft_link.h"
+
+namespace usb {
+
+struct Reply {
+    uint8_t code = 0;
+    std::vector<uint8_t> params; // parameter bytes (a text without its length, a matrix stream, ...)
+    std::string status;          // "OK" or the box's error text
+};
+
+// What the box sends by itself.
+struct BoxMessage {
+    enum Kind { Text, Frame, Scope } kind = Text;
+    std::string text;
+    uint16_t frameId = 0;
+    uint64_t ticks = 0;
+    std::vector<uint8_t> data; // Frame: matrix stream; Scope: the -4 block
+};
+
+// Where log lines and packet dumps go (the debug log of the library).
+class LinkLog {
+public:
+    virtual ~LinkLog() = default;
+    virtual void message(int type, const std::string& text) = 0;
+    // label: the command name, or one of "Error message.", "String message.", ...
+    virtual void packet(bool transmitted, const uint8_t* data, size_t size, const std::string& label) = 0;
+};
+
+class BoxLink {
+public:
+    using MessageSink = std::function<void(BoxMessage&&)>;
+
+    BoxLink(std::unique_ptr<FtLink> link, LinkLog* log, MessageSink sink);
+    ~BoxLink();
+
+    // Runs one command; true when the box acknowledged it without error. retries 0 takes retries(), a
+    // negative timeout timeout(). reply (may be null) receives the reply.
+    bool execute(uint8_t code, const uint8_t* params, size_t size, Reply* reply = nullptr, int retries = 0,
+                 double timeout = -1);
+    // Waits for the reply to code; false after a reply to another command or a time-out (both resync).
+    bool waitForReply(uint8_t code, double timeout, Reply* reply);
+    // Sends the sync command and hunts for the sync string.
+    bool resynchronise(double timeout = -1, double interByteTimeout = -1);
+    // Handles what the link holds now (the box's own messages); false when the link failed.
+    bool drain();
+    // Empties both directions of the link and the bytes already taken.
+    void purge();
+    int close();
+
+    std::recursive_mutex& commandLock() { return command_; }
+    bool commandRunning() const { return nesting_.load() > 0; }
+
+    int retries() const { return retries_; }
+    double timeout() const { return timeout_; }
+    void setRetries(int retries) { retries_ = retries; }
+    void setTimeout(double seconds) { timeout_ = seconds; }
+    // The time a resynchronisation hunts when its caller gives none (wire::kSyncTimeout).
+    void setSyncTimeout(double seconds) { syncTimeout_ = seconds; }
+
+    // The last failure: its type (0 none) and text.
+    int errorType() const;
+    std::string errorText() const;
+    void clearError();
+    // Logs text at type; a type of 2 or above is also recorded as the last failure.
+    void report(int type, const std::string& text);
+
+    uint64_t transmissions(uint8_t code) const; // transmissions of a code so far (for tests)
+
+private:
+    enum class Unit { None, Reply, Message, Failed };
+    bool transmit(const uint8_t* data, size_t size);
+    bool fill();                                         // reads what the link holds; false on a failure
+    bool need(size_t bytes, double deadline);            // waits until bytes are buffered
+    Unit receiveUnit(double deadline, Reply* reply, bool waitForFirst);
+    bool parseReply(uint8_t code, double deadline, Reply* reply);
+    bool parseMessage(uint8_t marker, double deadline);
+    bool readStatus(double deadline, std::string* status);
+    bool failParse(const char* what);                    // logs, resynchronises, false
+    size_t available() const { return in_.size() - pos_; }
+    uint8_t take() { return in_[pos_++]; }
+    void compact();
+
+    std::unique_ptr<FtLink> link_;
+    LinkLog* log_;
+    MessageSink sink_;
+    std::recursive_mutex command_; // one exchange at a time; taken by the API and by the monitor
+    std::atomic<int> nesting_{0};
+    int retries_;
+    double timeout_;
+    double syncTimeout_;
+    std::vector<uint8_t> in_;      // bytes read from the link, guarded by command_
+    size_t pos_ = 0;
+    bool linkFailed_ = false;      // the last fill() failed; guarded by command_
+    std::vector<uint64_t> sent_;   // transmissions per code, guarded by command_
+    mutable std::mutex state_;     // guards errorType_ and errorText_; nothing is called while held
+    int errorType_ = 0;
+    std::string errorText_;
+};
+
+} // namespace usb
