@@ -83,6 +83,24 @@ int Library::addDevice(std::unique_ptr<Device> device)
     return static_cast<int>(devices_.size()) - 1;
 }
 
+void Library::retireDevice(int id)
+{
+    std::lock_guard<std::mutex> guard(list_);
+    if (id < 0 || static_cast<size_t>(id) >= devices_.size() || !devices_[static_cast<size_t>(id)])
+        return;
+    retired_.push_back(std::move(devices_[static_cast<size_t>(id)]));
+}
+
+const char* Library::unknownIdText(const char*)
+{
+    return "Invalid HW ID";
+}
+
+const char* Library::unknownIdLastError()
+{
+    return nullptr;
+}
+
 int Library::deviceCount() const
 {
     std::lock_guard<std::mutex> guard(list_);
@@ -111,9 +129,14 @@ int Library::getFirst(int* id)
         cursor_ = 0;
         if (const int r = discover(); r != 0)
             return r;
-        if (deviceCount() == 0)
+        const int count = deviceCount();
+        while (cursor_ < count && !find(cursor_))
+            ++cursor_;
+        if (cursor_ >= count) {
+            *id = 0;
             return static_cast<int>(HW_NO_MORE_DEVICES);
-        *id = 0;
+        }
+        *id = cursor_;
         return 0;
     });
 }
@@ -126,6 +149,8 @@ int Library::getNext(int* id)
         std::lock_guard<std::mutex> guard(enumeration_);
         const int count = deviceCount();
         if (cursor_ < count)
+            ++cursor_;
+        while (cursor_ < count && !find(cursor_))
             ++cursor_;
         if (cursor_ >= count)
             return endOfList();
@@ -156,6 +181,8 @@ const char* Library::lastError(int id)
             plat::copyText(text, device->lastError());
             return text;
         }
+        if (const char* fixed = unknownIdLastError())
+            return fixed;
     } catch (...) {
     }
     return tGeneralError;
@@ -166,7 +193,7 @@ int Library::callDevice(int id, const char* function, DeviceOp op, void* context
     try {
         LockedDevice device = lockDevice(id);
         if (!device)
-            return setGeneralError(errorCode_, "Invalid HW ID");
+            return setGeneralError(errorCode_, "%s", unknownIdText(function));
         // A failure that the device throws is reported while its lock is still held.
         try {
             if (const int r = device->beforeCall(function); r != 0)

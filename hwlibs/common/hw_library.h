@@ -77,7 +77,7 @@ public:
 
     // The device with this id, locked, for the library's own functions; sets no error.
     LockedDevice lockDevice(int id);
-    int deviceCount() const;
+    int deviceCount() const; // slots handed out, retired ones included (the next id is this)
 
     // Runs op and turns what it throws into the general error and the library's error code.
     template <typename Op>
@@ -99,6 +99,14 @@ protected:
 
     // Appends a device; its id is its position in the list. Devices stay until the library is destroyed.
     int addDevice(std::unique_ptr<Device> device);
+    // Takes a device out of the list: its id is unknown from then on and never handed out again. The
+    // object itself stays alive until the library is destroyed, so that a call that found it just before
+    // still finds it whole. Called with the enumeration lock held (from discover()).
+    void retireDevice(int id);
+    // The general text of a call with an unknown id (function: the table's name of the call), and what
+    // hwGetLastError answers for an unknown id (null: the general text of the calling thread).
+    virtual const char* unknownIdText(const char* function);
+    virtual const char* unknownIdLastError();
 
 private:
     using DeviceOp = int (*)(Device&, void*);
@@ -111,7 +119,8 @@ private:
     std::mutex enumeration_; // serialises hwGetFirst and hwGetNext; guards cursor_
     int cursor_ = 0;
     mutable std::mutex list_; // guards the vector devices_ (not the devices); held only to look up or add
-    std::vector<std::unique_ptr<Device>> devices_;
+    std::vector<std::unique_ptr<Device>> devices_; // null where a device was retired
+    std::vector<std::unique_ptr<Device>> retired_;  // guarded by list_
 };
 
 } // namespace hwkit

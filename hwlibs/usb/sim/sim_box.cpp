@@ -49,7 +49,7 @@ Fault faultFromName(const std::string& name)
     return Fault::None;
 }
 
-SimBox::SimBox(BoxConfig config) : config_(std::move(config)), received_(256, 0)
+SimBox::SimBox(BoxConfig config) : config_(std::move(config)), received_(256, 0), lastParams_(256)
 {
     const size_t pixels = static_cast<size_t>(config_.chips) * codec::kPixelsPerChip;
     matrix_.assign(pixels, codec::countToCode(width(), 0));
@@ -177,6 +177,12 @@ uint64_t SimBox::received(uint8_t code) const
 {
     std::lock_guard<std::mutex> guard(m_);
     return received_[code];
+}
+
+std::vector<uint8_t> SimBox::lastParams(uint8_t code) const
+{
+    std::lock_guard<std::mutex> guard(m_);
+    return lastParams_[code];
 }
 
 std::string SimBox::commandLog() const
@@ -402,6 +408,8 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
 {
     ++received_[code];
     log_.push_back(static_cast<char>(code));
+    if (code != 'S')
+        lastParams_[code].assign(p, p + size);
     const double now = plat::monotonicSeconds();
     pump(now);
     const codec::CounterWidth w = width();
@@ -562,6 +570,9 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
         reply(code, {});
         return;
     case 'G':
+        // An abort ends the exposure: the counters keep what they counted.
+        if (exposing_)
+            finishExposure(now);
         exposing_ = waitingTrigger_ = triggerStops_ = false;
         reply(code, {});
         return;

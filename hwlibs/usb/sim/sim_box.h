@@ -72,6 +72,7 @@ public:
     std::vector<uint8_t> pixelConfigs() const;
     uint64_t received(uint8_t code) const; // commands of a code received
     std::string commandLog() const;        // every command code received, in order (sync included)
+    std::vector<uint8_t> lastParams(uint8_t code) const; // parameters of the last command of a code
     int exposures() const;
 
 private:
@@ -100,6 +101,7 @@ private:
     std::vector<uint8_t> config8_; // pixel configuration bytes
     std::vector<wire::DacRecord> dacs_;
     std::vector<uint64_t> received_;
+    std::vector<std::vector<uint8_t>> lastParams_;
     std::string log_;
     int exposures_ = 0;
     uint16_t frameId_ = 0;

@@ -1,0 +1,533 @@
+// The USB library's function table against simulated boxes: enumeration and the device list across
+// unplugging, the commands each acquisition mode starts with, frames of the box's pattern, the checks
+// of arguments that would otherwise wrap or read past buffers, refused settings, faults of the box, and
+// a callback that calls back into the library.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hwlibs/common/hw_func_table.h"
+#include "ombrel_test_support.h"
+#include "usb_library.h"
+
+namespace {
+
+using namespace usb;
+
+usb::UsbLibrary* gLibrary = nullptr;
+usb::UsbLibrary& current()
+{
+    return *gLibrary;
+}
+const _HwFuncTable& hw()
+{
+    return *hwkit::funcTable<&current>();
+}
+
+enum Item { kHv = 5, kDac0 = 8, kDac1 = 10, kScopeOnTrg = 16, kScopeData = 17, kCoincMode = 24, kAutoErase = 28 };
+
+struct Events {
+    std::mutex m;
+    std::vector<int> list;
+    void add(int e)
+    {
+        std::lock_guard<std::mutex> g(m);
+        list.push_back(e);
+    }
+    std::vector<int> get()
+    {
+        std::lock_guard<std::mutex> g(m);
+        return list;
+    }
+    bool waitFor(int e, double seconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < end) {
+            for (int x : get())
+                if (x == e)
+                    return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+};
+Events* gEvents = nullptr;
+int (*gOnEvent)(void* tag, int event) = nullptr;
+int recordEvent(void* tag, int event, int)
+{
+    if (gEvents)
+        gEvents->add(event);
+    return gOnEvent ? gOnEvent(tag, event) : 0;
+}
+
+// A library of its own with simulated boxes shaped by the ini lines given.
+struct Lib {
+    std::string dir = ombrel_test::scratchDir("usb-device");
+    std::string ini = dir + "/tvkHwUSB.ini";
+    std::unique_ptr<UsbLibrary> library;
+    Events events;
+
+    explicit Lib(const std::string& simBox)
+    {
+        ombrel_test::writeFile(ini, "[Link]\nBackend = sim\n[SimBox]\n" + simBox);
+        library = std::make_unique<UsbLibrary>(ini);
+        gLibrary = library.get();
+        gEvents = &events;
+        gOnEvent = nullptr;
+        hw().hwSetCb(recordEvent);
+    }
+    ~Lib()
+    {
+        int id = 0;
+        for (int r = hw().hwGetFirst(&id); r == 0; r = hw().hwGetNext(&id))
+            hw().hwCloseDevice(id);
+        gEvents = nullptr;
+        library.reset();
+        gLibrary = nullptr;
+    }
+    void setIni(const std::string& simBox) { ombrel_test::writeFile(ini, "[Link]\nBackend = sim\n[SimBox]\n" + simBox); }
+    std::shared_ptr<sim::SimBox> box(size_t i = 0) { return library->simBackend()->boxes().at(i); }
+    int first()
+    {
+        int id = -1;
+        EXPECT_EQ(hw().hwGetFirst(&id), 0);
+        return id;
+    }
+    int open()
+    {
+        const int id = first();
+        EXPECT_EQ(hw().hwInit(id), 0) << hw().hwGetLastError(id);
+        return id;
+    }
+};
+
+template <typename T>
+int setItem(int id, int index, T value)
+{
+    return hw().hwSetHwInfo(id, index, &value, sizeof value);
+}
+
+template <typename T>
+T getItem(int id, int index)
+{
+    T value{};
+    HwInfoItem item{};
+    item.data = &value;
+    int size = sizeof value;
+    EXPECT_EQ(hw().hwGetHwInfo(id, index, &item, &size), 0);
+    return value;
+}
+
+std::vector<uint16_t> pattern(int chips, int chipType, int n)
+{
+    const uint32_t states = chipType == 1 ? 8001 : 11811;
+    std::vector<uint16_t> v(static_cast<size_t>(chips) * 65536);
+    for (int chip = 0; chip < chips; ++chip)
+        for (int row = 0; row < 256; ++row)
+            for (int col = 0; col < 256; ++col)
+                v[static_cast<size_t>(chip) * 65536 + row * 256 + col] =
+                    static_cast<uint16_t>((7 * row + 3 * col + 1000 * chip + n) % states);
+    return v;
+}
+
+int exposeAndRead(int id, std::vector<uint16_t>* frame, double seconds = 0.01)
+{
+    _AcqPars pars{1, 0, 1, ACQMODE_MANUAL, seconds};
+    if (int r = hw().hwResetMatrix(id))
+        return r;
+    if (int r = hw().hwSetAcqPars(id, &pars))
+        return r;
+    if (int r = hw().hwStartAcquisition(id))
+        return r;
+    for (int i = 0; i < 5000; ++i) {
+        int busy = 1;
+        if (int r = hw().hwCheckBusy(id, &busy))
+            return r;
+        if (!busy)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (int r = hw().hwStopAcquisition(id))
+        return r;
+    return hw().hwReadMatrix(id, frame->data(), static_cast<uint32_t>(frame->size()));
+}
+
+TEST(UsbEnumeration, NoBoxGivesOneAndIdZero)
+{
+    Lib lib("Boxes = 0\n");
+    int id = 7;
+    EXPECT_EQ(hw().hwGetFirst(&id), 1);
+    EXPECT_EQ(id, 0);
+    // The USB backend without boxes on the bus (or without access to it) finds none either.
+    ombrel_test::writeFile(lib.ini, "[Link]\nBackend = ftdi\n");
+    id = 7;
+    EXPECT_EQ(hw().hwGetFirst(&id), 1);
+    EXPECT_EQ(id, 0);
+}
+
+TEST(UsbEnumeration, DescriptionOfTheBox)
+{
+    struct Case {
+        int chips, chipType;
+        int32_t rowLength, chipRows;
+        double clock;
+    };
+    const Case cases[] = {{1, 1, 256, 1, 10.0}, {2, 3, 512, 1, 40.0}, {4, 2, 512, 2, 20.0}};
+    for (const Case& c : cases) {
+        Lib lib("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) +
+                "\nChipboardId = K07-W0123\n");
+        const int id = lib.open();
+        _DevInfo info{};
+        ASSERT_EQ(hw().hwGetDevInfo(id, &info), 0);
+        EXPECT_EQ(info.chipCount, c.chips);
+        EXPECT_EQ(info.pixelCount, c.chips * 65536);
+        EXPECT_EQ(info.rowLength, c.rowLength);
+        EXPECT_EQ(info.chipRows, c.chipRows);
+        EXPECT_EQ(info.chipType, c.chipType);
+        EXPECT_STREQ(info.chipboardId, "K07-W0123");
+        EXPECT_STREQ(info.interfaceName, "USB");
+        EXPECT_EQ(info.acqModeMask, 7u);
+        EXPECT_DOUBLE_EQ(info.clockMHz, c.clock);
+        char firmware[64] = "";
+        HwInfoItem item{};
+        item.data = firmware;
+        int size = 64;
+        ASSERT_EQ(hw().hwGetHwInfo(id, 1, &item, &size), 0);
+        EXPECT_STREQ(firmware, "Tarvik2 USB readout:1.1.5");
+        EXPECT_STREQ(item.name, "Firmware");
+        EXPECT_EQ(hw().hwGetHwInfoCount(), 31);
+    }
+}
+
+TEST(UsbEnumeration, UnpluggedBoxIsKeptWithATagAndRetiredWithout)
+{
+    Lib lib("Boxes = 2\n");
+    int a = lib.first(), b = -1;
+    ASSERT_EQ(hw().hwGetNext(&b), 0);
+    ASSERT_EQ(hw().hwInit(a), 0);
+    ASSERT_EQ(hw().hwInit(b), 0);
+    int tag = 1;
+    ASSERT_EQ(hw().hwSetCbTag(a, &tag), 0);
+    lib.box(0)->unplug();
+    lib.box(1)->unplug();
+    int id = -1;
+    EXPECT_EQ(hw().hwGetFirst(&id), 0);
+    EXPECT_EQ(id, a);
+    EXPECT_EQ(lib.events.get(), std::vector<int>{HWCB_DEV_REMOVED});
+    EXPECT_EQ(hw().hwGetNext(&id), 1) << "the untagged box is gone from the list";
+    _DevInfo info{};
+    EXPECT_EQ(hw().hwGetDevInfo(a, &info), 0);
+    EXPECT_EQ(hw().hwGetDevInfo(b, &info), -1);
+    EXPECT_STREQ(hw().hwGetLastErrorGeneral(), "Unknown device ID");
+    EXPECT_STREQ(hw().hwGetLastError(b), "Critical error - Bad hwID in call: GetLastError.");
+    EXPECT_EQ(hw().hwSetCbTag(b, &tag), -1);
+    EXPECT_STREQ(hw().hwGetLastErrorGeneral(), "hwSetCallback: Unknown device ID");
+}
+
+TEST(UsbEnumeration, RenamedBoxIsNotListedTwiceAndReconnects)
+{
+    Lib lib("Boxes = 1\n");
+    lib.first();
+    sim::BoxConfig config;
+    config.description = "?";
+    config.serial = "SIM0077";
+    auto renamed = std::make_shared<sim::SimBox>(config);
+    lib.library->simBackend()->setBoxes({lib.box(0), renamed});
+    int first = -1, second = -1;
+    ASSERT_EQ(hw().hwGetFirst(&first), 0);
+    ASSERT_EQ(hw().hwGetNext(&second), 0);
+    ASSERT_EQ(hw().hwInit(second), 0);
+    char name[64] = "";
+    HwInfoItem item{};
+    item.data = name;
+    int size = 64;
+    ASSERT_EQ(hw().hwGetHwInfo(second, 0, &item, &size), 0);
+    EXPECT_STREQ(name, "1.1.5 ");
+    int id = -1, count = 0;
+    for (int r = hw().hwGetFirst(&id); r == 0; r = hw().hwGetNext(&id))
+        ++count;
+    EXPECT_EQ(count, 2);
+    // Closed and opened again at the same id.
+    EXPECT_EQ(hw().hwCloseDevice(second), 0);
+    EXPECT_EQ(hw().hwInit(second), 0) << hw().hwGetLastError(second);
+    std::vector<uint16_t> frame(65536);
+    EXPECT_EQ(exposeAndRead(second, &frame), 0) << hw().hwGetLastError(second);
+}
+
+// The commands a start sends, by mode, firmware, scope on trigger and autoerase interval.
+TEST(UsbAcquisition, StartSendsTheCommandsOfItsMode)
+{
+    struct Case {
+        const char* what;
+        int mode;
+        int hwTimer;
+        const char* firmware;
+        int scope;
+        double autoErase;
+        const char* commands; // sent by hwStartAcquisition, in order
+        uint8_t trigger;      // parameter of 'Q' when sent
+        uint8_t todo;         // parameter of '~' when sent
+        int result;
+    };
+    const Case cases[] = {
+        {"manual, timer, old firmware", ACQMODE_MANUAL, 1, "1.1.4", 0, 0, "Zg", 0, 0, 0},
+        {"manual, timer", ACQMODE_MANUAL, 1, "1.1.5", 0, 0, ";", 0, 0, 0},
+        {"manual, no timer", ACQMODE_MANUAL, 0, "1.1.5", 0, 0, "o", 0, 0, 0},
+        {"trigger starts", ACQMODE_TRIG_START, 1, "1.1.5", 0, 0, "QZl", 6, 0, 0},
+        {"trigger starts, scope", ACQMODE_TRIG_START, 0, "1.0.0", 1, 0, "QZl", 14, 0, 0},
+        {"trigger stops, no autoerase", ACQMODE_TRIG_STOP, 1, "1.1.5", 0, 0, "Q~", 1, 18, 0},
+        {"trigger stops, scope, short autoerase", ACQMODE_TRIG_STOP, 1, "1.1.5", 1, 0.001, "QZ~Z", 9, 4, 0},
+        {"trigger stops, autoerase", ACQMODE_TRIG_STOP, 1, "1.1.5", 0, 0.0025, "QZ~", 1, 128, 0},
+        {"trigger starts and stops", ACQMODE_TRIG_EXTSHUTTER, 1, "1.1.5", 0, 0, "G", 0, 0, -12},
+        {"external shutter", ACQMODE_EXTSHUTTER_FIXED, 1, "1.1.5", 0, 0, "", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Lib lib(std::string("Firmware = ") + c.firmware + "\n");
+        const int id = lib.open();
+        ASSERT_EQ(setItem<int32_t>(id, kScopeOnTrg, c.scope), 0);
+        ASSERT_EQ(setItem<double>(id, kAutoErase, c.autoErase), 0);
+        _AcqPars pars{c.hwTimer, 0, 1, c.mode, 0.5};
+        ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+        const size_t before = lib.box()->commandLog().size();
+        EXPECT_EQ(hw().hwStartAcquisition(id), c.result) << c.what << ": " << hw().hwGetLastError(id);
+        EXPECT_EQ(lib.box()->commandLog().substr(before), c.commands) << c.what;
+        if (c.trigger) {
+            EXPECT_EQ(lib.box()->lastParams('Q'), std::vector<uint8_t>{c.trigger}) << c.what;
+        }
+        if (c.todo) {
+            EXPECT_EQ(lib.box()->lastParams('~'), std::vector<uint8_t>{c.todo}) << c.what;
+        }
+        if (c.result) {
+            EXPECT_NE(std::string(hw().hwGetLastError(id)).find("ACQMODE_TRIG_EXTSHUTTER is not supported"),
+                      std::string::npos);
+        }
+        hw().hwStopAcquisition(id);
+    }
+}
+
+TEST(UsbAcquisition, FramesHoldThePatternOfEachExposure)
+{
+    struct Case {
+        int chips, chipType;
+    };
+    for (const Case& c : {Case{1, 1}, Case{4, 2}}) {
+        Lib lib("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) + "\n");
+        const int id = lib.open();
+        std::vector<uint16_t> frame(static_cast<size_t>(c.chips) * 65536);
+        for (int n = 0; n < 3; ++n) {
+            ASSERT_EQ(exposeAndRead(id, &frame), 0) << hw().hwGetLastError(id);
+            EXPECT_TRUE(frame == pattern(c.chips, c.chipType, n)) << "exposure " << n << " of " << c.chips << " chips";
+        }
+        EXPECT_EQ(lib.box()->lastParams('P').size(), 0u);
+        EXPECT_EQ(lib.box()->received('P'), 1u) << "the polarity is sent once, at the first parameters";
+        const auto events = lib.events.get();
+        EXPECT_EQ(std::count(events.begin(), events.end(), HWCB_ACQ_FINISHED), 3);
+    }
+}
+
+TEST(UsbAcquisition, TriggerStartsReportsTheStartBeforeTheFrame)
+{
+    Lib lib("");
+    const int id = lib.open();
+    ASSERT_EQ(setItem<int32_t>(id, kScopeOnTrg, 1), 0);
+    _AcqPars pars{1, 0, 1, ACQMODE_TRIG_START, 0.01};
+    ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+    ASSERT_EQ(hw().hwStartAcquisition(id), 0);
+    ASSERT_TRUE(lib.events.waitFor(HWCB_ACQ_FINISHED, 10));
+    EXPECT_EQ(lib.events.get(), (std::vector<int>{HWCB_ACQ_STARTED, HWCB_ACQ_FINISHED}));
+    uint32_t flags = 0;
+    ASSERT_EQ(hw().hwGetHwInfoFlags(id, kScopeData, &flags), 0);
+    EXPECT_EQ(flags, 4u);
+    uint16_t scope[450] = {};
+    HwInfoItem item{};
+    item.data = scope;
+    int size = sizeof scope;
+    ASSERT_EQ(hw().hwGetHwInfo(id, kScopeData, &item, &size), 0);
+    EXPECT_EQ(scope[0], 4095);
+    EXPECT_EQ(scope[1], 4095 - 37);
+    uint32_t counters[3] = {};
+    item.data = counters;
+    size = sizeof counters;
+    ASSERT_EQ(hw().hwGetHwInfo(id, 23, &item, &size), 0);
+    EXPECT_EQ(counters[0], 1u);
+    ASSERT_EQ(setItem<int32_t>(id, kScopeOnTrg, 0), 0);
+    ASSERT_EQ(hw().hwGetHwInfoFlags(id, kScopeData, &flags), 0);
+    EXPECT_EQ(flags, 0u);
+}
+
+TEST(UsbAcquisition, TestPulsesAndDigitalPatterns)
+{
+    Lib lib("");
+    const int id = lib.open();
+    // Every pixel enabled with its test-pulse input on (active low), then a train of 250 pulses.
+    std::vector<uint8_t> cfg(65536, 0x01);
+    cfg[5] = 0x03; // test pulses off
+    cfg[6] = 0x00; // masked
+    ASSERT_EQ(hw().hwSetPixelsCfg(id, cfg.data(), 65536), 0);
+    ASSERT_EQ(hw().hwResetMatrix(id), 0);
+    ASSERT_EQ(hw().hwTestPulses(id, 0.5, 1e-5, 250), 0) << hw().hwGetLastError(id);
+    std::vector<uint16_t> frame(65536);
+    ASSERT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0);
+    EXPECT_EQ(frame[0], 250);
+    EXPECT_EQ(frame[65535], 250);
+    EXPECT_EQ(frame[5], 0);
+    EXPECT_EQ(frame[6], 0);
+    EXPECT_DOUBLE_EQ(getItem<double>(id, kDac0), 1.384 - 0.5);
+    // Counts written come back as they were.
+    std::vector<uint16_t> counts(65536);
+    for (size_t i = 0; i < counts.size(); ++i)
+        counts[i] = static_cast<uint16_t>(i % 8001);
+    ASSERT_EQ(hw().hwWriteMatrix(id, counts.data(), 65536), 0);
+    ASSERT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0);
+    EXPECT_TRUE(frame == counts);
+}
+
+TEST(UsbArguments, RefusedWithoutTouchingTheBox)
+{
+    Lib lib("");
+    const int id = lib.open();
+    std::vector<uint16_t> buffer(2 * 65536);
+    const uint16_t dacs[15] = {};
+    auto sent = [&] { return lib.box()->commandLog().size(); };
+    struct Case {
+        const char* what;
+        std::function<int()> call;
+        int result;
+    };
+    const Case cases[] = {
+        {"read into a buffer of another size", [&] { return hw().hwReadMatrix(id, buffer.data(), 65535); }, -1},
+        {"read of two chips from one", [&] { return hw().hwReadMatrix(id, buffer.data(), 131072); }, -1},
+        {"write of a count past the counter", [&] {
+             std::vector<uint16_t> counts(65536, 0);
+             counts[9] = 8001;
+             return hw().hwWriteMatrix(id, counts.data(), 65536);
+         }, -6},
+        {"DACs of the wrong count", [&] { return hw().hwSetTvkDACs(id, dacs, 15, 0, 0, nullptr, 0); }, -6},
+        {"pixel configuration of the wrong size", [&] {
+             std::vector<uint8_t> cfg(100, 1);
+             return hw().hwSetPixelsCfg(id, cfg.data(), 100);
+         }, -6},
+        {"test pulse above 1.384 V", [&] { return hw().hwTestPulses(id, 1.39, 1e-5, 10); }, -6},
+        {"negative test pulse", [&] { return hw().hwTestPulses(id, -0.1, 1e-5, 10); }, -6},
+        {"no pulses", [&] { return hw().hwTestPulses(id, 0.5, 1e-5, 0); }, -6},
+        {"more pulses than the box counts", [&] { return hw().hwTestPulses(id, 0.5, 1e-5, 65537); }, -6},
+        {"negative item index", [&] { uint32_t f; return hw().hwGetHwInfoFlags(id, -1, &f); }, -6},
+        {"item index past the last", [&] { uint32_t f; return hw().hwGetHwInfoFlags(id, 31, &f); }, -6},
+        {"negative item index read", [&] {
+             HwInfoItem item{};
+             int size = 0;
+             return hw().hwGetHwInfo(id, -3, &item, &size);
+         }, -6},
+        {"item of the wrong size", [&] { return setItem<float>(id, kHv, 1.0f); }, -6},
+        {"scope samples above 450", [&] { return setItem<uint16_t>(id, 18, 451); }, -6},
+    };
+    for (const Case& c : cases) {
+        const size_t before = sent();
+        EXPECT_EQ(c.call(), c.result) << c.what;
+        EXPECT_EQ(sent(), before) << c.what << " reached the box";
+    }
+    uint32_t flags = 99;
+    EXPECT_EQ(hw().hwGetHwInfoFlags(id, 5, nullptr), 0);
+    EXPECT_EQ(hw().hwGetHwInfoFlags(id, 5, &flags), 0);
+    EXPECT_EQ(flags, 7u);
+}
+
+TEST(UsbSettings, RefusedValueIsNotKeptAndInterfaceDacsClamp)
+{
+    Lib lib("");
+    const int id = lib.open();
+    ASSERT_EQ(setItem<double>(id, kHv, 50.0), 0);
+    lib.box()->injectFault(sim::Fault::DeviceError, 0, 100);
+    EXPECT_EQ(setItem<double>(id, kHv, 80.0), -7);
+    EXPECT_DOUBLE_EQ(getItem<double>(id, kHv), 50.0) << "a refused bias must not read as applied";
+    lib.box()->injectFault(sim::Fault::None);
+    // 2.5 V is the full scale: code 4095, never 4096 (which would wrap to 0 in 12 bits).
+    ASSERT_EQ(setItem<double>(id, kDac1, 2.5), 0);
+    EXPECT_EQ(lib.box()->lastParams('>'), (std::vector<uint8_t>{1, 0xFF, 0x0F}));
+    // The external DAC takes the voltage it is given; a negative one routes nothing and sends nothing.
+    ASSERT_EQ(hw().hwSetExtDac(id, 1.25), 0);
+    EXPECT_EQ(lib.box()->lastParams('>'), (std::vector<uint8_t>{1, 0x00, 0x08}));
+    EXPECT_DOUBLE_EQ(getItem<double>(id, kDac1), 1.25);
+    const uint64_t sent = lib.box()->received('>');
+    ASSERT_EQ(hw().hwSetExtDac(id, -1.0), 0);
+    EXPECT_EQ(lib.box()->received('>'), sent);
+    // Coincidence settings reach the box only in "trigger stops".
+    const uint64_t coinc = lib.box()->received('<');
+    ASSERT_EQ(setItem<uint8_t>(id, kCoincMode, 1), 0);
+    EXPECT_EQ(lib.box()->received('<'), coinc);
+}
+
+TEST(UsbFaults, MatrixReadFailsWithTheErrorTypeAndTheNextSucceeds)
+{
+    Lib lib("");
+    const int id = lib.open();
+    std::vector<uint16_t> frame(65536);
+    lib.box()->injectFault(sim::Fault::DeviceError, 0, 1);
+    EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), -7);
+    EXPECT_NE(std::string(hw().hwGetLastError(id)).find("Device error"), std::string::npos);
+    EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0);
+    lib.box()->injectFault(sim::Fault::StaleReply, 0, 1);
+    EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0) << "retried after the resynchronisation";
+}
+
+TEST(UsbFaults, UnpluggingEndsARunningAcquisition)
+{
+    Lib lib("");
+    const int id = lib.open();
+    _AcqPars pars{1, 0, 1, ACQMODE_MANUAL, 30.0};
+    ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+    ASSERT_EQ(hw().hwStartAcquisition(id), 0);
+    const auto start = std::chrono::steady_clock::now();
+    lib.box()->unplug();
+    ASSERT_TRUE(lib.events.waitFor(HWCB_ACQ_FINISHED, 2.0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    int busy = 1;
+    EXPECT_LT(hw().hwCheckBusy(id, &busy), 0);
+    EXPECT_EQ(busy, 0);
+    std::vector<uint16_t> frame(65536);
+    EXPECT_LT(hw().hwReadMatrix(id, frame.data(), 65536), 0);
+}
+
+// A subscriber of the finished event reads items of the same device from the monitor's thread.
+TEST(UsbCallbacks, CallbackMayCallTheLibraryOnItsDevice)
+{
+    Lib lib("");
+    const int id = lib.open();
+    static int deviceId;
+    static std::atomic<int> calls;
+    deviceId = id;
+    calls = 0;
+    gOnEvent = [](void*, int event) {
+        if (event == HWCB_ACQ_FINISHED) {
+            double t = 0;
+            int busy = 0;
+            hw().hwGetAcqTime(deviceId, &t);
+            hw().hwCheckBusy(deviceId, &busy);
+            ++calls;
+        }
+        return 0;
+    };
+    auto done = std::async(std::launch::async, [&] {
+        std::vector<uint16_t> frame(65536);
+        for (int i = 0; i < 3; ++i)
+            if (exposeAndRead(id, &frame) != 0)
+                return false;
+        return true;
+    });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "deadlock";
+    EXPECT_TRUE(done.get());
+    EXPECT_TRUE(lib.events.waitFor(HWCB_ACQ_FINISHED, 2));
+    for (int i = 0; i < 2000 && calls < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(calls.load(), 3);
+    gOnEvent = nullptr;
+}
+
+} // namespace

@@ -1,0 +1,977 @@
+#include "usb_device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/text_copy.h"
+#include "wire.h"
+
+namespace usb {
+namespace {
+
+enum DataType { T_BOOL = 0, T_CHAR = 1, T_BYTE = 3, T_U16 = 5, T_U32 = 7, T_DOUBLE = 9 };
+constexpr int kElementSize[] = {4, 1, 1, 1, 2, 2, 4, 4, 4, 8, 4};
+
+struct ItemDef {
+    uint32_t type, count, flags;
+    const char* name;
+    const char* description;
+};
+
+const ItemDef kItems[kHwInfoCount] = {
+    {T_CHAR, 64, 0, "Name+SN", "Name and SerNo."},
+    {T_CHAR, 64, 0, "Firmware", "Firmware version"},
+    {T_BOOL, 1, 3, "LogToFile", "Log msgs/errs to file"},
+    {T_BOOL, 1, 3, "LogErrs", "Log just errors"},
+    {T_DOUBLE, 1, 0, "ExpTime", "Last frame time"},
+    {T_DOUBLE, 1, 7, "HV", "Bias Voltage [V]"},
+    {T_DOUBLE, 1, 0, "HV ver", "Bias Voltage verification [V]"},
+    {T_DOUBLE, 1, 0, "Leakage", "Bias current [V]"},
+    {T_DOUBLE, 1, 3, "DAC0", "DAC0 [V] (Tpulse or PulseScan threshold)"},
+    {T_DOUBLE, 1, 0, "DAC0 ver", "DAC0 verification [V]"},
+    {T_DOUBLE, 1, 3, "DAC1", "DAC1 [V] (External DAC)"},
+    {T_DOUBLE, 1, 0, "DAC1 ver", "DAC1 verification [V]"},
+    {T_DOUBLE, 1, 0, "TVK sense", "TVK DAC sense [V]"},
+    {T_DOUBLE, 1, 0, "BS pulse preamp", "Back side pulse preamp [V]"},
+    {T_DOUBLE, 3, 0, "Pover Voltages ver", "Verification VCC, VDD, VDDbias [V]"},
+    {T_DOUBLE, 1, 0, "Temperature", "Temperature [V]"},
+    {T_BOOL, 1, 3, "ScopeOnTrg", "Start scope on trigger"},
+    {T_U16, 450, 0, "Scope data", "Scope data"},
+    {T_U16, 1, 3, "Scope samples", "Number of scope samples"},
+    {T_DOUBLE, 1, 3, "Pre-Action Delay", "Pre-Action Delay [s]"},
+    {T_BOOL, 3, 3, "Delay", "Insert delay before: Openshutter, CloseShutter, StartScope"},
+    {T_BOOL, 1, 3, "Reset Tvk", "Reset Tvk before DACs are set."},
+    {T_U32, 1, 3, "PixCfg delay", "Delay in ms after setting pixels cfgs (threshold stabilization)"},
+    {T_U32, 3, 6, "Counters", "Counts: Triggers, Valid coinc, Invalid coinc"},
+    {T_BYTE, 1, 7, "Coincidence mode",
+     "Coinc Mode: On/Off=0x01, TrgInLevel=0x02, Notify=0x04, NotifInitLevel=0x08, NotifyValid=0x10, NotifyByPulse=0x20"},
+    {T_BYTE, 1, 7, "Coincidence delay", "Maximum coincidence delay (1=min, 256=max [=64us])"},
+    {T_DOUBLE, 1, 4, "Triger time", "Last trigger time [s]"},
+    {T_DOUBLE, 1, 6, "Coinc live time", "Last coincidence live time [s]"},
+    {T_DOUBLE, 1, 7, "Auto Erase interval", "In triggered mode autoerase matrix after [s]"},
+    {T_U32, 1, 4, "Autoerase interval counter", "Autoerase interval counter"},
+    {T_BYTE, 1, 7, "Sarnet clock", "Sarnet clock (0-3: 10MHz, 20MHz, 40MHz, 80MHz)"},
+};
+
+enum Item {
+    kName, kFirmware, kLogToFile, kLogErrs, kExpTime, kHv, kHvVer, kLeakage, kDac0, kDac0Ver, kDac1, kDac1Ver,
+    kTvkSense, kBsPreamp, kPowerVer, kTemperature, kScopeOnTrg, kScopeData, kScopeSamples, kPreActionDelay, kDelay,
+    kResetTvk, kPixCfgDelay, kCounters, kCoincMode, kCoincDelay, kTrigTime, kCoincLiveTime, kAutoErase,
+    kAutoEraseCounter, kSarnetClock
+};
+
+size_t itemSize(int index)
+{
+    return static_cast<size_t>(kElementSize[kItems[index].type]) * kItems[index].count;
+}
+
+bool isAdcItem(int index)
+{
+    return index == kHvVer || index == kLeakage || index == kDac0Ver || index == kDac1Ver || index == kTvkSense ||
+           index == kBsPreamp || index == kPowerVer || index == kTemperature;
+}
+
+constexpr double kAdcVolts = 2.5 / 4096.0;
+constexpr double kAdcMaxAge = 0.02;
+constexpr double kMaxPulseHeight = 1.384;
+
+uint16_t interfaceDacCode(double volts)
+{
+    if (std::isnan(volts) || volts <= 0)
+        return 0;
+    return static_cast<uint16_t>(std::min(4095.0, std::floor(volts * 4096.5 / 2.5)));
+}
+
+} // namespace
+
+struct UsbDevice::Values {
+    char name[64] = "";
+    char firmware[64] = "";
+    int32_t logToFile = 0, logErrs = 1; // mirrors of the process-wide switches
+    double expTime = 0, hv = 0, hvVer = 0, leakage = 0, dac0 = 0, dac0Ver = 0, dac1 = 0, dac1Ver = 0, tvkSense = 0,
+           bsPreamp = 0, power[3] = {}, temperature = 0;
+    int32_t scopeOnTrg = 0;
+    uint16_t scopeData[450] = {};
+    uint16_t scopeSamples = 450;
+    double preActionDelay = 0;
+    int32_t delay[3] = {};
+    int32_t resetTvk = 0;
+    uint32_t pixCfgDelay = 0;
+    uint32_t counters[3] = {}; // triggers, valid, invalid
+    uint8_t coincMode = 0, coincDelay = 0;
+    double trigTime = 0, coincLiveTime = 0, autoErase = 0;
+    uint32_t autoEraseCounter = 0;
+    uint8_t sarnetClock = 0;
+    double acqDuration = 0; // the last exposure's duration (hwGetAcqTime)
+
+    void* at(int index)
+    {
+        switch (index) {
+        case kName: return name;
+        case kFirmware: return firmware;
+        case kLogToFile: return &logToFile;
+        case kLogErrs: return &logErrs;
+        case kExpTime: return &expTime;
+        case kHv: return &hv;
+        case kHvVer: return &hvVer;
+        case kLeakage: return &leakage;
+        case kDac0: return &dac0;
+        case kDac0Ver: return &dac0Ver;
+        case kDac1: return &dac1;
+        case kDac1Ver: return &dac1Ver;
+        case kTvkSense: return &tvkSense;
+        case kBsPreamp: return &bsPreamp;
+        case kPowerVer: return power;
+        case kTemperature: return &temperature;
+        case kScopeOnTrg: return &scopeOnTrg;
+        case kScopeData: return scopeData;
+        case kScopeSamples: return &scopeSamples;
+        case kPreActionDelay: return &preActionDelay;
+        case kDelay: return delay;
+        case kResetTvk: return &resetTvk;
+        case kPixCfgDelay: return &pixCfgDelay;
+        case kCounters: return counters;
+        case kCoincMode: return &coincMode;
+        case kCoincDelay: return &coincDelay;
+        case kTrigTime: return &trigTime;
+        case kCoincLiveTime: return &coincLiveTime;
+        case kAutoErase: return &autoErase;
+        case kAutoEraseCounter: return &autoEraseCounter;
+        case kSarnetClock: return &sarnetClock;
+        default: return nullptr;
+        }
+    }
+};
+
+UsbDevice::UsbDevice(int id, LinkInfo info, DeviceHost* host)
+    : id_(id), info_(std::move(info)), host_(host), log_(id), v_(std::make_unique<Values>())
+{
+    plat::copyText(v_->name, info_.description.c_str());
+    devInfo_.rowLength = 256;
+    devInfo_.chipRows = 1;
+    devInfo_.chipType = 1;
+    devInfo_.interfaceName = "USB";
+    devInfo_.acqModeMask = ACQMODE_MANUAL | ACQMODE_TRIG_START | ACQMODE_TRIG_STOP;
+    devInfo_.callbackSupported = 1;
+    devInfo_.clockMHz = wire::clockMHz(1);
+    devInfo_.hwTimerMax = 14073748.8355328;
+    devInfo_.hwTimerStep = 5e-8;
+    devInfo_.maxTestPulseCount = 65536;
+    devInfo_.maxTestPulseHeight = 1.4;
+    devInfo_.maxTestPulsePeriod = 0.000256;
+    devInfo_.extDacMax = 2.5;
+    devInfo_.extDacStep = 0.0006105006105006105;
+    pars_ = {1, 0, 1, ACQMODE_MANUAL, 1.0};
+}
+
+UsbDevice::~UsbDevice()
+{
+    stopMonitor();
+    link_.reset();
+}
+
+codec::CounterWidth UsbDevice::width() const
+{
+    return wire::counterWidth(devInfo_.chipType);
+}
+
+int UsbDevice::invalid(const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    log_.message(kBadParameter, text);
+    return setError(-kBadParameter, "%s", text);
+}
+
+int UsbDevice::failed()
+{
+    const int type = link_ ? link_->errorType() : kBadHandle;
+    const std::string text = link_ ? link_->errorText() : std::string("Device is not opened.");
+    const int t = type >= kGeneralError ? type : kGeneralError;
+    return setError(-t, "%s", text.empty() ? errorTypeName(t) : text.c_str());
+}
+
+bool UsbDevice::run(uint8_t code, const uint8_t* params, size_t size, Reply* reply, int retries, double timeout)
+{
+    if (!link_) {
+        setError(-kBadHandle, "Device is not opened.");
+        return false;
+    }
+    link_->clearError();
+    return link_->execute(code, params, size, reply, retries, timeout);
+}
+
+// ---- opening and closing ----
+
+int UsbDevice::init()
+{
+    stopMonitor();
+    if (!link_) {
+        std::unique_ptr<FtLink> ft;
+        const int status = host_->backend() ? host_->backend()->open(info_, &ft) : FT_DEVICE_NOT_FOUND;
+        if (status != FT_OK) {
+            const std::string text = "Can't open device - " + std::string(ftStatusText(status));
+            log_.message(kBadHandle, text);
+            return setError(-kBadHandle, "%s", text.c_str());
+        }
+        link_ = std::make_unique<BoxLink>(std::move(ft), &log_, [this](BoxMessage&& m) { onMessage(std::move(m)); });
+    } else {
+        link_->purge();
+        link_->resynchronise();
+    }
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        linkLost_ = running_ = frameReady_ = false;
+        events_.clear();
+    }
+    Reply r;
+    if (!run('#', nullptr, 0, &r))
+        return failed();
+    const int chips = r.params.empty() ? 0 : r.params[0];
+    if (chips != 1 && chips != 2 && chips != 4) {
+        link_->report(kBadResponse, "Unsupported number of chips: " + std::to_string(chips));
+        return failed();
+    }
+    devInfo_.chipCount = chips;
+    devInfo_.chipRows = chips < 4 ? 1 : 2;
+    devInfo_.pixelCount = chips * 65536;
+    devInfo_.rowLength = 256 * chips / devInfo_.chipRows;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        frame_.assign(static_cast<size_t>(chips) * codec::kPixelsPerChip, 0);
+    }
+    link_->clearError();
+    if (!run('i', nullptr, 0, &r))
+        return failed();
+    const std::string version(r.params.begin(), r.params.end());
+    firmware_ = 0;
+    const size_t colon = version.find(':');
+    std::string afterColon;
+    if (colon != std::string::npos) {
+        afterColon = version.substr(colon + 1);
+        int major = 0, minor = 0, patch = 0;
+        if (std::sscanf(afterColon.c_str(), "%d.%d.%d", &major, &minor, &patch) >= 1)
+            firmware_ = major * 100 + minor * 10 + patch;
+    }
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        plat::copyText(v_->firmware, version.c_str());
+        if (v_->name[0] == '?') {
+            const std::string name = colon != std::string::npos ? afterColon + " " : std::to_string(id_);
+            plat::copyText(v_->name, name.c_str());
+        }
+    }
+    if (!run('|', nullptr, 0, &r))
+        return failed();
+    if (r.params.size() >= 4) {
+        const std::string text = codec::formatChipboardId(static_cast<char>(r.params[0]), r.params[1],
+                                                          static_cast<unsigned>(r.params[2] | (r.params[3] << 8)));
+        plat::copyText(devInfo_.chipboardId, text.c_str());
+    }
+    if (!run('n', nullptr, 0, &r))
+        return failed();
+    const int type = r.params.empty() ? 0 : r.params[0];
+    if (type < 1 || type > 3) {
+        link_->report(kBadResponse, "Unsupported chip type: " + std::to_string(type));
+        return failed();
+    }
+    devInfo_.chipType = type;
+    devInfo_.clockMHz = wire::clockMHz(type);
+    if (const int rc = readAdc())
+        return rc;
+    if (const int rc = scopeConfigure())
+        return rc;
+    polaritySent_ = false;
+    link_->clearError();
+    stop_ = false;
+    monitor_ = std::thread([this] { monitor(); });
+    return 0;
+}
+
+int UsbDevice::closeDevice()
+{
+    stopMonitor();
+    if (!link_)
+        return 0;
+    const int status = link_->close();
+    link_.reset();
+    if (status != FT_OK)
+        return setError(-kBadHandle, "Can't close device - %s", ftStatusText(status));
+    return 0;
+}
+
+void UsbDevice::stopMonitor()
+{
+    if (!monitor_.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(monitorMutex_);
+        stop_ = true;
+    }
+    monitorWake_.notify_all();
+    // The monitor may be in the callback, whose subscriber may wait for this device's call lock.
+    withoutCallLock([this] { monitor_.join(); });
+}
+
+void UsbDevice::monitor()
+{
+    constexpr auto kPause = std::chrono::milliseconds(2);
+    std::unique_lock<std::mutex> sleep(monitorMutex_);
+    while (!stop_) {
+        sleep.unlock();
+        BoxLink* link = link_.get();
+        if (link && !link->commandRunning() && link->commandLock().try_lock()) {
+            const bool ok = link->drain();
+            link->commandLock().unlock();
+            if (!ok && link->errorType() != kBadResponse && link->errorType() != kFatalError) {
+                // The link failed: a running acquisition ends now, reported as finished so that nobody waits.
+                std::lock_guard<std::mutex> guard(values_);
+                if (!linkLost_) {
+                    linkLost_ = true;
+                    if (running_) {
+                        running_ = false;
+                        events_.push_back(HWCB_ACQ_FINISHED);
+                    }
+                }
+            }
+        }
+        deliverEvents();
+        sleep.lock();
+        monitorWake_.wait_for(sleep, kPause, [this] { return stop_; });
+    }
+}
+
+void UsbDevice::deliverEvents()
+{
+    // One deliverer at a time keeps the events in order; a thread that finds another delivering leaves
+    // the events to it (waiting could deadlock: that one may be in a callback that waits for our lock).
+    std::unique_lock<std::recursive_mutex> order(delivering_, std::try_to_lock);
+    if (!order.owns_lock())
+        return;
+    for (;;) {
+        int event;
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            if (events_.empty())
+                return;
+            event = events_.front();
+            events_.pop_front();
+        }
+        if (const HwCallback cb = host_->callback())
+            cb(tag(), event, 0);
+    }
+}
+
+void UsbDevice::reportGone()
+{
+    if (const HwCallback cb = host_->callback())
+        cb(tag(), HWCB_DEV_REMOVED, 0);
+}
+
+// ---- messages of the box ----
+
+bool UsbDevice::decodeInto(const std::vector<uint8_t>& stream, std::vector<uint16_t>* counts)
+{
+    const size_t chips = static_cast<size_t>(devInfo_.chipCount);
+    counts->assign(chips * codec::kPixelsPerChip, 0);
+    codec::StreamReport report;
+    codec::decodeMatrix(stream, chips, width(), *counts, &report);
+    if (!report.sizeOk) {
+        link_->report(kBadResponse, "Matrix data too short: " + std::to_string(stream.size()) + " bytes.");
+        return false;
+    }
+    if (report.bad)
+        link_->report(kGeneralError, std::to_string(report.bad) + " pixels hold codes that are no counter state.");
+    return true;
+}
+
+uint8_t UsbDevice::clockSetting() const
+{
+    std::lock_guard<std::mutex> guard(values_);
+    return v_->sarnetClock;
+}
+
+void UsbDevice::onMessage(BoxMessage&& m)
+{
+    const int mode = acqMode_.load();
+    const bool coincidence = mode == ACQMODE_TRIG_STOP;
+    if (m.kind == BoxMessage::Text) {
+        std::lock_guard<std::mutex> guard(values_);
+        if (m.text == "Interval finished") {
+            ++v_->autoEraseCounter;
+        } else if (m.text == "Trigger detected") {
+            v_->trigTime = plat::preciseNow();
+            ++v_->counters[0];
+            if (mode == ACQMODE_TRIG_START)
+                events_.push_back(HWCB_ACQ_STARTED);
+        } else if (m.text == "Coincidence valid") {
+            ++v_->counters[1];
+        } else if (m.text == "Coincidence invalid") {
+            ++v_->counters[2];
+        } else {
+            log_.message(kGeneralError, "Unhandled message: \"" + m.text + "\"]");
+        }
+        return;
+    }
+    if (m.kind == BoxMessage::Scope) {
+        std::lock_guard<std::mutex> guard(values_);
+        std::fill(std::begin(v_->scopeData), std::end(v_->scopeData), 0);
+        const size_t samples = std::min<size_t>(((m.data[0] << 8) | m.data[1]) + 1, 450);
+        for (size_t i = 0; i < samples && 2 + 2 * i + 1 < m.data.size(); ++i)
+            v_->scopeData[i] = static_cast<uint16_t>(4095 - (((m.data[2 + 2 * i] << 8) | m.data[3 + 2 * i]) & 0xFFF));
+        return;
+    }
+    const double seconds = codec::timerSeconds(m.ticks, clockSetting());
+    char text[128];
+    std::snprintf(text, sizeof text, "Frame received: ID=0x%04x, t=%05lg sec", m.frameId, seconds);
+    log_.message(kMessage, text);
+    std::vector<uint16_t> counts;
+    if (!decodeInto(m.data, &counts))
+        return;
+    std::lock_guard<std::mutex> guard(values_);
+    frame_ = std::move(counts);
+    v_->expTime = plat::preciseNow();
+    v_->acqDuration = seconds;
+    if (coincidence && (v_->coincMode & 1))
+        v_->coincLiveTime += seconds;
+    frameReady_ = true;
+    running_ = false;
+    events_.push_back(HWCB_ACQ_FINISHED);
+}
+
+// ---- info items ----
+
+int UsbDevice::getHwInfoFlags(int index, uint32_t* flags)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
+    if (!flags)
+        return 0;
+    std::lock_guard<std::mutex> guard(values_);
+    *flags = index == kScopeData ? (v_->scopeOnTrg ? uint32_t{HWINFO_TO_FRAME} : 0u) : kItems[index].flags;
+    return 0;
+}
+
+int UsbDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
+    if (!item || !dataSize)
+        return invalid("Invalid parameter.");
+    int adc = 0;
+    if (isAdcItem(index) && (adcStamp_ < 0 || plat::monotonicSeconds() - adcStamp_ > kAdcMaxAge))
+        adc = readAdc();
+    HwInfoItem def{kItems[index].type, kItems[index].count, 0, kItems[index].name, kItems[index].description, nullptr};
+    getHwInfoFlags(index, &def.flags);
+    std::vector<uint8_t> value(itemSize(index));
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        v_->logToFile = debugLog().logToFile();
+        v_->logErrs = debugLog().logErrorsOnly();
+        std::memcpy(value.data(), v_->at(index), value.size());
+    }
+    if (!hwkit::copyHwInfoItem(def, value.data(), static_cast<int>(value.size()), item, dataSize)) {
+        log_.message(kBadParameter, "Supplied buffer is too small");
+        return setError(-kBadParameter, "Supplied buffer is too small, size: %u, required: %u",
+                        static_cast<unsigned>(*dataSize < 0 ? 0 : *dataSize), static_cast<unsigned>(value.size()));
+    }
+    return adc;
+}
+
+int UsbDevice::setHwInfo(int index, const void* data, int dataSize)
+{
+    if (index < 0 || index >= kHwInfoCount)
+        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
+    const int required = static_cast<int>(itemSize(index));
+    if (dataSize != required || !data)
+        return invalid("Invalid parameter, data size for HwInfoItem: %d, required: %d", dataSize, required);
+    std::vector<uint8_t> old(itemSize(index));
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        if (index == kScopeSamples) {
+            uint16_t samples;
+            std::memcpy(&samples, data, sizeof samples);
+            if (samples < 1 || samples > wire::kMaxScopeSamples)
+                return invalid("Invalid parameter, scope samples: %u, allowed: 1 - %u", samples,
+                               static_cast<unsigned>(wire::kMaxScopeSamples));
+        }
+        if (index == kSarnetClock && *static_cast<const uint8_t*>(data) > 3)
+            return invalid("Invalid parameter, Sarnet clock: %u, allowed: 0 - 3", *static_cast<const uint8_t*>(data));
+        std::memcpy(old.data(), v_->at(index), old.size());
+        std::memcpy(v_->at(index), data, old.size());
+        if (index == kName || index == kFirmware)
+            static_cast<char*>(v_->at(index))[63] = '\0';
+    }
+    const int rc = applyItem(index);
+    if (rc != 0) {
+        // A value the box refused is not kept: it would be reported (and stamped into frames) as applied.
+        std::lock_guard<std::mutex> guard(values_);
+        std::memcpy(v_->at(index), old.data(), old.size());
+    }
+    return rc;
+}
+
+int UsbDevice::applyItem(int index)
+{
+    double volts = 0;
+    switch (index) {
+    case kLogToFile: {
+        std::lock_guard<std::mutex> guard(values_);
+        debugLog().setLogToFile(v_->logToFile != 0);
+        return 0;
+    }
+    case kLogErrs: {
+        std::lock_guard<std::mutex> guard(values_);
+        debugLog().setLogErrorsOnly(v_->logErrs != 0);
+        return 0;
+    }
+    case kHv: {
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            volts = v_->hv;
+        }
+        const uint8_t b = wire::biasByte(volts);
+        return run('b', &b, 1) ? 0 : failed();
+    }
+    case kDac0:
+    case kDac1: {
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            volts = index == kDac0 ? v_->dac0 : v_->dac1;
+        }
+        return sendInterfaceDac(index == kDac0 ? 0 : 1, volts);
+    }
+    case kScopeOnTrg:
+    case kScopeSamples: return scopeConfigure();
+    case kPreActionDelay:
+    case kDelay: return preAction();
+    case kCoincMode:
+    case kCoincDelay: return pars_.acqMode == ACQMODE_TRIG_STOP ? coincidenceSetup() : 0;
+    case kSarnetClock: {
+        uint8_t clock;
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            clock = v_->sarnetClock;
+        }
+        return run('3', &clock, 1) ? 0 : failed();
+    }
+    default: return 0;
+    }
+}
+
+int UsbDevice::sendInterfaceDac(int channel, double volts)
+{
+    const auto request = wire::interfaceDacRequest(static_cast<uint8_t>(channel), interfaceDacCode(volts));
+    return run('>', request.data(), request.size()) ? 0 : failed();
+}
+
+int UsbDevice::readAdc()
+{
+    Reply r;
+    if (!run('M', nullptr, 0, &r))
+        return failed();
+    if (r.params.size() < 2 * wire::kAdcChannels) {
+        link_->report(kBadResponse, "Too short response.");
+        return failed();
+    }
+    auto raw = [&](int channel) { return double((r.params[2 * channel] | (r.params[2 * channel + 1] << 8)) & 0xFFF) * kAdcVolts; };
+    std::lock_guard<std::mutex> guard(values_);
+    v_->hvVer = raw(wire::kAdcHv);
+    v_->leakage = raw(wire::kAdcLeakage);
+    v_->dac0Ver = raw(wire::kAdcDac0);
+    v_->dac1Ver = raw(wire::kAdcDac1);
+    v_->tvkSense = raw(wire::kAdcTvkSense);
+    v_->bsPreamp = raw(wire::kAdcBsPreamp);
+    v_->power[0] = raw(wire::kAdcVcc);
+    v_->power[1] = raw(wire::kAdcVdd);
+    v_->power[2] = raw(wire::kAdcVddBias);
+    v_->temperature = raw(wire::kAdcTemperature);
+    adcStamp_ = plat::monotonicSeconds();
+    return 0;
+}
+
+int UsbDevice::scopeConfigure()
+{
+    uint16_t samples;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        samples = v_->scopeSamples;
+    }
+    const auto request = wire::scopeRequest(samples);
+    return run('A', request.data(), request.size()) ? 0 : failed();
+}
+
+int UsbDevice::preAction()
+{
+    double delay;
+    uint8_t flags = 0;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        delay = v_->preActionDelay;
+        flags = static_cast<uint8_t>((v_->delay[0] ? 2 : 0) | (v_->delay[1] ? 1 : 0) | (v_->delay[2] ? 8 : 0));
+    }
+    const auto request = wire::preActionRequest(delay, flags);
+    return run('/', request.data(), request.size()) ? 0 : failed();
+}
+
+int UsbDevice::coincidenceSetup()
+{
+    uint8_t request[2];
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        request[0] = pars_.acqMode == ACQMODE_TRIG_STOP ? v_->coincMode : 0;
+        request[1] = v_->coincDelay;
+    }
+    return run('<', request, 2) ? 0 : failed();
+}
+
+// ---- device description and acquisition ----
+
+int UsbDevice::getDevInfo(_DevInfo* info)
+{
+    if (!info)
+        return invalid("Invalid parameter.");
+    *info = devInfo_;
+    return 0;
+}
+
+int UsbDevice::getAcqTime(double* time)
+{
+    if (!time)
+        return invalid("Invalid parameter.");
+    std::lock_guard<std::mutex> guard(values_);
+    *time = v_->acqDuration;
+    return 0;
+}
+
+int UsbDevice::setAcqPars(const _AcqPars* pars)
+{
+    if (!pars)
+        return invalid("Invalid parameter.");
+    if (!polaritySent_ || (pars->polarity != 0) != (pars_.polarity != 0)) {
+        if (!run(pars->polarity ? 'P' : 'p'))
+            return failed();
+        pars_.polarity = pars->polarity ? 1 : 0;
+        polaritySent_ = true;
+    }
+    pars_.acqMode = pars->acqMode;
+    acqMode_ = pars->acqMode;
+    pars_.acqTime = pars->acqTime;
+    pars_.useHwTimer = pars->useHwTimer;
+    pars_.cst = pars->cst;
+    if (firmware_ >= 110)
+        if (const int rc = coincidenceSetup())
+            return rc;
+    return 0;
+}
+
+int UsbDevice::startAcquisition()
+{
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        v_->coincLiveTime = 0;
+        frameReady_ = false;
+        v_->counters[0] = v_->counters[2] = 0;
+        v_->autoEraseCounter = 0;
+        if (linkLost_)
+            return setError(-kNotResponding, "%s", link_ ? link_->errorText().c_str() : "Device is not opened.");
+    }
+    const int rc = startByMode();
+    if (rc == 1)
+        return 0; // a mode of which nothing is started
+    if (rc != 0) {
+        const std::string text = lastError();
+        if (link_) {
+            link_->clearError();
+            run('G');
+        }
+        return setError(rc, "%s", text.c_str());
+    }
+    std::lock_guard<std::mutex> guard(values_);
+    running_ = true;
+    return 0;
+}
+
+int UsbDevice::startByMode()
+{
+    const int clock = clockSetting();
+    const bool timer = pars_.useHwTimer != 0 && pars_.acqTime > 0;
+    bool scope;
+    double autoErase;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        scope = v_->scopeOnTrg != 0;
+        autoErase = v_->autoErase;
+    }
+    switch (pars_.acqMode) {
+    case ACQMODE_MANUAL: {
+        if (!timer)
+            return run('o') ? 0 : failed();
+        const auto request = wire::timerRequest(0, codec::timerTicks(pars_.acqTime, clock));
+        if (firmware_ < 115)
+            return run('Z', request.data(), request.size()) && run('g') ? 0 : failed();
+        return run(';', request.data(), request.size()) ? 0 : failed();
+    }
+    case ACQMODE_TRIG_START: {
+        const uint8_t trigger = scope ? 14 : 6;
+        const double time = pars_.useHwTimer && pars_.acqTime > 0 ? pars_.acqTime : 1e6;
+        const auto request = wire::timerRequest(1, codec::timerTicks(time, clock));
+        return run('Q', &trigger, 1) && run('Z', request.data(), request.size()) && run('l') ? 0 : failed();
+    }
+    case ACQMODE_TRIG_STOP: {
+        const uint8_t trigger = scope ? 9 : 1;
+        if (!run('Q', &trigger, 1))
+            return failed();
+        if (!(autoErase > 0)) {
+            const uint8_t mask = 18;
+            return run('~', &mask, 1) ? 0 : failed();
+        }
+        const auto interval = wire::timerRequest(128, codec::timerTicks(autoErase, clock));
+        if (autoErase < 0.0025) {
+            const auto first = wire::timerRequest(128, codec::timerTicks(0.05, clock));
+            const uint8_t mask = 4;
+            if (!run('Z', first.data(), first.size()) || !run('~', &mask, 1) ||
+                !run('Z', interval.data(), interval.size()))
+                return failed();
+            std::lock_guard<std::mutex> guard(values_);
+            v_->autoEraseCounter = 0xFFFFFFFFu;
+            return 0;
+        }
+        const uint8_t mask = 128;
+        return run('Z', interval.data(), interval.size()) && run('~', &mask, 1) ? 0 : failed();
+    }
+    case ACQMODE_TRIG_EXTSHUTTER: {
+        const char* text =
+            "Start Acquisition: Acquisition mode ACQMODE_TRIG_EXTSHUTTER is not supported by curent firmware version.";
+        log_.message(kUnsupported, text);
+        return setError(-kUnsupported, "%s", text);
+    }
+    default: return 1;
+    }
+}
+
+int UsbDevice::stopAcquisition()
+{
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        if (!running_) {
+            if (linkLost_)
+                return setError(-kNotResponding, "%s", link_ ? link_->errorText().c_str() : "Device is not opened.");
+            return 0;
+        }
+    }
+    for (char c : wire::stopCommands(pars_.acqMode, pars_.useHwTimer && pars_.acqTime > 0))
+        if (!run(static_cast<uint8_t>(c)))
+            return failed();
+    std::lock_guard<std::mutex> guard(values_);
+    running_ = false;
+    return 0;
+}
+
+int UsbDevice::checkBusy(int* busy)
+{
+    if (!busy)
+        return invalid("Invalid parameter.");
+    int rc = 0;
+    if (link_) {
+        std::lock_guard<std::recursive_mutex> lock(link_->commandLock());
+        link_->clearError();
+        if (!link_->drain() && link_->errorType() != kBadResponse && link_->errorType() != kFatalError) {
+            std::lock_guard<std::mutex> guard(values_);
+            linkLost_ = true;
+            running_ = false;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        *busy = running_ ? 1 : 0;
+        if (linkLost_)
+            rc = -kNotResponding;
+    }
+    deliverEvents();
+    if (rc)
+        return failed();
+    return 0;
+}
+
+int UsbDevice::testPulses(double height, double period, uint32_t count)
+{
+    if (!(height >= 0 && height <= kMaxPulseHeight))
+        return invalid("Invalid parameter, test pulse height: %g V, allowed: 0 - %g V", height, kMaxPulseHeight);
+    if (count == 0 || count > 65536)
+        return invalid("Invalid parameter, test pulse count: %u, allowed: 1 - 65536", count);
+    if (!(period >= 0))
+        return invalid("Invalid parameter, test pulse period: %g s", period);
+    const double code = (5669.556 - height * 4096.5) / 2.5;
+    const auto dac = wire::interfaceDacRequest(0, static_cast<uint16_t>(std::clamp(code, 0.0, 4095.0)));
+    if (!run('>', dac.data(), dac.size()))
+        return failed();
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        v_->dac0 = kMaxPulseHeight - height;
+    }
+    const int clock = clockSetting();
+    const auto train = wire::timerRequest(0, codec::timerTicks(pars_.acqTime + period * 2 * count, clock));
+    if (!run('Z', train.data(), train.size()))
+        return failed();
+    const double periodByte = std::clamp(std::floor(period * 1e6 - 1), 0.0, 255.0);
+    const auto request = wire::testPulseRequest(static_cast<uint8_t>(periodByte), count);
+    Reply r;
+    if (!run('O', request.data(), request.size(), &r, 0, wire::kMatrixTimeout))
+        return failed();
+    std::vector<uint16_t> counts;
+    if (!decodeInto(r.params,
+                    &counts))
+        return failed();
+    const auto restore = wire::timerRequest(0, codec::timerTicks(pars_.acqTime, clock));
+    if (!run('Z', restore.data(), restore.size()))
+        return failed();
+    std::lock_guard<std::mutex> guard(values_);
+    frame_ = std::move(counts);
+    frameReady_ = true;
+    return 0;
+}
+
+int UsbDevice::setTvkDacs(const uint16_t* dacs, int dacCount, int senseOn, int extDacOn, const int* dacCodes,
+                          uint32_t testPulseColumns)
+{
+    const int chips = devInfo_.chipCount;
+    const int perChip = devInfo_.chipType == 1 ? 13 : devInfo_.chipType == 2 ? 15 : 14;
+    if (chips <= 0)
+        return invalid("Device is not initialized.");
+    if (!dacs || dacCount != chips * perChip)
+        return invalid("Invalid DAC values array size, size: %d, required: %d", dacs ? dacCount : 0, chips * perChip);
+    int resetTvk;
+    double dac1;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        resetTvk = v_->resetTvk;
+        dac1 = v_->dac1;
+    }
+    if (resetTvk && !run('r'))
+        return failed();
+    std::vector<wire::DacRecord> records(static_cast<size_t>(chips));
+    for (int c = 0; c < chips; ++c) {
+        wire::DacRecord& d = records[static_cast<size_t>(c)];
+        for (int i = 0; i < perChip; ++i)
+            d.dacs[i] = dacs[c * perChip + i];
+        d.sense = static_cast<uint8_t>(dacCodes ? dacCodes[c] : 0);
+        d.senseOn = senseOn != 0;
+        d.extDacOn = extDacOn != 0;
+        d.extDacCode = interfaceDacCode(dac1);
+        d.testPulseColumns = testPulseColumns;
+    }
+    const std::vector<uint8_t> block = wire::dacBlock(records);
+    return run('d', block.data(), block.size()) ? 0 : failed();
+}
+
+int UsbDevice::getTvkDacVal(int chip, double* value)
+{
+    if (!value || chip < 0 || chip >= std::max(devInfo_.chipCount, 1))
+        return invalid("Invalid parameter, chip: %d", chip);
+    if (const int rc = readAdc())
+        return rc;
+    std::lock_guard<std::mutex> guard(values_);
+    *value = v_->tvkSense;
+    return 0;
+}
+
+int UsbDevice::setExtDac(double value)
+{
+    if (!(value >= 0))
+        return 0; // no external DAC routed: nothing to send
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        v_->dac1 = value;
+    }
+    return sendInterfaceDac(1, value);
+}
+
+int UsbDevice::setPixelsCfg(const uint8_t* cfg, uint32_t size)
+{
+    const size_t chips = static_cast<size_t>(devInfo_.chipCount);
+    if (!cfg || chips == 0 || size != chips * codec::kPixelsPerChip)
+        return invalid("Invalid parameter, pixel configuration size: %u, required: %u", size,
+                       static_cast<unsigned>(chips * codec::kPixelsPerChip));
+    std::vector<uint16_t> words(size);
+    for (uint32_t i = 0; i < size; ++i)
+        words[i] = wire::pixelWord(devInfo_.chipType, cfg[i]);
+    std::vector<uint8_t> stream(codec::streamSize(chips, width(), codec::Layout::ToReadout));
+    codec::streamFromMatrix(words, chips, width(), codec::Layout::ToReadout, stream);
+    if (!run('S', stream.data(), stream.size(), nullptr, 0, wire::kMatrixTimeout))
+        return failed();
+    uint32_t delayMs;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        delayMs = v_->pixCfgDelay;
+    }
+    plat::sleepSeconds(delayMs / 1000.0);
+    return 0;
+}
+
+int UsbDevice::resetMatrix()
+{
+    return run('e') ? 0 : failed();
+}
+
+int UsbDevice::readMatrix(uint16_t* buffer, uint32_t count)
+{
+    const uint32_t pixels = static_cast<uint32_t>(devInfo_.pixelCount);
+    if (!buffer || count != pixels || pixels == 0) {
+        char text[128];
+        std::snprintf(text, sizeof text, "hwReadMatrix: Incorrect frame size (%d instead of %d", static_cast<int>(count),
+                      static_cast<int>(pixels));
+        log_.message(kBadParameter, text);
+        return setError(-1, "%s", text);
+    }
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        if (frameReady_) {
+            std::copy(frame_.begin(), frame_.end(), buffer);
+            frameReady_ = false;
+            return 0;
+        }
+    }
+    Reply r;
+    if (!run('m', nullptr, 0, &r, 0, wire::kMatrixTimeout))
+        return failed();
+    std::vector<uint16_t> counts;
+    if (!decodeInto(r.params,
+                    &counts))
+        return failed();
+    std::copy(counts.begin(), counts.end(), buffer);
+    return 0;
+}
+
+int UsbDevice::writeMatrix(const uint16_t* buffer, uint32_t count)
+{
+    const size_t chips = static_cast<size_t>(devInfo_.chipCount);
+    if (!buffer || chips == 0 || count != chips * codec::kPixelsPerChip)
+        return invalid("Invalid parameter, matrix size: %u, required: %u", count,
+                       static_cast<unsigned>(chips * codec::kPixelsPerChip));
+    std::vector<uint8_t> stream(codec::streamSize(chips, width(), codec::Layout::ToReadout));
+    codec::StreamReport report;
+    if (!codec::encodeMatrix({buffer, count}, chips, width(), stream, &report))
+        return invalid("Invalid parameter, %zu counts above %u (the first: %u at pixel %zu)", report.bad,
+                       codec::stateCount(width()) - 1, report.firstBadValue, report.firstBadIndex);
+    return run('S', stream.data(), stream.size(), nullptr, 0, wire::kMatrixTimeout) ? 0 : failed();
+}
+
+int UsbDevice::generalReset()
+{
+    if (!link_)
+        return setError(-kBadHandle, "Device is not opened.");
+    link_->purge();
+    if (!link_->resynchronise())
+        return failed();
+    return run('_') ? 0 : failed();
+}
+
+} // namespace usb

@@ -1,0 +1,153 @@
+#include "usb_library.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "link/ftdi_backend.h"
+#include "platform/ini.h"
+#include "wire.h"
+
+namespace usb {
+namespace {
+
+std::string lower(std::string s)
+{
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string iniText(const std::string& file, const char* section, const char* key, const char* def)
+{
+    char value[256];
+    plat::getProfileString(section, key, def, value, sizeof value, file.c_str());
+    return value;
+}
+
+} // namespace
+
+UsbLibrary::UsbLibrary(std::string settingsPath) : Library(-1), settingsPath_(std::move(settingsPath)) {}
+
+UsbLibrary::~UsbLibrary() = default;
+
+const char* UsbLibrary::unknownIdText(const char* function)
+{
+    if (function && std::string(function) == "hwSetCbTag")
+        return "hwSetCallback: Unknown device ID";
+    return "Unknown device ID";
+}
+
+LinkBackend* UsbLibrary::backend()
+{
+    std::lock_guard<std::mutex> guard(backendMutex_);
+    return backend_.get();
+}
+
+sim::SimBackend* UsbLibrary::simBackend()
+{
+    std::lock_guard<std::mutex> guard(backendMutex_);
+    return kind_ == "sim" ? static_cast<sim::SimBackend*>(backend_.get()) : nullptr;
+}
+
+void UsbLibrary::readSettings()
+{
+    const std::string& f = settingsPath_;
+    std::string kind = lower(iniText(f, "Link", "Backend", "ftdi"));
+    if (kind != "sim")
+        kind = "ftdi";
+    std::lock_guard<std::mutex> guard(backendMutex_);
+    if (kind == "ftdi") {
+        if (kind_ != kind) {
+            const int vendor = plat::getProfileInt("Link", "VendorId", wire::kDefaultVendorId, f.c_str());
+            const int product = plat::getProfileInt("Link", "ProductId", wire::kDefaultProductId, f.c_str());
+            backend_ = std::make_unique<FtdiBackend>(vendor, product);
+            kind_ = kind;
+        }
+        return;
+    }
+    sim::BoxConfig config;
+    const int boxes = std::clamp(plat::getProfileInt("SimBox", "Boxes", 1, f.c_str()), 0, 16);
+    const int chips = plat::getProfileInt("SimBox", "Chips", 1, f.c_str());
+    config.chips = chips == 2 || chips == 4 ? chips : 1;
+    config.chipType = std::clamp(plat::getProfileInt("SimBox", "ChipType", 1, f.c_str()), 1, 3);
+    config.chipboardId = iniText(f, "SimBox", "ChipboardId", config.chipboardId.c_str());
+    config.firmware = iniText(f, "SimBox", "Firmware", config.firmware.c_str());
+    const sim::Fault fault = sim::faultFromName(iniText(f, "SimBox", "Fault", ""));
+    const int faultAfter = std::max(plat::getProfileInt("SimBox", "FaultAfter", 0, f.c_str()), 0);
+    const std::string signature = std::to_string(boxes) + "/" + std::to_string(config.chips) + "/" +
+                                  std::to_string(config.chipType) + "/" + config.chipboardId + "/" + config.firmware;
+    if (kind_ == kind && signature == simSignature_)
+        return;
+    // A new set of boxes: the boxes of the old set are gone from the bus.
+    if (kind_ == "sim")
+        for (const auto& box : static_cast<sim::SimBackend*>(backend_.get())->boxes())
+            box->unplug();
+    std::vector<std::shared_ptr<sim::SimBox>> set;
+    for (int i = 0; i < boxes; ++i) {
+        sim::BoxConfig c = config;
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "SIM%04d", i + 1);
+        c.serial = serial;
+        c.description = std::string(wire::kBoxDescriptionPrefix) + "Simulated box " + std::to_string(i + 1);
+        auto box = std::make_shared<sim::SimBox>(c);
+        if (fault != sim::Fault::None)
+            box->injectFault(fault, faultAfter, 1);
+        set.push_back(box);
+    }
+    auto sim = std::make_unique<sim::SimBackend>();
+    sim->setBoxes(set);
+    // A device whose link is still open keeps its box alive through the link; the old backend may go.
+    backend_ = std::move(sim);
+    kind_ = kind;
+    simSignature_ = signature;
+}
+
+int UsbLibrary::discover()
+{
+    readSettings();
+    std::vector<LinkInfo> found;
+    if (LinkBackend* b = backend())
+        b->enumerate(&found);
+    const int count = deviceCount();
+    std::vector<UsbDevice*> devices;
+    for (int id = 0; id < count; ++id) {
+        hwkit::LockedDevice d = lockDevice(id);
+        if (d) {
+            auto* device = static_cast<UsbDevice*>(d.get());
+            device->seen = false;
+            devices.push_back(device);
+        }
+    }
+    for (const LinkInfo& info : found) {
+        // Matched by serial: a box renamed by its initialisation ("?" names) is the same box.
+        auto same = std::find_if(devices.begin(), devices.end(), [&](UsbDevice* d) {
+            return info.serial.empty() ? d->linkInfo().description == info.description
+                                       : d->linkInfo().serial == info.serial;
+        });
+        if (same != devices.end()) {
+            (*same)->seen = true;
+            continue;
+        }
+        auto device = std::make_unique<UsbDevice>(deviceCount(), info, this);
+        device->seen = true;
+        addDevice(std::move(device));
+    }
+    for (auto it = devices.rbegin(); it != devices.rend(); ++it) {
+        UsbDevice* d = *it;
+        if (d->seen)
+            continue;
+        if (d->tag()) {
+            d->reportGone();
+            continue;
+        }
+        {
+            hwkit::LockedDevice locked = lockDevice(d->id());
+            if (locked)
+                d->closeDevice();
+        }
+        retireDevice(d->id());
+    }
+    return 0;
+}
+
+} // namespace usb
