@@ -1,0 +1,180 @@
+// Folder processing through the real manager: frames saved as files, one of them corrupt, analysed in
+// name order; the result equals analysing the good frames one by one.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "clust_anal_data.h"
+#include "clust_folder.h"
+#include "ombrel_test_support.h"
+#include "platform/module.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch app folder with its own manager and the simulated detector, started without plug-ins; the
+// plug-in table is bound by name to the manager's exports.
+class HeadlessManager {
+public:
+    HeadlessManager() : dir_(ombrel_test::scratchDir("clust-folder-mgr")), oldCwd_(fs::current_path())
+    {
+        fs::create_directories(dir_ + "/hwlibs");
+        fs::copy_file(CLUST_APP_DIR "/libTvkManager.so", dir_ + "/libTvkManager.so");
+        fs::copy_file(CLUST_APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
+        fs::copy_file(CLUST_APP_DIR "/hwlibs/tvkHwDummy.so", dir_ + "/hwlibs/tvkHwDummy.so");
+        fs::copy_file(CLUST_APP_DIR "/hwlibs/dummy_2000.txt", dir_ + "/hwlibs/dummy_2000.txt");
+        ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=1\nUnique=0\n");
+        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\n");
+        fs::current_path(dir_);
+        if (!lib_.open(dir_ + "/libTvkManager.so"))
+            throw std::runtime_error(lib_.error());
+        table_.version = MGR_INTERFACE_VERSION;
+        bind(table_.mgrLogMsg, "mgrLogMsg");
+        bind(table_.mgrCreateFrame, "mgrCreateFrame");
+        bind(table_.mgrSetFrameData, "mgrSetFrameData");
+        bind(table_.mgrSaveFrame, "mgrSaveFrame");
+        bind(table_.mgrLoadFrame, "mgrLoadFrame");
+        bind(table_.mgrCloseFrame, "mgrCloseFrame");
+        bind(table_.mgrGetFrameType, "mgrGetFrameType");
+        bind(table_.mgrGetFrameSize, "mgrGetFrameSize");
+        bind(table_.mgrGetFrameData, "mgrGetFrameData");
+        bind(table_.mgrGetFirstFrame, "mgrGetFirstFrame");
+        bind(table_.mgrGetNextFrame, "mgrGetNextFrame");
+        reinterpret_cast<int (*)(void*, const void*)>(lib_.symbol("mgrSetUiHooks"))(nullptr, nullptr);
+        if (reinterpret_cast<int (*)()>(lib_.symbol("mgrInitManager"))() != 0)
+            throw std::runtime_error("the manager did not start");
+    }
+    ~HeadlessManager()
+    {
+        reinterpret_cast<int (*)()>(lib_.symbol("mgrUnloadManager"))();
+        fs::current_path(oldCwd_);
+    }
+    const _MgrFuncTable* table() const { return &table_; }
+    const std::string& dir() const { return dir_; }
+    int frameCount()
+    {
+        int n = 0;
+        uint32_t id = 0;
+        for (int rc = table_.mgrGetFirstFrame(&id); rc == 0; rc = table_.mgrGetNextFrame(&id))
+            ++n;
+        return n;
+    }
+
+private:
+    template <typename F>
+    void bind(F& slot, const char* name)
+    {
+        slot = reinterpret_cast<F>(lib_.symbol(name));
+        if (!slot)
+            throw std::runtime_error(std::string("no export ") + name);
+    }
+
+    std::string dir_;
+    fs::path oldCwd_;
+    plat::Module lib_;
+    _MgrFuncTable table_{};
+};
+
+std::vector<int16_t> randomFrame(std::mt19937& rng)
+{
+    std::vector<int16_t> f(32 * 16, 0);
+    std::uniform_int_distribution<int> pos(0, 32 * 16 - 1), value(1, 300), kind(0, 3);
+    for (int n = 0; n < 12; ++n) {
+        const int p = pos(rng);
+        f[static_cast<size_t>(p)] = static_cast<int16_t>(value(rng));
+        if (kind(rng) == 0 && p + 33 < static_cast<int>(f.size()))
+            f[static_cast<size_t>(p + 1)] = f[static_cast<size_t>(p + 32)] = f[static_cast<size_t>(p + 33)] = 50;
+    }
+    return f;
+}
+
+ClustSettings spectraOn()
+{
+    ClustSettings s;
+    s.GlobalSizeSpectAll = s.GlobalVolSpectAll = s.GlobalVolSpectValid = true;
+    s.SizeSpectTo = 64;
+    s.VolSpectTo = 2000;
+    s.GlobVolSpectStep = 25;
+    return s;
+}
+
+TEST(ClustFolder, HundredFramesOneCorruptEqualTheGoodOnesAnalysedOneByOne)
+{
+    HeadlessManager mgr;
+    const _MgrFuncTable* t = mgr.table();
+    const std::string folder = mgr.dir() + "/frames";
+    fs::create_directories(folder);
+    std::vector<std::string> logged;
+    ClustAnalData oneByOne(t, 0, nullptr);
+    ASSERT_TRUE(oneByOne.setSettings(spectraOn()).empty());
+    std::mt19937 rng(5);
+    const int corrupt = 37;
+    for (int n = 0; n < 100; ++n) {
+        const std::vector<int16_t> data = randomFrame(rng);
+        uint32_t id = 0;
+        ASSERT_EQ(t->mgrCreateFrame(&id, 32, 16, TYPE_I16, "test"), 0);
+        ASSERT_EQ(t->mgrSetFrameData(id, data.data(), static_cast<uint32_t>(data.size() * 2)), 0);
+        char name[64];
+        std::snprintf(name, sizeof name, "/frame_%03d.bin", n);
+        ASSERT_EQ(t->mgrSaveFrame(id, (folder + name).c_str(), 0x1 | 0x10), 0); // binary, int16, with ".dsc"
+        if (n != corrupt) {
+            ASSERT_EQ(oneByOne.processFrame(id, name), 0);
+        }
+        t->mgrCloseFrame(id, nullptr);
+    }
+    char corruptName[64];
+    std::snprintf(corruptName, sizeof corruptName, "/frame_%03d.bin", corrupt);
+    ASSERT_TRUE(ombrel_test::writeFile(folder + corruptName, "not a frame"));
+    ASSERT_TRUE(fs::exists(fs::path(folder + corruptName).replace_extension(".dsc")));
+    EXPECT_EQ(frameFilesOf(folder).size(), 100u);
+    const int before = mgr.frameCount();
+
+    ClustAnalData data(t, 0, [&](const std::string& text) { logged.push_back(text); });
+    ASSERT_TRUE(data.setSettings(spectraOn()).empty());
+    std::vector<int> progress;
+    ClustFolderJob job(data, folder, [&](int done, int) { progress.push_back(done); });
+    ASSERT_TRUE(job.start());
+    ASSERT_TRUE(job.thread().waitFor(std::chrono::seconds(120)));
+    EXPECT_EQ(job.thread().exitCode(), 99);
+    EXPECT_EQ(job.failed(), 1);
+    EXPECT_EQ(progress.size(), 101u);
+    EXPECT_EQ(progress.back(), 100);
+    EXPECT_EQ(mgr.frameCount(), before); // every loaded frame closed again
+
+    EXPECT_EQ(data.sizeSpectrum(false).bins, oneByOne.sizeSpectrum(false).bins);
+    EXPECT_EQ(data.volumeSpectrum(false).bins, oneByOne.volumeSpectrum(false).bins);
+    EXPECT_EQ(data.volumeSpectrum(true).bins, oneByOne.volumeSpectrum(true).bins);
+    EXPECT_EQ(data.totals().frames, 99);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find(corruptName + 1), std::string::npos) << logged[0];
+
+    // Aborted after ten files: the rest is left alone.
+    ClustFolderJob* running = nullptr;
+    ClustFolderJob aborted(data, folder, [&](int done, int) {
+        if (done == 10)
+            running->requestAbort();
+    });
+    running = &aborted;
+    ASSERT_TRUE(aborted.start());
+    ASSERT_TRUE(aborted.thread().waitFor(std::chrono::seconds(120)));
+    EXPECT_EQ(aborted.done(), 10);
+    EXPECT_EQ(data.totals().frames, 109);
+}
+
+TEST(ClustFolder, MissingFolderIsLogged)
+{
+    std::vector<std::string> logged;
+    _MgrFuncTable none{};
+    ClustAnalData data(&none, 0, [&](const std::string& text) { logged.push_back(text); });
+    ClustFolderJob missing(data, ombrel_test::scratchDir("clust-folder") + "/none", nullptr);
+    EXPECT_EQ(missing.processAll(), -1);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("/none\" cannot be read"), std::string::npos) << logged[0];
+}
+
+} // namespace
