@@ -19,7 +19,7 @@ constexpr double kPollSeconds = 0.001; // between two looks at the busy line
 // Between two looks at a block transfer: short at first, so that a register access ends at once, then
 // doubling up to the longest pause, well below the no-progress limit.
 constexpr double kFirstTransferPoll = 0.00005;
-constexpr double kLongestTransferPoll = 0.002;
+constexpr double kLongestTransferPoll = 0.004;
 
 // The driver's settings of a block transfer (Set_DAQ_Device_Info): what is set, and its value per direction.
 constexpr uint32_t kInfoTransferMode = 13120;
