@@ -84,20 +84,19 @@ void DorvelDevice::setChipData(int chipCount, int type)
     devInfo_.chipRows = chipCount == 4 ? 2 : 1;
 }
 
-int DorvelDevice::readForce(int* tvkVersion, int* numberOfChips, std::string* chipId)
+void DorvelDevice::readForce(int* tvkVersion, int* numberOfChips, std::string* chipId)
 {
     *tvkVersion = 0;
     *numberOfChips = 0;
     chipId->clear();
     if (context_.iniPath.empty())
-        return 0;
+        return;
     const char* file = context_.iniPath.c_str();
     *tvkVersion = plat::getProfileInt("Force", "TvkVersion", 0, file);
     *numberOfChips = plat::getProfileInt("Force", "NumberOfChips", 0, file);
     char id[kChipIdMax + 1] = "";
     plat::getProfileString("Force", "ChipID", "", id, sizeof id, file);
     *chipId = id;
-    return 0;
 }
 
 // initHw: the board, the readout system's version and chip data, its clock, the chip-board id, and the

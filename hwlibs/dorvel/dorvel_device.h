@@ -118,7 +118,7 @@ private:
     int nidaq(DioCall call, int16_t status);
     int blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, const uint16_t* outBuffer, TransferLimits limits);
     int sendMatrixCommand(uint16_t word);
-    int readForce(int* tvkVersion, int* numberOfChips, std::string* chipId);
+    void readForce(int* tvkVersion, int* numberOfChips, std::string* chipId);
     void releaseBuffers();
     int loadDacs(const int* bits, int count, const uint16_t* dacs, int senseOn, int extDacOn, const int* dacCodes,
                  uint32_t testPulseColumns);
