@@ -43,8 +43,11 @@ public:
         if (lib_.isOpen()) {
             call<int (*)()>("exitTvkCtrl")();
             call<int (*)(void (*)(int))>("setCbInfoMsg")(nullptr);
+            lib_.close();
         }
         fs::current_path(oldCwd_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
     }
 
     template <class Fn>

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
@@ -21,9 +22,21 @@ namespace {
 
 using namespace dorvel_test;
 
+// Settings files of the tests, in one scratch folder removed when the program ends.
+struct IniFolder {
+    std::string dir = ombrel_test::scratchDir("dorvel-device-ini");
+    ~IniFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
 std::string writeIni(const std::string& tag, const std::string& text)
 {
-    const std::string path = ombrel_test::scratchDir("dorvel-" + tag) + "/tvkHwDorvel.ini";
+    static IniFolder folder;
+    static int serial = 0;
+    const std::string path = folder.dir + "/" + tag + std::to_string(serial++) + ".ini";
     ombrel_test::writeFile(path, text);
     return path;
 }

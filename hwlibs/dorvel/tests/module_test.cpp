@@ -30,7 +30,13 @@ public:
         ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwDorvel.ini", ini);
         fs::current_path(dir_);
     }
-    ~ModuleCopy() { fs::current_path(oldCwd_); }
+    ~ModuleCopy()
+    {
+        module_.close();
+        fs::current_path(oldCwd_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
 
     const _HwFuncTable& open()
     {
