@@ -52,6 +52,32 @@ void srnCalibrate(double* tot, const double* a, const double* b, const double* c
         tot[i] = srnEnergy(tot[i], a[i], b[i], c[i], t[i]);
 }
 
+namespace {
+
+template <class T>
+void maskPixels(T* data, const uint8_t* config, size_t n, T value)
+{
+    for (size_t i = 0; i < n; ++i)
+        data[i] = (config[i] & 1) ? data[i] : value;
+}
+
+} // namespace
+
+void applyMask(int16_t* data, const uint8_t* config, size_t n, int16_t value)
+{
+    maskPixels(data, config, n, value);
+}
+
+void applyMask(uint32_t* data, const uint8_t* config, size_t n, uint32_t value)
+{
+    maskPixels(data, config, n, value);
+}
+
+void applyMask(double* data, const uint8_t* config, size_t n, double value)
+{
+    maskPixels(data, config, n, value);
+}
+
 FrameSums frameSums(const double* data, size_t n, double invalid)
 {
     FrameSums sums;

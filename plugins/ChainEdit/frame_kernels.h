@@ -132,11 +132,8 @@ T maskValueAs(double value)
 }
 
 // Every pixel whose configuration byte has bit 0 (pixel enabled) clear gets value.
-template <class T>
-void applyMask(T* data, const uint8_t* config, size_t n, T value)
-{
-    for (size_t i = 0; i < n; ++i)
-        data[i] = (config[i] & 1) ? data[i] : value;
-}
+void applyMask(int16_t* data, const uint8_t* config, size_t n, int16_t value);
+void applyMask(uint32_t* data, const uint8_t* config, size_t n, uint32_t value);
+void applyMask(double* data, const uint8_t* config, size_t n, double value);
 
 } // namespace chainedit
