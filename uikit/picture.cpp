@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSvgGenerator>
+#include <QThread>
 
 #include "color_palette.h"
 #include "image_saving.h"
@@ -42,7 +43,7 @@ CPicture::CPicture(QWidget* parent) : QWidget(parent)
 
 CPicture::~CPicture() = default;
 
-void CPicture::readFontMetrics()
+void CPicture::readFontMetrics() const
 {
     const QFontMetrics fm = fontMetrics();
     charWidth_ = fm.averageCharWidth();
@@ -52,6 +53,7 @@ void CPicture::readFontMetrics()
 
 void CPicture::setImage(int width, int height, std::shared_ptr<const uint8_t[]> bits, int stride, bool reset)
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (!fontMetricsValid_)
         readFontMetrics();
     if (bits && width > 0 && height > 0) {
@@ -132,12 +134,25 @@ void CPicture::setDrawBorder(bool on) { drawBorder_ = on; calcLayout(rect()); up
 
 // ---- layout and coordinates ----
 
-void CPicture::calcLayout(const QRect& rect)
+QRect CPicture::imageArea() const
+{
+    ensureLayout();
+    return QRect(imageRect_.left, imageRect_.top, imageRect_.width(), imageRect_.height());
+}
+
+void CPicture::ensureLayout() const
+{
+    if (layoutSize_ != size() && borderWidth_ == 0)
+        calcLayout(rect());
+}
+
+void CPicture::calcLayout(const QRect& rect) const
 {
     if (!fontMetricsValid_)
         readFontMetrics();
     Box r{rect.left(), rect.top(), rect.left() + rect.width(), rect.top() + rect.height()};
     const int b = borderWidth_;
+    layoutSize_ = b == 0 && !exportStyle_ && rect == this->rect() ? rect.size() : QSize(-1, -1);
     if (b > 0) {
         clientRect_ = {r.left, r.top, r.right + 2 * b, r.bottom + 2 * b};
         frameRect_ = {r.left + b, r.top + b, r.right + b, r.bottom + b};
@@ -168,6 +183,7 @@ void CPicture::calcLayout(const QRect& rect)
 
 bool CPicture::clientToPixel(const QPoint& p, int& x, int& y) const
 {
+    ensureLayout();
     const int w = imageRect_.width(), h = imageRect_.height();
     if (w <= 0 || h <= 0 || zoom_.w <= 0 || zoom_.h <= 0 || imageWidth_ <= 0 || imageHeight_ <= 0)
         return false;
@@ -207,6 +223,7 @@ bool CPicture::selectionBox(const PixelRect& r, QRect& out) const
 
 void CPicture::paintEvent(QPaintEvent*)
 {
+    ensureLayout();
     QPainter p(this);
     paintAll(p, true);
 }
@@ -216,10 +233,19 @@ void CPicture::paintAll(QPainter& p, bool interactive)
     p.setFont(font());
     p.setBackgroundMode(Qt::TransparentMode);
     const QRect client(clientRect_.left, clientRect_.top, clientRect_.width(), clientRect_.height());
-    p.fillRect(client, exportStyle_ ? QColor(Qt::white) : palette().color(QPalette::Button));
+    const QColor face = exportStyle_ ? QColor(Qt::white) : palette().color(QPalette::Button);
+    const QRect target(imageRect_.left, imageRect_.top, imageRect_.width(), imageRect_.height());
+    const bool drawImage = !image_.isNull() && !target.isEmpty() && zoom_.w > 0 && zoom_.h > 0;
+    if (drawImage) { // the face around the image only: the image covers the rest
+        p.fillRect(QRect(client.left(), client.top(), client.width(), target.top() - client.top()), face);
+        p.fillRect(QRect(client.left(), target.bottom() + 1, client.width(), client.bottom() - target.bottom()), face);
+        p.fillRect(QRect(client.left(), target.top(), target.left() - client.left(), target.height()), face);
+        p.fillRect(QRect(target.right() + 1, target.top(), client.right() - target.right(), target.height()), face);
+    } else {
+        p.fillRect(client, face);
+    }
 
-    if (!image_.isNull() && imageRect_.width() > 0 && imageRect_.height() > 0 && zoom_.w > 0 && zoom_.h > 0) {
-        const QRect target(imageRect_.left, imageRect_.top, imageRect_.width(), imageRect_.height());
+    if (drawImage) {
         // Row 0 of the image is at the bottom; the pixels are stored top row first.
         const QRect source(zoom_.x, imageHeight_ - zoom_.y - zoom_.h, zoom_.w, zoom_.h);
         p.setRenderHint(QPainter::SmoothPixmapTransform, interpolate_);
@@ -342,6 +368,7 @@ PixelRect CPicture::dragRect() const
 
 void CPicture::mousePressEvent(QMouseEvent* event)
 {
+    ensureLayout();
     const QPoint pos = event->position().toPoint();
     if (!frameRect_.contains(pos))
         return;
@@ -364,6 +391,7 @@ void CPicture::mousePressEvent(QMouseEvent* event)
 
 void CPicture::mouseMoveEvent(QMouseEvent* event)
 {
+    ensureLayout();
     const QPoint pos = event->position().toPoint();
     if (dragging_) {
         dragEnd_ = pos;
@@ -400,6 +428,7 @@ void CPicture::mouseReleaseEvent(QMouseEvent* event)
 
 void CPicture::mouseDoubleClickEvent(QMouseEvent* event)
 {
+    ensureLayout();
     if (event->button() != Qt::LeftButton || !frameRect_.contains(event->position().toPoint()))
         return;
     dragging_ = false;

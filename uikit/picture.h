@@ -46,6 +46,9 @@ public:
     void clearSelection();
     bool selectionShown() const { return selectionShown_; }
     int imageWidth() const { return imageWidth_; }
+    // The client rectangle the image is stretched into (what a window sizes to show k screen pixels a
+    // frame pixel).
+    QRect imageArea() const;
     int imageHeight() const { return imageHeight_; }
     double levelMin() const { return levelMin_; }
     double levelMax() const { return levelMax_; }
@@ -99,8 +102,9 @@ private:
         int height() const { return bottom - top; }
         bool contains(const QPoint& p) const { return p.x() >= left && p.x() < right && p.y() >= top && p.y() < bottom; }
     };
-    void readFontMetrics();
-    void calcLayout(const QRect& rect);
+    void readFontMetrics() const;
+    void calcLayout(const QRect& rect) const;
+    void ensureLayout() const; // the layout of the current size (a hidden control gets its resize late)
     void paintAll(QPainter& p, bool interactive);
     void paintLabels(QPainter& p);
     void paintColorBar(QPainter& p);
@@ -111,15 +115,16 @@ private:
 
     QImage image_;
     const ColorPalette* palette_ = nullptr;
-    bool fontMetricsValid_ = false;
-    Box clientRect_, imageRect_, frameRect_, colorBarRect_;
+    mutable bool fontMetricsValid_ = false;
+    mutable Box clientRect_, imageRect_, frameRect_, colorBarRect_;
+    mutable QSize layoutSize_{-1, -1}; // the size the screen layout was made for
     QPoint dragStart_, dragEnd_;
     bool selectionShown_ = false;
     bool dragEnabled_ = true;
     bool dragging_ = false;
     int borderWidth_ = 0;
     int imageWidth_ = 0, imageHeight_ = 0;
-    int charWidth_ = 0, charHeight_ = 0;
+    mutable int charWidth_ = 0, charHeight_ = 0;
     double levelMin_ = 0, levelMax_ = 1.0;
     PixelRect zoom_, selection_;
     QString labels_[6];

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QBuffer>
 #include <QSvgGenerator>
+#include <QThread>
 #include <strings.h>
 
 #include "image_encoders.h"
@@ -160,6 +161,7 @@ void Plot2D::autoScaleChanged(bool xAxis, bool on)
 
 void Plot2D::redraw()
 {
+    Q_ASSERT(QThread::currentThread() == thread());
     if (!autoRedraw)
         return;
     const QRect below(0, toolbarHeight, width(), std::max(0, height() - toolbarHeight));
