@@ -48,6 +48,9 @@ public:
         plugin_ = plat::Module();
         call<int (*)()>("mgrUnloadManager")();
         fs::current_path(oldCwd_);
+        manager_ = plat::Module();
+        std::error_code ec;
+        fs::remove_all(dir_, ec); // a copy of the libraries each run: not left behind
     }
     const _MgrFuncTable* table() const { return table_; }
     const std::string& dir() const { return dir_; }
