@@ -45,8 +45,18 @@ CalibHost::~CalibHost() = default;
 
 void CalibHost::log(const std::string& text) const
 {
+    {
+        std::lock_guard lock(messageMutex_);
+        lastMessage_ = text;
+    }
     if (mgr_ && mgr_->mgrLogMsg)
         mgr_->mgrLogMsg(kLogSource, "%s", 0, text.c_str());
+}
+
+std::string CalibHost::lastMessage() const
+{
+    std::lock_guard lock(messageMutex_);
+    return lastMessage_;
 }
 
 LogSink CalibHost::logSink() const

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <vector>
@@ -34,6 +35,8 @@ public:
     // A message to the manager's log under "HardenCal".
     void log(const std::string& text) const;
     LogSink logSink() const;
+    // The text last logged (for the window to show after a failure).
+    std::string lastMessage() const;
 
     // One context for every device the table lists, each bound and with its default profile loaded.
     void createContexts();
@@ -73,6 +76,8 @@ private:
     mutable std::shared_mutex mutex_;
     std::map<int, std::unique_ptr<CalibContext>> contexts_;
     std::vector<std::string> registered_; // names of the functions this host registered
+    mutable std::mutex messageMutex_;     // guards lastMessage_ only
+    mutable std::string lastMessage_;
 };
 
 } // namespace hcal
