@@ -2,6 +2,7 @@
 // point set-up from a device's frames, and the six registered functions called as other plug-ins call
 // them (8-byte input slots, pointers to the caller's output buffers).
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,11 @@ protected:
         ASSERT_EQ(host.registerFunctions(), 0);
         fake().log.clear();
     }
-    void TearDown() override { host.unregisterFunctions(); }
+    void TearDown() override
+    {
+        host.unregisterFunctions();
+        std::filesystem::remove_all(fake().configsDir);
+    }
 
     void calibrate(int devId, std::vector<double> thicknesses = {0.0, 1.0, 2.0, 4.0, 8.0})
     {

@@ -52,6 +52,8 @@ protected:
         ASSERT_TRUE(ctx.saveProfile(path));
     }
 
+    void TearDown() override { std::filesystem::remove_all(dir); } // profiles are megabytes each
+
     void expectSameAs(const hcal::CalibContext& other)
     {
         EXPECT_EQ(other.method(), ctx.method());
@@ -232,6 +234,7 @@ TEST(MatrixFile, ExactlyTheCountOfFiniteNumbers)
     std::vector<double> out;
     EXPECT_FALSE(hcal::readMatrixFile(dir + "/missing.txt", 4, out, &error));
     EXPECT_FALSE(error.empty());
+    std::filesystem::remove_all(dir);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the Part's box) and from the device's last acquisition, removed and selected; the settings reach the
 // context; profiles saved and loaded; the chart and the pictures show the context's copies.
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,7 @@ protected:
         panel.reset();
         HardenCalPanel::setFileChooserForTests({});
         setMessageBoxHandler(oldHandler);
+        std::filesystem::remove_all(dir);
     }
 
     std::string matrixFile(const std::string& name, double t)
