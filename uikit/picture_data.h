@@ -116,7 +116,8 @@ public:
     // n more regions over the whole matrix: 0 or -1.
     int addRegions(int n);
     int regionCount() const { return static_cast<int>(regions_.size()); }
-    // Region i, or null for an index out of range. Region 0 is the whole frame.
+    // Region i, or null for an index out of range. Region 0 is the whole frame. The pointer holds until the
+    // next change of size (setSize, bindDevice, or a frame of another size shown).
     SelectionRegion* region(int i);
 
     // Fetches the frame (through the filter chain when one is set; the unfiltered frame when the chain
