@@ -1,7 +1,8 @@
 // One refresh of a 512 x 512 preview, as the preview window runs it after each frame: fetch as doubles,
 // a quarter turn and a mirror, the statistics of three regions, the fractile histogram and the
 // rendering into the picture's image. Beside a memcpy of the same 2 MiB (target: at most 25x and under
-// 5 ms). The picture is a stub here: the drawing on screen is measured in picture_paint_gui_bench.
+// 5 ms); then each stage alone (0 fetch + turn + mirror, 1 statistics, 2 fractile histogram, 3 rendering).
+// The picture is a stub here: the drawing on screen is measured in picture_paint_gui_bench.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -87,6 +88,45 @@ void Refresh(benchmark::State& state)
     }
 }
 
+// The stages of a refresh one by one, to tell where its time goes.
+void Stage(benchmark::State& state)
+{
+    _MgrFuncTable mgr{};
+    mgr.mgrGetFrameSize = getSize;
+    mgr.mgrGetFrameData = getData;
+    PictureData model(&mgr);
+    NullPicture picture;
+    model.setPicture(&picture);
+    model.setColorMap(ColorPalette::Jet);
+    model.showFrame(1);
+    model.setRotation(90);
+    model.toggleMirror();
+    model.addRegions(2);
+    model.region(1)->setRect(64, 64, 384, 384);
+    model.region(2)->setRect(100, 200, 50, 60);
+    const double lo = model.getRegionFractile(0.01, 0), hi = model.getRegionFractile(0.99, 0);
+    for (auto _ : state) {
+        switch (state.range(0)) {
+        case 0: // fetch, turn, mirror
+            model.showFrame(1);
+            break;
+        case 1: // statistics of three regions
+            for (int r = 0; r < 3; ++r) {
+                model.region(r)->invalidate();
+                benchmark::DoNotOptimize(model.region(r)->stdDev());
+            }
+            break;
+        case 2: // fractile histogram
+            model.region(0)->invalidate();
+            benchmark::DoNotOptimize(model.getRegionFractile(0.01, 0));
+            break;
+        default: // rendering
+            model.setRange(lo, hi, true, true);
+            break;
+        }
+    }
+}
+
 void Memcpy2MiB(benchmark::State& state)
 {
     std::vector<double> out(kPixels);
@@ -99,6 +139,7 @@ void Memcpy2MiB(benchmark::State& state)
 
 BENCHMARK(Refresh)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Memcpy2MiB)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Stage)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 class PairReporter : public benchmark::ConsoleReporter {
 public:
