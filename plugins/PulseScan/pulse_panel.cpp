@@ -34,11 +34,17 @@ const Field kFields[] = {
     {pulsekey::OverlapLevel, "Cluster overlap level (0 = off):"},
 };
 
-CChart2d* makeChart(const char* title, const char* xLabel, const char* yLabel, QWidget* parent)
+// A chart whose ranges, until data come, are those of the quantity it shows (the data then scale it).
+CChart2d* makeChart(const char* title, const char* xLabel, const char* yLabel, double xMax, double yMax,
+                    QWidget* parent)
 {
     auto* chart = new CChart2d(parent);
     chart->setLabels(title, xLabel, yLabel);
     chart->setMinimumSize(220, 160);
+    chart->xMin = 0.0;
+    chart->xMax = xMax;
+    chart->yMin = 0.0;
+    chart->yMax = yMax;
     return chart;
 }
 
@@ -134,14 +140,14 @@ void PulseScanPanel::build()
     left->addWidget(save_);
     left->addWidget(counters_, 1);
 
-    shape_ = makeChart("Back side pulse shape", "Sample", "Amplitude", this);
+    shape_ = makeChart("Back side pulse shape", "Sample", "Amplitude", kScopeBufferBytes / 2, 4096, this);
     shape_->pointStyle = ChartModel::Polyline;
     shape_->colorMode = 1; // the newest pulse black, older ones fading
     shape_->showLegend = false;
-    spectrum_ = makeChart("Back side pulse spectrum", "Pulse height", "Count", this);
+    spectrum_ = makeChart("Back side pulse spectrum", "Pulse height", "Count", kSpectrumSize - 1, 5, this);
     spectrum_->showLegend = false;
-    sizes_ = makeChart("Cluster size distribution", "Cluster size", "Count", this);
-    roundness_ = makeChart("Cluster shape", "Roundness", "Count", this);
+    sizes_ = makeChart("Cluster size distribution", "Cluster size", "Count", 20, 10, this);
+    roundness_ = makeChart("Cluster shape", "Roundness", "Count", 1, 10, this);
     countView_ = new CBitmapView(this);
     coincidenceView_ = new CBitmapView(this);
     enhancedView_ = new CBitmapView(this);
