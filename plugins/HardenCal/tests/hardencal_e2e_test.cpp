@@ -1,0 +1,219 @@
+// End to end on the simulated detector: a running manager in a scratch copy of the app folder serves
+// images of rate A e^(-mu t) + C per pixel for t = 0, 1, 2, 4, 8 (20 pixels rise again at the thickest);
+// three 0.5 s frames of each are set up as points and saved as the device's default profile; started
+// again, HardenCal.so binds the device with that profile, and a frame of the t = 3 image (ten 0.5 s
+// frames summed) becomes a frame of doubles holding 3 in every pixel, the 20 bad ones filled from their
+// neighbours.
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "calib_host.h"
+#include "ombrel_test_support.h"
+#include "platform/module.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kPixels = 65536;
+
+// The simulated detector counts the image once per time element (0.6 s), as whole counts below 8001:
+// rates as large as the counters allow keep the rounding to whole counts small against the slopes.
+constexpr double kTimeElement = 0.6;
+
+double image(double t, int i)
+{
+    const double A = 6700.0 + (i * 7919 % 400);
+    const double mu = 0.3 + 0.06 * (i * 104729 % 1000) / 1000.0;
+    const double C = 100.0 + (i * 31 % 200);
+    return A * std::exp(-mu * t) + C;
+}
+
+bool risesAgain(int i)
+{
+    return i % 3251 == 7 && i < 20 * 3251; // 20 pixels, none next to another
+}
+
+class ScratchManager {
+public:
+    explicit ScratchManager(const std::string& dir) : dir_(dir), oldCwd_(fs::current_path())
+    {
+        fs::current_path(dir_); // the log is opened in the current folder
+        if (!manager_.open(dir_ + "/libTvkManager.so"))
+            throw std::runtime_error(manager_.error());
+        call<int (*)(void*, const void*)>("mgrSetUiHooks")(nullptr, nullptr);
+        started_ = call<int (*)()>("mgrInitManager")() == 0;
+        if (started_ && plugin_.open(dir_ + "/plugins/hardencal_table.so"))
+            table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(plugin_.symbol("hardencalTestTable"))();
+    }
+    ~ScratchManager()
+    {
+        plugin_ = plat::Module();
+        call<int (*)()>("mgrUnloadManager")();
+        fs::current_path(oldCwd_);
+        manager_ = plat::Module();
+    }
+    const _MgrFuncTable* table() const { return table_; }
+
+private:
+    template <class Fn>
+    Fn call(const char* name)
+    {
+        return reinterpret_cast<Fn>(manager_.symbol(name));
+    }
+
+    std::string dir_;
+    fs::path oldCwd_;
+    plat::Module manager_;
+    plat::Module plugin_;
+    bool started_ = false;
+    const _MgrFuncTable* table_ = nullptr;
+};
+
+std::string makeAppFolder()
+{
+    const std::string dir = ombrel_test::scratchDir("hardencal-e2e");
+    fs::create_directories(dir + "/hwlibs");
+    fs::create_directories(dir + "/plugins");
+    fs::copy_file(HCAL_APP_DIR "/libTvkManager.so", dir + "/libTvkManager.so");
+    fs::copy_file(HCAL_APP_DIR "/libTvkCtrl.so", dir + "/libTvkCtrl.so");
+    fs::copy(HCAL_APP_DIR "/configs", dir + "/configs", fs::copy_options::recursive);
+    fs::copy_file(HCAL_HWLIBS_DIR "/tvkHwDummy.so", dir + "/hwlibs/tvkHwDummy.so");
+    fs::copy_file(HCAL_HWLIBS_DIR "/dummy_2000.txt", dir + "/hwlibs/dummy_2000.txt");
+    std::ofstream(dir + "/hwlibs/tvkHwDummy.ini") << "[Dummy]\nCount=1\nUnique=0\n";
+    fs::copy_file(HCAL_TABLE_PLUGIN, dir + "/plugins/hardencal_table.so");
+    fs::copy_file(HCAL_PLUGIN, dir + "/HardenCal.so");
+    std::ofstream(dir + "/tvkmanager.ini") << "[Plugins]\nHardenCal.so\nplugins/hardencal_table.so\n";
+    return dir;
+}
+
+// Sets a hardware item of device 0 by name.
+void setItem(const _MgrFuncTable* t, const char* name, const void* data, int size)
+{
+    int count = 0;
+    ASSERT_EQ(t->tvkCtrlGetHwInfoCount(0, &count), 0);
+    for (int k = 0; k < count; ++k) {
+        HwInfoItem item{};
+        int bytes = 0;
+        t->tvkCtrlGetHwInfoItem(0, k, &item, &bytes);
+        if (item.name && std::strcmp(item.name, name) == 0) {
+            ASSERT_EQ(t->tvkCtrlSetHwInfoItem(0, k, data, size), 0) << name;
+            return;
+        }
+    }
+    FAIL() << "no item " << name;
+}
+
+// Three 0.5 s frames of the image of thickness t (rounded to whole counts); integral: ten summed into one.
+void acquireImage(const _MgrFuncTable* t, const std::string& dir, double thickness, bool integral = false)
+{
+    std::string text;
+    for (int i = 0; i < kPixels; ++i) {
+        const double v = risesAgain(i) && thickness == 8.0 ? 7900.0 : image(thickness, i);
+        text += std::to_string(std::lround(v)) + (i % 256 == 255 ? "\n" : " ");
+    }
+    const std::string file = dir + "/image_" + std::to_string(thickness) + ".txt";
+    ASSERT_TRUE(ombrel_test::writeFile(file, text));
+    char name[512] = {};
+    std::snprintf(name, sizeof name, "%s", file.c_str());
+    setItem(t, "Data file name", name, sizeof name);
+    if (integral)
+        ASSERT_EQ(t->tvkCtrlPerformIntegralAcq(0, 10, 0.5, 0, nullptr), 0);
+    else
+        ASSERT_EQ(t->tvkCtrlPerformFrameAcq(0, 3, 0.5, 0, nullptr), 0);
+}
+
+TEST(HardenCalEndToEnd, FramesOfAKnownAbsorberBecomeItsThickness)
+{
+    const std::string dir = makeAppFolder();
+    {
+        ScratchManager app(dir);
+        const _MgrFuncTable* t = app.table();
+        ASSERT_NE(t, nullptr) << "the manager did not start with the plug-ins";
+        const int32_t noNoise = 0;
+        setItem(t, "Poisson noise", &noNoise, sizeof noNoise);
+        setItem(t, "Time element", &kTimeElement, sizeof kTimeElement);
+
+        // The points, set up from the device's frames as the window does, saved as the default profile.
+        hcal::CalibHost host(t);
+        host.createContexts();
+        hcal::CalibContext& ctx = *host.context(0);
+        for (double thickness : {0.0, 1.0, 2.0, 4.0, 8.0}) {
+            acquireImage(t, dir, thickness);
+            ASSERT_EQ(host.setupFromFrames(ctx, 0, thickness), 0) << host.lastMessage();
+        }
+        ASSERT_EQ(ctx.points().size(), 5u);
+        EXPECT_NEAR(ctx.points()[0].time, 1.5, 0.5) << "the summed time of three frames";
+        EXPECT_EQ(ctx.badPixelCount(), 20);
+        ASSERT_TRUE(ctx.saveProfile(host.defaultProfilePath(ctx)));
+        EXPECT_EQ(host.defaultProfilePath(ctx), dir + "/configs/dummy_2000_calib.txt");
+    }
+    ScratchManager app(dir);
+    const _MgrFuncTable* t = app.table();
+    ASSERT_NE(t, nullptr);
+    const int32_t noNoise = 0;
+    setItem(t, "Poisson noise", &noNoise, sizeof noNoise);
+    setItem(t, "Time element", &kTimeElement, sizeof kTimeElement);
+    acquireImage(t, dir, 3.0, true);
+
+    uint32_t frame = 0;
+    ASSERT_EQ(t->tvkCtrlGetFrameID(0, 0, &frame), 0);
+    const _FuncSlot in[1] = {tvkSlotUint(frame)};
+    ASSERT_EQ(t->mgrCallFuncItem("HardenCal", "BH Correction", in, nullptr), 0);
+    int type = 0;
+    ASSERT_EQ(t->mgrGetFrameType(frame, &type), 0);
+    EXPECT_EQ(type, TYPE_DOUBLE);
+    std::vector<double> thickness(kPixels);
+    uint32_t bytes = kPixels * sizeof(double);
+    ASSERT_EQ(t->mgrGetFrameData(frame, thickness.data(), &bytes, TYPE_DOUBLE), 0);
+    // Every rate carries the rounding to whole counts (below 8001 a frame): up to half a count in each frame
+    // and point, which moves a thickness by up to about 1.5e-3 here; exact rates hold 1e-9 (the fit tables).
+    double worst = 0.0;
+    int worstPixel = 0;
+    int within = 0;
+    for (int i = 0; i < kPixels; ++i) {
+        const double d = std::fabs(thickness[static_cast<size_t>(i)] - 3.0);
+        within += d <= 1e-3;
+        if (d > worst) {
+            worst = d;
+            worstPixel = i;
+        }
+    }
+    EXPECT_LE(worst, 3e-3) << "pixel " << worstPixel << (risesAgain(worstPixel) ? " (filled)" : "");
+    EXPECT_GE(within, kPixels * 9 / 10) << "pixels within 1e-3";
+    for (int i = 0; i < kPixels; ++i) {
+        if (risesAgain(i)) {
+            EXPECT_NEAR(thickness[static_cast<size_t>(i)], 3.0, 2e-3) << "filled pixel " << i;
+        }
+    }
+    std::printf("thickness 3: worst deviation %.3g, %d of %d pixels within 1e-3\n", worst, within, kPixels);
+
+    // The filter form with a wrong pixel count: output zeroed, 1, the message in the log.
+    std::vector<double> source(kPixels, 100.0), out(100, 5.0);
+    const _FuncSlot args[4] = {tvkSlotUint(0), tvkSlotUint(0), tvkSlotUint(100), tvkSlotPtr(source.data())};
+    void* outs[1] = {out.data()};
+    EXPECT_EQ(t->mgrCallFuncItem("HardenCal", "BH Correction Flt", args, outs), 1);
+    EXPECT_EQ(out, std::vector<double>(100, 0.0));
+    EXPECT_NE(ombrel_test::readFile(dir + "/log.txt").find("MakeArrayCorrection: Incorrect frame size (Frame: 100, Calib: 65536)"),
+              std::string::npos);
+
+    // A frame of another size stays as it was.
+    uint32_t small = 0;
+    ASSERT_EQ(t->mgrCreateFrame(&small, 128, 128, TYPE_U32 | 0x100, "test"), 0);
+    const char chipboard[] = "2000";
+    ASSERT_EQ(t->mgrAddFrameAttrib(small, "ChipboardID", "", TYPE_UCHAR, chipboard, sizeof chipboard), 0);
+    const double half = 0.5;
+    ASSERT_EQ(t->mgrAddFrameAttrib(small, "Acq time", "", TYPE_DOUBLE, &half, 1), 0);
+    const _FuncSlot smallIn[1] = {tvkSlotUint(small)};
+    EXPECT_EQ(t->mgrCallFuncItem("HardenCal", "BH Correction", smallIn, nullptr), 1);
+    ASSERT_EQ(t->mgrGetFrameType(small, &type), 0);
+    EXPECT_EQ(type, TYPE_U32);
+}
+
+} // namespace
