@@ -496,8 +496,10 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
         return;
     }
     case 'O': {
+        // The pulse train is an exposure of its own: the counters start from 0.
         const uint32_t count = static_cast<uint32_t>(p[1] | (p[2] << 8)) + 1;
         const uint32_t states = codec::stateCount(w);
+        std::fill(matrix_.begin(), matrix_.end(), codec::countToCode(w, 0));
         for (size_t chip = 0; chip < static_cast<size_t>(config_.chips); ++chip)
             for (size_t col = 0; col < 256; ++col) {
                 if (config_.chipType >= 2 && !(dacs_[chip].testPulseColumns & (1u << (col % 32))))
@@ -506,10 +508,7 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
                     const size_t i = chip * codec::kPixelsPerChip + row * 256 + col;
                     if (!(config8_[i] & wire::kCfgEnabled) || (config8_[i] & wire::kCfgTestPulseOff))
                         continue;
-                    uint32_t before = codec::codeToCount(w, matrix_[i]);
-                    if (before == codec::kBadValue)
-                        before = 0;
-                    matrix_[i] = codec::countToCode(w, static_cast<uint16_t>(std::min(before + count, states - 1)));
+                    matrix_[i] = codec::countToCode(w, static_cast<uint16_t>(std::min(count, states - 1)));
                 }
             }
         reply(code, matrixReply());

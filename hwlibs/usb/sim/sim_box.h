@@ -4,7 +4,7 @@
 //
 // Pattern: exposure n (counted from 0 at each open) leaves (7 row + 3 col + 1000 chip + n) modulo the
 // number of counter states in every enabled pixel (row, col within the chip); a pulse train adds its
-// count to every enabled pixel whose test-pulse input is on (chip types 2 and 3: in the columns of the
+// count to every enabled pixel whose test-pulse input is on, from counters cleared at its start (chip types 2 and 3: in the columns of the
 // DAC block's column mask, bit col % 32).
 //
 // All state is guarded by one mutex; the link side may be called from any thread.

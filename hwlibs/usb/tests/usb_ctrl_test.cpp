@@ -1,0 +1,233 @@
+// End to end through the device-control library: a scratch app folder with copies of libTvkCtrl.so and
+// hwlibs/tvkHwUSB.so whose settings choose simulated boxes. Frames, the attributes every frame carries,
+// the digital test, test pulses, reconnection, the order of start and frame in "trigger starts", and
+// runs of 20 frames with each fault of the box.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ctrl/tvk_ctrl.h"
+#include "ombrel_test_support.h"
+#include "platform/module.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The functions of the scratch copy of the device-control library.
+struct Ctrl {
+    plat::Module module;
+#define CTRL_FN(name) decltype(&::name) name = nullptr
+    CTRL_FN(initTvkCtrl);
+    CTRL_FN(exitTvkCtrl);
+    CTRL_FN(getFirstTvk);
+    CTRL_FN(getDevInfo);
+    CTRL_FN(getInfoMsg);
+    CTRL_FN(setAutoConvToSM);
+    CTRL_FN(setAcqMode);
+    CTRL_FN(setHwTimer);
+    CTRL_FN(setHwInfoItem);
+    CTRL_FN(performFrameAcq);
+    CTRL_FN(performTestPulseAcq);
+    CTRL_FN(performDigitalTest);
+    CTRL_FN(getFrame16);
+    CTRL_FN(getFrameAttrib);
+    CTRL_FN(reconnectTvk);
+    CTRL_FN(setPixelsCfg);
+    CTRL_FN(setCbAcqStart);
+    CTRL_FN(setCbAcqCompl);
+#undef CTRL_FN
+
+    bool open(const std::string& path)
+    {
+        if (!module.open(path))
+            return false;
+#define CTRL_BIND(name) name = reinterpret_cast<decltype(name)>(module.symbol(#name))
+        CTRL_BIND(initTvkCtrl);
+        CTRL_BIND(exitTvkCtrl);
+        CTRL_BIND(getFirstTvk);
+        CTRL_BIND(getDevInfo);
+        CTRL_BIND(getInfoMsg);
+        CTRL_BIND(setAutoConvToSM);
+        CTRL_BIND(setAcqMode);
+        CTRL_BIND(setHwTimer);
+        CTRL_BIND(setHwInfoItem);
+        CTRL_BIND(performFrameAcq);
+        CTRL_BIND(performTestPulseAcq);
+        CTRL_BIND(performDigitalTest);
+        CTRL_BIND(getFrame16);
+        CTRL_BIND(getFrameAttrib);
+        CTRL_BIND(reconnectTvk);
+        CTRL_BIND(setPixelsCfg);
+        CTRL_BIND(setCbAcqStart);
+        CTRL_BIND(setCbAcqCompl);
+#undef CTRL_BIND
+        return initTvkCtrl && exitTvkCtrl && getFirstTvk && getFrame16 && setCbAcqCompl;
+    }
+};
+
+std::atomic<int> gSequence{0};
+std::atomic<int> gStartedAt{-1};
+std::atomic<int> gFrameAt{-1};
+void onAcqStart(int)
+{
+    gStartedAt = gSequence++;
+}
+void onFrame(int)
+{
+    gFrameAt = gSequence++;
+}
+
+class UsbThroughCtrl : public ::testing::Test {
+protected:
+    void start(const std::string& simBox)
+    {
+        dir_ = ombrel_test::scratchDir("usb-ctrl");
+        fs::create_directories(dir_ + "/hwlibs");
+        fs::copy_file(USB_APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
+        if (fs::exists(USB_APP_DIR "/configs"))
+            fs::copy(USB_APP_DIR "/configs", dir_ + "/configs", fs::copy_options::recursive);
+        fs::copy_file(USB_LIBRARY_PATH, dir_ + "/hwlibs/tvkHwUSB.so");
+        ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwUSB.ini", "[Link]\nBackend = sim\n[SimBox]\n" + simBox);
+        ASSERT_TRUE(ctrl_.open(dir_ + "/libTvkCtrl.so")) << ctrl_.module.error();
+        ASSERT_EQ(ctrl_.initTvkCtrl(), 0);
+        int count = 0;
+        unsigned first = 99;
+        ASSERT_EQ(ctrl_.getFirstTvk(&first, &count), 0);
+        ASSERT_EQ(count, 1);
+        dev_ = first;
+        ctrl_.setAutoConvToSM(dev_, 0);
+        started_ = true;
+    }
+    void TearDown() override
+    {
+        if (started_) {
+            ctrl_.setCbAcqStart(nullptr);
+            ctrl_.setCbAcqCompl(nullptr);
+            ctrl_.exitTvkCtrl();
+        }
+        ctrl_.module.close();
+        std::error_code ignored;
+        if (!dir_.empty())
+            fs::remove_all(dir_, ignored);
+    }
+    std::string message()
+    {
+        const char* text = nullptr;
+        ctrl_.getInfoMsg(static_cast<int>(dev_), nullptr, &text);
+        return text ? text : "";
+    }
+    std::vector<int16_t> frame(size_t pixels, int index = 0)
+    {
+        std::vector<int16_t> data(pixels, -1);
+        EXPECT_EQ(ctrl_.getFrame16(dev_, data.data(), static_cast<uint32_t>(pixels), index), 0) << message();
+        return data;
+    }
+    bool hasAttribute(const char* name)
+    {
+        uint8_t buffer[1024];
+        uint32_t size = sizeof buffer;
+        int type = -1;
+        return ctrl_.getFrameAttrib(dev_, 0, name, buffer, &size, &type) == 0;
+    }
+
+    Ctrl ctrl_;
+    std::string dir_;
+    unsigned dev_ = 0;
+    bool started_ = false;
+};
+
+std::vector<int16_t> pattern(int chips, int chipType, int n)
+{
+    const int states = chipType == 1 ? 8001 : 11811;
+    std::vector<int16_t> v(static_cast<size_t>(chips) * 65536);
+    for (int chip = 0; chip < chips; ++chip)
+        for (int row = 0; row < 256; ++row)
+            for (int col = 0; col < 256; ++col)
+                v[static_cast<size_t>(chip) * 65536 + row * 256 + col] =
+                    static_cast<int16_t>((7 * row + 3 * col + 1000 * chip + n) % states);
+    return v;
+}
+
+TEST_F(UsbThroughCtrl, FramesAttributesDigitalTestPulsesAndReconnection)
+{
+    struct Case {
+        int chips, chipType;
+    };
+    for (const Case& c : {Case{1, 1}, Case{4, 2}}) {
+        SCOPED_TRACE(std::to_string(c.chips) + " chips of type " + std::to_string(c.chipType));
+        start("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) + "\n");
+        const size_t pixels = static_cast<size_t>(c.chips) * 65536;
+        _DevInfo info{};
+        ASSERT_EQ(ctrl_.getDevInfo(dev_, &info), 0);
+        EXPECT_STREQ(info.interfaceName, "USB");
+        EXPECT_EQ(info.chipCount, c.chips);
+
+        // The box counts its pattern into the enabled pixels; the digital test before left the box's
+        // configuration as the device keeps it (all enabled by default).
+        int good = -1;
+        ASSERT_EQ(ctrl_.performDigitalTest(dev_, &good, nullptr, 0, 0.0), 0) << message();
+        EXPECT_EQ(good, static_cast<int>(pixels));
+        ASSERT_EQ(ctrl_.performFrameAcq(dev_, 3, 0.01, 0, nullptr), 0) << message();
+        // Exposures before these three: none (the digital test does not expose).
+        for (int f = 0; f < 3; ++f)
+            EXPECT_TRUE(frame(pixels, f) == pattern(c.chips, c.chipType, f)) << "frame " << f;
+
+        // The nine items marked for frames, and the scope data only while the scope runs on triggers.
+        for (const char* name : {"HV", "Counters", "Coincidence mode", "Coincidence delay", "Triger time",
+                                 "Coinc live time", "Auto Erase interval", "Autoerase interval counter",
+                                 "Sarnet clock"})
+            EXPECT_TRUE(hasAttribute(name)) << name;
+        EXPECT_FALSE(hasAttribute("Scope data"));
+        EXPECT_FALSE(hasAttribute("LogToFile"));
+
+        ASSERT_EQ(ctrl_.performTestPulseAcq(dev_, 0.5, 0.00001, 100, 0), 0) << message();
+        const std::vector<int16_t> pulses = frame(pixels);
+        size_t counted = 0;
+        for (int16_t v : pulses)
+            counted += v == 100;
+        EXPECT_EQ(counted, pixels) << "every enabled pixel counts the pulses";
+
+        ASSERT_EQ(ctrl_.reconnectTvk(dev_), 0) << message();
+        ctrl_.setAutoConvToSM(dev_, 0); // the recreated device starts with its defaults
+        ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.01, 0, nullptr), 0) << message();
+        EXPECT_TRUE(frame(pixels) == pattern(c.chips, c.chipType, 0)) << "a reconnected box starts counting anew";
+        TearDown();
+        started_ = false;
+        dir_.clear();
+    }
+}
+
+TEST_F(UsbThroughCtrl, TriggerStartsReportsTheStartBeforeTheFrame)
+{
+    start("");
+    gSequence = 0;
+    gStartedAt = gFrameAt = -1;
+    ctrl_.setCbAcqStart(onAcqStart);
+    ctrl_.setCbAcqCompl(onFrame);
+    ASSERT_EQ(ctrl_.setAcqMode(dev_, ACQMODE_TRIG_START), 0) << message();
+    ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.01, 0, nullptr), 0) << message();
+    EXPECT_GE(gStartedAt.load(), 0);
+    EXPECT_GT(gFrameAt.load(), gStartedAt.load());
+}
+
+// Each fault in a run of 20 frames: the run recovers, or fails and the next run succeeds.
+TEST_F(UsbThroughCtrl, EachFaultOfTheBoxIsSurvived)
+{
+    for (const char* fault : {"garbage", "flip", "stale", "partialsync", "deviceerror", "stall", "shortread"}) {
+        SCOPED_TRACE(fault);
+        start(std::string("Fault = ") + fault + "\nFaultAfter = 40\n");
+        const int first = ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr);
+        if (first != 0) {
+            EXPECT_EQ(ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr), 0) << message();
+        }
+        TearDown();
+        started_ = false;
+        dir_.clear();
+    }
+}
+
+} // namespace
