@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
-#include "wire.h"
+#include "box_wire.h"
 
 namespace usb {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/text_copy.h"
-#include "wire.h"
+#include "box_wire.h"
 
 namespace usb {
 namespace {

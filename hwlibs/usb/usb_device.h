@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "box_link.h"
-#include "debug_log.h"
+#include "usb_debug_log.h"
 #include "hwlibs/codec/counter_codec.h"
 #include "hwlibs/common/hw_device.h"
 #include "link/ft_link.h"

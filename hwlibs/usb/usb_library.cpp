@@ -5,7 +5,7 @@
 
 #include "link/ftdi_backend.h"
 #include "platform/ini.h"
-#include "wire.h"
+#include "box_wire.h"
 
 namespace usb {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "wire.h"
+#include "box_wire.h"
 
 namespace usb {
 namespace {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "link/ft_link.h"
-#include "wire.h"
+#include "box_wire.h"
 
 namespace usb::sim {
 

@@ -12,7 +12,7 @@
 
 #include "box_link.h"
 #include "sim/sim_box.h"
-#include "wire.h"
+#include "box_wire.h"
 
 namespace {
 

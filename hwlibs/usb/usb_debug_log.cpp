@@ -1,4 +1,4 @@
-#include "debug_log.h"
+#include "usb_debug_log.h"
 
 #include <cctype>
 #include <ctime>

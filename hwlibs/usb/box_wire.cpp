@@ -1,4 +1,4 @@
-#include "wire.h"
+#include "box_wire.h"
 
 #include <algorithm>
 #include <cmath>
