@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <future>
 #include <mutex>
 #include <string>
@@ -91,6 +92,8 @@ struct Lib {
         gEvents = nullptr;
         library.reset();
         gLibrary = nullptr;
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
     }
     void setIni(const std::string& simBox) { ombrel_test::writeFile(ini, "[Link]\nBackend = sim\n[SimBox]\n" + simBox); }
     std::shared_ptr<sim::SimBox> box(size_t i = 0) { return library->simBackend()->boxes().at(i); }
