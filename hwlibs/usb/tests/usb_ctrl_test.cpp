@@ -81,6 +81,12 @@ void onFrame(int)
     gFrameAt = gSequence++;
 }
 
+std::vector<plat::Module>& keptLoaded()
+{
+    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
+    return *modules;
+}
+
 class UsbThroughCtrl : public ::testing::Test {
 protected:
     void start(const std::string& simBox)
@@ -109,7 +115,10 @@ protected:
             ctrl_.setCbAcqCompl(nullptr);
             ctrl_.exitTvkCtrl();
         }
-        ctrl_.module.close();
+        // The copy stays loaded until the program ends: the device-control library keeps process-wide
+        // objects that only a loaded module still reaches (unloading it would report them as leaks).
+        if (started_)
+            keptLoaded().push_back(std::move(ctrl_.module));
         std::error_code ignored;
         if (!dir_.empty())
             fs::remove_all(dir_, ignored);
