@@ -29,6 +29,7 @@ const std::vector<Module> kModules = {
     {"ctrl", {"tvk_ctrl.h", "tvk_frame_info.h"}},
     {"hwlibs/dummy", {}},
     {"hwlibs/model", {"model_control.h"}},
+    {"plugins/Equalizer", {}},
     {"hwlibs/codec", {"counter_codec.h"}},
     {"hwlibs/dorvel", {}},
     {"hwlibs/usb", {}},
