@@ -1,6 +1,7 @@
 // Locale-independent number conversion on std::from_chars / std::to_chars.
 #include "platform/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -129,5 +130,28 @@ std::optional<double> takeDouble(std::string_view& text, bool allowNonFinite)
 
 std::string formatDouble(double value) { return formatShortest(value); }
 std::string formatFloat(float value) { return formatShortest(value); }
+
+namespace {
+
+std::string formatWith(double value, std::chars_format format, int precision)
+{
+    if (std::isnan(value))
+        return std::signbit(value) ? "-nan" : "nan";
+    char text[400]; // the longest fixed form of a double with a few decimals fits
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, format, std::max(precision, 0));
+    return error == std::errc() ? std::string(text, end) : std::string();
+}
+
+} // namespace
+
+std::string formatGeneral(double value, int precision)
+{
+    return formatWith(value, std::chars_format::general, precision == 0 ? 1 : precision);
+}
+
+std::string formatFixed(double value, int decimals)
+{
+    return formatWith(value, std::chars_format::fixed, decimals);
+}
 
 } // namespace plat

@@ -30,5 +30,8 @@ std::optional<double> takeDouble(std::string_view& text, bool allowNonFinite = f
 std::string formatDouble(double value);
 // The same for float.
 std::string formatFloat(float value);
+// printf's "%.<precision>g" and "%.<decimals>f" as the C locale writes them, whatever the user's locale.
+std::string formatGeneral(double value, int precision);
+std::string formatFixed(double value, int decimals);
 
 } // namespace plat

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <clocale>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -186,3 +188,22 @@ TEST(NumbersTest, FormattedFloatsReadBackExactly)
 }
 
 } // namespace
+
+// "%.5g" and "%.4f" as printf writes them in the C locale, also while the process runs under a locale with
+// a decimal comma.
+TEST(NumbersTest, PrintfFormsIgnoreTheUsersLocale)
+{
+    const double values[] = {0.0, 1.0, -2.5, 123456.0, 1234567.0, 0.000012345678, 1e300, -1e-300, 3.14159265,
+                             99999.5, 0.5, 1.0 / 3.0};
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = old ? old : "C";
+    for (double v : values) {
+        char g[512], f[512];
+        std::snprintf(g, sizeof g, "%.5g", v);
+        std::snprintf(f, sizeof f, "%.4f", v);
+        std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // where it is missing, the C locale stays: still a check
+        EXPECT_EQ(plat::formatGeneral(v, 5), g);
+        EXPECT_EQ(plat::formatFixed(v, 4), f);
+        std::setlocale(LC_NUMERIC, saved.c_str());
+    }
+}

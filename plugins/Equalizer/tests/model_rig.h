@@ -9,6 +9,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <utility>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -37,6 +39,75 @@ inline int recordLog(const char* source, const char* format, int flags, ...)
     return 0;
 }
 
+// Manager frames for the engines that create, fill and save frames: kept in memory; a save records the
+// name and the data.
+struct FakeFrames {
+    struct Frame {
+        std::vector<uint32_t> data;
+        bool locked = false;
+    };
+    std::mutex mutex;
+    std::map<uint32_t, Frame> frames;
+    uint32_t next = 1;
+    std::vector<std::pair<std::string, std::vector<uint32_t>>> saved;
+    int closed = 0;
+
+    static FakeFrames& instance()
+    {
+        static FakeFrames store;
+        return store;
+    }
+    static int create(uint32_t* id, uint32_t width, uint32_t height, int, const char*)
+    {
+        FakeFrames& s = instance();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        *id = s.next++;
+        s.frames[*id].data.assign(static_cast<size_t>(width) * height, 0);
+        return 0;
+    }
+    static int lock(uint32_t id, void** buffer, uint32_t* size, uint32_t)
+    {
+        FakeFrames& s = instance();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        auto it = s.frames.find(id);
+        if (it == s.frames.end() || it->second.locked)
+            return -10;
+        it->second.locked = true;
+        *buffer = it->second.data.data();
+        *size = static_cast<uint32_t>(it->second.data.size() * sizeof(uint32_t));
+        return 0;
+    }
+    static int unlock(uint32_t id)
+    {
+        FakeFrames& s = instance();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.frames[id].locked = false;
+        return 0;
+    }
+    static int save(uint32_t id, const char* name, uint32_t)
+    {
+        FakeFrames& s = instance();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.saved.emplace_back(name, s.frames[id].data);
+        return 0;
+    }
+    static int close(uint32_t id, uint32_t*)
+    {
+        FakeFrames& s = instance();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        s.frames.erase(id);
+        ++s.closed;
+        return 0;
+    }
+    void reset()
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        frames.clear();
+        saved.clear();
+        closed = 0;
+    }
+};
+
 class ModelRig {
 public:
     explicit ModelRig(const std::string& modelIni)
@@ -55,6 +126,12 @@ public:
             throw std::runtime_error(ctrl_.error());
         table_.version = MGR_INTERFACE_VERSION;
         table_.mgrLogMsg = recordLog;
+        table_.mgrCreateFrame = FakeFrames::create;
+        table_.mgrGetLockedFrameBuff = FakeFrames::lock;
+        table_.mgrUnlockFrame = FakeFrames::unlock;
+        table_.mgrSaveFrame = FakeFrames::save;
+        table_.mgrCloseFrame = FakeFrames::close;
+        FakeFrames::instance().reset();
 #define OMBREL_BIND(slot, name) table_.slot = reinterpret_cast<decltype(table_.slot)>(symbol(#name))
         OMBREL_BIND(tvkCtrlGetDACsNames, getDACsNames);
         OMBREL_BIND(tvkCtrlGetDevInfo, getDevInfo);
@@ -73,6 +150,10 @@ public:
         OMBREL_BIND(tvkCtrlGetFrame32, getFrame32);
         OMBREL_BIND(tvkCtrlSetDACRefCoef, setDACRefCoef);
         OMBREL_BIND(tvkCtrlGetDACRefCoef, getDACRefCoef);
+        OMBREL_BIND(tvkCtrlPerformFrameAcq, performFrameAcq);
+        OMBREL_BIND(tvkCtrlGetFrame16, getFrame16);
+        OMBREL_BIND(tvkCtrlSaveFrame, saveFrame);
+        OMBREL_BIND(tvkCtrlGetSingleDACAnalog, getSingleDACAnalog);
 #undef OMBREL_BIND
         {
             std::lock_guard<std::mutex> guard(g_logMutex);

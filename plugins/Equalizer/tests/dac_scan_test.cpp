@@ -1,0 +1,229 @@
+#include "model_rig.h"
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dac_scan.h"
+#include "platform/numbers.h"
+
+namespace {
+
+using equalizer::DacScan;
+using eqtest::FakeFrames;
+using eqtest::ModelRig;
+
+constexpr uint32_t kChipPixels = 65536;
+constexpr int kThl = 8; // chip type 1
+
+std::vector<uint16_t> deviceDacs(const ModelRig& rig, int count)
+{
+    std::vector<uint16_t> dacs(static_cast<size_t>(count));
+    EXPECT_EQ(rig.table()->tvkCtrlGetDACs(0, dacs.data(), count, -1), 0);
+    return dacs;
+}
+
+// A file in the scratch folder of the running test (one folder a test).
+std::string scratchFile(const std::string& name)
+{
+    static std::map<std::string, std::string> folders;
+    const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+    auto it = folders.find(test);
+    if (it == folders.end())
+        it = folders.emplace(test, ombrel_test::scratchDir("dacscan-" + test)).first;
+    return it->second + "/" + name;
+}
+
+TEST(DacScanMedians, MatchTheSortedElements)
+{
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int> count(0, 3000);
+    std::vector<uint16_t> counts(kChipPixels);
+    for (uint16_t& c : counts)
+        c = static_cast<uint16_t>(count(rng));
+    for (int enabledEvery : {1, 3, 65537}) {
+        SCOPED_TRACE(enabledEvery);
+        std::vector<uint8_t> cfg(kChipPixels, 0);
+        for (uint32_t j = 0; j < kChipPixels; j += static_cast<uint32_t>(enabledEvery))
+            cfg[j] = 1;
+        std::vector<uint16_t> sorted(counts);
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(equalizer::medianOfAll(counts.data()), sorted[32768]);
+        std::vector<uint16_t> masked(counts);
+        uint32_t n = 0;
+        for (uint32_t j = 0; j < kChipPixels; ++j) {
+            if (!(cfg[j] & 1))
+                masked[j] = 0;
+            n += cfg[j] & 1;
+        }
+        std::sort(masked.begin(), masked.end());
+        const uint32_t expected = n < 1 ? 0 : masked[kChipPixels - n + n / 2];
+        EXPECT_EQ(equalizer::medianOfEnabled(counts.data(), cfg.data()), expected);
+    }
+    // The median is taken on the scan's own histogram: the counts stay as they were.
+    const std::vector<uint16_t> copy(counts);
+    equalizer::medianOfAll(counts.data());
+    EXPECT_EQ(counts, copy);
+}
+
+TEST(DacScan, RangeIsRefusedOrStoredWithItsDirection)
+{
+    ModelRig rig("[Model]\n");
+    DacScan scan;
+    ASSERT_EQ(scan.setUp(rig.table(), 0, nullptr), 0);
+    struct Case {
+        int to, followIndex, scanned, from, step;
+        bool follow;
+        int result;
+        int steps;
+    };
+    const Case cases[] = {
+        {100, 0, kThl, 100, 5, false, 0, 1},   // from = to: one step
+        {10, 0, kThl, 100, 30, false, 0, 4},   // downward: 100 70 40 10
+        {100, 0, kThl, 10, 30, false, 0, 4},   // upward, the last step below to
+        {256, 0, kThl, 10, 5, false, -1, 0},   // to above the largest value
+        {100, 0, kThl, 256, 5, false, -1, 0},  // from above the largest value
+        {-1, 0, kThl, 10, 5, false, -1, 0},
+        {100, 0, kThl, -1, 5, false, -1, 0},
+        {100, 0, kThl, 10, 0, false, -1, 0},
+        {100, 0, 13, 10, 5, false, -1, 0},     // no such DAC
+        {100, 13, kThl, 10, 5, true, -1, 0},   // no such following DAC
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.from << ".." << c.to << " by " << c.step);
+        EXPECT_EQ(scan.setRange(c.to, c.followIndex, c.scanned, c.from, c.step, c.follow, 3), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(scan.stepCount(), c.steps);
+        }
+    }
+}
+
+TEST(DacScan, FileNamesCarryTheValueAndTheAcquisition)
+{
+    ModelRig rig("[Model]\n");
+    DacScan scan;
+    ASSERT_EQ(scan.setUp(rig.table(), 0, nullptr), 0);
+    ASSERT_EQ(scan.setRange(120, 0, kThl, 5, 1, false, 0), 0);
+    ASSERT_EQ(scan.setOutput("/data/run.1/scan.bin", 1, false), 0);
+    scan.setAcquisition(12, 0.01, 1, false);
+    EXPECT_EQ(scan.fileName(7, 3), "/data/run.1/scan_THL_007_03.bin");
+    scan.setAcquisition(1, 0.01, 1, false);
+    EXPECT_EQ(scan.fileName(7, 0), "/data/run.1/scan_THL_007.bin");
+    ASSERT_EQ(scan.setRange(0, 7, kThl, 0, 1, true, -4), 0); // follows: THH at THL - 4
+    ASSERT_EQ(scan.setOutput("/data/run.1/scan", 1, false), 0);
+    EXPECT_EQ(scan.fileName(0, 0), "/data/run.1/scan_THL-w-4THH_0");
+}
+
+// A scan with integration and a log: each step's integrated frame holds that step's counts only, the log
+// has its header and a line per step, and the device gets back its DACs, spacing and conversion.
+TEST(DacScan, IntegratedStepsLogAndRestore)
+{
+    ModelRig rig("[Model]\nChips=1\nType=1\n");
+    const _MgrFuncTable* t = rig.table();
+    ASSERT_EQ(t->tvkCtrlSetAcqSpacing(0, 2), 0);
+    const std::vector<uint16_t> dacs = deviceDacs(rig, 13);
+    DacScan scan;
+    int progress = 0;
+    ASSERT_EQ(scan.setUp(t, 0, [&](unsigned m) { progress += m == equalizer::kMsgScanProgress; }), 0);
+    ASSERT_EQ(scan.setRange(140, 0, kThl, 100, 10, false, 0), 0);
+    const std::string out = scratchFile("scan.bin");
+    ASSERT_EQ(scan.setOutput(out, 1, true), 0);
+    scan.setAcquisition(2, 1e-6, 1, true);
+    ASSERT_EQ(scan.run(), 0);
+    EXPECT_EQ(progress, 10);
+
+    ASSERT_EQ(scan.runCount(), 1);
+    ASSERT_EQ(scan.pointCount(0), 5);
+    EXPECT_EQ(scan.firstValue(0), 100);
+    EXPECT_EQ(scan.runStep(0), 10);
+    const auto& saved = FakeFrames::instance().saved;
+    ASSERT_EQ(saved.size(), 5u);
+    for (int k = 0; k < 5; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(saved[static_cast<size_t>(k)].first, scratchFile("scan_THL_" + std::to_string(100 + 10 * k) + ".bin"));
+        const auto& data = saved[static_cast<size_t>(k)].second;
+        EXPECT_EQ(std::accumulate(data.begin(), data.end(), int64_t{0}), scan.value(0, k, 0, 2, false, false));
+    }
+    EXPECT_EQ(FakeFrames::instance().closed, 1);
+
+    const std::string log = ombrel_test::readFile(scratchFile("scan.log"));
+    EXPECT_EQ(log.rfind("#\tFBK\tTHL\tTHL-FBK\t\tStdDev\t\tTHH\tTHH-FBK\t\tStdDev\t\tAcq time\n", 0), 0u);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 6);
+    EXPECT_NE(log.find("\n5\t255\t140\t-0.6765\t\t0.0000\t\t0\t-1.5000\t\t0.0000\t\t1e-06 (2x)\n"), std::string::npos)
+        << log;
+
+    EXPECT_EQ(deviceDacs(rig, 13), dacs);
+    int spacing = 0, conv = 0;
+    t->tvkCtrlGetAcqSpacing(0, &spacing);
+    t->tvkCtrlGetAutoConvToSM(0, &conv);
+    EXPECT_EQ(spacing, 2);
+    EXPECT_EQ(conv, 1);
+}
+
+TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
+{
+    struct Case {
+        const char* function;
+        int k;
+        bool abortAtSecond;
+        int result;
+        const char* message;
+        int points;
+    };
+    const Case cases[] = {
+        {"hwReadMatrix", 3, false, -1, "equalizer: Perform acq. failed, aborting operation.", 2},
+        {"hwSetTvkDACs", 5, false, -1, "equalizer: Setting DACs failed, aborting operation.", 1}, // 4 calls a step
+        {nullptr, 0, true, equalizer::kScanAborted, nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.function ? c.function : "abort");
+        ModelRig rig("[Model]\nChips=1\nType=1\n");
+        const std::vector<uint16_t> dacs = deviceDacs(rig, 13);
+        DacScan scan;
+        int progress = 0;
+        ASSERT_EQ(scan.setUp(rig.table(), 0,
+                             [&](unsigned) {
+                                 if (++progress == 2 && c.abortAtSecond)
+                                     scan.abort();
+                             }),
+                  0);
+        ASSERT_EQ(scan.setRange(140, 0, kThl, 100, 10, false, 0), 0);
+        ASSERT_EQ(scan.setOutput(scratchFile("f.txt"), 0, true), 0);
+        scan.setAcquisition(2, 1e-6, 1, false);
+        if (c.function) {
+            ASSERT_EQ(rig.model<ModelFailAtFn>("modelFailAt")(0, c.function, c.k), 0);
+        }
+        EXPECT_EQ(scan.run(), c.result);
+        if (c.message) {
+            ASSERT_FALSE(ModelRig::log().empty());
+            EXPECT_EQ(ModelRig::log().back(), c.message);
+        }
+        EXPECT_EQ(scan.pointCount(0), c.points);
+        EXPECT_EQ(deviceDacs(rig, 13), dacs);
+    }
+}
+
+TEST(DacScan, ResultsWithHeaderAndDifferences)
+{
+    ModelRig rig("[Model]\nChips=1\nType=1\n");
+    DacScan scan;
+    ASSERT_EQ(scan.setUp(rig.table(), 0, nullptr), 0);
+    ASSERT_EQ(scan.setRange(120, 0, kThl, 100, 10, false, 0), 0);
+    scan.setAcquisition(1, 1e-6, 1, false);
+    ASSERT_EQ(scan.run(), 0);
+    const std::string path = scratchFile("results.txt");
+    ASSERT_EQ(scan.writeResults(path, 2, false, true, true), 0);
+    const std::string text = ombrel_test::readFile(path);
+    const std::string d1 = plat::formatGeneral(scan.value(0, 1, 0, 2, false, true), 5);
+    const std::string d2 = plat::formatGeneral(scan.value(0, 2, 0, 2, false, true), 5);
+    EXPECT_EQ(text, "100\t110\t120\n0\t" + d1 + "\t" + d2 + "\n\n");
+    EXPECT_EQ(scan.writeResults("/nonexistent-folder/r.txt", 2, false, true, true), -1);
+    EXPECT_EQ(ModelRig::log().back(), "equalizer: Cannot open file /nonexistent-folder/r.txt for writing scan results.");
+}
+
+} // namespace
