@@ -199,6 +199,7 @@ TEST(NumbersTest, PrintfFormsIgnoreTheUsersLocale)
     const std::string saved = old ? old : "C";
     for (double v : values) {
         char g[512], f[512];
+        std::setlocale(LC_NUMERIC, "C"); // the reference
         std::snprintf(g, sizeof g, "%.5g", v);
         std::snprintf(f, sizeof f, "%.4f", v);
         std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // where it is missing, the C locale stays: still a check

@@ -87,9 +87,10 @@ std::string makeHostile(const std::string& folder, const std::string& name)
             throw std::runtime_error("mkfifo failed");
         return path;
     }
-    // 2 GiB without data blocks, its first line that of a text sparse file or of binary data.
+    // One byte over the 64 MB limit, without data blocks where the file system keeps files sparse; its
+    // first line that of a text file or of binary data.
     writeAll(path, name == "huge_text" ? "1 2\n" : std::string(16, '\0'));
-    if (::truncate(path.c_str(), off_t(2) << 30) != 0)
+    if (::truncate(path.c_str(), (off_t(64) << 20) + 1) != 0)
         throw std::runtime_error("truncate failed");
     return path;
 }
