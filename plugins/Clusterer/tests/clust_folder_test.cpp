@@ -17,67 +17,56 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A scratch app folder with its own manager and the simulated detector, started without plug-ins; the
-// plug-in table is bound by name to the manager's exports.
+// A scratch app folder with its own manager and the simulated detector, started with one probe plug-in that
+// hands the test the manager's table.
 class HeadlessManager {
 public:
-    HeadlessManager() : dir_(ombrel_test::scratchDir("clust-folder-mgr")), oldCwd_(fs::current_path())
+    HeadlessManager()
+        : dir_(ombrel_test::scratchDir("clust-folder-mgr")), oldCwd_(fs::current_path())
     {
         fs::create_directories(dir_ + "/hwlibs");
         fs::copy_file(CLUST_APP_DIR "/libTvkManager.so", dir_ + "/libTvkManager.so");
         fs::copy_file(CLUST_APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
         fs::copy_file(CLUST_APP_DIR "/hwlibs/tvkHwDummy.so", dir_ + "/hwlibs/tvkHwDummy.so");
         fs::copy_file(CLUST_APP_DIR "/hwlibs/dummy_2000.txt", dir_ + "/hwlibs/dummy_2000.txt");
+        fs::copy_file(CLUST_PROBE, dir_ + "/clust_table_probe.so");
         ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=1\nUnique=0\n");
-        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\n");
+        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nclust_table_probe.so\n");
         fs::current_path(dir_);
         if (!lib_.open(dir_ + "/libTvkManager.so"))
             throw std::runtime_error(lib_.error());
-        table_.version = MGR_INTERFACE_VERSION;
-        bind(table_.mgrLogMsg, "mgrLogMsg");
-        bind(table_.mgrCreateFrame, "mgrCreateFrame");
-        bind(table_.mgrSetFrameData, "mgrSetFrameData");
-        bind(table_.mgrSaveFrame, "mgrSaveFrame");
-        bind(table_.mgrLoadFrame, "mgrLoadFrame");
-        bind(table_.mgrCloseFrame, "mgrCloseFrame");
-        bind(table_.mgrGetFrameType, "mgrGetFrameType");
-        bind(table_.mgrGetFrameSize, "mgrGetFrameSize");
-        bind(table_.mgrGetFrameData, "mgrGetFrameData");
-        bind(table_.mgrGetFirstFrame, "mgrGetFirstFrame");
-        bind(table_.mgrGetNextFrame, "mgrGetNextFrame");
         reinterpret_cast<int (*)(void*, const void*)>(lib_.symbol("mgrSetUiHooks"))(nullptr, nullptr);
         if (reinterpret_cast<int (*)()>(lib_.symbol("mgrInitManager"))() != 0)
             throw std::runtime_error("the manager did not start");
+        if (!probe_.open(dir_ + "/clust_table_probe.so"))
+            throw std::runtime_error(probe_.error());
+        const auto probe = reinterpret_cast<const _MgrFuncTable* (*)()>(probe_.symbol("clustProbeTable"));
+        table_ = probe ? probe() : nullptr;
+        if (!table_)
+            throw std::runtime_error("the probe plug-in was not loaded");
     }
     ~HeadlessManager()
     {
         reinterpret_cast<int (*)()>(lib_.symbol("mgrUnloadManager"))();
         fs::current_path(oldCwd_);
     }
-    const _MgrFuncTable* table() const { return &table_; }
+    const _MgrFuncTable* table() const { return table_; }
     const std::string& dir() const { return dir_; }
     int frameCount()
     {
         int n = 0;
         uint32_t id = 0;
-        for (int rc = table_.mgrGetFirstFrame(&id); rc == 0; rc = table_.mgrGetNextFrame(&id))
+        for (int rc = table_->mgrGetFirstFrame(&id); rc == 0; rc = table_->mgrGetNextFrame(&id))
             ++n;
         return n;
     }
 
 private:
-    template <typename F>
-    void bind(F& slot, const char* name)
-    {
-        slot = reinterpret_cast<F>(lib_.symbol(name));
-        if (!slot)
-            throw std::runtime_error(std::string("no export ") + name);
-    }
-
     std::string dir_;
     fs::path oldCwd_;
     plat::Module lib_;
-    _MgrFuncTable table_{};
+    plat::Module probe_; // the manager's copy of the probe plug-in, one more reference
+    const _MgrFuncTable* table_ = nullptr;
 };
 
 std::vector<int16_t> randomFrame(std::mt19937& rng)
