@@ -183,20 +183,22 @@ void HardenCalPanel::build()
     right->addLayout(pixelRow);
     chart_ = new CChart2d(this);
     chart_->setObjectName("chart");
-    chart_->setLabels("Rate of the pixel", "Thickness", "Rate [1/s]");
+    chart_->setLabels(nullptr, "Thickness", "Rate [1/s]");
     chart_->pointStyle = ChartModel::Squares;
     chart_->markerSize = 4;
     chart_->setMinimumSize(420, 240);
     right->addWidget(chart_, 3);
-    auto* pictures = new QGridLayout;
+    auto* pictures = new QHBoxLayout;
     const char* captions[] = {"Mask", "Thickness", "Error"};
     CBitmapView** views[] = {&maskView_, &thicknessView_, &errorView_};
     for (int k = 0; k < 3; ++k) {
-        pictures->addWidget(new QLabel(tr(captions[k]), this), 0, k, Qt::AlignHCenter);
+        auto* column = new QVBoxLayout;
+        column->addWidget(new QLabel(tr(captions[k]), this), 0, Qt::AlignHCenter);
         *views[k] = new CBitmapView(this);
         (*views[k])->setObjectName(QString(captions[k]).toLower());
-        (*views[k])->setMinimumSize(140, 140);
-        pictures->addWidget(*views[k], 1, k);
+        (*views[k])->setMinimumSize(200, 200);
+        column->addWidget(*views[k], 1);
+        pictures->addLayout(column);
     }
     right->addLayout(pictures, 2);
     stats_ = new QLabel(this);
@@ -435,9 +437,12 @@ void HardenCalPanel::refreshPictures()
     thicknessView_->setImage(thickness.data(), w, h);
     errorView_->setImage(error.data(), w, h);
     const hcal::ErrorStats st = ctx_.errorStats();
-    stats_->setText(tr("Error  min: %1  max: %2  mean: %3    Bad pixels: %4")
-                        .arg(number(st.min), number(st.max), number(st.mean))
-                        .arg(ctx_.badPixelCount()));
+    const QString bad = tr("Bad pixels: %1").arg(ctx_.badPixelCount());
+    if (st.pixels == 0)
+        stats_->setText(tr("Error: no corrected frame yet") + "    " + bad);
+    else
+        stats_->setText(tr("Error  min: %1  max: %2  mean: %3").arg(number(st.min), number(st.max), number(st.mean)) +
+                        "    " + bad);
 }
 
 QString HardenCalPanel::statisticsText() const
