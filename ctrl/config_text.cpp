@@ -198,18 +198,6 @@ std::optional<std::string> ConfigText::findRest(std::string_view section, std::s
     });
 }
 
-std::string safeFileNamePart(std::string_view text)
-{
-    static const char kAllowed[] = " -_.+()[]#,=@~";
-    std::string out;
-    for (char c : text) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (alnum || (c != '\0' && std::strchr(kAllowed, c)))
-            out.push_back(c);
-    }
-    return out;
-}
-
 std::string sectionName(std::string_view base, int number)
 {
     return std::string(base) + std::to_string(number);

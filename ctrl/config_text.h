@@ -48,10 +48,6 @@ private:
 // Text after "key:" at the start of line, or none. A blank in key matches any run of blanks, including none.
 std::optional<std::string_view> matchKey(std::string_view line, std::string_view key);
 
-// A name part taken from hardware (interface name, chip-board id) made safe for a file name: path separators
-// and every character outside letters, digits and " -_.+()[]#,=@~" are removed.
-std::string safeFileNamePart(std::string_view text);
-
 // Section name followed by a number, as "[Chip0]" takes it.
 std::string sectionName(std::string_view base, int number);
 

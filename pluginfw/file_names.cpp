@@ -81,3 +81,15 @@ int makeDscFileName(const char* dataFile, char* out)
     std::memcpy(end, ".dsc", 5);
     return 0;
 }
+
+std::string safeFileNamePart(std::string_view text)
+{
+    static const char kAllowed[] = " -_.+()[]#,=@~";
+    std::string out;
+    for (char c : text) {
+        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (alnum || (c != '\0' && std::strchr(kAllowed, c)))
+            out.push_back(c);
+    }
+    return out;
+}

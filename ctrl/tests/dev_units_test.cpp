@@ -183,19 +183,6 @@ TEST(ConfigText, RealsAndRestOfLine)
     EXPECT_EQ(text.findRest("Interface", "Empty", 2048), std::nullopt);
 }
 
-TEST(ConfigText, FileNamePartsFromHardware)
-{
-    struct Case {
-        const char* in;
-        const char* out;
-    };
-    for (const Case& c : {Case{"W12_K7", "W12_K7"}, Case{"../../etc/passwd", "....etcpasswd"},
-                          Case{"a\\b:c*d?e\"f<g>h|i", "abcdefghi"}, Case{"id 1.2-(x)", "id 1.2-(x)"},
-                          Case{"tab\tnew\nline", "tabnewline"}}) {
-        EXPECT_EQ(safeFileNamePart(c.in), c.out) << c.in;
-    }
-}
-
 TEST(ConfigText, DigitCount)
 {
     for (auto [n, digits] : {std::pair{0u, 1}, {9u, 1}, {10u, 2}, {11u, 2}, {999u, 3}, {4294967295u, 10}})

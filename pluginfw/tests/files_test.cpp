@@ -118,6 +118,19 @@ TEST(FileExtension, TextAfterTheLastDotOfTheFileName)
     }
 }
 
+TEST(FileNamePart, KeepsOnlySafeCharactersOfHardwareTexts)
+{
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    for (const Case& c : {Case{"W12_K7", "W12_K7"}, Case{"../../etc/passwd", "....etcpasswd"},
+                          Case{"a\\b:c*d?e\"f<g>h|i", "abcdefghi"}, Case{"id 1.2-(x)", "id 1.2-(x)"},
+                          Case{"tab\tnew\nline", "tabnewline"}}) {
+        EXPECT_EQ(safeFileNamePart(c.in), c.out) << c.in;
+    }
+}
+
 TEST(LineColumns, CountsFieldsWithoutConsumingTheLine)
 {
     const struct {

@@ -1,0 +1,261 @@
+#include "plugin_window.h"
+
+#include <new>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QThread>
+
+#include "uikit/message_box.h"
+
+namespace {
+
+// Closed windows whose deferred deletion has not run yet (GUI thread only).
+std::vector<QPointer<CPluginDlg>>& pendingWindows()
+{
+    static std::vector<QPointer<CPluginDlg>> windows;
+    return windows;
+}
+
+// The outer rectangle of the window's normal state and its show state.
+WindowPlacement currentPlacement(const QWidget* w)
+{
+    const QRect frame = w->frameGeometry();
+    const QRect geo = w->geometry();
+    const QRect normal = (w->isMaximized() || w->isMinimized()) && w->normalGeometry().isValid() ? w->normalGeometry()
+                                                                                                 : geo;
+    WindowPlacement p;
+    p.showCmd = w->isMinimized() ? SW_SHOWMINIMIZED : w->isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+    p.left = normal.x() - (geo.x() - frame.x());
+    p.top = normal.y() - (geo.y() - frame.y());
+    p.right = normal.x() + normal.width() + ((frame.x() + frame.width()) - (geo.x() + geo.width()));
+    p.bottom = normal.y() + normal.height() + ((frame.y() + frame.height()) - (geo.y() + geo.height()));
+    return p;
+}
+
+std::vector<ScreenArea> screenAreas()
+{
+    std::vector<ScreenArea> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        areas.push_back({r.x(), r.y(), r.x() + r.width(), r.y() + r.height()});
+    }
+    return areas;
+}
+
+} // namespace
+
+bool isGuiThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+void runOnGuiThread(QObject* context, std::function<void()> fn)
+{
+    if (isGuiThread())
+        fn();
+    else if (context)
+        QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
+}
+
+PluginWindowHolder::PluginWindowHolder(std::string toolName) : toolName_(std::move(toolName)) {}
+
+PluginWindowHolder::~PluginWindowHolder()
+{
+    if (dlg_) {
+        CPluginDlg* d = dlg_;
+        dlg_ = nullptr;
+        d->setOwner(nullptr);
+        delete d;
+    }
+}
+
+std::string PluginWindowHolder::title() const
+{
+    CritSecGuard guard(lock);
+    return title_;
+}
+
+void PluginWindowHolder::setWindowTitle(const std::string& title)
+{
+    CritSecGuard guard(lock);
+    title_ = title;
+    if (dlg_ && isGuiThread())
+        dlg_->setWindowTitle(QString::fromStdString(title_));
+}
+
+int PluginWindowHolder::showWindow(int nCmdShow)
+{
+    if (isGuiThread())
+        return showOnGuiThread(nCmdShow);
+    // The GUI thread takes the lock to make the window: waiting for it while holding the lock would never end.
+    if (lock.isOwnedByCurrentThread())
+        return -1;
+    int rc = -1;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [&] { rc = showOnGuiThread(nCmdShow); }, Qt::BlockingQueuedConnection);
+    return rc;
+}
+
+int PluginWindowHolder::showOnGuiThread(int nCmdShow)
+{
+    CritSecGuard guard(lock);
+    bool created = false;
+    if (!dlg_) {
+        CPluginDlg* d = nullptr;
+        try {
+            d = createDialog();
+        } catch (const std::bad_alloc&) {
+            d = nullptr;
+        }
+        if (!d) {
+            messageBox(nullptr, QStringLiteral("Memory allocation error."), QString(), MSGBOX_OK);
+            return -1;
+        }
+        d->setOwner(this);
+        dlg_ = d;
+        pendingShowCmd_ = SW_SHOW;
+        if (!d->Create()) {
+            // A window that could not be made is not kept: the next call tries again.
+            dlg_ = nullptr;
+            d->setOwner(nullptr);
+            delete d;
+            return -1;
+        }
+        d->setWindowTitle(QString::fromStdString(title_));
+        created = true;
+    }
+    int state = nCmdShow;
+    if (created && (nCmdShow == SW_SHOWNORMAL || nCmdShow == SW_SHOW))
+        state = pendingShowCmd_;
+    switch (state) {
+    case SW_HIDE:
+        dlg_->hide();
+        return 0;
+    case SW_SHOWMINIMIZED:
+        dlg_->showMinimized();
+        return 0;
+    case SW_SHOWMAXIMIZED:
+        dlg_->showMaximized();
+        break;
+    case SW_SHOW:
+        if (!created) {
+            dlg_->show();
+            break;
+        }
+        [[fallthrough]];
+    default:
+        dlg_->showNormal();
+        break;
+    }
+    if (created)
+        keepOnScreen();
+    dlg_->activateWindow(); // brings it to the front where the window system allows it
+
+    return 0;
+}
+
+void PluginWindowHolder::keepOnScreen()
+{
+    // The frame of a new window is known only once it is shown: its outer rectangle is fitted again.
+    if (dlg_->isMaximized() || dlg_->isMinimized())
+        return;
+    const WindowPlacement current = currentPlacement(dlg_);
+    const std::vector<ScreenArea> screens = screenAreas();
+    const WindowPlacement fitted = fitToScreens(current, screens.data(), screens.size(), 0, 0);
+    if (fitted.left != current.left || fitted.top != current.top)
+        dlg_->move(fitted.left, fitted.top);
+}
+
+void PluginWindowHolder::closeWindow(bool force)
+{
+    CritSecGuard guard(lock);
+    if (!dlg_)
+        return;
+    if (!force && keepOnClose()) {
+        dlg_->hide();
+        return;
+    }
+    closing_ = true;
+    writeWindowPos(placementSaveFile());
+    destroyWindow();
+    closing_ = false;
+}
+
+void PluginWindowHolder::destroyWindow()
+{
+    CPluginDlg* d = dlg_;
+    dlg_ = nullptr;
+    d->setOwner(nullptr);
+    d->hide();
+    // One of the dialog's own handlers may be what closes it: the object goes once that has returned.
+    pendingWindows().emplace_back(d);
+    d->deleteLater();
+}
+
+void PluginWindowHolder::deletePendingWindows()
+{
+    std::vector<QPointer<CPluginDlg>> windows;
+    windows.swap(pendingWindows());
+    for (QPointer<CPluginDlg>& w : windows)
+        delete w.data();
+}
+
+void PluginWindowHolder::loadWindowPos(PlacementForm form)
+{
+    readWindowPos(placementLoadFile(), form);
+}
+
+void PluginWindowHolder::readWindowPos(const std::string& iniFile, PlacementForm form)
+{
+    CritSecGuard guard(lock);
+    if (!dlg_)
+        return;
+    const WindowPlacement current = currentPlacement(dlg_);
+    WindowPlacement p = readWindowPlacement(iniFile, toolName_, current, form);
+    QSize minimum = dlg_->minimumSize();
+    if (minimum.isEmpty())
+        minimum = minimum.expandedTo(dlg_->minimumSizeHint());
+    const std::vector<ScreenArea> screens = screenAreas();
+    p = fitToScreens(p, screens.data(), screens.size(), minimum.width(), minimum.height());
+    pendingShowCmd_ = p.showCmd;
+    if (dlg_->isMaximized() || dlg_->isMinimized())
+        dlg_->showNormal();
+    // The frame's extra size is kept out of the client size that resize takes.
+    const int extraWidth = (current.right - current.left) - dlg_->width();
+    const int extraHeight = (current.bottom - current.top) - dlg_->height();
+    dlg_->move(p.left, p.top);
+    const QSize size(p.right - p.left - extraWidth, p.bottom - p.top - extraHeight);
+    if (size != dlg_->size())
+        dlg_->resize(size);
+    if (dlg_->isVisible() && (p.showCmd == SW_SHOWMINIMIZED || p.showCmd == SW_SHOWMAXIMIZED))
+        p.showCmd == SW_SHOWMINIMIZED ? dlg_->showMinimized() : dlg_->showMaximized();
+}
+
+void PluginWindowHolder::writeWindowPos(const std::string& iniFile)
+{
+    CritSecGuard guard(lock);
+    if (!dlg_ || iniFile.empty())
+        return;
+    writeWindowPlacement(iniFile, toolName_, currentPlacement(dlg_)); // a failed write is not the user's concern here
+}
+
+bool PluginWindowHolder::postToWindow(QEvent* event)
+{
+    if (!event)
+        return false;
+    if (closing_.load()) {
+        delete event;
+        return false;
+    }
+    CritSecGuard guard(lock);
+    if (closing_.load() || !dlg_) {
+        delete event;
+        return false;
+    }
+    QCoreApplication::postEvent(dlg_, event);
+    return true;
+}

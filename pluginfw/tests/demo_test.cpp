@@ -1,0 +1,289 @@
+// The demo tool plug-ins as the manager meets them: their entry over the fake table (version check,
+// registrations), then both loaded by the real manager in a scratch app folder with two simulated
+// devices, offscreen: menu items, windows, placement files, autostart, a reconnect from a worker, exit.
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "fake_mgr.h"
+#include "ombrel_test_support.h"
+#include "platform/ini.h"
+#include "platform/module.h"
+#include "manager/tvk_manager.h"
+#include "uikit/message_box.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using SetBoxHandler = void (*)(const MessageBoxHandler*);
+
+struct Box {
+    std::string title;
+    std::string text;
+};
+
+// A demo plug-in opened by the test, its boxes recorded.
+class DemoModule {
+public:
+    explicit DemoModule(const std::string& path)
+    {
+        if (!module_.open(path))
+            throw std::runtime_error(module_.error());
+        init_ = reinterpret_cast<InitTvkPluginFn>(module_.symbol("InitTvkPlugin"));
+        const MessageBoxHandler handler = [this](QWidget*, const QString& text, const QString& title, unsigned) {
+            boxes.push_back({title.toStdString(), text.toStdString()});
+            return int(MSGBOX_IDOK);
+        };
+        setBoxes_ = reinterpret_cast<SetBoxHandler>(module_.symbol("demoSetMessageBoxHandler"));
+        setBoxes_(&handler);
+    }
+    ~DemoModule() { setBoxes_(nullptr); }
+    int init(const _MgrFuncTable* table) { return init_(table); }
+
+    std::vector<Box> boxes;
+
+private:
+    plat::Module module_;
+    InitTvkPluginFn init_ = nullptr;
+    SetBoxHandler setBoxes_ = nullptr;
+};
+
+std::vector<QWidget*> windowsNamed(const char* objectName)
+{
+    std::vector<QWidget*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == objectName)
+            found.push_back(w);
+    return found;
+}
+
+void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
+{
+    const std::string dir = ombrel_test::scratchDir("pluginfw-demo-entry");
+    fakemgr::reset(dir + "/");
+    fakemgr::setDevice(0, "A");
+    fakemgr::setDevice(1, "B");
+    {
+        DemoModule demo(DEMO_MULTI_PATH);
+        const _MgrFuncTable old = fakemgr::table(16);
+        EXPECT_EQ(demo.init(&old), -1);
+        ASSERT_EQ(demo.boxes.size(), 1u);
+        EXPECT_EQ(demo.boxes[0].title, "Plugin version check failed");
+        EXPECT_EQ(demo.boxes[0].text, "Plugin \"demo_multi\" was compiled with header files ver. 17, this version is "
+                                      "16, please recompile the plugin.");
+        {
+            std::lock_guard lock(fakemgr::state().m);
+            EXPECT_TRUE(fakemgr::state().calls.empty()); // no slot of a foreign table was touched
+        }
+
+        static const _MgrFuncTable table = fakemgr::table();
+        ASSERT_EQ(demo.init(&table), 0);
+        std::lock_guard lock(fakemgr::state().m);
+        const fakemgr::State& s = fakemgr::state();
+        std::vector<std::string> events;
+        for (const auto& sub : s.subscriptions)
+            events.push_back(sub.source + " " + sub.event);
+        EXPECT_EQ(events, (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged"}));
+        ASSERT_EQ(s.menuItems.size(), 2u);
+        for (int dev = 0; dev < 2; ++dev) {
+            EXPECT_EQ(s.menuItems[dev].devId, dev);
+            EXPECT_EQ(s.menuItems[dev].plugin, "demo_multi");
+            EXPECT_EQ(s.menuItems[dev].name, "Demo");
+            EXPECT_EQ(reinterpret_cast<intptr_t>(s.menuItems[dev].userData), dev);
+        }
+        // Exit before the module goes, as the manager does.
+        for (const auto& sub : s.subscriptions)
+            if (sub.event == "Exit")
+                sub.callback(0);
+    }
+    {
+        DemoModule single(DEMO_SINGLE_PATH);
+        const _MgrFuncTable old = fakemgr::table(18);
+        EXPECT_EQ(single.init(&old), -1);
+        ASSERT_EQ(single.boxes.size(), 1u);
+        EXPECT_EQ(single.boxes[0].text, "Plugin \"demo_single\" was compiled with header files ver. 17, this version "
+                                        "is 18, please recompile the plugin.");
+    }
+}
+
+// ---- the real manager in a scratch app folder ----
+
+class ManagerApp {
+public:
+    ManagerApp() : dir_(ombrel_test::scratchDir("pluginfw-demo-app")), oldCwd_(fs::current_path())
+    {
+        fs::create_directories(dir_ + "/hwlibs");
+        fs::create_directories(dir_ + "/plugins");
+        fs::copy_file(APP_DIR "/libTvkManager.so", dir_ + "/libTvkManager.so");
+        fs::copy_file(APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
+        fs::copy(APP_DIR "/configs", dir_ + "/configs", fs::copy_options::recursive);
+        fs::copy_file(APP_DIR "/hwlibs/tvkHwDummy.so", dir_ + "/hwlibs/tvkHwDummy.so");
+        fs::copy_file(APP_DIR "/hwlibs/dummy_2000.txt", dir_ + "/hwlibs/dummy_2000.txt");
+        ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=2\nUnique=0\n");
+        fs::copy_file(DEMO_MULTI_PATH, dir_ + "/plugins/demo_multi.so");
+        fs::copy_file(DEMO_SINGLE_PATH, dir_ + "/plugins/demo_single.so");
+        ombrel_test::writeFile(dir_ + "/tvkmanager.ini",
+                               "[Plugins]\nplugins/demo_multi.so\nplugins/demo_single.so\n");
+        fs::current_path(dir_); // the log goes to the current folder
+        if (!lib_.open(dir_ + "/libTvkManager.so"))
+            throw std::runtime_error(lib_.error());
+    }
+    ~ManagerApp()
+    {
+        call<int (*)()>("mgrUnloadManager")();
+        call<int (*)(MgrUiHooks*, const MgrUtilsEntries*)>("mgrSetUiHooks")(nullptr, nullptr);
+        fs::current_path(oldCwd_);
+    }
+
+    template <class Fn>
+    Fn call(const char* name)
+    {
+        return reinterpret_cast<Fn>(lib_.symbol(name));
+    }
+
+    int start()
+    {
+        call<int (*)(MgrUiHooks*, const MgrUtilsEntries*)>("mgrSetUiHooks")(nullptr, nullptr);
+        return call<int (*)()>("mgrInitManager")();
+    }
+    int exit() { return call<int (*)()>("mgrExitManager")(); }
+
+    // Menu items by full name.
+    std::vector<std::pair<int, std::string>> menuItems()
+    {
+        std::vector<std::pair<int, std::string>> items;
+        int id = 0;
+        char name[MGR_MENU_NAME_SIZE];
+        auto first = call<int (*)(int*, char*)>("mgrGetFirstMenuItem");
+        auto next = call<int (*)(int*, char*)>("mgrGetNextMenuItem");
+        for (int rc = first(&id, name); rc == 0; rc = next(&id, name))
+            items.emplace_back(id, name);
+        return items;
+    }
+    int callMenu(const std::string& fullName)
+    {
+        for (const auto& [id, name] : menuItems())
+            if (name == fullName)
+                return call<int (*)(int)>("mgrCallMenuItemByID")(id);
+        return -1000;
+    }
+
+    const std::string& dir() const { return dir_; }
+
+private:
+    std::string dir_;
+    fs::path oldCwd_;
+    plat::Module lib_;
+};
+
+QWidget* demoWindow(int devId)
+{
+    const QString title = QStringLiteral("Demo %1 (dummy %2)").arg(devId).arg(2000 + devId);
+    for (QWidget* w : windowsNamed("DemoDlg"))
+        if (w->windowTitle() == title)
+            return w;
+    return nullptr;
+}
+
+TEST(DemoInManager, WindowsPlacementAutostartReconnectAndExit)
+{
+    ManagerApp app;
+    ombrel_test::writeFile(app.dir() + "/configs/demo_multi_2001.ini", "[Demo]\nAutostart=1\n");
+    ASSERT_EQ(app.start(), 0);
+    settle();
+
+    std::vector<std::string> names;
+    for (const auto& item : app.menuItems())
+        names.push_back(item.second);
+    for (const char* expected : {"0 - dummy 2000|Demo", "1 - dummy 2001|Demo", "Utilities|Demo single"})
+        EXPECT_NE(std::find(names.begin(), names.end(), expected), names.end()) << expected;
+
+    // Autostart opened only device 1's window.
+    ASSERT_EQ(windowsNamed("DemoDlg").size(), 1u);
+    EXPECT_NE(demoWindow(1), nullptr);
+
+    // The menu item twice: one window.
+    EXPECT_EQ(app.callMenu("0 - dummy 2000|Demo"), 0);
+    EXPECT_EQ(app.callMenu("0 - dummy 2000|Demo"), 0);
+    settle();
+    EXPECT_EQ(windowsNamed("DemoDlg").size(), 2u);
+    QWidget* w = demoWindow(0);
+    ASSERT_NE(w, nullptr);
+    w->move(120, 80);
+    const QSize size = w->size();
+    const QSize outer = w->frameGeometry().size();
+    w->close();
+    settle();
+    EXPECT_EQ(demoWindow(0), nullptr);
+    const std::string ini = app.dir() + "/configs/demo_multi_2000.ini";
+    EXPECT_EQ(ombrel_test::readFile(ini), "[Position Demo]\nShowCmd=1\nLeft=120\nTop=80\nRight=" +
+                                              std::to_string(120 + outer.width()) +
+                                              "\nBottom=" + std::to_string(80 + outer.height()) + "\n");
+
+    // Reopened where it was, in its own size.
+    EXPECT_EQ(app.callMenu("0 - dummy 2000|Demo"), 0);
+    w = demoWindow(0);
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->pos(), QPoint(120, 80));
+    EXPECT_EQ(w->size(), size);
+
+    // A reconnect from a worker does not wait for the window; the window comes back.
+    auto reconnect = app.call<int (*)(unsigned)>("tvkCtrlReconnectTvk");
+    std::atomic<bool> returned{false};
+    std::thread worker([&] {
+        reconnect(0);
+        returned = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    while (!returned && std::chrono::steady_clock::now() - start < std::chrono::seconds(1))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(returned.load());
+    worker.join();
+    settle();
+    w = demoWindow(0);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->pos(), QPoint(120, 80));
+    EXPECT_EQ(windowsNamed("DemoDlg").size(), 2u);
+
+    // A stored position off every screen lands on one.
+    w->close();
+    settle();
+    plat::writeProfileString("Position Demo", "Left", "100000", ini.c_str());
+    EXPECT_EQ(app.callMenu("0 - dummy 2000|Demo"), 0);
+    w = demoWindow(0);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(w->frameGeometry()));
+
+    // The single-window tool.
+    EXPECT_EQ(app.callMenu("Utilities|Demo single"), 0);
+    EXPECT_EQ(windowsNamed("DemoSingleDlg").size(), 1u);
+
+    EXPECT_EQ(app.exit(), 0);
+    settle();
+    EXPECT_TRUE(windowsNamed("DemoDlg").empty());
+    EXPECT_TRUE(windowsNamed("DemoSingleDlg").empty());
+    EXPECT_TRUE(fs::exists(app.dir() + "/configs/demo_single.ini"));
+}
+
+} // namespace
