@@ -126,6 +126,57 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
     }
 }
 
+TEST(DemoEntry, SingleToolBindsPreviewsAtStartAndOpensOne)
+{
+    const std::string dir = ombrel_test::scratchDir("pluginfw-demo-single");
+    fakemgr::reset(dir + "/");
+    fakemgr::setDevice(0, "A");
+    fakemgr::offerPreviews();
+    DemoModule single(DEMO_SINGLE_PATH);
+    static const _MgrFuncTable table = fakemgr::table();
+    ASSERT_EQ(single.init(&table), 0);
+    const auto fire = [](const char* event) {
+        std::vector<fakemgr::Subscription> subs;
+        {
+            std::lock_guard lock(fakemgr::state().m);
+            subs = fakemgr::state().subscriptions;
+        }
+        for (const auto& sub : subs)
+            if (sub.event == event)
+                sub.callback(0);
+    };
+    fakemgr::MenuItem item;
+    {
+        std::lock_guard lock(fakemgr::state().m);
+        ASSERT_EQ(fakemgr::state().menuItems.size(), 1u);
+        item = fakemgr::state().menuItems[0];
+    }
+    EXPECT_EQ(item.path, "Utilities");
+    EXPECT_EQ(item.name, "Demo single");
+    EXPECT_EQ(item.plugin, "demo_single");
+
+    fire("Start");
+    EXPECT_TRUE(fakemgr::previewCalls().empty()); // bound, nothing opened yet
+    item.callback(item.userData);
+    ASSERT_EQ(windowsNamed("DemoSingleDlg").size(), 1u);
+    std::vector<std::string> names;
+    for (const fakemgr::PreviewCall& c : fakemgr::previewCalls())
+        names.push_back(c.function);
+    EXPECT_EQ(names, (std::vector<std::string>{"PrevWndCreateDevID", "PrevWndAutoUpdate", "PrevWndSetErrorCb",
+                                               "PrevWndSetCaption", "PrevWndShow"}));
+    const std::vector<fakemgr::PreviewCall> calls = fakemgr::previewCalls();
+    EXPECT_EQ(calls[0].in[0].u, 0u);
+    EXPECT_STREQ(static_cast<const char*>(calls[0].in[2].p), (dir + "/demo_single.ini").c_str());
+    EXPECT_STREQ(static_cast<const char*>(calls[3].in[1].p), "Demo single preview");
+
+    // Exit: the window goes, and with it its preview.
+    fire("Exit");
+    settle();
+    EXPECT_TRUE(windowsNamed("DemoSingleDlg").empty());
+    EXPECT_EQ(fakemgr::previewCalls().back().function, "PrevWndDestroy");
+    EXPECT_EQ(fakemgr::previewCalls().back().in[0].u, 7u);
+}
+
 // ---- the real manager in a scratch app folder ----
 
 class ManagerApp {
@@ -153,6 +204,8 @@ public:
         call<int (*)()>("mgrUnloadManager")();
         call<int (*)(MgrUiHooks*, const MgrUtilsEntries*)>("mgrSetUiHooks")(nullptr, nullptr);
         fs::current_path(oldCwd_);
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored); // a copy of the libraries: not kept after the test
     }
 
     template <class Fn>
