@@ -6,9 +6,24 @@
 #include <new>
 
 #include "platform/fault.h"
+#include "platform/module.h"
 #include "platform/text_copy.h"
 
 namespace hwkit {
+
+std::string settingsPathOf(const void* address)
+{
+    std::string path = plat::modulePathOf(address);
+    if (path.empty())
+        return {};
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        path.replace(dot + 1, std::string::npos, "ini");
+    else
+        path += ".ini";
+    return path;
+}
 
 namespace {
 

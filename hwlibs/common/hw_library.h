@@ -14,6 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -21,6 +22,10 @@
 #include "tvk_hw.h"
 
 namespace hwkit {
+
+// The settings file of the library that contains address (the library's own path with its extension
+// replaced by "ini", ".ini" appended when it has none); empty when the library's path cannot be found.
+std::string settingsPathOf(const void* address);
 
 // The general text of the calling thread, and its setter (cut to kErrorTextSize; returns code).
 const char* generalError();

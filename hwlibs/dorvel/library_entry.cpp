@@ -6,7 +6,6 @@
 
 #include "dorvel_library.h"
 #include "hwlibs/common/hw_func_table.h"
-#include "platform/module.h"
 #include "sim/sim_card.h"
 #include "tvk_export.h"
 
@@ -16,19 +15,9 @@ namespace {
 
 using namespace dorvel;
 
-// The library's own path with its extension replaced by "ini" (".ini" appended when it has none).
 std::string settingsPath()
 {
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
-    if (path.empty())
-        return {};
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        path.replace(dot + 1, std::string::npos, "ini");
-    else
-        path += ".ini";
-    return path;
+    return hwkit::settingsPathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
 }
 
 std::shared_ptr<DioCard> makeCard(const std::string& iniPath)

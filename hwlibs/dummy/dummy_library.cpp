@@ -10,7 +10,6 @@
 #include "hw_dummy.h"
 #include "hwlibs/common/hw_func_table.h"
 #include "platform/ini.h"
-#include "platform/module.h"
 #include "tvk_export.h"
 
 extern "C" TVK_EXPORT _HwFuncTable* getMandatoryFuncs(void);
@@ -27,17 +26,11 @@ constexpr size_t kSettingsPathMax = 511;
 // The settings file: this library's own path with its extension replaced by "ini".
 std::string settingsPathOfLibrary(std::string* error)
 {
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
+    std::string path = hwkit::settingsPathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
     if (path.empty()) {
         *error = "Cannot determine the path of the simulated hardware library.";
         return {};
     }
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        path.replace(dot + 1, std::string::npos, "ini");
-    else
-        path += ".ini";
     if (path.size() > kSettingsPathMax) {
         *error = "Path of the settings file \"" + path + "\" is too long.";
         return {};

@@ -14,7 +14,6 @@
 #include "hwlibs/common/hw_func_table.h"
 #include "model_control.h"
 #include "platform/ini.h"
-#include "platform/module.h"
 #include "platform/numbers.h"
 #include "tvk_export.h"
 #include "tvk_hw.h"
@@ -31,10 +30,7 @@ constexpr const char* kSection = "Model";
 
 std::string iniPath()
 {
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
-    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".so") == 0)
-        path.resize(path.size() - 3);
-    return path + ".ini";
+    return hwkit::settingsPathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
 }
 
 std::string iniText(const char* key, const char* def)

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "hwlibs/common/hw_func_table.h"
-#include "platform/module.h"
 #include "tvk_export.h"
 #include "usb_library.h"
 
@@ -13,14 +12,7 @@ namespace {
 
 std::string settingsPath()
 {
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-        path.replace(dot + 1, std::string::npos, "ini");
-    else
-        path += ".ini";
-    return path;
+    return hwkit::settingsPathOf(reinterpret_cast<const void*>(&getMandatoryFuncs));
 }
 
 usb::UsbLibrary& usbLibrary()

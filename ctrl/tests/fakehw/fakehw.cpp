@@ -17,7 +17,6 @@
 
 #include "hwlibs/common/hw_func_table.h"
 #include "platform/ini.h"
-#include "platform/module.h"
 #include "tvk_export.h"
 #include "tvk_hw.h"
 
@@ -224,10 +223,7 @@ FakeLibrary& fake()
 
 std::string iniPath()
 {
-    std::string path = plat::modulePathOf(reinterpret_cast<const void*>(&fake));
-    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".so") == 0)
-        path.resize(path.size() - 3);
-    return path + ".ini";
+    return hwkit::settingsPathOf(reinterpret_cast<const void*>(&fake));
 }
 
 void fire(void* tag, int event)
