@@ -41,6 +41,7 @@ const std::vector<Module> kModules = {
     {"plugins/PulseScan", {}},
     {"plugins/Clusterer", {}},
     {"plugins/HardenCal", {}},
+    {"plugins/TvkCtrlUI", {}},
     {"cmake/test_support", {"*"}},
 };
 
