@@ -2,8 +2,10 @@
 // clamped rectangle; the threshold commands mask or shift by polarity at the field's ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
+#include "pix_cfg_device.h"
 #include "pix_cfg_edit.h"
 
 namespace {
@@ -98,6 +100,81 @@ TEST(PixCfgEdit, ThresholdCommandsMaskOrShiftByPolarity)
     EXPECT_EQ(cfg, before) << "a threshold above the maximum changes nothing";
     EXPECT_FALSE(maskPixelsAbove(cfg, std::vector<double>(3, 99.0), 0.0));
     EXPECT_EQ(cfg, before);
+}
+
+} // namespace
+
+// ---- the edits on a device ----
+
+namespace {
+
+struct FakeDevice {
+    std::vector<uint8_t> cfg = std::vector<uint8_t>(kW * kH, 0xFF);
+    bool busy = false;
+    int locks = 0, releases = 0, writes = 0;
+};
+FakeDevice gDev;
+
+int devInfo(unsigned, _DevInfo* info)
+{
+    info->pixelCount = kW * kH;
+    info->rowLength = kW;
+    info->chipType = 1;
+    return 0;
+}
+int tryLock(unsigned, int* locked, unsigned)
+{
+    *locked = !gDev.busy;
+    gDev.locks += !gDev.busy;
+    return 0; // as the library does: 0 whether or not the lock was obtained
+}
+int release(unsigned) { return ++gDev.releases, 0; }
+int getCfg(unsigned, uint8_t* cfg, uint32_t size)
+{
+    if (size != gDev.cfg.size())
+        return -1;
+    std::copy(gDev.cfg.begin(), gDev.cfg.end(), cfg);
+    return 0;
+}
+int setCfg(unsigned, const uint8_t* cfg, uint32_t size)
+{
+    if (size != gDev.cfg.size())
+        return -1;
+    gDev.cfg.assign(cfg, cfg + size);
+    return ++gDev.writes, 0;
+}
+int gErrors = 0;
+void onError(uint32_t) { ++gErrors; }
+
+TEST(PixCfgDevice, BusyDeviceOrOtherSizeLeavesTheConfiguration)
+{
+    _MgrFuncTable mgr{};
+    mgr.tvkCtrlGetDevInfo = devInfo;
+    mgr.tvkCtrlTryLockDevice = tryLock;
+    mgr.tvkCtrlReleaseDevice = release;
+    mgr.tvkCtrlGetSuperMatrixPixCfg = getCfg;
+    mgr.tvkCtrlSetSuperMatrixPixCfg = setCfg;
+    PreviewState preview(0, true, "");
+    preview.setErrorCb(onError);
+
+    gDev = {};
+    gDev.busy = true;
+    gErrors = 0;
+    EXPECT_EQ(applyPixCfg(&mgr, preview, kW, kH, {1, 1, 1, 1}, PixField::Mask, 0), PixCfgResult::Busy);
+    EXPECT_EQ(preview.lastError(), "Cannot lock device for setting mask (another operation in progress).");
+    EXPECT_EQ(gErrors, 1);
+    EXPECT_EQ(gDev.writes, 0);
+    EXPECT_EQ(gDev.releases, 0) << "a lock not obtained is not released";
+
+    gDev.busy = false;
+    EXPECT_EQ(applyPixCfg(&mgr, preview, kW + 1, kH, {1, 1, 1, 1}, PixField::Mask, 0), PixCfgResult::SizeMismatch);
+    EXPECT_EQ(gDev.writes, 0);
+    EXPECT_EQ(gDev.locks, 0);
+
+    EXPECT_EQ(applyPixCfg(&mgr, preview, kW, kH, {1, 2, 1, 1}, PixField::Mask, 0), PixCfgResult::Done);
+    EXPECT_EQ(gDev.cfg[2 * kW + 1], 0xFE);
+    EXPECT_EQ(gDev.writes, 1);
+    EXPECT_EQ(gDev.locks, gDev.releases);
 }
 
 } // namespace
