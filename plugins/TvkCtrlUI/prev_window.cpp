@@ -29,6 +29,7 @@ CPreviewDialog::CPreviewDialog(const _MgrFuncTable* mgr, std::shared_ptr<Preview
     : QWidget(nullptr, Qt::Window), mgr_(mgr), state_(std::move(state)), model_(mgr)
 {
     auto* layout = new QVBoxLayout(this);
+    layout->setSizeConstraint(QLayout::SetNoConstraint); // the size is the user's; no minimum pushed to the window system
     picture_ = new CPicture(this);
     info_ = new QLabel(this);
     layout->addWidget(picture_, 1);
@@ -189,7 +190,6 @@ void PrevWindowHost::show(bool visible)
             return;
         }
         w->show();
-        w->raise();
         const auto& s = w->state();
         if (s->devIndex() >= 0 && s->frameCount() > 0)
             w->showFrameNumber(s->currentFrame() > s->frameCount() || s->currentFrame() < 1 ? 1 : s->currentFrame());
