@@ -2,6 +2,7 @@
 // drive them.
 #include <cstdint>
 
+#include "pluginfw/plugin_entry.h"
 #include "prev_window.h"
 #include "tvk_export.h"
 #include "tvk_mgr.h"
@@ -13,12 +14,8 @@ void onAcqCompleted(intptr_t dev) { prevWndService().autoUpdateDevicePreviews(in
 void onDevChanged(intptr_t dev) { prevWndService().rebindDevicePreviews(int(dev)); }
 void onPixCfg(intptr_t dev) { prevWndService().pixCfgChangedPreviews(int(dev)); }
 
-} // namespace
-
-TVK_EXTERN_C TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
+int init(const _MgrFuncTable* table)
 {
-    if (!table || table->version != MGR_INTERFACE_VERSION)
-        return -1;
     installPreviewWindows(table);
     registerPrevWndFunctions(table);
     const struct {
@@ -32,4 +29,11 @@ TVK_EXTERN_C TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
     for (const auto& s : subscriptions)
         table->mgrRegisterCallback(s.source, s.name, s.callback);
     return 0;
+}
+
+} // namespace
+
+TVK_EXTERN_C TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
+{
+    return initTvkPlugin(table, init);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fake_host.h"
+#include "pluginfw/prev_wnd_api.h"
 
 namespace {
 
@@ -277,6 +278,35 @@ TEST(PrevWndRecords, ElevenFunctionsRegisteredAsTheirTable)
         for (size_t k = 0; k < want.out.size(); ++k)
             same(got.out[k], want.out[k]);
     }
+}
+
+int getFuncItem(const char* plugin, const char* name, _FuncItem* out)
+{
+    for (const _FuncItem& item : gRegistered)
+        if (std::strcmp(item.plugin, plugin) == 0 && std::strcmp(item.function, name) == 0) {
+            *out = item;
+            return 0;
+        }
+    return MGR_ERR_NO_FUNC;
+}
+
+TEST_F(PrevFuncs, ClientBindingReachesTheRegisteredFunctions)
+{
+    _MgrFuncTable mgr{};
+    mgr.mgrAddFuncItem = addFuncItem;
+    mgr.mgrGetFuncItem = getFuncItem;
+    gRegistered.clear();
+    registerPrevWndFunctions(&mgr);
+    ASSERT_EQ(bindPrevWndApi(&mgr), 0) << "a function the client binds by name is missing";
+    uint32_t id = 0;
+    ASSERT_EQ(prevWndCreate(40, 30, false, "", &id), 0);
+    EXPECT_EQ(prevWndSetCaption(id, "Bound"), 0);
+    EXPECT_EQ(factory->hostOf(id)->caption, "Bound");
+    char text[kPrevWndErrorSize];
+    EXPECT_EQ(prevWndGetLastErr(id, text), 0);
+    EXPECT_EQ(prevWndDestroy(id), 0);
+    EXPECT_EQ(prevWndDestroy(id), -1);
+    unbindPrevWndApi();
 }
 
 } // namespace
