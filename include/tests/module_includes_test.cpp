@@ -42,6 +42,7 @@ const std::vector<Module> kModules = {
     {"plugins/Clusterer", {}},
     {"plugins/HardenCal", {}},
     {"plugins/TvkCtrlUI", {}},
+    {"plugins/DacDeck", {}},
     {"cmake/test_support", {"*"}},
 };
 
