@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench_device.h"
-#include "dac_deck_core.h"
+#include "plugins/DacDeck/dac_deck_core.h"
 
 namespace {
 
