@@ -1,0 +1,87 @@
+// The plug-in DacDeck.so: one "DAC Control Panel" per device, and the three device events that move the
+// panel's pending values and read-backs. The handlers run in the thread that raised the event (usually a
+// worker that holds the device lock) and never wait for the GUI thread: results reach the window by
+// queued calls.
+#include <QMetaObject>
+
+#include "dacdeck_data.h"
+#include "pluginfw/plugin_entry.h"
+#include "pluginfw/plugin_table.h"
+#include "uikit/message_box.h"
+
+namespace {
+
+MultDataPluginMgr<DacDeckData> gDeck;
+
+// Runs fn on a device's data object under its window lock while its window is ready.
+template <class Fn>
+void withReadyData(intptr_t devId, Fn fn)
+{
+    DacDeckData* data = findDacDeckData(static_cast<int>(devId));
+    if (!data || !data->windowReady)
+        return;
+    std::lock_guard<plat::OwnedRecursiveMutex> guard(data->lock);
+    if (data->windowReady && data->hasWindow())
+        fn(*data);
+}
+
+void onAcqCompleted(intptr_t devId)
+{
+    withReadyData(devId, [](DacDeckData& d) {
+        d.state.applyPending();
+        // A read of the external DAC that found the device busy when the window opened.
+        d.state.readExtDac();
+    });
+}
+
+void onDacsSet(intptr_t devId)
+{
+    withReadyData(devId, [](DacDeckData& d) { d.state.readBack(); });
+}
+
+void onExtDacSet(intptr_t devId)
+{
+    withReadyData(devId, [](DacDeckData& d) { d.state.extDacChanged(); });
+}
+
+} // namespace
+
+DacDeckData::DacDeckData(int devId) : MultDataBaseWnd(devId), state(pluginTable(), static_cast<unsigned>(devId))
+{
+    state.setNotifier([this](dacdeck::Notice notice, int code) {
+        // Called with the window lock held by the handler (or on the GUI thread): the window exists now,
+        // and a queued call to it is dropped if it goes before the call runs.
+        if (CDacDeckDlg* w = dlg())
+            QMetaObject::invokeMethod(w, [w, notice, code] { w->onNotice(notice, code); }, Qt::QueuedConnection);
+    });
+}
+
+void DacDeckData::onDevChanged()
+{
+    {
+        std::lock_guard<plat::OwnedRecursiveMutex> guard(lock);
+        state.reset();
+    }
+    MultDataWndCore::onDevChanged();
+}
+
+DacDeckData* findDacDeckData(int devId) { return gDeck.find(devId); }
+
+extern "C" TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
+{
+    return initTvkPlugin(table, [](const _MgrFuncTable* t) {
+        const int rc = gDeck.init(t);
+        if (rc != 0)
+            return rc;
+        t->mgrRegisterCallback("tvkctrl", "AcqCompleted", &onAcqCompleted);
+        t->mgrRegisterCallback("tvkctrl", "DACs set", &onDacsSet);
+        t->mgrRegisterCallback("tvkctrl", "ExtDACSet", &onExtDacSet);
+        return 0;
+    });
+}
+
+// For the tests: this module's own message-box handler (each module keeps its own).
+extern "C" TVK_EXPORT void dacdeckSetMessageBoxHandler(const MessageBoxHandler* handler)
+{
+    setMessageBoxHandler(handler ? *handler : MessageBoxHandler());
+}
