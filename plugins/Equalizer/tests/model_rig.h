@@ -108,6 +108,14 @@ struct FakeFrames {
     }
 };
 
+// Copies of the device-control library stay loaded until the program ends: the library keeps process-wide
+// objects that only a loaded module still reaches (unloading it would report them as leaks).
+inline std::vector<plat::Module>& keptLoaded()
+{
+    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
+    return *modules;
+}
+
 class ModelRig {
 public:
     explicit ModelRig(const std::string& modelIni)
@@ -162,7 +170,12 @@ public:
         if (reinterpret_cast<int (*)()>(symbol("initTvkCtrl"))() != 0)
             throw std::runtime_error("the device-control library did not start");
     }
-    ~ModelRig() { reinterpret_cast<int (*)()>(symbol("exitTvkCtrl"))(); }
+    ~ModelRig()
+    {
+        reinterpret_cast<int (*)()>(symbol("exitTvkCtrl"))();
+        keptLoaded().push_back(std::move(modelLib_));
+        keptLoaded().push_back(std::move(ctrl_));
+    }
     ModelRig(const ModelRig&) = delete;
     ModelRig& operator=(const ModelRig&) = delete;
 
