@@ -13,10 +13,14 @@ public:
 
     // The device was reconnected: shared values re-sized and cleared, then the window rebuilt.
     void onDevChanged();
+    // A close for good clears windowReady and writes the window's settings before the window goes, so that
+    // the deferred deletion of a closed window never touches the window reopened after it (a device change
+    // closes and reopens at once) and the settings go to the file of the device the window was built for.
+    void closeWindow(bool force) override;
 
     dacdeck::DacState state;
-    // Set when the window finished building, cleared when it is destroyed; the event handlers do nothing
-    // while it is clear.
+    // Set when the window finished building, cleared when it is closed for good; the event handlers do
+    // nothing while it is clear.
     std::atomic<bool> windowReady{false};
 };
 

@@ -34,13 +34,12 @@ QString dacName(const char** names, int i, int dacCount)
 
 CDacDeckDlg::CDacDeckDlg(int devId) : devId_(devId) { setObjectName(QStringLiteral("DacDeckDlg")); }
 
-CDacDeckDlg::~CDacDeckDlg()
+CDacDeckDlg::~CDacDeckDlg() = default;
+
+void CDacDeckDlg::saveSettings()
 {
     DacDeckData* d = data();
-    if (!d)
-        return;
-    d->windowReady = false;
-    if (built_)
+    if (d && built_)
         dacdeck::writeSettings(d->saveIniFile,
                                {static_cast<int>(activeDacs_), static_cast<int>(lockedDacs_), senseCount_});
 }
@@ -147,7 +146,6 @@ bool CDacDeckDlg::Create()
     thlSense_.assign(2 * static_cast<size_t>(chipCount_), 0.0);
     thhSense_ = fbkSense_ = thlSense_;
     buildColumns();
-    setCaption("%s - ready");
     layoutColumns();
     OnInitDialog();
     owner()->loadWindowPos();
@@ -159,10 +157,14 @@ bool CDacDeckDlg::Create()
         onNotice(dacdeck::Notice::ExtDacRead, 0);
     else
         refreshExtDac();
-    if (d->state.sense() == dacdeck::Applied::Pending)
-        setCaption("%s - waiting for update");
-    else
+    const bool waiting = d->state.sense() == dacdeck::Applied::Pending;
+    if (!waiting)
         onNotice(dacdeck::Notice::ReadBackDone, 0);
+    // The skeleton sets the bare title once Create has returned: the caption follows in the next event-loop
+    // turn, before any notice that a handler queues once the window lock is free.
+    QMetaObject::invokeMethod(
+        this, [this, waiting] { setCaption(waiting ? "%s - waiting for update" : "%s - ready"); },
+        Qt::QueuedConnection);
     d->windowReady = true;
     return true;
 }
@@ -224,13 +226,14 @@ void CDacDeckDlg::layoutColumns()
         const bool on = i < 32 && (activeDacs_ & (1u << i));
         const int x = dluX(kFirstX + kStepX * shown);
         if (on) {
-            c.label->setGeometry(x, dluY(9), dluX(40), dluY(8));
+            // Names and "Locked" may use the whole step: longer names are not cut at the slider's width.
+            c.label->setGeometry(x, dluY(9), dluX(kStepX - 2), dluY(8));
             c.slider->setGeometry(x, dluY(18), dluX(37), dluY(80));
             const int wide = i == dacCount_ ? 8 : 0;
             c.edit->setGeometry(x, dluY(100), dluX(37) - dluX(10) + wide, dluY(12));
             c.spin->setGeometry(x + dluX(37) - dluX(10) + wide, dluY(100), dluX(10), dluY(12));
             if (c.locked)
-                c.locked->setGeometry(x, dluY(114), dluX(40), dluY(12));
+                c.locked->setGeometry(x, dluY(114), dluX(kStepX - 2), dluY(12));
             ++shown;
         }
         for (QWidget* w : {static_cast<QWidget*>(c.label), static_cast<QWidget*>(c.slider),

@@ -28,6 +28,8 @@ public:
     ~CDacDeckDlg() override;
 
     bool Create() override;
+    // Writes ActiveDacs, LockedDacs and SenseCount to the device's settings file (a window with columns).
+    void saveSettings();
 
     // What the handlers of another thread tell the window (queued to the GUI thread by the caller).
     void onNotice(dacdeck::Notice notice, int code);

@@ -65,6 +65,17 @@ void DacDeckData::onDevChanged()
     MultDataWndCore::onDevChanged();
 }
 
+void DacDeckData::closeWindow(bool force)
+{
+    CritSecGuard guard(lock);
+    CDacDeckDlg* w = dlg();
+    if (w && (force || !keepOnClose())) {
+        windowReady = false;
+        w->saveSettings();
+    }
+    MultDataBaseWnd::closeWindow(force);
+}
+
 DacDeckData* findDacDeckData(int devId) { return gDeck.find(devId); }
 
 extern "C" TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
