@@ -616,6 +616,7 @@ int CPreviewDialog::showFrameNumber(int n, bool updateEdit)
 
 void CPreviewDialog::refreshFromDevice()
 {
+    ++refreshRuns_;
     state_->takeRefresh();
     const int dev = state_->devIndex();
     int frameIndex = 0, frameCount = 0, kind = 0, framesDone = 0;

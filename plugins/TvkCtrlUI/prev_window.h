@@ -86,6 +86,7 @@ public:
     PictureData& model() { return model_; }
     CPicture* picture() const { return picture_; }
     int frameCount() const { return frameCount_; }
+    int refreshRuns() const { return refreshRuns_; } // refreshes from the device run so far
     int currentFrame() const { return currentFrame_; }
 
 protected:
@@ -136,6 +137,7 @@ private:
     PixelRect zoomShown_{-1, -1, -1, -1};
     bool updating_ = false; // controls being set by the window, not the user
     bool destroying_ = false;
+    int refreshRuns_ = 0;
 
     CPicture* picture_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
