@@ -1,6 +1,7 @@
 #include "prev_window.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include <QAction>
@@ -213,6 +214,8 @@ void CPreviewDialog::buildControls()
     });
     connect(picture_, &CPicture::contextMenuRequested, this,
             [this](const QPoint& p, int x, int y) { pixelMenuAt(p, x, y); });
+    minEdit_->installEventFilter(this);
+    maxEdit_->installEventFilter(this);
     for (CSmartEdit* e : {frameEdit_, minEdit_, maxEdit_})
         connect(e, &QLineEdit::textEdited, this, [this] { updateButton_->setEnabled(true); });
     connect(updateButton_, &QPushButton::clicked, this, [this] { update(); });
@@ -447,7 +450,6 @@ void CPreviewDialog::updateMenus()
     saveFrameRangeAction_->setChecked(settings_.saveFrameRange);
     loadFrameRangeAction_->setChecked(settings_.loadFrameRange);
     ignoreMaskedAction_->setChecked(settings_.ignoreMasked);
-    ignoreMaskedAction_->setEnabled(bound);
     maxUpdatesMenu_->setEnabled(bound);
     for (int m = 0; m < 6; ++m)
         maxUpdateActions_[size_t(m)]->setChecked(m == state_->maxAutoUpdateMode());
@@ -583,7 +585,7 @@ int CPreviewDialog::showFrameId(uint32_t frameId)
         shownById_ = frameId;
     }
     setFrameEditEnabled(false);
-    frameEdit_->setUInt(frameId);
+    frameEdit_->setInt(int(std::min<uint32_t>(frameId, INT32_MAX)));
     refreshView();
     return 0;
 }
@@ -815,7 +817,7 @@ bool CPreviewDialog::loadPicture(const QString& path)
     shownById_ = loaded;
     ownsShownFrame_ = true;
     setFrameEditEnabled(false);
-    frameEdit_->setUInt(loaded);
+    frameEdit_->setInt(int(std::min<uint32_t>(loaded, INT32_MAX)));
     refreshView();
     return true;
 }
@@ -1026,6 +1028,20 @@ void CPreviewDialog::reportUnhandled(const char* text)
     if (mgr_ && mgr_->mgrLogMsg)
         mgr_->mgrLogMsg("tvkctrlui", "%s", MGRLOG_MSGBOX, text);
     state_->setReporting(false);
+}
+
+bool CPreviewDialog::eventFilter(QObject* watched, QEvent* e)
+{
+    // Typing a level takes it out of the automatic range and off its slider.
+    if (e->type() == QEvent::FocusIn && (watched == minEdit_ || watched == maxEdit_)) {
+        const bool isMin = watched == minEdit_;
+        settings_.autoRange = 0;
+        (isMin ? settings_.minSliderLocked : settings_.maxSliderLocked) = 0;
+        const QSignalBlocker b1(autoRange_), b2(isMin ? minLock_ : maxLock_);
+        autoRange_->setChecked(false);
+        (isMin ? minLock_ : maxLock_)->setChecked(false);
+    }
+    return CResizeableDlg::eventFilter(watched, e);
 }
 
 bool CPreviewDialog::event(QEvent* e)

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QApplication>
 #include <QMenu>
+#include <QFocusEvent>
 #include <QMouseEvent>
 
 #include "fake_device_mgr.h"
@@ -142,6 +143,9 @@ TEST_F(PreviewDialogTest, ServiceFramesSetTheirLevelsAndReturn)
     EXPECT_EQ(w->shownFrameId(), dev.serviceFrames[3]);
     EXPECT_EQ(w->settings().min, 0);
     EXPECT_EQ(w->settings().max, 15) << "THL adj. of chip type 3";
+    auto* edit = w->findChild<CSmartEdit*>("frameEdit");
+    EXPECT_FALSE(edit->isEnabled());
+    EXPECT_EQ(edit->text().toStdString(), std::to_string(dev.serviceFrames[3])) << "the frame edit shows the id";
     acquire(3);
     w->refreshFromDevice();
     EXPECT_EQ(w->shownFrameId(), dev.serviceFrames[3]) << "a device frame replaced the service frame";
@@ -334,6 +338,27 @@ TEST_F(PreviewDialogTest, RotatedSelectionHitsThePixelsSeen)
         EXPECT_EQ(dev.cfg[size_t(i)], hit ? 0 : 1) << i;
     }
     EXPECT_FALSE(p->selectionShown()) << "the selection stays after Mask Selected";
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(PreviewDialogTest, FocusOnALevelEditEndsAutoRangeAndItsLock)
+{
+    CPreviewDialog* w = open(0);
+    for (const char* name : {"minEdit", "maxEdit"}) {
+        SCOPED_TRACE(name);
+        w->findChild<QCheckBox*>("autoRange")->setChecked(true);
+        w->settings().minSliderLocked = w->settings().maxSliderLocked = 1;
+        QFocusEvent in(QEvent::FocusIn);
+        QApplication::sendEvent(w->findChild<CSmartEdit*>(name), &in);
+        const bool isMin = std::string(name) == "minEdit";
+        EXPECT_EQ(w->settings().autoRange, 0);
+        EXPECT_FALSE(w->findChild<QCheckBox*>("autoRange")->isChecked());
+        EXPECT_EQ(w->settings().minSliderLocked, isMin ? 0 : 1);
+        EXPECT_EQ(w->settings().maxSliderLocked, isMin ? 1 : 0);
+    }
 }
 
 } // namespace
