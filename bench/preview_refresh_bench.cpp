@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "preview_view.h"
+#include "plugins/TvkCtrlUI/preview_view.h"
 #include "uikit/plot_model.h"
 
 namespace {
