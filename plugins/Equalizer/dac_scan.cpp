@@ -206,7 +206,11 @@ std::string DacScan::fileName(int value, int acquisition) const
 
 int DacScan::run()
 {
-    abort_ = false;
+    // An abort asked for before the worker got here still counts; the flag is cleared when the run ends.
+    const struct ClearAbort {
+        std::atomic<bool>& flag;
+        ~ClearAbort() { flag = false; }
+    } clearAbort{abort_};
     if (!bound_ || scanned_ < 0)
         return -1;
     if (prepare() != 0)

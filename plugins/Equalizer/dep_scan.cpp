@@ -150,7 +150,11 @@ int DepScan::writeFile() const
 
 int DepScan::run(const std::function<void(bool)>& ended)
 {
-    abort_ = false;
+    // An abort asked for before the worker got here still counts; the flag is cleared when the run ends.
+    const struct ClearAbort {
+        std::atomic<bool>& flag;
+        ~ClearAbort() { flag = false; }
+    } clearAbort{abort_};
     auto finish = [&](int result) {
         if (ended)
             ended(result == 0);

@@ -322,7 +322,11 @@ int ThEqualization::run()
         return -1;
     }
     running_ = true;
-    abort_ = false;
+    // An abort asked for before the worker got here still counts; the flag is cleared when the run ends.
+    const struct ClearAbort {
+        std::atomic<bool>& flag;
+        ~ClearAbort() { flag = false; }
+    } clearAbort{abort_};
     int savedSpacing = 1;
     int savedConv = 1;
     int result = prepare();
