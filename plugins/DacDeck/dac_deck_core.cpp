@@ -176,6 +176,12 @@ Applied DacState::readExtDac()
     return Applied::Sent;
 }
 
+void DacState::senseLater()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    sensePending_ = true;
+}
+
 void DacState::applyPending()
 {
     int extIndex = -1;

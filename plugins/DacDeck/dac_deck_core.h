@@ -62,6 +62,8 @@ public:
     // brings it).
     Applied readExtDac();
 
+    // Marks a read-back as pending (for the next applyPending).
+    void senseLater();
     // "AcqCompleted": sends what is pending. Each pending item is taken and cleared under the data lock
     // before its device call, so a move made during the call stays pending for the next turn.
     void applyPending();

@@ -13,16 +13,29 @@ namespace {
 
 MultDataPluginMgr<DacDeckData> gDeck;
 
-// Runs fn on a device's data object under its window lock while its window is ready.
+// Runs fn on a device's data object under its window lock while its window is ready; false when the GUI
+// thread found the device busy (nothing ran).
+//
+// Lock order: the device, then the window. The thread that raised the event usually holds the device
+// already (taken again at once); any other thread takes it here, before the window lock, so that it never
+// waits for the device inside the window lock while an acquiring thread, holding the device, waits for that
+// window lock. The GUI thread only tries.
 template <class Fn>
-void withReadyData(intptr_t devId, Fn fn)
+bool withReadyData(intptr_t devId, Fn fn)
 {
     DacDeckData* data = findDacDeckData(static_cast<int>(devId));
     if (!data || !data->windowReady)
-        return;
+        return true;
+    DevLock device(pluginTable(), static_cast<int>(devId));
+    if (pluginTable()->tvkCtrlTryLockDevice(static_cast<unsigned>(devId), &device.locked,
+                                            isGuiThread() ? 0 : MGR_WAIT_INFINITE) != 0)
+        return true; // no such device any more
+    if (!device.locked)
+        return false;
     std::lock_guard<plat::OwnedRecursiveMutex> guard(data->lock);
     if (data->windowReady && data->hasWindow())
         fn(*data);
+    return true;
 }
 
 void onAcqCompleted(intptr_t devId)
@@ -36,7 +49,9 @@ void onAcqCompleted(intptr_t devId)
 
 void onDacsSet(intptr_t devId)
 {
-    withReadyData(devId, [](DacDeckData& d) { d.state.readBack(); });
+    if (!withReadyData(devId, [](DacDeckData& d) { d.state.readBack(); }))
+        if (DacDeckData* d = findDacDeckData(static_cast<int>(devId)))
+            d->state.senseLater(); // the next "AcqCompleted" reads back
 }
 
 void onExtDacSet(intptr_t devId)

@@ -333,6 +333,29 @@ TEST(DacDeckWindowFourChips, RefusedSetShowsTheError)
     EXPECT_NE(app.log().find("dacdeck"), std::string::npos) << app.log();
     EXPECT_GT(app.fakeGet("calls.hwSetTvkDACs"), sets) << "the set reached the hardware";
 
+    // The same refusal of a set that waited for the device: applied by "AcqCompleted" of the thread that
+    // holds the device.
+    std::promise<void> go;
+    std::atomic<bool> holding{false};
+    auto worker = std::async(std::launch::async, [&] {
+        int locked = 0;
+        app.t().tvkCtrlTryLockDevice(0, &locked, MGR_WAIT_INFINITE);
+        holding = true;
+        go.get_future().wait_for(std::chrono::seconds(10));
+        app.fire("AcqCompleted");
+        if (locked)
+            app.t().tvkCtrlReleaseDevice(0);
+    });
+    ASSERT_TRUE(processUntil([&] { return holding.load(); }));
+    panel->setWindowTitle(QString());
+    slider->setValue(moved + 2);
+    ASSERT_TRUE(processUntil([&] { return captionIs(app.title() + " - waiting for opportunity to set DACs"); }))
+        << panel->windowTitle().toStdString();
+    go.set_value();
+    ASSERT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_TRUE(processUntil([&] { return std::regex_match(panel->windowTitle().toStdString(), error); }))
+        << panel->windowTitle().toStdString();
+
     ASSERT_EQ(app.fakeSet("fail.hwSetTvkDACs", 0), 0);
     const int again = moved + 1;
     slider->setValue(again);
