@@ -1,5 +1,6 @@
 #include "counter_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -140,28 +141,37 @@ inline uint64_t transpose8(uint64_t x)
     return x;
 }
 
-// Byte j of a block whose content is moved by shift bits (toward the end when positive); what comes in
-// from outside the block is zero.
-inline uint8_t shiftedByte(const uint8_t* block, size_t size, long shift, size_t j)
+// Byte j of a stream whose block [begin, end) is moved by shift bits (toward the end when positive): the
+// bits that come in from outside the block are the stream's own neighbouring bits, so a block edge loses
+// nothing; outside the stream they are zero.
+inline uint8_t shiftedByte(const uint8_t* stream, size_t size, long shift, size_t j)
 {
     const long q = shift >= 0 ? shift / 8 : -((-shift + 7) / 8);
     const int r = static_cast<int>(shift - q * 8); // 0..7
-    auto at = [&](long i) -> unsigned { return i >= 0 && static_cast<size_t>(i) < size ? block[i] : 0u; };
+    auto at = [&](long i) -> unsigned { return i >= 0 && static_cast<size_t>(i) < size ? stream[i] : 0u; };
     const long src = static_cast<long>(j) - q;
     if (r == 0)
         return static_cast<uint8_t>(at(src));
     return static_cast<uint8_t>((at(src - 1) << (8 - r)) | (at(src) >> r));
 }
 
-// Moves a block's content by shift bits in place.
-void shiftBlock(uint8_t* block, size_t size, long shift)
+// Moves the block at stream[at, at + size) by shift bits (|shift| < 8) in place. The bits moved out of
+// it are merged into the neighbouring byte of the stream where the stream has one, so that the chip
+// whose bits they are still finds them there: the neighbour must be zero in those bits (the next block's
+// leading gap, a chip's leading byte, or padding after the last block).
+void shiftBlock(uint8_t* stream, size_t size, size_t at, size_t blockSize, long shift)
 {
+    uint8_t* block = stream + at;
     if (shift > 0) {
-        for (size_t j = size; j-- > 0;)
-            block[j] = shiftedByte(block, size, shift, j);
+        if (at + blockSize < size)
+            stream[at + blockSize] |= static_cast<uint8_t>(block[blockSize - 1] << (8 - shift));
+        for (size_t j = blockSize; j-- > 0;)
+            block[j] = shiftedByte(block, blockSize, shift, j);
     } else if (shift < 0) {
-        for (size_t j = 0; j < size; ++j)
-            block[j] = shiftedByte(block, size, shift, j);
+        if (at > 0)
+            stream[at - 1] |= static_cast<uint8_t>(block[0] >> (8 + shift));
+        for (size_t j = 0; j < blockSize; ++j)
+            block[j] = shiftedByte(block, blockSize, shift, j);
     }
 }
 
@@ -310,13 +320,18 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
     return {chips, block, 0, 0, 0};
 }
 
+// Writes the stream's first streamSize() bytes; a bit moved past the last block goes into the byte after
+// it when the caller's buffer (size bytes) has one.
 template <typename In>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                In convert)
+                size_t size, In convert)
 {
     const Geometry g = geometry(chips, width, layout);
     const int planes = planeCount(width);
-    std::memset(stream, 0, streamSize(chips, width, layout));
+    const size_t used = streamSize(chips, width, layout);
+    std::memset(stream, 0, used);
+    if (size > used)
+        stream[used] = 0;
     if (layout == Layout::ToReadout)
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -327,28 +342,33 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
             convert(values + first, codes, first);
             packRow(codes, planes, block + g.rowsAt + row * rowBytes(width));
         }
-        shiftBlock(block, g.block, g.shiftSign * static_cast<long>(chip) + g.shiftBase);
     }
+    // From the last block to the first: a block moved toward the end spills into the next one, which has
+    // already been moved (only block 0 is ever moved toward the start, into the leading bytes).
+    for (size_t chip = chips; chip-- > 0;)
+        shiftBlock(stream, std::min(size, used + 1), g.firstBlock + chip * g.block, g.block,
+                   g.shiftSign * static_cast<long>(chip) + g.shiftBase);
 }
 
 template <typename Out>
-void unpackStream(const uint8_t* stream, size_t chips, CounterWidth width, Layout layout, uint16_t* values,
-                  Out convert)
+void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
+                  uint16_t* values, Out convert)
 {
     const Geometry g = geometry(chips, width, layout);
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
     uint8_t moved[14 * kPlaneBytes];
     for (size_t chip = 0; chip < chips; ++chip) {
-        const uint8_t* block = stream + g.firstBlock + chip * g.block;
-        // Undo the sender's move: read the block moved back.
+        const size_t blockAt = g.firstBlock + chip * g.block;
+        const uint8_t* block = stream + blockAt;
+        // Undo the sender's move: read the block moved back, bits from beyond its edges included.
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t at = g.rowsAt + row * rb;
             const uint8_t* src = block + at;
             if (shift != 0) {
                 for (size_t j = 0; j < rb; ++j)
-                    moved[j] = shiftedByte(block, g.block, shift, at + j);
+                    moved[j] = shiftedByte(stream, size, shift, blockAt + at + j);
                 src = moved;
             }
             const size_t first = (chip * kRowsPerChip + row) * 256;
@@ -417,7 +437,7 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
-    packStream(codes.data(), chips, width, layout, stream.data(), [mask](const uint16_t* in, uint16_t* out, size_t) {
+    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(), [mask](const uint16_t* in, uint16_t* out, size_t) {
         for (size_t i = 0; i < 256; ++i)
             out[i] = static_cast<uint16_t>(in[i] & mask);
     });
@@ -429,7 +449,7 @@ bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidt
 {
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
-    unpackStream(stream.data(), chips, width, layout, codes.data(),
+    unpackStream(stream.data(), stream.size(), chips, width, layout, codes.data(),
                  [](const uint16_t* in, uint16_t* out, size_t) { std::memcpy(out, in, 256 * sizeof *in); });
     return true;
 }
@@ -447,7 +467,7 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     const Converter convert = converter(Direction::CountToCode, width, &r);
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     // A bad count is sent as the all-ones code of the width.
-    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(),
+    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
                [&](const uint16_t* in, uint16_t* out, size_t first) {
                    convert.run(in, out, 256, first);
                    for (size_t i = 0; i < 256; ++i)
@@ -467,7 +487,7 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
         return false;
     }
     const Converter convert = converter(Direction::CodeToCount, width, &r);
-    unpackStream(stream.data(), chips, width, Layout::FromReadout, counts.data(),
+    unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
                  [&](const uint16_t* in, uint16_t* out, size_t first) { convert.run(in, out, 256, first); });
     return r.ok();
 }

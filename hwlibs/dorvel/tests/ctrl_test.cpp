@@ -211,6 +211,6 @@ TEST_P(DorvelShapes, FramesDigitalTestClockAndReconnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cards, DorvelShapes,
-                         ::testing::Values(Shape{1, 1, "1001"}, Shape{4, 2, "K07 - W0052"}));
+                         ::testing::Values(Shape{1, 1, "1001"}, Shape{4, 1, "1001"}, Shape{4, 2, "K07 - W0052"}));
 
 } // namespace

@@ -214,9 +214,9 @@ struct Shape {
     int chips;
     int chipType;
 };
-// Thirteen-bit streams of several chips lose the bits that the chips' shifts move out of a block, so
-// their round trips are not exact; every other shape is.
-const Shape kShapes[] = {{1, 1}, {4, 2}, {2, 3}};
+// Four 13-bit chips move their blocks by different bit counts: the bits moved out of a block travel in
+// the neighbouring bytes of the padded transfer, so every shape comes back exactly.
+const Shape kShapes[] = {{1, 1}, {4, 1}, {4, 2}, {2, 3}};
 
 TEST(Matrix, WrittenMatrixReadsBackAndStaysOnTheChips)
 {

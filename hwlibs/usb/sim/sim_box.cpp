@@ -201,7 +201,7 @@ size_t SimBox::requestLength(uint8_t code) const
 {
     const size_t chips = static_cast<size_t>(config_.chips);
     if (code == 'S')
-        return codec::streamSize(chips, width(), codec::Layout::ToReadout);
+        return wire::setMatrixBytes(chips, width());
     if (code == 'd')
         return 1 + wire::kDacBytesPerChip * chips;
     const BoxCommand* c = findCommand(code);

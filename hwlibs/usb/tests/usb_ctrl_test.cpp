@@ -166,7 +166,9 @@ TEST_F(UsbThroughCtrl, FramesAttributesDigitalTestPulsesAndReconnection)
     struct Case {
         int chips, chipType;
     };
-    for (const Case& c : {Case{1, 1}, Case{4, 2}}) {
+    // Four 13-bit chips: their blocks are moved by different bit counts, and no bit moved across a block's
+    // edge is lost.
+    for (const Case& c : {Case{1, 1}, Case{4, 1}, Case{4, 2}}) {
         SCOPED_TRACE(std::to_string(c.chips) + " chips of type " + std::to_string(c.chipType));
         start("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) + "\n");
         const size_t pixels = static_cast<size_t>(c.chips) * 65536;
