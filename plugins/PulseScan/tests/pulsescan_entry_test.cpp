@@ -1,0 +1,110 @@
+// The plug-in's entry on a stand-in manager: a table of another version is refused with the box and
+// nothing registered; the right one registers "Back side pulse" under each device and the events, an
+// event of an unknown device is logged, and after "Exit" no handler analyses any more.
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ombrel_test_support.h"
+#include "platform/module.h"
+#include "pluginfw/tests/fake_mgr.h"
+#include "uikit/message_box.h"
+
+namespace {
+
+std::vector<std::string> gLog;
+std::vector<std::string> gUnsubscribed;
+
+int logMsg(const char* source, const char* format, int level, ...)
+{
+    char text[256];
+    va_list args;
+    va_start(args, level);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    gLog.push_back(std::string(source) + ": " + text);
+    return 0;
+}
+
+int unregisterCallback(const char* source, const char* event, EventCallback)
+{
+    gUnsubscribed.push_back(std::string(source) + " " + event);
+    return 0;
+}
+
+struct Box {
+    std::string title, text;
+};
+
+} // namespace
+
+TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
+{
+    const std::string dir = ombrel_test::scratchDir("pulsescan-entry");
+    fakemgr::reset(dir + "/");
+    fakemgr::setDevice(0, "A");
+    fakemgr::setDevice(1, "B");
+    plat::Module module;
+    ASSERT_TRUE(module.open(PULSESCAN_PATH)) << module.error();
+    auto init = reinterpret_cast<int (*)(const _MgrFuncTable*)>(module.symbol("InitTvkPlugin"));
+    auto setBoxes =
+        reinterpret_cast<void (*)(const MessageBoxHandler*)>(module.symbol("pulsescanSetMessageBoxHandler"));
+    ASSERT_TRUE(init && setBoxes);
+    std::vector<Box> boxes;
+    const MessageBoxHandler handler = [&](QWidget*, const QString& text, const QString& title, unsigned) {
+        boxes.push_back({title.toStdString(), text.toStdString()});
+        return int(MSGBOX_IDOK);
+    };
+    setBoxes(&handler);
+
+    const _MgrFuncTable old = fakemgr::table(16);
+    EXPECT_EQ(init(&old), -1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Plugin version check failed");
+    EXPECT_EQ(boxes[0].text, "Plugin \"pulsescan\" was compiled with header files ver. 17, this version is 16, "
+                             "please recompile the plugin.");
+    {
+        std::lock_guard lock(fakemgr::state().m);
+        EXPECT_TRUE(fakemgr::state().calls.empty());
+    }
+
+    static _MgrFuncTable table = fakemgr::table();
+    table.mgrLogMsg = logMsg;
+    table.mgrUnregisterCallback = unregisterCallback;
+    ASSERT_EQ(init(&table), 0);
+    std::vector<fakemgr::Subscription> subs;
+    {
+        std::lock_guard lock(fakemgr::state().m);
+        const fakemgr::State& s = fakemgr::state();
+        subs = s.subscriptions;
+        std::vector<std::string> events;
+        for (const auto& sub : s.subscriptions)
+            events.push_back(sub.source + " " + sub.event);
+        EXPECT_EQ(events, (std::vector<std::string>{"tvkmgr Exit", "tvkmgr Start", "tvkmgr Exit",
+                                                    "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted"}));
+        ASSERT_EQ(s.menuItems.size(), 2u);
+        for (int dev = 0; dev < 2; ++dev) {
+            EXPECT_EQ(s.menuItems[static_cast<size_t>(dev)].devId, dev);
+            EXPECT_EQ(s.menuItems[static_cast<size_t>(dev)].name, "Back side pulse");
+        }
+    }
+    // A device without an open window is not read; an unknown one is logged; after "Exit" nothing runs.
+    for (const auto& sub : subs)
+        if (sub.event == "AcqCompleted") {
+            sub.callback(1);
+            sub.callback(7);
+        }
+    EXPECT_EQ(gLog, std::vector<std::string>{"PulseScan: CallBack: Invalid device ID (devID=0x7)"});
+    for (const auto& sub : subs)
+        if (sub.event == "Exit")
+            sub.callback(0);
+    EXPECT_EQ(gUnsubscribed, std::vector<std::string>{"tvkctrl AcqCompleted"});
+    for (const auto& sub : subs)
+        if (sub.event == "AcqCompleted")
+            sub.callback(7);
+    EXPECT_EQ(gLog.size(), 1u) << "a handler ran after Exit";
+    setBoxes(nullptr);
+}
