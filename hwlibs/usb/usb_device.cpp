@@ -322,7 +322,11 @@ void UsbDevice::stopMonitor()
 
 void UsbDevice::monitor()
 {
-    constexpr auto kPause = std::chrono::milliseconds(2);
+    // While an acquisition runs the box's messages are looked for every 2 ms. An idle box sends none of
+    // its own: it is looked at (for an unplugged link or a stray message) ten times a second, and a start
+    // wakes the monitor at once.
+    constexpr auto kRunningPause = std::chrono::milliseconds(2);
+    constexpr auto kIdlePause = std::chrono::milliseconds(100);
     std::unique_lock<std::mutex> sleep(monitorMutex_);
     while (!stop_) {
         sleep.unlock();
@@ -343,8 +347,17 @@ void UsbDevice::monitor()
             }
         }
         deliverEvents();
+        bool running;
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            running = running_;
+        }
         sleep.lock();
-        monitorWake_.wait_for(sleep, kPause, [this] { return stop_; });
+        if (running)
+            monitorWake_.wait_for(sleep, kRunningPause, [this] { return stop_; });
+        else
+            monitorWake_.wait_for(sleep, kIdlePause, [this] { return stop_ || wake_; });
+        wake_ = false;
     }
 }
 
@@ -694,8 +707,15 @@ int UsbDevice::startAcquisition()
         }
         return setError(rc, "%s", text.c_str());
     }
-    std::lock_guard<std::mutex> guard(values_);
-    running_ = true;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        running_ = true;
+    }
+    {
+        std::lock_guard<std::mutex> guard(monitorMutex_);
+        wake_ = true;
+    }
+    monitorWake_.notify_all();
     return 0;
 }
 

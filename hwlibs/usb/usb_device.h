@@ -113,9 +113,10 @@ private:
     int firmware_ = 0;
     double adcStamp_ = -1;
     std::thread monitor_;
-    std::mutex monitorMutex_;           // guards stop_ for the monitor's sleep
+    std::mutex monitorMutex_;           // guards stop_ and wake_ for the monitor's sleep
     std::condition_variable monitorWake_;
     bool stop_ = false;
+    bool wake_ = false;                 // an acquisition started: the monitor polls at the running pace
 };
 
 } // namespace usb
