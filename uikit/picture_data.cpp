@@ -2,6 +2,7 @@
 #include "picture_data.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -75,11 +76,88 @@ inline int stepsFrom(double offset, double step, double inverse, int top)
         return top;
     int whole = static_cast<int>(t);
     const double frac = t - whole;
-    if (frac < 1e-9 || frac > 1 - 1e-9) {
+    if (frac < 1e-9 || frac > 1 - 1e-9) [[unlikely]] {
         const double exact = offset / step;
         whole = exact >= 0 ? (exact < top ? static_cast<int>(exact) : top) : 0;
     }
     return whole < top ? whole : top;
+}
+
+// stepsFrom for offsets 0 <= offset <= top * step, without a division or a branch per value. The product
+// with the reciprocal lies within 1e-12 of the quotient; lowered by 1e-9 it truncates to the quotient's
+// step or the one below, and the next step's exact lower edge (the smallest offset whose quotient
+// reaches it) settles which. Only for steps with exact() true.
+class StepIndex {
+public:
+    static constexpr int kMaxTop = ColorPalette::kUnderIndex - 1;
+
+    StepIndex(double step, int top) : inverse_(1 / step), top_(top)
+    {
+        exact_ = top >= 1 && top <= kMaxTop && std::isfinite(step) && step > 0x1p-900 && std::isfinite(inverse_);
+        if (!exact_)
+            return;
+        edge_[0] = -HUGE_VAL;
+        for (int k = 1; k <= top; ++k) {
+            double x = k * step;
+            while (x > 0 && x / step >= k)
+                x = std::nextafter(x, 0.0);
+            while (x / step < k)
+                x = std::nextafter(x, HUGE_VAL);
+            edge_[k] = x;
+        }
+        edge_[top + 1] = HUGE_VAL;
+    }
+    bool exact() const { return exact_; }
+    int operator()(double offset) const
+    {
+        int k = static_cast<int>(offset * inverse_ - 1e-9); // toward zero: -1e-9 gives 0
+        k = k < top_ ? k : top_;
+        return k + (offset >= edge_[k + 1]);
+    }
+
+private:
+    double inverse_;
+    int top_;
+    bool exact_;
+    double edge_[kMaxTop + 2];
+};
+
+// Calls f with the function from offset to step: a StepIndex where it is exact, else stepsFrom (steps
+// near the smallest or largest doubles). The loops over pixels are thereby made once for each.
+template <typename F>
+void withSteps(double step, int top, F&& f)
+{
+    const StepIndex index(step, top);
+    if (index.exact())
+        f([&index](double offset) { return index(offset); });
+    else
+        f([step, top, inverse = 1 / step](double offset) { return stepsFrom(offset, step, inverse, top); });
+}
+
+// A display's orientation as strides: display pixel (x, y) is source element base + x * dx + y * dy.
+struct Gather {
+    ptrdiff_t base, dx, dy;
+};
+
+// dst (width x height, row by row) gathered from src, each value divided by divisor when it is not 1.
+// Where a display row runs along a source column, in tiles: each tile's source lines stay in the cache.
+void gatherValues(const double* src, double* dst, int width, int height, const Gather& g, double divisor)
+{
+    const bool divide = divisor != 1;
+    const int tile = (g.dx == 1 || g.dx == -1) ? width : 16;
+    for (int x0 = 0; x0 < width; x0 += tile) {
+        const int x1 = std::min(width, x0 + tile);
+        for (int y = 0; y < height; ++y) {
+            const double* in = src + g.base + y * g.dy;
+            double* out = dst + static_cast<size_t>(y) * width;
+            if (divide)
+                for (int x = x0; x < x1; ++x)
+                    out[x] = in[x * g.dx] / divisor;
+            else
+                for (int x = x0; x < x1; ++x)
+                    out[x] = in[x * g.dx];
+        }
+    }
 }
 
 bool isEmpty(const PixelRect& r)
@@ -103,25 +181,39 @@ void RegionHistogram::build(const RegionSource& s, const PixelRect& r, double mi
     const double width = (max - min) / (kBinCount - 1);
     if (!(width > 0) || !std::isfinite(width) || !s.values)
         return;
-    const double inverse = 1 / width;
-    // Four partial counts taken in turn: pixels of one bin in a row do not wait for each other's increment.
-    std::vector<uint32_t> parts(4 * kBinCount, 0);
-    int64_t lane = 0;
-    for (int y = r.y; y < r.y + r.h; ++y) {
-        const size_t row = static_cast<size_t>(y) * s.width;
-        for (int x = r.x; x < r.x + r.w; ++x) {
-            if (s.mask && !s.mask[row + x])
-                continue;
-            const double v = s.values[row + x];
-            if (!(v >= min && v <= max))
-                continue; // outside, or NaN
-            ++parts[static_cast<size_t>((lane++ & 3) * kBinCount + stepsFrom(v - min, width, inverse, kBinCount - 1))];
+    // Four partial counts, one for each pixel x % 4: pixels of one bin in a row do not wait for each
+    // other's increment.
+    uint32_t parts[4][kBinCount] = {};
+    withSteps(width, kBinCount - 1, [&](const auto& index) {
+        auto take = [&](uint32_t* part, double a) {
+            if (a >= min && a <= max) [[likely]] // not outside, not NaN
+                ++part[index(a - min)];
+        };
+        for (int y = r.y; y < r.y + r.h; ++y) {
+            const size_t row = static_cast<size_t>(y) * s.width + r.x;
+            const double* v = s.values + row;
+            const uint8_t* m = s.mask ? s.mask + row : nullptr;
+            int x = 0;
+            if (!m) {
+                for (; x + 4 <= r.w; x += 4) {
+                    take(parts[0], v[x]);
+                    take(parts[1], v[x + 1]);
+                    take(parts[2], v[x + 2]);
+                    take(parts[3], v[x + 3]);
+                }
+            }
+            for (; x < r.w; ++x)
+                if (!m || m[x])
+                    take(parts[x & 3], v[x]);
         }
+    });
+    uint32_t counted = 0;
+    for (int b = 0; b < kBinCount; ++b) {
+        const uint32_t n = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+        bins_[static_cast<size_t>(b)] = n;
+        counted += n;
     }
-    for (int b = 0; b < kBinCount; ++b)
-        bins_[static_cast<size_t>(b)] = double(parts[size_t(b)]) + parts[size_t(kBinCount + b)] +
-                                        parts[size_t(2 * kBinCount + b)] + parts[size_t(3 * kBinCount + b)];
-    counted_ = static_cast<int>(lane);
+    counted_ = static_cast<int>(counted);
 }
 
 double RegionHistogram::fractile(double p) const
@@ -186,14 +278,24 @@ void SelectionRegion::computeStats()
     if (statsValid_)
         return;
     const RegionSource s = source();
-    // Four running sums each, so that the additions of neighbouring pixels do not wait for one another.
-    // The sums of squares are taken relative to the first value: a constant region then has a variance of
-    // exactly 0.
-    double mn = 1e300, mx = -1e300;
-    double total[4] = {0, 0, 0, 0}, sum[4] = {0, 0, 0, 0}, sumSq[4] = {0, 0, 0, 0};
+    // Four lanes of running sums, minima and maxima (lane k takes the pixels x with x % 4 == k of the
+    // unmasked rows), so that neighbouring pixels do not wait for one another and the lanes go through
+    // vector registers. The sums of squares are taken relative to the first value: a constant region then
+    // has a variance of exactly 0.
+    // Lanes in pairs of the width of an SSE2 register: lo holds lanes 0 and 1, hi lanes 2 and 3.
+    typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
+    struct Lanes {
+        Pair lo, hi;
+    };
+    Lanes mn = {{1e300, 1e300}, {1e300, 1e300}}, mx = {{-1e300, -1e300}, {-1e300, -1e300}};
+    Lanes total = {}, sum = {}, sumSq = {};
     double ref = 0;
     int64_t n = 0;
     bool first = true;
+    auto take = [](Lanes& l, const Pair& a, const Pair& b, auto op) {
+        l.lo = op(l.lo, a);
+        l.hi = op(l.hi, b);
+    };
     for (int y = rect_.y; y < rect_.y + rect_.h; ++y) {
         const size_t row = static_cast<size_t>(y) * s.width + rect_.x;
         const double* v = s.values + row;
@@ -204,16 +306,18 @@ void SelectionRegion::computeStats()
                 ref = v[0];
                 first = false;
             }
-            for (; x + 4 <= rect_.w; x += 4)
-                for (int k = 0; k < 4; ++k) {
-                    const double a = v[x + k];
-                    mn = a < mn ? a : mn;
-                    mx = a > mx ? a : mx;
-                    total[k] += a;
-                    const double d = a - ref;
-                    sum[k] += d;
-                    sumSq[k] += d * d;
-                }
+            const Pair refs = {ref, ref};
+            for (; x + 4 <= rect_.w; x += 4) {
+                Pair a, b;
+                std::memcpy(&a, v + x, sizeof a);
+                std::memcpy(&b, v + x + 2, sizeof b);
+                take(mn, a, b, [](Pair l, Pair p) { return p < l ? p : l; });
+                take(mx, a, b, [](Pair l, Pair p) { return p > l ? p : l; });
+                take(total, a, b, [](Pair l, Pair p) { return l + p; });
+                const Pair da = a - refs, db = b - refs;
+                take(sum, da, db, [](Pair l, Pair p) { return l + p; });
+                take(sumSq, da * da, db * db, [](Pair l, Pair p) { return l + p; });
+            }
             n += x;
         }
         for (; x < rect_.w; ++x) {
@@ -225,24 +329,32 @@ void SelectionRegion::computeStats()
                 first = false;
             }
             ++n;
-            mn = a < mn ? a : mn;
-            mx = a > mx ? a : mx;
-            total[0] += a;
+            mn.lo[0] = a < mn.lo[0] ? a : mn.lo[0];
+            mx.lo[0] = a > mx.lo[0] ? a : mx.lo[0];
+            total.lo[0] += a;
             const double d = a - ref;
-            sum[0] += d;
-            sumSq[0] += d * d;
+            sum.lo[0] += d;
+            sumSq.lo[0] += d * d;
         }
     }
+    const double lows[4] = {mn.lo[0], mn.lo[1], mn.hi[0], mn.hi[1]};
+    const double highs[4] = {mx.lo[0], mx.lo[1], mx.hi[0], mx.hi[1]};
+    double low = lows[0], high = highs[0];
+    for (int k = 1; k < 4; ++k) {
+        low = lows[k] < low ? lows[k] : low;
+        high = highs[k] > high ? highs[k] : high;
+    }
+    auto add = [](const Lanes& l) { return (l.lo[0] + l.lo[1]) + (l.hi[0] + l.hi[1]); };
     if (n == 0) {
         min_ = max_ = total_ = mean_ = stdDev_ = 0;
     } else {
         const double count = static_cast<double>(n);
-        min_ = mn;
-        max_ = mx;
-        total_ = (total[0] + total[1]) + (total[2] + total[3]);
+        min_ = low;
+        max_ = high;
+        total_ = add(total);
         mean_ = total_ / count;
-        const double shift = ((sum[0] + sum[1]) + (sum[2] + sum[3])) / count;
-        double variance = ((sumSq[0] + sumSq[1]) + (sumSq[2] + sumSq[3])) / count - shift * shift;
+        const double shift = add(sum) / count;
+        double variance = add(sumSq) / count - shift * shift;
         if (variance < 0)
             variance = 0; // rounding of a (nearly) constant region
         stdDev_ = std::sqrt(variance);
@@ -467,9 +579,6 @@ int PictureData::showFrame(uint32_t id)
         closeIfOwned(frameId_, ownsFilteredFrame_);
     frameId_ = shown;
     ownsFilteredFrame_ = owns;
-    values_.swap(data);
-    width_ = int(fw);
-    height_ = int(fh);
 
     if (mgr_->mgrGetFrameAttrib) {
         double acq = 0;
@@ -492,9 +601,26 @@ int PictureData::showFrame(uint32_t id)
     } else {
         hasAcqTime_ = false;
     }
-
-    // The data came in frame orientation: turn it back into the display's.
+    const double divisor = countRate_ && hasAcqTime_ && acqTime_ != 0 ? acqTime_ : 1;
     statsStale();
+
+    if (flags == 0) {
+        // The size is kept, and with it regions, mask and image: the values go into the display's
+        // orientation in one pass.
+        if (rotation_ == 0 && !mirrored_ && divisor == 1) {
+            values_.swap(data);
+        } else {
+            Gather g;
+            displayStrides(g.base, g.dx, g.dy);
+            gatherValues(data.data(), values_.data(), width_, height_, g, divisor);
+        }
+        return 0;
+    }
+
+    // A new size: the data, in frame orientation, is turned back into the display's with the regions.
+    values_.swap(data);
+    width_ = int(fw);
+    height_ = int(fh);
     const int rotation = rotation_;
     const bool mirrored = mirrored_;
     rotation_ = 0;
@@ -510,9 +636,9 @@ int PictureData::showFrame(uint32_t id)
         handImage(true);
     }
 
-    if (countRate_ && hasAcqTime_ && acqTime_ != 0)
+    if (divisor != 1)
         for (double& v : values_)
-            v /= acqTime_;
+            v /= divisor;
     statsStale();
     return 0;
 }
@@ -560,36 +686,51 @@ void PictureData::renderImage()
     } else {
         const int colors = palette_->colorCount();
         const int top = colors - 1;
-        const double step = (max - min) / top;
-        const double inverse = 1 / step;
         const int under = underWarning_ ? ColorPalette::kUnderIndex : 0;
         const int over = overWarning_ ? ColorPalette::kOverIndex : top;
-        const uint8_t* lut = palette_->bgr();
-        const uint8_t* mask = this->mask();
-        for (int r = 0; r < height_; ++r) {
-            const size_t row = static_cast<size_t>(height_ - 1 - r) * width_; // row 0 at the bottom
-            uint8_t* out = bits + static_cast<size_t>(r) * rgbStride_;
-            for (int x = 0; x < width_; ++x, out += 3) {
-                const double v = values_[row + x];
-                int entry;
-                if (mask && !mask[row + x]) {
-                    entry = ColorPalette::kMaskedIndex;
-                } else if (!(v >= min)) { // below, -inf or NaN
-                    entry = under;
-                } else if (v > max) {
-                    entry = over;
-                } else {
-                    // NaN or huge for a range near the smallest doubles: clamped into the map.
-                    entry = stepsFrom(v - min, step, inverse, top);
-                    if (v == max)
-                        entry = top;
-                }
-                const uint8_t* c = lut + 3 * entry;
-                out[0] = c[0];
-                out[1] = c[1];
-                out[2] = c[2];
-            }
+        // The colours as 32-bit words (blue in the low byte): four pixels make three aligned words. The
+        // rest of a row goes a pixel at a time.
+        uint32_t lut[ColorPalette::kEntries];
+        for (int i = 0; i < ColorPalette::kEntries; ++i) {
+            const uint8_t* c = palette_->entry(i);
+            lut[i] = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16;
         }
+        const uint8_t* mask = this->mask();
+        const int width = width_, height = height_;
+        withSteps((max - min) / top, top, [&](const auto& index) {
+            for (int r = 0; r < height; ++r) {
+                const size_t row = static_cast<size_t>(height - 1 - r) * width; // row 0 at the bottom
+                const double* v = values_.data() + row;
+                const uint8_t* m = mask ? mask + row : nullptr;
+                uint8_t* out = bits + static_cast<size_t>(r) * rgbStride_;
+                auto entryOf = [&](int x) {
+                    const double a = v[x];
+                    int entry;
+                    if (a >= min && a < max) [[likely]]
+                        entry = index(a - min);
+                    else // below, -inf or NaN: under; above: over; max itself: the top colour
+                        entry = !(a >= min) ? under : a > max ? over : top;
+                    return m && !m[x] ? int(ColorPalette::kMaskedIndex) : entry;
+                };
+                int x = 0;
+                if constexpr (std::endian::native == std::endian::little) {
+                    for (; x + 4 <= width; x += 4, out += 12) {
+                        const uint32_t p0 = lut[entryOf(x)], p1 = lut[entryOf(x + 1)];
+                        const uint32_t p2 = lut[entryOf(x + 2)], p3 = lut[entryOf(x + 3)];
+                        const uint32_t w0 = p0 | p1 << 24, w1 = p1 >> 8 | p2 << 16, w2 = p2 >> 16 | p3 << 8;
+                        std::memcpy(out, &w0, 4);
+                        std::memcpy(out + 4, &w1, 4);
+                        std::memcpy(out + 8, &w2, 4);
+                    }
+                }
+                for (; x < width; ++x, out += 3) {
+                    const uint32_t c = lut[entryOf(x)];
+                    out[0] = uint8_t(c);
+                    out[1] = uint8_t(c >> 8);
+                    out[2] = uint8_t(c >> 16);
+                }
+            }
+        });
     }
     picture_->setLevels(min, max);
     picture_->repaintNow();
@@ -776,6 +917,18 @@ void PictureData::toFrameRect(int& x, int& y, int& w, int& h) const
     y = r.y;
     w = r.w;
     h = r.h;
+}
+
+void PictureData::displayStrides(ptrdiff_t& base, ptrdiff_t& dx, ptrdiff_t& dy) const
+{
+    const int frameW = (rotation_ == 90 || rotation_ == 270) ? height_ : width_;
+    auto at = [&](int x, int y) {
+        toFramePoint(x, y);
+        return static_cast<ptrdiff_t>(y) * frameW + x;
+    };
+    base = at(0, 0);
+    dx = at(1, 0) - base;
+    dy = at(0, 1) - base;
 }
 
 void PictureData::getFrameData(double* dst) const

@@ -195,7 +195,8 @@ public:
 
 private:
     friend class SelectionRegion;
-    struct Turned;
+    // Display pixel (x, y) is element base + x * dx + y * dy of the frame in its own orientation.
+    void displayStrides(ptrdiff_t& base, ptrdiff_t& dx, ptrdiff_t& dy) const;
 
     void message(const std::string& text) const;
     void statsStale();

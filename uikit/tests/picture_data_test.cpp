@@ -348,6 +348,52 @@ TEST_F(PictureDataTest, RenderGivesEveryValueAnEntryOfTheTable)
     }
 }
 
+// Values on and beside every step edge (k x step, one ulp either way) go to the step their quotient
+// names: the rendering and the histogram take no shortcut that moves a value by one step.
+TEST_F(PictureDataTest, ValuesBesideStepEdgesLandInTheStepOfTheirQuotient)
+{
+    const struct {
+        double min, max;
+        int map;
+    } cases[] = {
+        {0, 300, ColorPalette::Gray}, {0.1, 0.7, ColorPalette::Jet}, {-1e6, 3e6, ColorPalette::Hot},
+        {850, 1150, ColorPalette::Cool}, {-5e-13, 5e-13, ColorPalette::Gray}, {1e300, 1.7e308, ColorPalette::Gray},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.min << " .. " << c.max);
+        PictureData model(&table);
+        StubPicture picture;
+        model.setPicture(&picture);
+        ASSERT_EQ(model.setColorMap(c.map), 0);
+        const int top = model.palette()->colorCount() - 1;
+        const double step = (c.max - c.min) / top, binWidth = (c.max - c.min) / (RegionHistogram::kBinCount - 1);
+        std::vector<double> values;
+        for (double s : {step, binWidth})
+            for (int k = 0; k <= top; ++k) {
+                const double v = c.min + k * s;
+                for (double w : {std::nextafter(v, -kInf), v, std::nextafter(v, kInf)})
+                    if (w >= c.min && w <= c.max)
+                        values.push_back(w);
+            }
+        ASSERT_EQ(model.showFrame(manager.add(static_cast<uint32_t>(values.size()), 1, values)), 0);
+        model.setRange(c.min, c.max, false, false);
+        std::vector<double> bins(RegionHistogram::kBinCount, 0);
+        for (size_t x = 0; x < values.size(); ++x) {
+            const double v = values[x];
+            const double q = (v - c.min) / step;
+            const int entry = v == c.max || q >= top ? top : static_cast<int>(q);
+            const uint8_t* colour = model.palette()->entry(entry);
+            ASSERT_EQ(picture.pixel(static_cast<int>(x), 0), (std::vector<int>{colour[0], colour[1], colour[2]}))
+                << std::hexfloat << v << " should take entry " << entry;
+            const double b = (v - c.min) / binWidth;
+            bins[b >= RegionHistogram::kBinCount - 1 ? RegionHistogram::kBinCount - 1 : static_cast<int>(b)] += 1;
+        }
+        const RegionHistogram& h = model.region(0)->displayHistogram(c.min, c.max);
+        EXPECT_EQ(std::vector<double>(h.bins(), h.bins() + RegionHistogram::kBinCount), bins);
+        EXPECT_EQ(h.counted(), static_cast<int>(values.size()));
+    }
+}
+
 TEST_F(PictureDataTest, MaskedPixelsTakeTheMaskColourAndLeaveTheStatistics)
 {
     const uint32_t id = manager.add(2, 2, {1, 2, 3, 4});
@@ -496,6 +542,13 @@ TEST_F(PictureDataTest, CountRateAndFrameRangeAttributes)
     EXPECT_TRUE(model.hasFrameRange());
     EXPECT_EQ(model.rangeMin(), 3);
     EXPECT_EQ(model.rangeMax(), 7);
+    ASSERT_EQ(model.setRotation(90), 0);
+    model.toggleMirror();
+    ASSERT_EQ(model.showFrame(id), 0);
+    EXPECT_EQ(std::vector<double>(model.values(), model.values() + 2), (std::vector<double>{5, 10}))
+        << "turned and mirrored back to the frame's order, in counts per second";
+    ASSERT_EQ(model.setRotation(0), 0);
+    model.toggleMirror();
     ASSERT_EQ(model.showFrame(bare), 0);
     EXPECT_EQ(model.values()[1], 20) << "no acquisition time: unscaled";
     EXPECT_FALSE(model.hasFrameRange());
