@@ -59,6 +59,25 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 } // namespace
 
+template <typename Work>
+bool CPreviewDialog::guarded(Work&& work)
+{
+    char text[kReportSize];
+    try {
+        work();
+        return true;
+    } catch (const plat::Win32Exception& ex) {
+        std::snprintf(text, sizeof text,
+                      "Unhandled exception occurred in Preview UI thread in module:\n%s\n%s\nConsider restarting program.",
+                      ex.module(), ex.what());
+    } catch (const std::exception& ex) {
+        std::snprintf(text, sizeof text,
+                      "Unhandled exception occurred in Preview UI thread:\n%s\nConsider restarting program.", ex.what());
+    }
+    reportUnhandled(text);
+    return false;
+}
+
 CPreviewDialog::CPreviewDialog(const _MgrFuncTable* mgr, std::shared_ptr<PreviewState> state)
     : CResizeableDlg(nullptr, Qt::Window), mgr_(mgr), state_(std::move(state)), model_(mgr)
 {
@@ -69,8 +88,10 @@ CPreviewDialog::CPreviewDialog(const _MgrFuncTable* mgr, std::shared_ptr<Preview
     buildMenus();
     timer_ = new QTimer(this);
     connect(timer_, &QTimer::timeout, this, [this] {
-        if (state_->refreshPending())
-            refreshFromDevice();
+        guarded([this] {
+            if (state_->refreshPending())
+                refreshFromDevice();
+        });
     });
     resize(kInitialWidth, kInitialHeight);
 }
@@ -1046,19 +1067,9 @@ bool CPreviewDialog::eventFilter(QObject* watched, QEvent* e)
 
 bool CPreviewDialog::event(QEvent* e)
 {
-    char text[kReportSize];
-    try {
-        return CResizeableDlg::event(e);
-    } catch (const plat::Win32Exception& ex) {
-        std::snprintf(text, sizeof text,
-                      "Unhandled exception occurred in Preview UI thread in module:\n%s\n%s\nConsider restarting program.",
-                      ex.module(), ex.what());
-    } catch (const std::exception& ex) {
-        std::snprintf(text, sizeof text,
-                      "Unhandled exception occurred in Preview UI thread:\n%s\nConsider restarting program.", ex.what());
-    }
-    reportUnhandled(text);
-    return true;
+    bool handled = true;
+    guarded([&] { handled = CResizeableDlg::event(e); });
+    return handled;
 }
 
 void CPreviewDialog::closeEvent(QCloseEvent* e)
@@ -1112,7 +1123,7 @@ void PrevWindowHost::queue(std::function<void(CPreviewDialog*)> work)
         qApp,
         [w, work = std::move(work)] {
             if (w)
-                work(w.data());
+                w->guarded([&] { work(w.data()); });
         },
         Qt::QueuedConnection);
 }

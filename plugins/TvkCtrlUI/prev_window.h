@@ -89,6 +89,12 @@ public:
     int refreshRuns() const { return refreshRuns_; } // refreshes from the device run so far
     int currentFrame() const { return currentFrame_; }
 
+    // Runs work for this window: an exception escaping it is reported (a warning box through the manager's
+    // log, `reporting` set meanwhile) and the window goes on. false when one was reported. Events, timer
+    // ticks and the work queued from other threads all run through it.
+    template <typename Work>
+    bool guarded(Work&& work);
+
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;

@@ -3,7 +3,11 @@
 // device's last acquisition, service frames, lock and pixel configuration in super-matrix or chip order.
 #pragma once
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <stdexcept>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +27,9 @@ struct FakeDevice {
     int loadedOpen = 0;                                           // frames loaded from files, not closed
     uint32_t nextId = 100;
     int cfgWrites = 0;
+    bool acqInfoThrows = false;                                   // a fault inside the manager's call
+    std::vector<std::pair<int, std::string>> logged;              // mgrLogMsg's flags and texts
+    std::function<void()> onLog;                                  // run inside mgrLogMsg
 
     uint32_t addFrame(double fill)
     {
@@ -32,6 +39,19 @@ struct FakeDevice {
 };
 
 inline FakeDevice* gDev = nullptr;
+
+inline int fakeLogMsg(const char*, const char* fmt, int flags, ...)
+{
+    char text[1024];
+    va_list args;
+    va_start(args, flags);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    gDev->logged.emplace_back(flags, text);
+    if (gDev->onLog)
+        gDev->onLog();
+    return 0;
+}
 
 inline _MgrFuncTable fakeDeviceTable()
 {
@@ -89,12 +109,15 @@ inline _MgrFuncTable fakeDeviceTable()
         return 0;
     };
     t.tvkCtrlGetAcqInfo = [](unsigned, int* index, int* count, int* kind, int* done) {
+        if (gDev->acqInfoThrows)
+            throw std::runtime_error("simulated fault");
         *index = 0;
         *count = int(gDev->acqFrames.size());
         *kind = 0;
         *done = int(gDev->acqFrames.size());
         return 0;
     };
+    t.mgrLogMsg = fakeLogMsg;
     t.tvkCtrlTryLockDevice = [](unsigned, int* locked, unsigned) {
         *locked = gDev->busy ? 0 : 1;
         return 0; // also when not locked: only `locked` tells

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QtCore/qtestsupport_core.h>
 #include <QTimer>
 #include <QApplication>
 #include <QMenu>
@@ -172,6 +173,41 @@ TEST_F(PreviewDialogTest, FileLoadedFramesAreClosedWhenReplacedAndAtTheEnd)
     prevWndService().destroyAllPreviews();
     pump();
     EXPECT_EQ(dev.loadedOpen, 0);
+}
+
+// A fault inside the window's work, whether queued by an acquisition event or run by the update timer, is
+// reported as a warning box while the window is marked as reporting, and the window goes on working.
+TEST_F(PreviewDialogTest, FaultsOfItsWorkAreReportedAndTheWindowGoesOn)
+{
+    CPreviewDialog* w = open(0);
+    ASSERT_NE(w, nullptr);
+    acquire(2);
+    std::vector<bool> reportingDuring;
+    dev.onLog = [&] { reportingDuring.push_back(w->state()->reporting()); };
+    dev.acqInfoThrows = true;
+    const std::string text =
+        "Unhandled exception occurred in Preview UI thread:\nsimulated fault\nConsider restarting program.";
+
+    w->setMaxAutoUpdateMode(kAutoUpdateUnlimited);
+    prevWndService().autoUpdateDevicePreviews(0); // queued
+    pump();
+    ASSERT_EQ(dev.logged.size(), 1u);
+    w->setMaxAutoUpdateMode(4); // every 50 ms
+    w->state()->requestRefresh();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dev.logged.size() == 2; }, 10000));
+    dev.onLog = nullptr;
+    dev.acqInfoThrows = false;
+    ASSERT_EQ(dev.logged.size(), 2u);
+    for (const auto& [flags, logged] : dev.logged) {
+        EXPECT_EQ(flags, MGRLOG_MSGBOX);
+        EXPECT_EQ(logged, text);
+    }
+    EXPECT_EQ(reportingDuring, std::vector<bool>(reportingDuring.size(), true));
+    EXPECT_FALSE(w->state()->reporting());
+
+    w->refreshFromDevice();
+    EXPECT_EQ(w->frameCount(), 2);
+    EXPECT_EQ(w->shownFrameId(), dev.acqFrames[1]);
 }
 
 TEST_F(PreviewDialogTest, SettingsWrittenAtTheEndKeepVisibility)
