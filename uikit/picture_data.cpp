@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -108,10 +109,12 @@ public:
         edge_[top + 1] = HUGE_VAL;
     }
     bool exact() const { return exact_; }
+    // For 0 <= offset <= D, where step = D / top as the caller computed it: the product then stays below
+    // top * (1 + 4e-16) + 1e-9 (top <= 767), so that k is at most top and needs no clamp.
     int operator()(double offset) const
     {
-        int k = static_cast<int>(offset * inverse_ - 1e-9); // toward zero: -1e-9 gives 0
-        k = k < top_ ? k : top_;
+        const int k = static_cast<int>(offset * inverse_ - 1e-9); // toward zero: -1e-9 gives 0
+        assert(k >= 0 && k <= top_);
         return k + (offset >= edge_[k + 1]);
     }
 
@@ -705,12 +708,9 @@ void PictureData::renderImage()
                 uint8_t* out = bits + static_cast<size_t>(r) * rgbStride_;
                 auto entryOf = [&](int x) {
                     const double a = v[x];
-                    int entry;
                     if (a >= min && a < max) [[likely]]
-                        entry = index(a - min);
-                    else // below, -inf or NaN: under; above: over; max itself: the top colour
-                        entry = !(a >= min) ? under : a > max ? over : top;
-                    return m && !m[x] ? int(ColorPalette::kMaskedIndex) : entry;
+                        return index(a - min);
+                    return !(a >= min) ? under : a > max ? over : top; // below, -inf or NaN; above; max
                 };
                 int x = 0;
                 if constexpr (std::endian::native == std::endian::little) {
@@ -729,6 +729,11 @@ void PictureData::renderImage()
                     out[1] = uint8_t(c >> 8);
                     out[2] = uint8_t(c >> 16);
                 }
+                // Masked pixels afterwards: the loop above tests no mask.
+                for (x = 0; m && x < width; ++x)
+                    if (!m[x])
+                        std::memcpy(bits + static_cast<size_t>(r) * rgbStride_ + 3 * x,
+                                    palette_->entry(ColorPalette::kMaskedIndex), 3);
             }
         });
     }

@@ -367,7 +367,7 @@ TEST_F(PictureDataTest, ValuesBesideStepEdgesLandInTheStepOfTheirQuotient)
         ASSERT_EQ(model.setColorMap(c.map), 0);
         const int top = model.palette()->colorCount() - 1;
         const double step = (c.max - c.min) / top, binWidth = (c.max - c.min) / (RegionHistogram::kBinCount - 1);
-        std::vector<double> values;
+        std::vector<double> values = {c.min, c.max, std::nextafter(c.max, -kInf)};
         for (double s : {step, binWidth})
             for (int k = 0; k <= top; ++k) {
                 const double v = c.min + k * s;
