@@ -12,7 +12,10 @@
 #include <QTimer>
 #include <QApplication>
 #include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QFocusEvent>
+#include <QDropEvent>
 #include <QMouseEvent>
 
 #include "fake_device_mgr.h"
@@ -208,6 +211,27 @@ TEST_F(PreviewDialogTest, FaultsOfItsWorkAreReportedAndTheWindowGoesOn)
     w->refreshFromDevice();
     EXPECT_EQ(w->frameCount(), 2);
     EXPECT_EQ(w->shownFrameId(), dev.acqFrames[1]);
+}
+
+// A file dropped on the window is loaded (the first of several); a drop without a local file loads nothing.
+TEST_F(PreviewDialogTest, DroppedFileIsLoadedAndShown)
+{
+    CPreviewDialog* w = open(0);
+    ASSERT_NE(w, nullptr);
+    auto drop = [&](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &enter);
+        QDropEvent e(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+    };
+    drop({QUrl("http://example.invalid/a.txt")});
+    EXPECT_EQ(dev.loadedOpen, 0);
+    drop({QUrl::fromLocalFile("/data/a.txt"), QUrl::fromLocalFile("/data/b.txt")});
+    EXPECT_EQ(dev.loadedOpen, 1);
+    EXPECT_NE(w->ownedFrameId(), 0u);
+    EXPECT_EQ(w->shownFrameId(), w->ownedFrameId());
 }
 
 TEST_F(PreviewDialogTest, SettingsWrittenAtTheEndKeepVisibility)
