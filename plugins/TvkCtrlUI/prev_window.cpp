@@ -1,6 +1,7 @@
 #include "prev_window.h"
 
 #include <algorithm>
+#include <concepts>
 #include <cstdint>
 #include <cstdio>
 
@@ -62,20 +63,24 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 template <typename Work>
 bool CPreviewDialog::guarded(Work&& work)
 {
-    char text[kReportSize];
     try {
         work();
         return true;
-    } catch (const plat::Win32Exception& ex) {
-        std::snprintf(text, sizeof text,
-                      "Unhandled exception occurred in Preview UI thread in module:\n%s\n%s\nConsider restarting program.",
-                      ex.module(), ex.what());
-    } catch (const std::exception& ex) {
-        std::snprintf(text, sizeof text,
-                      "Unhandled exception occurred in Preview UI thread:\n%s\nConsider restarting program.", ex.what());
+    } catch (const std::exception&) {
+        reportUnhandled(std::current_exception());
     }
-    reportUnhandled(text);
     return false;
+}
+
+template <typename Fn>
+auto CPreviewDialog::guardedSlot(Fn fn)
+{
+    // Callable with the arguments fn takes only, so that a signal passes just those.
+    return [this, fn = std::move(fn)](auto&&... args)
+               requires std::invocable<const Fn&, decltype(args)...>
+    {
+        guarded([&] { fn(std::forward<decltype(args)>(args)...); });
+    };
 }
 
 CPreviewDialog::CPreviewDialog(const _MgrFuncTable* mgr, std::shared_ptr<PreviewState> state)
@@ -222,36 +227,36 @@ void CPreviewDialog::buildControls()
     autoUpdate_ = check("Auto update preview", "autoUpdate", 520, 608, 252, settings_.autoUpdate);
 
     // What the controls change.
-    connect(picture_, &CPicture::pixelHovered, this, [this](int x, int y) { showCursor(x, y); });
-    connect(picture_, &CPicture::zoomChanged, this, [this](bool, const PixelRect& z) {
+    connect(picture_, &CPicture::pixelHovered, this, guardedSlot([this](int x, int y) { showCursor(x, y); }));
+    connect(picture_, &CPicture::zoomChanged, this, guardedSlot([this](bool, const PixelRect& z) {
         if (SelectionRegion* r = model_.region(1); r && r->setRect(z))
             refreshView();
-    });
-    connect(picture_, &CPicture::selectionChanged, this, [this](bool, const PixelRect& s) {
+    }));
+    connect(picture_, &CPicture::selectionChanged, this, guardedSlot([this](bool, const PixelRect& s) {
         view_.setSelectionShown(picture_->selectionShown());
         if (SelectionRegion* r = model_.region(2))
             r->setRect(s);
         refreshView();
-    });
+    }));
     connect(picture_, &CPicture::contextMenuRequested, this,
-            [this](const QPoint& p, int x, int y) { pixelMenuAt(p, x, y); });
+            guardedSlot([this](const QPoint& p, int x, int y) { pixelMenuAt(p, x, y); }));
     minEdit_->installEventFilter(this);
     maxEdit_->installEventFilter(this);
     for (CSmartEdit* e : {frameEdit_, minEdit_, maxEdit_})
-        connect(e, &QLineEdit::textEdited, this, [this] { updateButton_->setEnabled(true); });
-    connect(updateButton_, &QPushButton::clicked, this, [this] { update(); });
-    connect(prevButton_, &QPushButton::clicked, this, [this] {
+        connect(e, &QLineEdit::textEdited, this, guardedSlot([this] { updateButton_->setEnabled(true); }));
+    connect(updateButton_, &QPushButton::clicked, this, guardedSlot([this] { update(); }));
+    connect(prevButton_, &QPushButton::clicked, this, guardedSlot([this] {
         if (frameCount_ > 0)
             showFrameNumber(std::max(currentFrame_ - 1, 1));
-    });
-    connect(nextButton_, &QPushButton::clicked, this, [this] {
+    }));
+    connect(nextButton_, &QPushButton::clicked, this, guardedSlot([this] {
         if (frameCount_ > 0)
             showFrameNumber(std::min(currentFrame_ + 1, frameCount_));
-    });
-    connect(frameSpin_, &QScrollBar::valueChanged, this, [this](int v) {
+    }));
+    connect(frameSpin_, &QScrollBar::valueChanged, this, guardedSlot([this](int v) {
         if (!updating_ && frameCount_ > 0 && v != currentFrame_)
             showFrameNumber(v);
-    });
+    }));
     auto sliderMoved = [this](bool isMax, int pos) {
         if (updating_)
             return;
@@ -263,19 +268,19 @@ void CPreviewDialog::buildControls()
         showLevels(!isMax, isMax);
         showHistogram();
     };
-    connect(minSlider_, &QSlider::valueChanged, this, [sliderMoved](int p) { sliderMoved(false, p); });
-    connect(maxSlider_, &QSlider::valueChanged, this, [sliderMoved](int p) { sliderMoved(true, p); });
-    connect(minLock_, &QCheckBox::toggled, this, [this](bool on) { settings_.minSliderLocked = on; });
-    connect(maxLock_, &QCheckBox::toggled, this, [this](bool on) { settings_.maxSliderLocked = on; });
-    connect(underWarning_, &QPushButton::toggled, this, [this](bool on) {
+    connect(minSlider_, &QSlider::valueChanged, this, guardedSlot([sliderMoved](int p) { sliderMoved(false, p); }));
+    connect(maxSlider_, &QSlider::valueChanged, this, guardedSlot([sliderMoved](int p) { sliderMoved(true, p); }));
+    connect(minLock_, &QCheckBox::toggled, this, guardedSlot([this](bool on) { settings_.minSliderLocked = on; }));
+    connect(maxLock_, &QCheckBox::toggled, this, guardedSlot([this](bool on) { settings_.maxSliderLocked = on; }));
+    connect(underWarning_, &QPushButton::toggled, this, guardedSlot([this](bool on) {
         settings_.underRangeWarning = on;
         view_.render();
-    });
-    connect(overWarning_, &QPushButton::toggled, this, [this](bool on) {
+    }));
+    connect(overWarning_, &QPushButton::toggled, this, guardedSlot([this](bool on) {
         settings_.overRangeWarning = on;
         view_.render();
-    });
-    connect(autoRange_, &QCheckBox::toggled, this, [this](bool on) {
+    }));
+    connect(autoRange_, &QCheckBox::toggled, this, guardedSlot([this](bool on) {
         settings_.autoRange = on;
         if (on) {
             settings_.minSliderLocked = settings_.maxSliderLocked = 0;
@@ -285,8 +290,8 @@ void CPreviewDialog::buildControls()
             applyRangeToControls(false);
             view_.render();
         }
-    });
-    connect(autoRangeType_, &QComboBox::activated, this, [this](int type) {
+    }));
+    connect(autoRangeType_, &QComboBox::activated, this, guardedSlot([this](int type) {
         settings_.autoRangeType = type;
         if (autoRange_->isChecked()) {
             applyRangeToControls(false);
@@ -294,29 +299,29 @@ void CPreviewDialog::buildControls()
         } else {
             autoRange_->setChecked(true);
         }
-    });
-    connect(countRate_, &QCheckBox::toggled, this, [this](bool on) {
+    }));
+    connect(countRate_, &QCheckBox::toggled, this, guardedSlot([this](bool on) {
         settings_.countRate = on;
         model_.setCountRate(on);
         if (shownById_)
             showFrameId(shownById_);
         else if (currentFrame_ > 0)
             showFrameNumber(currentFrame_, false);
-    });
-    connect(showHistogram_, &QCheckBox::toggled, this, [this](bool on) {
+    }));
+    connect(showHistogram_, &QCheckBox::toggled, this, guardedSlot([this](bool on) {
         settings_.showHistogram = on;
         histRefine_->setEnabled(on);
         if (on) {
             view_.buildHistogram();
             showHistogram();
         }
-    });
-    connect(histRefine_, &QPushButton::toggled, this, [this](bool on) {
+    }));
+    connect(histRefine_, &QPushButton::toggled, this, guardedSlot([this](bool on) {
         settings_.histRefine = on;
         view_.buildHistogram();
         showHistogram();
-    });
-    connect(histogram_, &Plot2D::changedByUser, this, [this](int what) {
+    }));
+    connect(histogram_, &Plot2D::changedByUser, this, guardedSlot([this](int what) {
         if (what != Plot2DModel::XRangeChanged)
             return;
         view_.histogramRangeChanged(histogram_->xMin, histogram_->xMax);
@@ -326,14 +331,14 @@ void CPreviewDialog::buildControls()
         autoRange_->setChecked(false);
         showLevels(true, true);
         showHistogram();
-    });
-    connect(colorMap_, &QComboBox::currentIndexChanged, this, [this](int type) {
+    }));
+    connect(colorMap_, &QComboBox::currentIndexChanged, this, guardedSlot([this](int type) {
         if (updating_ || type < 0)
             return;
         settings_.colorMap = type;
         model_.setColorMap(type);
         view_.render();
-    });
+    }));
     auto chainChosen = [this](int id) {
         model_.setFilterChain(id);
         if (shownById_)
@@ -341,9 +346,10 @@ void CPreviewDialog::buildControls()
         else if (currentFrame_ > 0)
             showFrameNumber(currentFrame_, false);
     };
-    connect(chains_, &CComboBoxFilterChains::chainChanged, this, chainChosen);
-    connect(chains_, &QComboBox::activated, this, [this, chainChosen] { chainChosen(chains_->selectedChainId()); });
-    connect(autoUpdate_, &QCheckBox::toggled, this, [this](bool on) { settings_.autoUpdate = on; });
+    connect(chains_, &CComboBoxFilterChains::chainChanged, this, guardedSlot(chainChosen));
+    connect(chains_, &QComboBox::activated, this,
+            guardedSlot([this, chainChosen] { chainChosen(chains_->selectedChainId()); }));
+    connect(autoUpdate_, &QCheckBox::toggled, this, guardedSlot([this](bool on) { settings_.autoUpdate = on; }));
 }
 
 void CPreviewDialog::buildMenus()
@@ -353,22 +359,22 @@ void CPreviewDialog::buildMenus()
         a->setObjectName(QString::fromUtf8(name));
         a->setCheckable(true);
         a->setChecked(on);
-        connect(a, &QAction::triggered, this, handler);
+        connect(a, &QAction::triggered, this, guardedSlot(handler));
         return a;
     };
 
     QMenu* file = menuBar_->addMenu(QStringLiteral("&File"));
     QAction* load = file->addAction(QStringLiteral("&Load Picture..."));
     load->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
-    connect(load, &QAction::triggered, this, [this] {
+    connect(load, &QAction::triggered, this, guardedSlot([this] {
         const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
                                                           QStringLiteral("ASCII text files (*.txt);;All files (*)"));
         if (!path.isEmpty())
             loadPicture(path);
-    });
+    }));
     QAction* save = file->addAction(QStringLiteral("&Save Picture..."));
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    connect(save, &QAction::triggered, this, [this] { savePicture(); });
+    connect(save, &QAction::triggered, this, guardedSlot([this] { savePicture(); }));
 
     QMenu* options = menuBar_->addMenu(QStringLiteral("&Options"));
     saveFrameRangeAction_ = toggle(options, "&Save Frame Range", "saveFrameRange", settings_.saveFrameRange, [this](bool on) {
@@ -396,10 +402,10 @@ void CPreviewDialog::buildMenus()
         a->setCheckable(true);
         updates->addAction(a);
         maxUpdateActions_[size_t(m)] = a;
-        connect(a, &QAction::triggered, this, [this, m] { setMaxAutoUpdateMode(m); });
+        connect(a, &QAction::triggered, this, guardedSlot([this, m] { setMaxAutoUpdateMode(m); }));
     }
     QAction* prefs = options->addAction(QStringLiteral("&Preferences..."));
-    connect(prefs, &QAction::triggered, this, [this] { preferences(); });
+    connect(prefs, &QAction::triggered, this, guardedSlot([this] { preferences(); }));
 
     QMenu* view = menuBar_->addMenu(QStringLiteral("&View"));
     mirrorAction_ = toggle(view, "Mirror Image", "mirror", settings_.mirror, [this](bool on) {
@@ -416,28 +422,28 @@ void CPreviewDialog::buildMenus()
         a->setCheckable(true);
         angles->addAction(a);
         rotateActions_[size_t(i)] = a;
-        connect(a, &QAction::triggered, this, [this, i] {
+        connect(a, &QAction::triggered, this, guardedSlot([this, i] {
             settings_.rotation = i * 90;
             model_.setRotation(settings_.rotation);
             showCursor(-1, -1);
             refreshView();
-        });
+        }));
     }
     QMenu* size = view->addMenu(QStringLiteral("Set Size"));
     for (int k = 1; k <= 4; ++k) {
         QAction* a = size->addAction(QStringLiteral("%1x").arg(k));
         a->setShortcut(QKeySequence(Qt::CTRL | (Qt::Key_0 + k)));
-        connect(a, &QAction::triggered, this, [this, k] { setSize(k); });
+        connect(a, &QAction::triggered, this, guardedSlot([this, k] { setSize(k); }));
     }
     QAction* aspect = view->addAction(QStringLiteral("&Ensure Aspect Ratio"));
     aspect->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
-    connect(aspect, &QAction::triggered, this, [this] {
+    connect(aspect, &QAction::triggered, this, guardedSlot([this] {
         const QRect area = picture_->imageArea();
         const PixelRect z = picture_->zoom();
         if (z.w <= 0 || z.h <= 0 || area.height() <= 0)
             return;
         resize(width() + area.height() * z.w / z.h - area.width(), height());
-    });
+    }));
     interpolateAction_ = toggle(view, "Interpolate Image", "interpolate", settings_.interpolateImage, [this](bool on) {
         settings_.interpolateImage = on;
         picture_->setInterpolate(on);
@@ -454,10 +460,10 @@ void CPreviewDialog::buildMenus()
         QAction* a = serviceMenu_->addAction(QString::fromUtf8(kServiceNames[s]));
         a->setCheckable(true);
         serviceActions_[size_t(s)] = a;
-        connect(a, &QAction::triggered, this, [this, s] { chooseServiceFrame(s); });
+        connect(a, &QAction::triggered, this, guardedSlot([this, s] { chooseServiceFrame(s); }));
     }
     for (QMenu* m : {options, view, serviceMenu_, maxUpdatesMenu_})
-        connect(m, &QMenu::aboutToShow, this, [this] { updateMenus(); });
+        connect(m, &QMenu::aboutToShow, this, guardedSlot([this] { updateMenus(); }));
     addActions(menuBar_->actions()); // the shortcuts work wherever the focus is
     for (QAction* a : menuBar_->actions())
         if (a->menu())
@@ -902,7 +908,7 @@ QMenu* CPreviewDialog::createPixelMenu(int frameX, int frameY)
     auto* menu = new QMenu(this);
     auto add = [this, menu](QMenu* m, const QString& text, PixCommand c, int value = 0) {
         QAction* a = m->addAction(text);
-        connect(a, &QAction::triggered, this, [this, c, value] {
+        connect(a, &QAction::triggered, this, guardedSlot([this, c, value] {
             if (c == PixCommand::MaskAbove || c == PixCommand::ShiftThlAbove) {
                 const std::unique_ptr<CPixCritDlg> dlg = criteriaDialog(c);
                 if (dlg->exec() == QDialog::Accepted)
@@ -910,7 +916,7 @@ QMenu* CPreviewDialog::createPixelMenu(int frameX, int frameY)
                 return;
             }
             pixCfgResult(runPixelCommand(c, value));
-        });
+        }));
         (void)menu;
         return a;
     };
@@ -1043,8 +1049,19 @@ PixCfgResult CPreviewDialog::runPixelCommand(PixCommand c, double value)
 
 // ---- window events ----
 
-void CPreviewDialog::reportUnhandled(const char* text)
+void CPreviewDialog::reportUnhandled(std::exception_ptr fault)
 {
+    char text[kReportSize] = "";
+    try {
+        std::rethrow_exception(fault);
+    } catch (const plat::Win32Exception& ex) {
+        std::snprintf(text, sizeof text,
+                      "Unhandled exception occurred in Preview UI thread in module:\n%s\n%s\nConsider restarting program.",
+                      ex.module(), ex.what());
+    } catch (const std::exception& ex) {
+        std::snprintf(text, sizeof text,
+                      "Unhandled exception occurred in Preview UI thread:\n%s\nConsider restarting program.", ex.what());
+    }
     state_->setReporting(true);
     if (mgr_ && mgr_->mgrLogMsg)
         mgr_->mgrLogMsg("tvkctrlui", "%s", MGRLOG_MSGBOX, text);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <exception>
 #include <memory>
 
 #include <QPointer>
@@ -121,7 +122,10 @@ private:
     void showZoomLabels();
     void showCursor(int x, int y);
     void closeOwnedFrame();
-    void reportUnhandled(const char* text);
+    void reportUnhandled(std::exception_ptr fault); // a warning box with the fault's text, `reporting` set
+    // fn as a slot that runs under guarded(): the handlers of the controls and menus.
+    template <typename Fn>
+    auto guardedSlot(Fn fn);
     void savePicture();
     void preferences();
     void pixelMenuAt(const QPoint& clientPoint, int x, int y);

@@ -27,7 +27,7 @@ struct FakeDevice {
     int loadedOpen = 0;                                           // frames loaded from files, not closed
     uint32_t nextId = 100;
     int cfgWrites = 0;
-    bool acqInfoThrows = false;                                   // a fault inside the manager's call
+    bool managerThrows = false;                                   // a fault inside the manager's frame calls
     std::vector<std::pair<int, std::string>> logged;              // mgrLogMsg's flags and texts
     std::function<void()> onLog;                                  // run inside mgrLogMsg
 
@@ -65,6 +65,8 @@ inline _MgrFuncTable fakeDeviceTable()
         return 0;
     };
     t.mgrGetFrameData = [](uint32_t id, void* b, uint32_t* size, int) {
+        if (gDev->managerThrows)
+            throw std::runtime_error("simulated fault");
         auto it = gDev->frames.find(id);
         if (it == gDev->frames.end() || *size < it->second.size() * sizeof(double))
             return -200;
@@ -109,7 +111,7 @@ inline _MgrFuncTable fakeDeviceTable()
         return 0;
     };
     t.tvkCtrlGetAcqInfo = [](unsigned, int* index, int* count, int* kind, int* done) {
-        if (gDev->acqInfoThrows)
+        if (gDev->managerThrows)
             throw std::runtime_error("simulated fault");
         *index = 0;
         *count = int(gDev->acqFrames.size());

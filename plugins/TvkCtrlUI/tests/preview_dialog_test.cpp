@@ -17,6 +17,7 @@
 #include <QFocusEvent>
 #include <QDropEvent>
 #include <QMouseEvent>
+#include <QPushButton>
 
 #include "fake_device_mgr.h"
 #include "fake_host.h"
@@ -178,29 +179,36 @@ TEST_F(PreviewDialogTest, FileLoadedFramesAreClosedWhenReplacedAndAtTheEnd)
     EXPECT_EQ(dev.loadedOpen, 0);
 }
 
-// A fault inside the window's work, whether queued by an acquisition event or run by the update timer, is
-// reported as a warning box while the window is marked as reporting, and the window goes on working.
+// A fault inside the window's work, whether run by a control, queued by an acquisition event or run by the
+// update timer, is reported as a warning box while the window is marked as reporting, and the window goes
+// on working.
 TEST_F(PreviewDialogTest, FaultsOfItsWorkAreReportedAndTheWindowGoesOn)
 {
     CPreviewDialog* w = open(0);
     ASSERT_NE(w, nullptr);
     acquire(2);
+    w->refreshFromDevice();
+    ASSERT_EQ(w->currentFrame(), 2);
     std::vector<bool> reportingDuring;
     dev.onLog = [&] { reportingDuring.push_back(w->state()->reporting()); };
-    dev.acqInfoThrows = true;
+    dev.managerThrows = true;
     const std::string text =
         "Unhandled exception occurred in Preview UI thread:\nsimulated fault\nConsider restarting program.";
 
+    for (QPushButton* b : w->findChildren<QPushButton*>())
+        if (b->text() == "<")
+            b->click(); // frame 1, whose data the manager fails to give
+    ASSERT_EQ(dev.logged.size(), 1u);
     w->setMaxAutoUpdateMode(kAutoUpdateUnlimited);
     prevWndService().autoUpdateDevicePreviews(0); // queued
     pump();
-    ASSERT_EQ(dev.logged.size(), 1u);
+    ASSERT_EQ(dev.logged.size(), 2u);
     w->setMaxAutoUpdateMode(4); // every 50 ms
     w->state()->requestRefresh();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dev.logged.size() == 2; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dev.logged.size() == 3; }, 10000));
     dev.onLog = nullptr;
-    dev.acqInfoThrows = false;
-    ASSERT_EQ(dev.logged.size(), 2u);
+    dev.managerThrows = false;
+    ASSERT_EQ(dev.logged.size(), 3u);
     for (const auto& [flags, logged] : dev.logged) {
         EXPECT_EQ(flags, MGRLOG_MSGBOX);
         EXPECT_EQ(logged, text);
