@@ -409,7 +409,7 @@ TEST_F(Series, TestPulsesReportFullProgress)
     s.acqType = 2;
     s.acqCount = 5; // a test-pulse run makes one frame whatever the count
     s.pulseCount = 10;
-    s.tpSpacing = 99; // beyond what the device takes: clamped to 64
+    s.tpSpacing = 0; // below what the device takes: clamped to 1
     runSeries();
     const AcqProgress p = worker_->getProgress();
     EXPECT_EQ(p.total, 1.0);
