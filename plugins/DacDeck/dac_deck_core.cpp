@@ -308,6 +308,74 @@ DacState::Snapshot DacState::snapshot() const
     return s;
 }
 
+std::shared_ptr<DeckDevice> DeckRegistry::add(const _MgrFuncTable* table, unsigned devId,
+                                              plat::OwnedRecursiveMutex& windowLock)
+{
+    remove(devId);
+    auto device = std::make_shared<DeckDevice>(table, devId, windowLock);
+    std::lock_guard<std::mutex> guard(mutex_);
+    devices_[devId] = device;
+    return device;
+}
+
+void DeckRegistry::remove(unsigned devId)
+{
+    std::unique_lock<std::mutex> guard(mutex_);
+    const auto it = devices_.find(devId);
+    if (it == devices_.end())
+        return;
+    const std::shared_ptr<DeckDevice> device = it->second;
+    devices_.erase(it);
+    idle_.wait(guard, [&] { return device->running == 0; });
+}
+
+std::shared_ptr<DeckDevice> DeckRegistry::find(unsigned devId) const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    const auto it = devices_.find(devId);
+    return it == devices_.end() ? nullptr : it->second;
+}
+
+void DeckRegistry::done(DeckDevice& device)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (--device.running == 0)
+        idle_.notify_all();
+}
+
+bool DeckRegistry::withReadyDevice(unsigned devId, bool mayWait, const std::function<void(DeckDevice&)>& fn)
+{
+    std::shared_ptr<DeckDevice> device;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        const auto it = devices_.find(devId);
+        if (it == devices_.end() || !it->second->windowReady)
+            return true;
+        device = it->second;
+        ++device->running;
+    }
+    struct Done {
+        DeckRegistry& registry;
+        DeckDevice& device;
+        ~Done() { registry.done(device); }
+    } running{*this, *device};
+    const _MgrFuncTable* table = device->table;
+    int locked = 0;
+    if (table->tvkCtrlTryLockDevice(devId, &locked, mayWait ? MGR_WAIT_INFINITE : 0) != 0)
+        return true; // no such device any more
+    if (!locked)
+        return false;
+    struct Release {
+        const _MgrFuncTable* table;
+        unsigned devId;
+        ~Release() { table->tvkCtrlReleaseDevice(devId); }
+    } release{table, devId};
+    std::lock_guard<plat::OwnedRecursiveMutex> window(device->windowLock);
+    if (device->windowReady)
+        fn(*device);
+    return true;
+}
+
 void lockPropagate(std::vector<uint16_t>& values, int dacCount, int chipCount, int selectedChip, int dac,
                    uint32_t lockedMask, int thlIndex, int thhIndex, int& refFlags)
 {

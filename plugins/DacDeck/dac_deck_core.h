@@ -7,12 +7,17 @@
 // data lock is held, and the GUI thread never waits for the device lock: it tries it once.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/sync.h"
 #include "tvk_mgr.h"
 
 namespace dacdeck {
@@ -110,6 +115,52 @@ private:
     int senseCount_ = 1;
     int extDacIndex_ = -1;
     double extDacValue_ = 0;
+};
+
+// One device as the event handlers see it: its shared values, the window lock of its data object (owned
+// by the GUI thread's skeleton) and whether its window is ready.
+struct DeckDevice {
+    DeckDevice(const _MgrFuncTable* table, unsigned devId, plat::OwnedRecursiveMutex& lock)
+        : table(table), devId(devId), state(table, devId), windowLock(lock)
+    {
+    }
+    const _MgrFuncTable* const table;
+    const unsigned devId;
+    DacState state;
+    plat::OwnedRecursiveMutex& windowLock;
+    // Set when the window finished building, cleared when it is closed for good; changed under windowLock.
+    std::atomic<bool> windowReady{false};
+    int running = 0; // handlers using the device; guarded by the registry's lock
+};
+
+// The devices of the plug-in for the event handlers, which run in the thread that raised the event while
+// the GUI thread makes and removes data objects and windows. A handler finds its device under the
+// registry's lock and holds a reference while it runs; remove waits for the handlers still running on a
+// device, so its window lock outlives them.
+//
+// Lock order: the device, then the window. The thread that raised the event usually holds the device
+// already (taken again at once); any other thread takes it here, before the window lock, so that it never
+// waits for the device inside the window lock while an acquiring thread, holding the device, waits for that
+// window lock. The GUI thread only tries.
+class DeckRegistry {
+public:
+    // A new device whose data object holds windowLock; a device of the same id is removed first.
+    std::shared_ptr<DeckDevice> add(const _MgrFuncTable* table, unsigned devId, plat::OwnedRecursiveMutex& windowLock);
+    // The device goes; returns once no handler runs on it any more. Not with its window lock held.
+    void remove(unsigned devId);
+    std::shared_ptr<DeckDevice> find(unsigned devId) const;
+
+    // Runs fn on the device under its device and window locks while its window is ready. mayWait false
+    // (the GUI thread): the device lock is tried once, and a busy device gives false with nothing run.
+    // Otherwise true (also when there is no such device or window).
+    bool withReadyDevice(unsigned devId, bool mayWait, const std::function<void(DeckDevice&)>& fn);
+
+private:
+    void done(DeckDevice& device);
+
+    mutable std::mutex mutex_; // guards devices_ and every device's running count; nothing is called under it
+    std::condition_variable idle_;
+    std::map<unsigned, std::shared_ptr<DeckDevice>> devices_;
 };
 
 // lockPropagate: after DAC i of the selected chip changed, and only when the device shows "Locked" boxes

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "dac_deck_core.h"
 #include "dacdeck_dlg.h"
@@ -10,6 +11,8 @@
 class DacDeckData : public MultDataBaseWnd<CDacDeckDlg> {
 public:
     explicit DacDeckData(int devId);
+    // Returns once no event handler uses the device any more.
+    ~DacDeckData() override;
 
     // The device was reconnected: shared values re-sized and cleared, then the window rebuilt.
     void onDevChanged();
@@ -18,10 +21,12 @@ public:
     // closes and reopens at once) and the settings go to the file of the device the window was built for.
     void closeWindow(bool force) override;
 
-    dacdeck::DacState state;
+    // The device as the event handlers see it (dac_deck_core.h), with this object's window lock.
+    const std::shared_ptr<dacdeck::DeckDevice> device;
+    dacdeck::DacState& state;
     // Set when the window finished building, cleared when it is closed for good; the event handlers do
     // nothing while it is clear.
-    std::atomic<bool> windowReady{false};
+    std::atomic<bool>& windowReady;
 };
 
 // The data object of a device, or null (the plug-in's device map).

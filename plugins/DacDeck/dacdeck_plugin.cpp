@@ -12,56 +12,45 @@
 namespace {
 
 MultDataPluginMgr<DacDeckData> gDeck;
+dacdeck::DeckRegistry gDevices;
 
-// Runs fn on a device's data object under its window lock while its window is ready; false when the GUI
-// thread found the device busy (nothing ran).
-//
-// Lock order: the device, then the window. The thread that raised the event usually holds the device
-// already (taken again at once); any other thread takes it here, before the window lock, so that it never
-// waits for the device inside the window lock while an acquiring thread, holding the device, waits for that
-// window lock. The GUI thread only tries.
+// Runs fn on a device's values under its device and window locks while its window is ready; false when
+// the GUI thread found the device busy (nothing ran).
 template <class Fn>
 bool withReadyData(intptr_t devId, Fn fn)
 {
-    DacDeckData* data = findDacDeckData(static_cast<int>(devId));
-    if (!data || !data->windowReady)
+    if (devId < 0 || devId > UINT32_MAX)
         return true;
-    DevLock device(pluginTable(), static_cast<int>(devId));
-    if (pluginTable()->tvkCtrlTryLockDevice(static_cast<unsigned>(devId), &device.locked,
-                                            isGuiThread() ? 0 : MGR_WAIT_INFINITE) != 0)
-        return true; // no such device any more
-    if (!device.locked)
-        return false;
-    std::lock_guard<plat::OwnedRecursiveMutex> guard(data->lock);
-    if (data->windowReady && data->hasWindow())
-        fn(*data);
-    return true;
+    return gDevices.withReadyDevice(static_cast<unsigned>(devId), !isGuiThread(),
+                                    [&](dacdeck::DeckDevice& d) { fn(d.state); });
 }
 
 void onAcqCompleted(intptr_t devId)
 {
-    withReadyData(devId, [](DacDeckData& d) {
-        d.state.applyPending();
+    withReadyData(devId, [](dacdeck::DacState& state) {
+        state.applyPending();
         // A read of the external DAC that found the device busy when the window opened.
-        d.state.readExtDac();
+        state.readExtDac();
     });
 }
 
 void onDacsSet(intptr_t devId)
 {
-    if (!withReadyData(devId, [](DacDeckData& d) { d.state.readBack(); }))
-        if (DacDeckData* d = findDacDeckData(static_cast<int>(devId)))
-            d->state.senseLater(); // the next "AcqCompleted" reads back
+    if (!withReadyData(devId, [](dacdeck::DacState& state) { state.readBack(); }))
+        if (const auto device = gDevices.find(static_cast<unsigned>(devId)))
+            device->state.senseLater(); // the next "AcqCompleted" reads back
 }
 
 void onExtDacSet(intptr_t devId)
 {
-    withReadyData(devId, [](DacDeckData& d) { d.state.extDacChanged(); });
+    withReadyData(devId, [](dacdeck::DacState& state) { state.extDacChanged(); });
 }
 
 } // namespace
 
-DacDeckData::DacDeckData(int devId) : MultDataBaseWnd(devId), state(pluginTable(), static_cast<unsigned>(devId))
+DacDeckData::DacDeckData(int devId)
+    : MultDataBaseWnd(devId), device(gDevices.add(pluginTable(), static_cast<unsigned>(devId), lock)),
+      state(device->state), windowReady(device->windowReady)
 {
     state.setNotifier([this](dacdeck::Notice notice, int code) {
         // Called with the window lock held by the handler (or on the GUI thread): the window exists now,
@@ -69,6 +58,11 @@ DacDeckData::DacDeckData(int devId) : MultDataBaseWnd(devId), state(pluginTable(
         if (CDacDeckDlg* w = dlg())
             QMetaObject::invokeMethod(w, [w, notice, code] { w->onNotice(notice, code); }, Qt::QueuedConnection);
     });
+}
+
+DacDeckData::~DacDeckData()
+{
+    gDevices.remove(device->devId);
 }
 
 void DacDeckData::onDevChanged()
