@@ -10,11 +10,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -306,6 +310,54 @@ TEST(DacDeckWindowSimulated, SettingsWrittenWhenClosedAndEventsFollowAReopenedWi
     ASSERT_EQ(app.t().tvkCtrlSetExtDAC(0, index, 0.0), 0); // raises "ExtDACSet"
     EXPECT_TRUE(processUntil([&] { return ext->currentIndex() == index + 1; }))
         << "the reopened panel ignores the device's events";
+}
+
+// "Save as default" of the settings dialog writes the columns and the sense count typed in the dialog to
+// the default file, even when the dialog is then cancelled; the panel keeps its own sense count.
+TEST(DacDeckWindowSimulated, SaveAsDefaultStoresTheDialogsSenseCount)
+{
+    DeckApp app("default", AppOptions::simulatedDetector("[Settings]\nSenseCount=2\n"));
+    QWidget* panel = openPanel(app);
+    ASSERT_NE(panel, nullptr);
+    ASSERT_TRUE(processUntil([&] { return captionIs(app.title() + " - ready"); }));
+    bool saved = false;
+    int ticks = 0;
+    QTimer driver; // runs inside the dialog's own event loop
+    driver.setInterval(10);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* dlg = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dlg) {
+            if (++ticks > 500)
+                driver.stop(); // no dialog came: the click has returned long ago
+            return;
+        }
+        driver.stop();
+        auto* edit = dlg->findChild<QLineEdit*>(QStringLiteral("senseCount"));
+        auto* column = dlg->findChild<QCheckBox*>(QStringLiteral("dac1"));
+        auto* save = dlg->findChild<QPushButton*>(QStringLiteral("saveAsDefault"));
+        if (dlg->objectName() == QLatin1String("DacSelection") && edit && column && save) {
+            column->setChecked(false);
+            edit->setText(QStringLiteral("7"));
+            save->click();
+            saved = true;
+        }
+        dlg->reject();
+    });
+    driver.start();
+    auto* settings = child<QPushButton>(panel, QStringLiteral("settings"));
+    ASSERT_NE(settings, nullptr);
+    settings->click();
+    ASSERT_TRUE(saved) << "the dialog \"DAC selection\" did not come with its controls";
+
+    const std::string defaults = app.dir() + "/configs/DacDeck.ini";
+    EXPECT_EQ(plat::getProfileInt("Settings", "SenseCount", 0, defaults.c_str()), 7);
+    const int active = plat::getProfileInt("Settings", "ActiveDacs", 0, defaults.c_str());
+    EXPECT_EQ(active & 3, 1) << "column 1 left out, column 0 kept";
+
+    panel->close();
+    ASSERT_TRUE(processUntil([] { return DeckApp::panel() == nullptr; }));
+    const std::string file = app.dir() + "/configs/DacDeck_" + app.info().chipboardId + ".ini";
+    EXPECT_EQ(plat::getProfileInt("Settings", "SenseCount", 0, file.c_str()), 2) << "the cancelled dialog's count";
 }
 
 // A set that the hardware refuses: logged under "dacdeck", the caption shows the error; once the hardware
