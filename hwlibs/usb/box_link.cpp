@@ -357,6 +357,7 @@ bool BoxLink::resynchronise(double timeout, double interByteTimeout)
 {
     std::lock_guard<std::recursive_mutex> lock(command_);
     Nesting nest(nesting_);
+    ++resyncs_;
     const uint8_t sync = ' ';
     if (!transmit(&sync, 1)) {
         report(kTransmissionFailed, "Can't synchronize");

@@ -58,8 +58,11 @@ public:
                  double timeout = -1);
     // Waits for the reply to code; false after a reply to another command or a time-out (both resync).
     bool waitForReply(uint8_t code, double timeout, Reply* reply);
-    // Sends the sync command and hunts for the sync string.
+    // Sends the sync command and hunts for the sync string (what came before it is dropped, the box's own
+    // messages included).
     bool resynchronise(double timeout = -1, double interByteTimeout = -1);
+    // Resynchronisations so far: one since a point in time means a message may have been dropped.
+    uint64_t resyncs() const { return resyncs_.load(); }
     // Handles what the link holds now (the box's own messages); false when the link failed.
     bool drain();
     // Empties both directions of the link and the bytes already taken.
@@ -104,6 +107,7 @@ private:
     MessageSink sink_;
     std::recursive_mutex command_; // one exchange at a time; taken by the API and by the monitor
     std::atomic<int> nesting_{0};
+    std::atomic<uint64_t> resyncs_{0};
     int retries_;
     double timeout_;
     double syncTimeout_;

@@ -228,7 +228,7 @@ int UsbDevice::init()
     }
     {
         std::lock_guard<std::mutex> guard(values_);
-        linkLost_ = running_ = frameReady_ = false;
+        linkLost_ = running_ = frameReady_ = frameLost_ = false;
         events_.clear();
     }
     Reply r;
@@ -345,6 +345,7 @@ void UsbDevice::monitor()
                     }
                 }
             }
+            endIfFrameLost(*link);
         }
         deliverEvents();
         bool running;
@@ -359,6 +360,22 @@ void UsbDevice::monitor()
             monitorWake_.wait_for(sleep, kIdlePause, [this] { return stop_ || wake_; });
         wake_ = false;
     }
+}
+
+// A resynchronisation drops whatever came before the sync string, the frame message of a running
+// acquisition too: such an acquisition ends now, reported as finished, and its read fails, instead of
+// waiting for ever for a frame that will not come.
+void UsbDevice::endIfFrameLost(BoxLink& link)
+{
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        if (!running_ || link.resyncs() == resyncsAtStart_)
+            return;
+        running_ = false;
+        frameLost_ = true;
+        events_.push_back(HWCB_ACQ_FINISHED);
+    }
+    log_.message(kBadResponse, kFrameLostText);
 }
 
 void UsbDevice::deliverEvents()
@@ -710,6 +727,8 @@ int UsbDevice::startAcquisition()
     {
         std::lock_guard<std::mutex> guard(values_);
         running_ = true;
+        frameLost_ = false;
+        resyncsAtStart_ = link_->resyncs();
     }
     {
         std::lock_guard<std::mutex> guard(monitorMutex_);
@@ -808,6 +827,7 @@ int UsbDevice::checkBusy(int* busy)
             linkLost_ = true;
             running_ = false;
         }
+        endIfFrameLost(*link_);
     }
     {
         std::lock_guard<std::mutex> guard(values_);
@@ -957,6 +977,10 @@ int UsbDevice::readMatrix(uint16_t* buffer, uint32_t count)
             std::copy(frame_.begin(), frame_.end(), buffer);
             frameReady_ = false;
             return 0;
+        }
+        if (frameLost_) {
+            frameLost_ = false;
+            return setError(-kBadResponse, "%s", kFrameLostText);
         }
     }
     Reply r;

@@ -90,6 +90,9 @@ private:
     void deliverEvents();                 // with no lock of this device held by the caller's thread
     void monitor();
     void stopMonitor();
+    void endIfFrameLost(BoxLink& link);
+    static constexpr const char* kFrameLostText =
+        "Frame lost: the link was resynchronized while the acquisition ran.";
     codec::CounterWidth width() const;
     uint8_t clockSetting() const;
 
@@ -104,6 +107,8 @@ private:
     bool frameReady_ = false;
     bool running_ = false;
     bool linkLost_ = false;
+    bool frameLost_ = false;            // a resynchronisation ended the running acquisition
+    uint64_t resyncsAtStart_ = 0;       // the link's resynchronisations when the acquisition started
     std::deque<int> events_;            // callback events not yet delivered
     std::recursive_mutex delivering_;   // one deliverer at a time (a callback may deliver again)
     _DevInfo devInfo_{};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -93,6 +94,8 @@ protected:
     {
         dir_ = ombrel_test::scratchDir("usb-ctrl");
         fs::create_directories(dir_ + "/hwlibs");
+        oldCwd_ = fs::current_path();
+        fs::current_path(dir_); // the debug log goes to the current folder
         fs::copy_file(USB_APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
         if (fs::exists(USB_APP_DIR "/configs"))
             fs::copy(USB_APP_DIR "/configs", dir_ + "/configs", fs::copy_options::recursive);
@@ -120,9 +123,19 @@ protected:
         if (started_)
             keptLoaded().push_back(std::move(ctrl_.module));
         std::error_code ignored;
+        if (!oldCwd_.empty())
+            fs::current_path(oldCwd_, ignored);
         if (!dir_.empty())
             fs::remove_all(dir_, ignored);
     }
+    // The debug log's switches, items 2 and 3.
+    void logTo(bool file, bool errorsOnly)
+    {
+        const int32_t on = file, errs = errorsOnly; // BOOL
+        ASSERT_EQ(ctrl_.setHwInfoItem(dev_, 2, &on, sizeof on), 0) << message();
+        ASSERT_EQ(ctrl_.setHwInfoItem(dev_, 3, &errs, sizeof errs), 0) << message();
+    }
+    std::string debugLog() { return ombrel_test::readFile(dir_ + "/__debug_USBhwlib.log"); }
     std::string message()
     {
         const char* text = nullptr;
@@ -145,6 +158,7 @@ protected:
 
     Ctrl ctrl_;
     std::string dir_;
+    fs::path oldCwd_;
     unsigned dev_ = 0;
     bool started_ = false;
 };
@@ -225,20 +239,72 @@ TEST_F(UsbThroughCtrl, TriggerStartsReportsTheStartBeforeTheFrame)
     EXPECT_GT(gFrameAt.load(), gStartedAt.load());
 }
 
-// Each fault in a run of 20 frames: the run recovers, or fails and the next run succeeds.
+// Each fault in a run of 20 frames: the run recovers, or fails and the next run succeeds; the debug log
+// (errors only) names what the library saw and how it recovered.
 TEST_F(UsbThroughCtrl, EachFaultOfTheBoxIsSurvived)
 {
-    for (const char* fault : {"garbage", "flip", "stale", "partialsync", "deviceerror", "stall", "shortread"}) {
-        SCOPED_TRACE(fault);
-        start(std::string("Fault = ") + fault + "\nFaultAfter = 40\n");
+    struct Case {
+        const char* fault;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"garbage", "Bad response of the device: Unknown response received. Resynchronization OK."},
+        {"flip", "Bad response of the device: Unknown response received. Resynchronization OK."},
+        // the stale reply reaches the monitor while the exposure runs: the resynchronisation drops the
+        // frame message, and the acquisition ends instead of waiting for it
+        {"stale", "Bad response of the device: Unexpected command response: [; = 0x3b"},
+        {"stale", "Frame lost: the link was resynchronized while the acquisition ran."},
+        {"partialsync", "Timeout error: Timeout. Not received response to ';' [0x3b]"},
+        {"deviceerror", "Error reported by device: Error \"Device error\" reported by device performing command"},
+        {"stall", "Timeout error: Timeout. Not received response to ';' [0x3b]"},
+        {"shortread", "Bad response of the device: Got response to different command: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        start(std::string("Fault = ") + c.fault + "\nFaultAfter = 20\n");
+        logTo(true, true);
         const int first = ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr);
         if (first != 0) {
             EXPECT_EQ(ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr), 0) << message();
         }
+        const std::string log = debugLog();
+        EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+        EXPECT_EQ(log.find("performed OK"), std::string::npos) << "messages are left out";
         TearDown();
         started_ = false;
         dir_.clear();
     }
+}
+
+// The box unplugged in the middle of a run: the run ends with an error within 2 s instead of waiting for
+// frames that never come, and the next search reports the device gone.
+TEST_F(UsbThroughCtrl, UnpluggingEndsTheRun)
+{
+    start("Fault = unplug\nFaultAfter = 10\n");
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_NE(ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    EXPECT_NE(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << "the box stays gone";
+}
+
+// With "LogToFile" on and "LogErrs" off every packet is dumped with its command name, 16 bytes a line,
+// a matrix cut short after 1024 bytes; with "LogErrs" on only errors are written.
+TEST_F(UsbThroughCtrl, DebugLogDumpsPacketsUntilErrorsOnly)
+{
+    start("");
+    logTo(true, false);
+    ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << message();
+    std::string log = debugLog();
+    const std::string row(100, '=');
+    EXPECT_EQ(log.rfind(row + "\n====>      Time (UTC)       Device Packet  Message/Error text", 0), 0u) << log;
+    for (const char* part : {"Transmited: ", "Received:   ", "Erase matrix", "  >>      Abreviated       <<",
+                             "-> Bytes transmited: 1", "-> Bytes received: ", "Message: ", "Message: Command \"Erase matrix\" performed OK."})
+        EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+    logTo(true, true);
+    const size_t before = log.size();
+    ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << message();
+    log = debugLog();
+    EXPECT_EQ(log.size(), before) << log.substr(before);
 }
 
 } // namespace
