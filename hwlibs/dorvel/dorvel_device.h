@@ -41,6 +41,8 @@ struct TransferLimits {
 constexpr double kTransferTimeLimit = 1.0; // [s] a busy wait ends then
 constexpr double kSpeedTestLimit = 17.0;   // [s] the time limit of the clock measurement's long read
 constexpr uint32_t kSpeedTestWords = 1000000;
+// "Dorvel clock" [MHz] of a read of words that took elapsedSeconds; 0 when no time (or less) elapsed.
+double transferClockMHz(uint32_t words, double elapsedSeconds);
 constexpr int kHwInfoCount = 14;
 constexpr size_t kLastErrorSize = 257; // 256 characters and the terminating zero
 

@@ -250,6 +250,12 @@ int DorvelDevice::setExtDac(double volts)
     return writeRegister(wire::kRegExtDac, static_cast<uint32_t>(extDacShadow_));
 }
 
+// A transfer done within the clock's resolution (or a clock that went back) tells no frequency: 0.
+double transferClockMHz(uint32_t words, double elapsedSeconds)
+{
+    return elapsedSeconds > 0.0 ? words / elapsedSeconds / 1e6 : 0.0;
+}
+
 int DorvelDevice::readSpeedTest()
 {
     if (const int r = nidaq(DioCall::PortOut, card_.portOut(board_, wire::kAddressPort, wire::kAddressRead | 9)))
@@ -267,8 +273,7 @@ int DorvelDevice::readSpeedTest()
         generalResetSequence();
         return setError(r, "%s", text.c_str());
     }
-    // A transfer done within the clock's resolution tells no frequency.
-    clockMHz_ = elapsed > 0.0 ? kSpeedTestWords / elapsed / 1e6 : 0.0;
+    clockMHz_ = transferClockMHz(kSpeedTestWords, elapsed);
     trace("readFreq: %f", clockMHz_ * 1e6);
     return 0;
 }

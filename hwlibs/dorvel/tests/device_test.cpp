@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <future>
@@ -473,6 +474,19 @@ TEST(Library, ClockMeasurementLeavesOtherBoardsTheirTimeLimit)
     EXPECT_LT(elapsed, 2.0);
     ASSERT_EQ(measuring.get(), 0) << rig.device(1).lastError();
     EXPECT_NEAR(rig.device(1).clockMHz(), 0.5, 0.1);
+}
+
+// The clock is words per elapsed second; a read finished within the clock's resolution (elapsed 0), a
+// clock that went back and a NaN give 0 instead of an infinite or negative frequency.
+TEST(Clock, ElapsedTimeWithoutDurationGivesNoFrequency)
+{
+    struct Case {
+        double elapsed;
+        double mhz;
+    };
+    const Case cases[] = {{0.5, 2.0}, {2.0, 0.5}, {0.0, 0.0}, {-1e-9, 0.0}, {std::nan(""), 0.0}};
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(transferClockMHz(kSpeedTestWords, c.elapsed), c.mhz) << c.elapsed;
 }
 
 } // namespace
