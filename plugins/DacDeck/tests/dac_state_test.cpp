@@ -232,6 +232,43 @@ TEST(DacDeckReadBack, SizedFromTheDevice)
     }
 }
 
+// A read-back that the hardware refuses (the sense goes through hwSetTvkDACs): logged and told as an error,
+// and the readings shown before stay instead of becoming zeros that look measured.
+TEST(DacDeckReadBack, RefusedByTheHardwareKeepsTheLastReadings)
+{
+    DeckRig rig("[Fake]\nDevices=1\n[Device0]\nChips=2\nType=1\n", true);
+    DacState state(rig.table(), 0);
+    const Indices ix = findIndices(rig.table());
+    state.setIndices(ix.thl, ix.thh, ix.fbk);
+    std::vector<std::pair<Notice, int>> notices;
+    state.setNotifier([&](Notice n, int code) { notices.emplace_back(n, code); });
+    ASSERT_EQ(state.sense(), Applied::Sent);
+    ASSERT_EQ(notices.back().first, Notice::ReadBackDone);
+    const DacState::Snapshot before = state.snapshot();
+    ASSERT_NE(before.thl[0], 0.0);
+
+    plat::Module fake;
+    ASSERT_TRUE(fake.open(rig.folder() + "/hwlibs/fakehw.so")) << fake.error();
+    auto set = reinterpret_cast<int (*)(int, const char*, int)>(fake.symbol("fakeHwSet"));
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(set(0, "fail.hwSetTvkDACs", 5), 0);
+    state.readBack();
+    ASSERT_EQ(notices.back().first, Notice::Error);
+    EXPECT_NE(notices.back().second, 0);
+    const auto log = DeckRig::log();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find("reading back"), std::string::npos) << log[0];
+    const DacState::Snapshot after = state.snapshot();
+    EXPECT_EQ(after.thl, before.thl);
+    EXPECT_EQ(after.fbk, before.fbk);
+    EXPECT_EQ(after.values, before.values);
+
+    ASSERT_EQ(set(0, "fail.hwSetTvkDACs", 0), 0);
+    state.readBack();
+    EXPECT_EQ(notices.back().first, Notice::ReadBackDone);
+    EXPECT_EQ(DeckRig::log().size(), 1u);
+}
+
 // Opening the panel while a worker holds the device returns at once: the sense and the external DAC wait
 // for the next "AcqCompleted" / "ExtDACSet".
 TEST(DacDeckReadBack, OpeningWhileBusyNeverWaits)
