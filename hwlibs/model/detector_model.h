@@ -85,13 +85,23 @@ public:
     double senseVolts(int dac, uint16_t value) const;
 
 private:
-    // Distances of pixel j from its active thresholds; false when no threshold is active for it.
-    double responseDistance(uint32_t pixel, uint8_t cfg, const Thresholds& t, double* thhDistance) const;
+    // One chip's view of the thresholds: its effective polarity and its THL and THH values (THH 0 is off).
+    struct ChipThresholds {
+        bool p = true;
+        double thl = 0.0;
+        double thh = 0.0;
+    };
+    ChipThresholds chipThresholds(uint32_t chip, const Thresholds& t) const;
+    // Distance of pixel j from its THL edge, counted positive on the quiet side; its distance from the
+    // THH edge in thhDistance (infinite while THH is off).
+    double responseDistance(uint32_t pixel, uint8_t cfg, const ChipThresholds& c, double* thhDistance) const;
     void add(uint16_t* counts, uint32_t pixel, double expected, bool binomial, uint32_t trials);
 
     ModelParams params_;
     ModelDacs dacs_;
     uint16_t counterMax_;
+    int thlBase_ = 0; // the chips' base edges before the 4 codes per chip index
+    int thhBase_ = 0;
     std::vector<float> thlOffset_;
     std::vector<float> thhOffset_;
     std::vector<uint8_t> dead_;

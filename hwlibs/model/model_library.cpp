@@ -197,7 +197,7 @@ public:
     {
         if (const int r = checkOpen())
             return r;
-        std::fill(matrix_.begin(), matrix_.end(), 0);
+        std::fill(matrix_.begin(), matrix_.end(), uint16_t{0});
         written_.clear();
         return 0;
     }
@@ -212,7 +212,7 @@ public:
         } else {
             std::copy_n(matrix_.begin(), count, buffer);
         }
-        std::fill(matrix_.begin(), matrix_.end(), 0);
+        std::fill(matrix_.begin(), matrix_.end(), uint16_t{0});
         return 0;
     }
     int writeMatrix(const uint16_t* buffer, uint32_t count) override

@@ -58,6 +58,15 @@ const char* methodLabel(int type)
     }
 }
 
+int twoLevelAdjustment(double target, double e0, double e1, int cmax)
+{
+    if (e0 < e1)
+        return target < e0 ? 0 : std::min(roundHalfUp((target - e0) / ((e1 - e0) / cmax)), cmax);
+    if (e1 < e0)
+        return target < e1 ? cmax : cmax - std::min(roundHalfUp((target - e1) / ((e0 - e1) / cmax)), cmax);
+    return cmax;
+}
+
 // ---- strategies: their own edge detection (types 3, 4 and 11) ----
 
 // A strategy sees every acquisition of a phase and reports a pixel's edge once it knows it; the engine
@@ -697,11 +706,8 @@ void ThEqualization::finalAdjustments()
                 const double e0 = edge(0, j), e1 = edge(cmax, j);
                 if (e0 == 0 || e1 == 0) {
                     maskPixel(j, cmax);
-                } else if (e0 < e1) {
-                    chosen = target < e0 ? 0 : std::min(roundHalfUp((target - e0) / ((e1 - e0) / cmax)), cmax);
-                } else if (e1 < e0) {
-                    chosen = target < e1 ? cmax
-                                         : cmax - std::min(roundHalfUp((target - e1) / ((e0 - e1) / cmax)), cmax);
+                } else {
+                    chosen = twoLevelAdjustment(target, e0, e1, cmax);
                 }
             } else {
                 double best = 1e100;

@@ -49,6 +49,10 @@ enum MethodType {
 // The label of a method type in the distribution file; null for an unknown type.
 const char* methodLabel(int type);
 
+// The adjustment level (0..cmax) of a pixel in two-level mode: its edges e0 and e1 at levels 0 and cmax
+// (both non-zero) interpolated linearly to the target, rounded half up and kept in range.
+int twoLevelAdjustment(double target, double e0, double e1, int cmax);
+
 // Acquisition settings of a run.
 struct EqualizationSettings {
     int acqCount = 1;

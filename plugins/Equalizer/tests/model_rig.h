@@ -12,6 +12,7 @@
 #include <map>
 #include <utility>
 #include <mutex>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -210,5 +211,41 @@ private:
     plat::Module modelLib_;
     _MgrFuncTable table_{};
 };
+
+// What a run must give back to device 0 exactly: DACs, pixel configuration (as the device-control library
+// keeps it and as the model last received it), acquisition spacing and super-matrix conversion.
+struct DeviceState {
+    std::vector<uint16_t> dacs;
+    std::vector<uint8_t> pixels, modelPixels;
+    int spacing = -1, conversion = -1;
+
+    static DeviceState of(ModelRig& rig)
+    {
+        const _MgrFuncTable* t = rig.table();
+        _DevInfo info{};
+        const char** names = nullptr;
+        const int* bits = nullptr;
+        int count = 0;
+        DeviceState s;
+        if (t->tvkCtrlGetDevInfo(0, &info) != 0 || t->tvkCtrlGetDACsNames(0, &names, &bits, &count) != 0)
+            return s;
+        s.dacs.resize(static_cast<size_t>(count * info.chipCount));
+        s.pixels.resize(static_cast<size_t>(info.pixelCount));
+        s.modelPixels.resize(s.pixels.size());
+        t->tvkCtrlGetDACs(0, s.dacs.data(), static_cast<int>(s.dacs.size()), -1);
+        t->tvkCtrlGetPixelsCfg(0, s.pixels.data(), static_cast<uint32_t>(s.pixels.size()), -1);
+        rig.model<ModelLastPixelsFn>("modelLastPixels")(0, s.modelPixels.data(), static_cast<uint32_t>(s.modelPixels.size()));
+        t->tvkCtrlGetAcqSpacing(0, &s.spacing);
+        t->tvkCtrlGetAutoConvToSM(0, &s.conversion);
+        return s;
+    }
+    bool operator==(const DeviceState&) const = default;
+};
+
+inline void PrintTo(const DeviceState& s, std::ostream* os)
+{
+    *os << "{" << s.dacs.size() << " DACs, " << s.pixels.size() << " pixels, spacing " << s.spacing
+        << ", conversion " << s.conversion << "}";
+}
 
 } // namespace eqtest
