@@ -239,6 +239,15 @@ TEST(PulseScanApp, HundredScriptedFramesGiveTheExpectedSpectraAndCoincidences)
     }
     start->click();
     ASSERT_EQ(start->text(), QStringLiteral("Stop"));
+    // The settings went to the device's file, named after its interface and chip board.
+    _DevInfo info{};
+    ASSERT_EQ(t.tvkCtrlGetDevInfo(0, &info), 0);
+    const std::string settingsFile =
+        app.dir() + "/configs/PulseScan_" + info.interfaceName + "_" + info.chipboardId + ".txt";
+    EXPECT_EQ(settingsFile, app.dir() + "/configs/PulseScan_fake_F0.txt");
+    const std::string settingsText = ombrel_test::readFile(settingsFile);
+    EXPECT_EQ(settingsText.rfind("[Settings]\n", 0), 0u) << settingsText;
+    EXPECT_NE(settingsText.find("\nClusterThreshold=1\n"), std::string::npos) << settingsText;
 
     // Device 0 acquires in another thread, as a plug-in's worker would; device 1 in between.
     std::vector<unsigned> spectrum(4096, 0);
