@@ -262,26 +262,42 @@ void ICluster::houghTransform(const int32_t* xs, const int32_t* ys, int n, size_
         return;
     const int nDist = static_cast<int>(r);
     const int nAngle = 3 * nDist;
-    thread_local std::vector<int32_t> votes;
-    votes.assign(static_cast<size_t>(nDist), 0);
     const double scale = nDist / (2 * r);
     const double offset = r * scale;
+    // The coordinates once, contiguous and in double; the angles' factors once per angle.
+    thread_local std::vector<double> dx, dy;
+    thread_local std::vector<int32_t> votes, bins;
+    dx.resize(static_cast<size_t>(n));
+    bins.resize(static_cast<size_t>(n));
+    dy.resize(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const size_t k = static_cast<size_t>(i) * stride;
+        dx[static_cast<size_t>(i)] = xs[k] - minX_;
+        dy[static_cast<size_t>(i)] = ys[k] - minY_;
+    }
+    votes.resize(static_cast<size_t>(nDist));
+    const double* px = dx.data();
+    const double* py = dy.data();
+    int32_t* v = votes.data();
+    int32_t* pb = bins.data();
+    const int top = nDist - 1;
     int32_t peak = -1;
     int peakAngle = 0, peakDist = 0;
     for (int a = 0; a < nAngle; ++a) {
         const double theta = a * kPi / nAngle;
         const double c = std::cos(theta) * scale;
         const double s = std::sin(theta) * scale;
-        std::fill(votes.begin(), votes.end(), 0);
+        // The bins first (a loop the compiler vectorises), then the votes.
         for (int i = 0; i < n; ++i) {
-            const size_t k = static_cast<size_t>(i) * stride;
-            int bin = static_cast<int>((xs[k] - minX_) * c + (ys[k] - minY_) * s + offset);
-            bin = std::clamp(bin, 0, nDist - 1);
-            ++votes[static_cast<size_t>(bin)];
+            const int bin = static_cast<int>(px[i] * c + py[i] * s + offset);
+            pb[i] = bin < 0 ? 0 : bin > top ? top : bin;
         }
+        std::fill(v, v + nDist, 0);
+        for (int i = 0; i < n; ++i)
+            ++v[pb[i]];
         for (int d = 0; d < nDist; ++d)
-            if (votes[static_cast<size_t>(d)] > peak) {
-                peak = votes[static_cast<size_t>(d)];
+            if (v[d] > peak) {
+                peak = v[d];
                 peakAngle = a;
                 peakDist = d;
             }
