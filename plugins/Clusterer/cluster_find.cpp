@@ -12,6 +12,10 @@
 
 #include <unistd.h>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "platform/file_write.h"
 #include "platform/syserror.h"
 
@@ -345,8 +349,10 @@ void Cluster<T>::computeProperties(const int32_t* labels, int32_t width, int32_t
     houghDone_ = false;
     if (n == 0)
         return;
-    std::sort(pixels_.begin(), pixels_.end(),
-              [](const ClusterPixel<T>& a, const ClusterPixel<T>& b) { return a.index < b.index; });
+    // Labelling by runs stores them in pixel order already.
+    const auto byIndex = [](const ClusterPixel<T>& a, const ClusterPixel<T>& b) { return a.index < b.index; };
+    if (!std::is_sorted(pixels_.begin(), pixels_.end(), byIndex))
+        std::sort(pixels_.begin(), pixels_.end(), byIndex);
     const int64_t count = static_cast<int64_t>(width) * height;
     const ClusterPixel<T>& first = pixels_.front();
     lowest_ = highest_ = static_cast<double>(first.value);
@@ -782,61 +788,123 @@ int ClusterFind<T>::label(int32_t width, int32_t height, const void* data)
     int32_t* lbl = labels_.data();
     for (int32_t i = 0; i < pixelCount_; ++i)
         lbl[i] = (values[i] >= lo) & (values[i] <= hi) ? -1 : -2;
-    for (int32_t i = 0; i < pixelCount_; ++i) {
-        if (lbl[i] != -1)
-            continue;
-        if (recursiveFill)
-            fillDepthFirst(values, i);
-        else
-            fillScanLines(values, i);
+    if (!recursiveFill) {
+        labelRuns(values);
+        return 0;
     }
+    for (int32_t i = 0; i < pixelCount_; ++i)
+        if (lbl[i] == -1)
+            fillDepthFirst(values, i);
     return 0;
 }
 
 template <typename T>
-void ClusterFind<T>::fillScanLines(const T* data, int32_t seed)
+template <typename Emit>
+void ClusterFind<T>::forEachRun(const int32_t* row, int32_t w, Emit&& emit)
 {
-    const int32_t own = clusterCount();
-    Cluster<T>& c = *newCluster();
-    int32_t* lbl = labels_.data();
-    const int32_t w = width_;
-    stack_.clear();
-    stack_.push_back(Seed{seed % w, seed / w});
-    // Pushes the first unvisited pixel of each run of unvisited pixels in [from, to] of row y.
-    auto seedRow = [&](int32_t y, int32_t from, int32_t to) {
-        const int32_t row = y * w;
-        bool inRun = false;
-        for (int32_t x = from; x <= to; ++x) {
-            if (lbl[row + x] == -1) {
-                if (!inRun)
-                    stack_.push_back(Seed{x, y});
-                inRun = true;
-            } else {
-                inRun = false;
-            }
+    // 64 pixels at a time: a bit per window pixel, then the set bits of the word's transitions, which
+    // alternate between the start of a run and the pixel after its end. The branches follow the runs,
+    // not the pixels.
+    bool inRun = false;
+    int32_t left = 0;
+    uint64_t carry = 0;
+    for (int32_t x0 = 0; x0 < w; x0 += 64) {
+        const int32_t n = std::min<int32_t>(64, w - x0);
+        const int32_t* p = row + x0;
+        uint64_t m = 0;
+        int32_t b = 0;
+#ifdef __SSE2__
+        const __m128i unvisited = _mm_set1_epi32(-1);
+        for (; b + 4 <= n; b += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + b));
+            const int bits = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(v, unvisited)));
+            m |= static_cast<uint64_t>(bits) << b;
         }
+#endif
+        for (; b < n; ++b)
+            m |= static_cast<uint64_t>(p[b] == -1) << b;
+        uint64_t t = m ^ ((m << 1) | carry);
+        carry = m >> 63;
+        while (t) {
+            const int32_t x = x0 + __builtin_ctzll(t);
+            t &= t - 1;
+            if (!inRun)
+                left = x;
+            else
+                emit(left, x - 1);
+            inRun = !inRun;
+        }
+    }
+    if (inRun)
+        emit(left, w - 1);
+}
+
+template <typename T>
+void ClusterFind<T>::labelRuns(const T* data)
+{
+    // First pass: the runs of window pixels of each row, each joined to the runs of the row above that it
+    // touches (union-find whose root is always the component's earliest run).
+    runs_.clear();
+    int32_t* lbl = labels_.data();
+    const int32_t w = width_, h = height_;
+    const int32_t reach = eightNeighbours ? 1 : 0;
+    auto root = [this](int32_t r) {
+        while (runs_[static_cast<size_t>(r)].link != r) {
+            Run& run = runs_[static_cast<size_t>(r)];
+            run.link = runs_[static_cast<size_t>(run.link)].link; // path halving
+            r = run.link;
+        }
+        return r;
     };
-    while (!stack_.empty()) {
-        const Seed seedAt = stack_.back();
-        stack_.pop_back();
-        const int32_t y = seedAt.y;
-        const int32_t row = y * w;
-        if (lbl[row + seedAt.x] != -1)
-            continue;
-        int32_t left = seedAt.x;
-        int32_t right = left;
-        while (left > 0 && lbl[row + left - 1] == -1)
-            --left;
-        while (right + 1 < w && lbl[row + right + 1] == -1)
-            ++right;
-        std::fill(lbl + row + left, lbl + row + right + 1, own);
-        c.addRun(y, row, left, right, data);
-        const int32_t from = eightNeighbours ? std::max(left - 1, 0) : left;
-        const int32_t to = eightNeighbours ? std::min(right + 1, w - 1) : right;
-        if (y > 0)
-            seedRow(y - 1, from, to);
-        if (y + 1 < height_)
-            seedRow(y + 1, from, to);
+    int32_t above = 0, aboveEnd = 0; // the runs of the row above
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t rowStart = static_cast<int32_t>(runs_.size());
+        int32_t k = above;
+        forEachRun(lbl + static_cast<size_t>(y) * w, w, [&](int32_t left, int32_t right) {
+            const int32_t own = static_cast<int32_t>(runs_.size());
+            runs_.push_back(Run{y, left, right, own});
+            while (k < aboveEnd && runs_[static_cast<size_t>(k)].right < left - reach)
+                ++k;
+            int32_t ownRoot = own;
+            for (int32_t j = k; j < aboveEnd && runs_[static_cast<size_t>(j)].left <= right + reach; ++j) {
+                const int32_t a = root(j);
+                if (a < ownRoot) {
+                    runs_[static_cast<size_t>(ownRoot)].link = a;
+                    ownRoot = a;
+                } else if (a > ownRoot) {
+                    runs_[static_cast<size_t>(a)].link = ownRoot;
+                }
+            }
+        });
+        above = rowStart;
+        aboveEnd = static_cast<int32_t>(runs_.size());
+    }
+    // Second pass: clusters numbered in the order of their first run (so of their first pixel), their
+    // stores sized at once; then each run's pixels labelled and written in raster order. A run's link
+    // always names an earlier run, whose cluster is by then its root's.
+    const size_t nRuns = runs_.size();
+    runSizes_.clear();
+    for (size_t r = 0; r < nRuns; ++r) {
+        Run& run = runs_[r];
+        if (run.link == static_cast<int32_t>(r)) {
+            run.cluster = static_cast<int32_t>(runSizes_.size());
+            runSizes_.push_back(0);
+        } else {
+            run.cluster = runs_[static_cast<size_t>(run.link)].cluster;
+        }
+        runSizes_[static_cast<size_t>(run.cluster)] += run.right - run.left + 1;
+    }
+    for (int32_t& size : runSizes_) {
+        newCluster()->pixels().resize(static_cast<size_t>(size));
+        size = 0;
+    }
+    for (const Run& run : runs_) {
+        const int32_t row = run.y * w;
+        std::fill(lbl + row + run.left, lbl + row + run.right + 1, run.cluster);
+        int32_t& at = runSizes_[static_cast<size_t>(run.cluster)];
+        clusters_[static_cast<size_t>(run.cluster)]->putRun(static_cast<size_t>(at), run.y, row, run.left,
+                                                              run.right, data);
+        at += run.right - run.left + 1;
     }
 }
 

@@ -226,8 +226,8 @@ public:
     double JoinSigma = 1.0;
     int32_t JoinMaskSize = 5;
     // Neighbourhood (false: 4 neighbours) and fill (true: depth-first in the neighbour order left, right,
-    // above, below, above-left, below-left, above-right, below-right; false: scan lines). Both fills
-    // give the same clusters.
+    // above, below, above-left, below-left, above-right, below-right; false: by runs, each row's runs of
+    // window pixels joined to the runs they touch in the row above). Both give the same clusters.
     bool eightNeighbours = true;
     bool recursiveFill = false;
 
@@ -287,24 +287,22 @@ public:
         sumY_ += y;
         pixels_.push_back(ClusterPixel<T>{x, y, index, value});
     }
-    // Appends the run of pixels x = left..right of row y (row = y x width), values from data.
-    void addRun(int32_t y, int32_t row, int32_t left, int32_t right, const T* data)
+    // Writes the run of pixels x = left..right of row y (row = y x width), values from data, at record
+    // position at of a store already sized for it (runs written in raster order, the first at 0).
+    void putRun(size_t at, int32_t y, int32_t row, int32_t left, int32_t right, const T* data)
     {
-        const size_t base = pixels_.size();
         const size_t n = static_cast<size_t>(right - left + 1);
-        if (base == 0) {
+        if (at == 0) {
             lowest_ = highest_ = static_cast<double>(data[row + left]);
             minX_ = left;
             maxX_ = right;
-            minY_ = maxY_ = y;
+            minY_ = y;
         } else {
             minX_ = std::min(minX_, left);
             maxX_ = std::max(maxX_, right);
-            minY_ = std::min(minY_, y);
-            maxY_ = std::max(maxY_, y);
         }
-        pixels_.resize(base + n);
-        ClusterPixel<T>* out = pixels_.data() + base;
+        maxY_ = y;
+        ClusterPixel<T>* out = pixels_.data() + at;
         double low = lowest_, high = highest_, volume = 0;
         for (int32_t x = left; x <= right; ++x, ++out) {
             const T value = data[row + x];
@@ -373,7 +371,8 @@ protected:
 
 private:
     Cluster<T>* newCluster();
-    void fillScanLines(const T* data, int32_t seed);
+    // Labels every window pixel by runs (two passes over the rows); the fill when recursiveFill is off.
+    void labelRuns(const T* data);
     void fillDepthFirst(const T* data, int32_t seed);
 
     T low_;
@@ -384,6 +383,16 @@ private:
         int32_t x, y;
     };
     std::vector<Seed> stack_; // fill seeds
+    struct Run {
+        int32_t y, left, right;
+        int32_t link;        // first pass: the run it joined (itself for a root)
+        int32_t cluster = 0; // second pass: its cluster
+    };
+    // Calls emit(left, right) for each run of -1 labels in row (width w).
+    template <typename Emit>
+    static void forEachRun(const int32_t* row, int32_t w, Emit&& emit);
+    std::vector<Run> runs_;
+    std::vector<int32_t> runSizes_; // pixels per cluster, then the records written so far
 };
 
 // A new finder for a frame element type code: 4 (int16_t), 7 (uint32_t), 9 (double); null for others.
