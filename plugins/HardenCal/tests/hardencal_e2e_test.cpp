@@ -5,21 +5,17 @@
 // frames summed) becomes a frame of doubles holding 3 in every pixel, the 20 bad ones filled from their
 // neighbours.
 #include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "calib_host.h"
-#include "ombrel_test_support.h"
-#include "platform/module.h"
-
-namespace fs = std::filesystem;
+#include "hardencal_app.h"
 
 namespace {
+
+using hcaltest::makeAppFolder;
+using hcaltest::ScratchManager;
+using hcaltest::setItem;
 
 constexpr int kPixels = 65536;
 
@@ -38,76 +34,6 @@ double image(double t, int i)
 bool risesAgain(int i)
 {
     return i % 3251 == 7 && i < 20 * 3251; // 20 pixels, none next to another
-}
-
-class ScratchManager {
-public:
-    explicit ScratchManager(const std::string& dir) : dir_(dir), oldCwd_(fs::current_path())
-    {
-        fs::current_path(dir_); // the log is opened in the current folder
-        if (!manager_.open(dir_ + "/libTvkManager.so"))
-            throw std::runtime_error(manager_.error());
-        call<int (*)(void*, const void*)>("mgrSetUiHooks")(nullptr, nullptr);
-        started_ = call<int (*)()>("mgrInitManager")() == 0;
-        if (started_ && plugin_.open(dir_ + "/plugins/hardencal_table.so"))
-            table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(plugin_.symbol("hardencalTestTable"))();
-    }
-    ~ScratchManager()
-    {
-        plugin_ = plat::Module();
-        call<int (*)()>("mgrUnloadManager")();
-        fs::current_path(oldCwd_);
-        manager_ = plat::Module();
-    }
-    const _MgrFuncTable* table() const { return table_; }
-
-private:
-    template <class Fn>
-    Fn call(const char* name)
-    {
-        return reinterpret_cast<Fn>(manager_.symbol(name));
-    }
-
-    std::string dir_;
-    fs::path oldCwd_;
-    plat::Module manager_;
-    plat::Module plugin_;
-    bool started_ = false;
-    const _MgrFuncTable* table_ = nullptr;
-};
-
-std::string makeAppFolder()
-{
-    const std::string dir = ombrel_test::scratchDir("hardencal-e2e");
-    fs::create_directories(dir + "/hwlibs");
-    fs::create_directories(dir + "/plugins");
-    fs::copy_file(HCAL_APP_DIR "/libTvkManager.so", dir + "/libTvkManager.so");
-    fs::copy_file(HCAL_APP_DIR "/libTvkCtrl.so", dir + "/libTvkCtrl.so");
-    fs::copy(HCAL_APP_DIR "/configs", dir + "/configs", fs::copy_options::recursive);
-    fs::copy_file(HCAL_HWLIBS_DIR "/tvkHwDummy.so", dir + "/hwlibs/tvkHwDummy.so");
-    fs::copy_file(HCAL_HWLIBS_DIR "/dummy_2000.txt", dir + "/hwlibs/dummy_2000.txt");
-    std::ofstream(dir + "/hwlibs/tvkHwDummy.ini") << "[Dummy]\nCount=1\nUnique=0\n";
-    fs::copy_file(HCAL_TABLE_PLUGIN, dir + "/plugins/hardencal_table.so");
-    fs::copy_file(HCAL_PLUGIN, dir + "/HardenCal.so");
-    std::ofstream(dir + "/tvkmanager.ini") << "[Plugins]\nHardenCal.so\nplugins/hardencal_table.so\n";
-    return dir;
-}
-
-// Sets a hardware item of device 0 by name.
-void setItem(const _MgrFuncTable* t, const char* name, const void* data, int size)
-{
-    int count = 0;
-    ASSERT_EQ(t->tvkCtrlGetHwInfoCount(0, &count), 0);
-    for (int k = 0; k < count; ++k) {
-        HwInfoItem item{};
-        int bytes = 0;
-        t->tvkCtrlGetHwInfoItem(0, k, &item, &bytes);
-        if (item.name && std::strcmp(item.name, name) == 0) {
-            ASSERT_EQ(t->tvkCtrlSetHwInfoItem(0, k, data, size), 0) << name;
-            return;
-        }
-    }
-    FAIL() << "no item " << name;
 }
 
 // Three 0.5 s frames of the image of thickness t (rounded to whole counts); integral: ten summed into one.
@@ -131,7 +57,7 @@ void acquireImage(const _MgrFuncTable* t, const std::string& dir, double thickne
 
 TEST(HardenCalEndToEnd, FramesOfAKnownAbsorberBecomeItsThickness)
 {
-    const std::string dir = makeAppFolder();
+    const std::string dir = makeAppFolder("hardencal-e2e");
     {
         ScratchManager app(dir);
         const _MgrFuncTable* t = app.table();

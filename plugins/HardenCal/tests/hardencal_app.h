@@ -1,0 +1,93 @@
+// A running manager in a scratch copy of the app folder with the simulated detector and HardenCal.so; the
+// manager's table comes from a small plug-in that only keeps it.
+#pragma once
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "ombrel_test_support.h"
+#include "platform/module.h"
+#include "tvk_mgr.h"
+
+namespace hcaltest {
+
+namespace fs = std::filesystem;
+
+class ScratchManager {
+public:
+    explicit ScratchManager(const std::string& dir) : dir_(dir), oldCwd_(fs::current_path())
+    {
+        fs::current_path(dir_); // the log is opened in the current folder
+        if (!manager_.open(dir_ + "/libTvkManager.so"))
+            throw std::runtime_error(manager_.error());
+        call<int (*)(void*, const void*)>("mgrSetUiHooks")(nullptr, nullptr);
+        started_ = call<int (*)()>("mgrInitManager")() == 0;
+        if (started_ && plugin_.open(dir_ + "/plugins/hardencal_table.so"))
+            table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(plugin_.symbol("hardencalTestTable"))();
+    }
+    ~ScratchManager()
+    {
+        plugin_ = plat::Module();
+        if (started_)
+            call<int (*)()>("mgrExitManager")(); // "Exit": the plug-ins' windows close
+        call<int (*)()>("mgrUnloadManager")();
+        fs::current_path(oldCwd_);
+        manager_ = plat::Module();
+    }
+    const _MgrFuncTable* table() const { return table_; }
+
+private:
+    template <class Fn>
+    Fn call(const char* name)
+    {
+        return reinterpret_cast<Fn>(manager_.symbol(name));
+    }
+
+    std::string dir_;
+    fs::path oldCwd_;
+    plat::Module manager_;
+    plat::Module plugin_;
+    bool started_ = false;
+    const _MgrFuncTable* table_ = nullptr;
+};
+
+inline std::string makeAppFolder(const std::string& name)
+{
+    const std::string dir = ombrel_test::scratchDir(name);
+    fs::create_directories(dir + "/hwlibs");
+    fs::create_directories(dir + "/plugins");
+    fs::copy_file(HCAL_APP_DIR "/libTvkManager.so", dir + "/libTvkManager.so");
+    fs::copy_file(HCAL_APP_DIR "/libTvkCtrl.so", dir + "/libTvkCtrl.so");
+    fs::copy(HCAL_APP_DIR "/configs", dir + "/configs", fs::copy_options::recursive);
+    fs::copy_file(HCAL_HWLIBS_DIR "/tvkHwDummy.so", dir + "/hwlibs/tvkHwDummy.so");
+    fs::copy_file(HCAL_HWLIBS_DIR "/dummy_2000.txt", dir + "/hwlibs/dummy_2000.txt");
+    std::ofstream(dir + "/hwlibs/tvkHwDummy.ini") << "[Dummy]\nCount=1\nUnique=0\n";
+    fs::copy_file(HCAL_TABLE_PLUGIN, dir + "/plugins/hardencal_table.so");
+    fs::copy_file(HCAL_PLUGIN, dir + "/HardenCal.so");
+    std::ofstream(dir + "/tvkmanager.ini") << "[Plugins]\nHardenCal.so\nplugins/hardencal_table.so\n";
+    return dir;
+}
+
+// Sets a hardware item of device 0 by name.
+inline void setItem(const _MgrFuncTable* t, const char* name, const void* data, int size)
+{
+    int count = 0;
+    ASSERT_EQ(t->tvkCtrlGetHwInfoCount(0, &count), 0);
+    for (int k = 0; k < count; ++k) {
+        HwInfoItem item{};
+        int bytes = 0;
+        t->tvkCtrlGetHwInfoItem(0, k, &item, &bytes);
+        if (item.name && std::strcmp(item.name, name) == 0) {
+            ASSERT_EQ(t->tvkCtrlSetHwInfoItem(0, k, data, size), 0) << name;
+            return;
+        }
+    }
+    FAIL() << "no item " << name;
+}
+
+} // namespace hcaltest
