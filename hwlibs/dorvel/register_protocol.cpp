@@ -147,7 +147,9 @@ int DorvelDevice::blockTransfer(bool read, uint32_t count, uint16_t* inBuffer, c
     }
     uint32_t remaining = count;
     uint32_t last = count;
-    double lastChange = start;
+    // No progress is counted from the moment the transfer runs: a start call that took long (a loaded
+    // machine) is no stall.
+    double lastChange = plat::monotonicSeconds();
     double pause = kFirstTransferPoll;
     for (;;) {
         if (const int r = nidaq(DioCall::BlockCheck, card_.blockCheck(board_, wire::kDataGroup, &remaining))) {
