@@ -7,7 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #if defined(__x86_64__)
+// GCC 12 warns of the deliberately undefined vectors inside its own 512-bit intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 namespace codec {
@@ -15,10 +19,12 @@ namespace {
 
 // ---- tables, built by the compiler ----
 
+// Each table has one spare entry at its end, so that a vector gather of 32 bits at the last entry stays
+// inside the table.
 template <uint32_t Codes, uint32_t States>
 struct Tables {
-    std::array<uint16_t, Codes> codeToCount{};
-    std::array<uint16_t, States> countToCode{};
+    std::array<uint16_t, Codes + 1> codeToCount{};
+    std::array<uint16_t, States + 1> countToCode{};
 };
 
 template <uint32_t Codes, uint32_t States, int TapA, int TapB>
@@ -47,7 +53,7 @@ static_assert(kTables13.codeToCount[0x1FFF] == 0 && kTables14.codeToCount[0x3FFF
 template <typename T>
 constexpr bool distinctCodes(const T& t)
 {
-    for (size_t count = 0; count < t.countToCode.size(); ++count)
+    for (size_t count = 0; count + 1 < t.countToCode.size(); ++count)
         if (t.codeToCount[t.countToCode[count]] != count)
             return false;
     return true;
@@ -271,20 +277,132 @@ void packRowScalar(const uint16_t* codes, int planes, uint8_t* row)
     }
 }
 
+// With 512-bit vectors and mask registers a row is 32 columns a vector: a plane's 32 bits of a vector
+// are its mask, one masked add per plane sets that bit in the codes, the table lookup is a gather, and
+// the host's fast paths run the lookup in the same pass (no per-pixel branch). Within a plane byte the
+// columns run from the top bit down, so the codes are built in mask order and put into column order by
+// one permutation of words (the order is its own inverse: it swaps column 8a + b with 8a + 7 - b).
+[[gnu::target("avx512f,avx512bw")]] inline __m512i maskOrder()
+{
+    alignas(64) uint16_t idx[32];
+    for (int i = 0; i < 32; ++i)
+        idx[i] = static_cast<uint16_t>((i & ~7) | (7 - (i & 7)));
+    return _mm512_load_si512(idx);
+}
+
+// The codes of 32 columns from their planes' 32 bits (mask order in, column order out).
+[[gnu::target("avx512f,avx512bw")]] inline __m512i codesOf32(const uint8_t* row, int planes, size_t at,
+                                                              __m512i order)
+{
+    __m512i code = _mm512_setzero_si512();
+    for (int k = 0; k < planes; ++k) {
+        uint32_t bits;
+        std::memcpy(&bits, row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, 4);
+        code = _mm512_mask_add_epi16(code, bits, code, _mm512_set1_epi16(static_cast<short>(1 << k))); // bit k is clear
+    }
+    return _mm512_permutexvar_epi16(order, code);
+}
+
+// 32 16-bit values through a table of 16-bit entries (with its spare entry).
+[[gnu::target("avx512f,avx512bw")]] inline __m512i lookup32(__m512i index, const uint16_t* table)
+{
+    const __m512i lo = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 2);
+    const __m512i hi = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 2);
+    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(lo)), _mm512_cvtepi32_epi16(hi), 1);
+}
+
+[[gnu::target("avx512f,avx512bw")]] void unpackRowAvx512(const uint8_t* row, int planes, uint16_t* codes)
+{
+    const __m512i order = maskOrder();
+    for (size_t at = 0; at < kPlaneBytes; at += 4)
+        _mm512_storeu_si512(codes + at * 8, codesOf32(row, planes, at, order));
+}
+
+// One row of counts from its planes; true when a code had no count (it reads as kBadValue).
+[[gnu::target("avx512f,avx512bw")]] bool decodeRowAvx512(const uint8_t* row, int planes, const uint16_t* table,
+                                                          uint16_t* counts)
+{
+    const __m512i order = maskOrder();
+    const __m512i bad = _mm512_set1_epi16(static_cast<short>(kBadValue));
+    __mmask32 anyBad = 0;
+    for (size_t at = 0; at < kPlaneBytes; at += 4) {
+        const __m512i count = lookup32(codesOf32(row, planes, at, order), table);
+        anyBad |= _mm512_cmpeq_epi16_mask(count, bad);
+        _mm512_storeu_si512(counts + at * 8, count);
+    }
+    return anyBad != 0;
+}
+
+// The planes of 32 codes (column order in): each plane's bits are a test of the code's bit.
+[[gnu::target("avx512f,avx512bw")]] inline void planesOf32(__m512i code, int planes, uint8_t* row, size_t at,
+                                                           __m512i order)
+{
+    code = _mm512_permutexvar_epi16(order, code);
+    for (int k = 0; k < planes; ++k) {
+        const uint32_t bits = _mm512_test_epi16_mask(code, _mm512_set1_epi16(static_cast<short>(1 << k)));
+        std::memcpy(row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, &bits, 4);
+    }
+}
+
+[[gnu::target("avx512f,avx512bw")]] void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
+{
+    const __m512i order = maskOrder();
+    for (size_t at = 0; at < kPlaneBytes; at += 4)
+        planesOf32(_mm512_loadu_si512(codes + at * 8), planes, row, at, order);
+}
+
+// One row of counts into its planes; true when a count had no code (it is sent as the all-ones code).
+[[gnu::target("avx512f,avx512bw")]] bool encodeRowAvx512(const uint16_t* counts, int planes, const uint16_t* table,
+                                                          uint32_t states, uint8_t* row)
+{
+    const __m512i order = maskOrder();
+    const __m512i limit = _mm512_set1_epi16(static_cast<short>(states - 1));
+    const __m512i allOnes = _mm512_set1_epi16(static_cast<short>((1u << planes) - 1));
+    __mmask32 anyBad = 0;
+    for (size_t at = 0; at < kPlaneBytes; at += 4) {
+        const __m512i count = _mm512_loadu_si512(counts + at * 8);
+        const __mmask32 bad = _mm512_cmpgt_epu16_mask(count, limit);
+        anyBad |= bad;
+        // A bad count looks up count 0, then becomes all ones.
+        const __m512i code = lookup32(_mm512_maskz_mov_epi16(~bad, count), table);
+        planesOf32(_mm512_mask_mov_epi16(code, bad, allOnes), planes, row, at, order);
+    }
+    return anyBad != 0;
+}
+
 bool detectAvx2()
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 }
-std::atomic<bool> gWide{detectAvx2()};
+bool detectAvx512()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+}
+detail::Vectors widest()
+{
+    return detectAvx512() ? detail::Vectors::Avx512 : detectAvx2() ? detail::Vectors::Avx2 : detail::Vectors::Plain;
+}
 #else
-std::atomic<bool> gWide{false};
+detail::Vectors widest()
+{
+    return detail::Vectors::Plain;
+}
 #endif
+std::atomic<detail::Vectors> gVectors{widest()};
+
+detail::Vectors vectors()
+{
+    return gVectors.load(std::memory_order_relaxed);
+}
 
 void unpackRow(const uint8_t* row, int planes, uint16_t* codes)
 {
 #if defined(__x86_64__)
-    if (gWide.load(std::memory_order_relaxed))
+    if (vectors() == detail::Vectors::Avx512)
+        return unpackRowAvx512(row, planes, codes);
+    if (vectors() == detail::Vectors::Avx2)
         return unpackRowAvx2(row, planes, codes);
 #endif
     unpackRowScalar(row, planes, codes);
@@ -293,7 +411,9 @@ void unpackRow(const uint8_t* row, int planes, uint16_t* codes)
 void packRow(const uint16_t* codes, int planes, uint8_t* row)
 {
 #if defined(__x86_64__)
-    if (gWide.load(std::memory_order_relaxed))
+    if (vectors() == detail::Vectors::Avx512)
+        return packRowAvx512(codes, planes, row);
+    if (vectors() == detail::Vectors::Avx2)
         return packRowAvx2(codes, planes, row);
 #endif
     packRowScalar(codes, planes, row);
@@ -322,12 +442,11 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
 
 // Writes the stream's first streamSize() bytes; a bit moved past the last block goes into the byte after
 // it when the caller's buffer (size bytes) has one.
-template <typename In>
+template <typename PackRow>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                size_t size, In convert)
+                size_t size, PackRow packRowOf)
 {
     const Geometry g = geometry(chips, width, layout);
-    const int planes = planeCount(width);
     const size_t used = streamSize(chips, width, layout);
     std::memset(stream, 0, used);
     if (size > used)
@@ -338,9 +457,7 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         uint8_t* block = stream + g.firstBlock + chip * g.block;
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            alignas(32) uint16_t codes[256];
-            convert(values + first, codes, first);
-            packRow(codes, planes, block + g.rowsAt + row * rowBytes(width));
+            packRowOf(values + first, block + g.rowsAt + row * rowBytes(width), first);
         }
     }
     // From the last block to the first: a block moved toward the end spills into the next one, which has
@@ -350,12 +467,11 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
                    g.shiftSign * static_cast<long>(chip) + g.shiftBase);
 }
 
-template <typename Out>
+template <typename UnpackRow>
 void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
-                  uint16_t* values, Out convert)
+                  uint16_t* values, UnpackRow unpackRowOf)
 {
     const Geometry g = geometry(chips, width, layout);
-    const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
     uint8_t moved[14 * kPlaneBytes];
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -372,9 +488,7 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
                 src = moved;
             }
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            alignas(32) uint16_t codes[256];
-            unpackRow(src, planes, codes);
-            convert(codes, values + first, first);
+            unpackRowOf(src, values + first, first);
         }
     }
 }
@@ -389,17 +503,17 @@ bool sizesOk(size_t values, size_t stream, size_t chips, CounterWidth width, Lay
 } // namespace
 
 namespace detail {
-bool wideVectorsAvailable()
+bool vectorsAvailable(Vectors v)
 {
 #if defined(__x86_64__)
-    return detectAvx2();
+    return v == Vectors::Plain || (v == Vectors::Avx2 && detectAvx2()) || (v == Vectors::Avx512 && detectAvx512());
 #else
-    return false;
+    return v == Vectors::Plain;
 #endif
 }
-void useWideVectors(bool on)
+void useVectors(Vectors v)
 {
-    gWide = on && wideVectorsAvailable();
+    gVectors = vectorsAvailable(v) ? v : widest();
 }
 } // namespace detail
 
@@ -437,10 +551,14 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
-    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(), [mask](const uint16_t* in, uint16_t* out, size_t) {
-        for (size_t i = 0; i < 256; ++i)
-            out[i] = static_cast<uint16_t>(in[i] & mask);
-    });
+    const int planes = planeCount(width);
+    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(),
+               [&](const uint16_t* in, uint8_t* row, size_t) {
+                   alignas(64) uint16_t masked[256];
+                   for (size_t i = 0; i < 256; ++i)
+                       masked[i] = static_cast<uint16_t>(in[i] & mask);
+                   packRow(masked, planes, row);
+               });
     return true;
 }
 
@@ -449,8 +567,9 @@ bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidt
 {
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
+    const int planes = planeCount(width);
     unpackStream(stream.data(), stream.size(), chips, width, layout, codes.data(),
-                 [](const uint16_t* in, uint16_t* out, size_t) { std::memcpy(out, in, 256 * sizeof *in); });
+                 [&](const uint8_t* row, uint16_t* out, size_t) { unpackRow(row, planes, out); });
     return true;
 }
 
@@ -465,13 +584,27 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
         return false;
     }
     const Converter convert = converter(Direction::CountToCode, width, &r);
+    const TableView t = tables(width);
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
+    const int planes = planeCount(width);
+    const bool wide = vectors() == detail::Vectors::Avx512;
     // A bad count is sent as the all-ones code of the width.
     packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
-               [&](const uint16_t* in, uint16_t* out, size_t first) {
-                   convert.run(in, out, 256, first);
+               [&](const uint16_t* in, uint8_t* row, size_t first) {
+#if defined(__x86_64__)
+                   if (wide) {
+                       if (encodeRowAvx512(in, planes, t.countToCode, t.states, row)) [[unlikely]]
+                           for (size_t i = 0; i < 256; ++i)
+                               if (in[i] >= t.states)
+                                   convert.noteBad(in[i], first + i);
+                       return;
+                   }
+#endif
+                   alignas(64) uint16_t codes[256];
+                   convert.run(in, codes, 256, first);
                    for (size_t i = 0; i < 256; ++i)
-                       out[i] &= mask;
+                       codes[i] &= mask;
+                   packRow(codes, planes, row);
                });
     return r.ok();
 }
@@ -487,8 +620,27 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
         return false;
     }
     const Converter convert = converter(Direction::CodeToCount, width, &r);
+    const TableView t = tables(width);
+    const int planes = planeCount(width);
+    const bool wide = vectors() == detail::Vectors::Avx512;
     unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
-                 [&](const uint16_t* in, uint16_t* out, size_t first) { convert.run(in, out, 256, first); });
+                 [&](const uint8_t* row, uint16_t* out, size_t first) {
+#if defined(__x86_64__)
+                     if (wide) {
+                         if (decodeRowAvx512(row, planes, t.codeToCount, out)) [[unlikely]] {
+                             alignas(64) uint16_t codes[256];
+                             unpackRowAvx512(row, planes, codes);
+                             for (size_t i = 0; i < 256; ++i)
+                                 if (out[i] == kBadValue)
+                                     convert.noteBad(codes[i], first + i);
+                         }
+                         return;
+                     }
+#endif
+                     alignas(64) uint16_t codes[256];
+                     unpackRow(row, planes, codes);
+                     convert.run(codes, out, 256, first);
+                 });
     return r.ok();
 }
 

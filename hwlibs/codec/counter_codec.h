@@ -113,10 +113,12 @@ uint64_t getTimer48(const uint8_t in[6]);
 std::string formatChipboardId(char letter, unsigned number, unsigned wafer);
 
 namespace detail {
-// The packing runs on 256-bit vectors where the processor has them. Tests switch them off to check the
-// plain path as well; nothing else needs to.
-bool wideVectorsAvailable();
-void useWideVectors(bool on);
+// The packing runs on the widest vectors the processor has (512-bit ones with mask registers, else 256-bit
+// ones). Tests choose each path to check them all; nothing else needs to. An unavailable choice takes the
+// widest.
+enum class Vectors { Plain, Avx2, Avx512 };
+bool vectorsAvailable(Vectors v);
+void useVectors(Vectors v);
 } // namespace detail
 
 } // namespace codec

@@ -134,14 +134,22 @@ std::vector<uint16_t> randomCodes(size_t chips, CounterWidth w, unsigned seed)
     return v;
 }
 
-// The stream tests run on the plain path and on the vector path (where the processor has one).
-class CounterStreams : public ::testing::TestWithParam<bool> {
+// The stream tests run on the plain path and on each vector path the processor has.
+using codec::detail::Vectors;
+class CounterStreams : public ::testing::TestWithParam<Vectors> {
 protected:
-    void SetUp() override { codec::detail::useWideVectors(GetParam()); }
-    void TearDown() override { codec::detail::useWideVectors(true); }
+    void SetUp() override
+    {
+        if (!codec::detail::vectorsAvailable(GetParam()))
+            GTEST_SKIP() << "not on this processor";
+        codec::detail::useVectors(GetParam());
+    }
+    void TearDown() override { codec::detail::useVectors(Vectors::Avx512); }
 };
-INSTANTIATE_TEST_SUITE_P(Paths, CounterStreams, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Wide" : "Plain"; });
+INSTANTIATE_TEST_SUITE_P(Paths, CounterStreams, ::testing::Values(Vectors::Plain, Vectors::Avx2, Vectors::Avx512),
+                         [](const ::testing::TestParamInfo<Vectors>& p) {
+                             return p.param == Vectors::Plain ? "Plain" : p.param == Vectors::Avx2 ? "Avx2" : "Avx512";
+                         });
 
 TEST(CounterStreamSizes, PerLayoutAndChipCount)
 {
