@@ -239,6 +239,46 @@ TEST_F(UsbThroughCtrl, TriggerStartsReportsTheStartBeforeTheFrame)
     EXPECT_GT(gFrameAt.load(), gStartedAt.load());
 }
 
+// Every saved frame's description holds exactly the nine items marked for frames, and "Scope data" as a
+// tenth only while the scope runs on triggers.
+TEST_F(UsbThroughCtrl, DescriptionFilesHoldTheItemsMarkedForFrames)
+{
+    const char* marked[] = {"HV", "Counters", "Coincidence mode", "Coincidence delay", "Triger time",
+                            "Coinc live time", "Auto Erase interval", "Autoerase interval counter", "Sarnet clock"};
+    const char* unmarked[] = {"Name+SN", "Firmware", "LogToFile", "LogErrs", "ExpTime", "HV ver", "Leakage", "DAC0",
+                              "DAC1", "TVK sense", "Temperature", "ScopeOnTrg", "Scope samples", "Reset Tvk"};
+    start("");
+    for (int scope = 0; scope < 2; ++scope) {
+        SCOPED_TRACE(scope ? "scope on triggers" : "scope off");
+        const int32_t on = scope; // BOOL
+        ASSERT_EQ(ctrl_.setHwInfoItem(dev_, 16, &on, sizeof on), 0) << message();
+        const std::string folder = dir_ + "/frames" + std::to_string(scope);
+        fs::create_directories(folder);
+        ASSERT_EQ(ctrl_.performFrameAcq(dev_, 2, 0.002, FSAVE_BINARY | FSAVE_U32, (folder + "/f.bin").c_str()), 0)
+            << message();
+        int files = 0;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().extension() != ".dsc")
+                continue;
+            ++files;
+            const std::string dsc = ombrel_test::readFile(entry.path().string());
+            auto count = [&](const std::string& name) {
+                size_t n = 0;
+                for (size_t at = dsc.find("\"" + name + "\" ("); at != std::string::npos;
+                     at = dsc.find("\"" + name + "\" (", at + 1))
+                    ++n;
+                return n;
+            };
+            for (const char* name : marked)
+                EXPECT_EQ(count(name), 1u) << name << "\n" << dsc;
+            for (const char* name : unmarked)
+                EXPECT_EQ(count(name), 0u) << name;
+            EXPECT_EQ(count("Scope data"), static_cast<size_t>(scope));
+        }
+        EXPECT_EQ(files, 2);
+    }
+}
+
 // Each fault in a run of 20 frames: the run recovers, or fails and the next run succeeds; the debug log
 // (errors only) names what the library saw and how it recovered.
 TEST_F(UsbThroughCtrl, EachFaultOfTheBoxIsSurvived)
