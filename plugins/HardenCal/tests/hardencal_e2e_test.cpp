@@ -1,9 +1,9 @@
 // End to end on the simulated detector: a running manager in a scratch copy of the app folder serves
 // images of rate A e^(-mu t) + C per pixel for t = 0, 1, 2, 4, 8 (20 pixels rise again at the thickest);
 // three 0.5 s frames of each are set up as points and saved as the device's default profile; started
-// again, HardenCal.so binds the device with that profile, and a frame of the t = 3 image (ten 0.5 s
-// frames summed) becomes a frame of doubles holding 3 in every pixel, the 20 bad ones filled from their
-// neighbours.
+// again, HardenCal.so binds the device with that profile, and a frame of the t = 3 image (six 0.5 s
+// frames summed) becomes a frame of doubles holding 3 +- 1e-3 in every pixel, the 20 bad ones filled
+// from their neighbours.
 #include <cmath>
 #include <string>
 #include <vector>
@@ -16,18 +16,22 @@ namespace {
 using hcaltest::makeAppFolder;
 using hcaltest::ScratchManager;
 using hcaltest::setItem;
+namespace fs = std::filesystem;
 
 constexpr int kPixels = 65536;
 
-// The simulated detector counts the image once per time element (0.6 s), as whole counts below 8001:
-// rates as large as the counters allow keep the rounding to whole counts small against the slopes.
-constexpr double kTimeElement = 0.6;
+// The simulated detector counts an image of whole numbers (at most 32767) once per time element, cut to
+// whole counts below 8001 per frame. A time element of 2 s takes images near the largest value into frames
+// near the largest count, so that both roundings stay small against the slopes: the cut to whole counts
+// moves a frame by up to one count (a thickness by up to about 1e-3 here).
+constexpr double kTimeElement = 2.0;
+constexpr double kFrameTime = 0.5;
 
 double image(double t, int i)
 {
-    const double A = 6700.0 + (i * 7919 % 400);
+    const double A = 30000.0 + 1.5 * (i * 7919 % 400);
     const double mu = 0.3 + 0.06 * (i * 104729 % 1000) / 1000.0;
-    const double C = 100.0 + (i * 31 % 200);
+    const double C = 150.0 + 1.5 * (i * 31 % 200);
     return A * std::exp(-mu * t) + C;
 }
 
@@ -36,23 +40,31 @@ bool risesAgain(int i)
     return i % 3251 == 7 && i < 20 * 3251; // 20 pixels, none next to another
 }
 
-// Three 0.5 s frames of the image of thickness t (rounded to whole counts); integral: ten summed into one.
+// Frames of 0.5 s of the image of thickness t: three, or integral, six summed into one. The frames take
+// the images of a folder in turn: three copies of the image moved by -1/3, 0 and +1/3 of a count per frame,
+// whose cuts to whole counts fall apart, so that their sum keeps a third of the rounding of equal frames.
 void acquireImage(const _MgrFuncTable* t, const std::string& dir, double thickness, bool integral = false)
 {
-    std::string text;
-    for (int i = 0; i < kPixels; ++i) {
-        const double v = risesAgain(i) && thickness == 8.0 ? 7900.0 : image(thickness, i);
-        text += std::to_string(std::lround(v)) + (i % 256 == 255 ? "\n" : " ");
+    const std::string folder = dir + "/image_" + std::to_string(thickness);
+    fs::create_directories(folder);
+    for (int k = 0; k < 3; ++k) {
+        const double shift = (k - 1) / 3.0 * kTimeElement / kFrameTime; // in image units
+        std::string text;
+        for (int i = 0; i < kPixels; ++i) {
+            const double v = risesAgain(i) && thickness == 8.0 ? 31500.0 : image(thickness, i) + shift;
+            text += std::to_string(std::lround(v)) + (i % 256 == 255 ? "\n" : " ");
+        }
+        ASSERT_TRUE(ombrel_test::writeFile(folder + "/frame" + std::to_string(k) + ".txt", text));
     }
-    const std::string file = dir + "/image_" + std::to_string(thickness) + ".txt";
-    ASSERT_TRUE(ombrel_test::writeFile(file, text));
     char name[512] = {};
-    std::snprintf(name, sizeof name, "%s", file.c_str());
+    std::snprintf(name, sizeof name, "%s", folder.c_str());
     setItem(t, "Data file name", name, sizeof name);
+    const uint32_t first = 0;
+    setItem(t, "Image counter", &first, sizeof first);
     if (integral)
-        ASSERT_EQ(t->tvkCtrlPerformIntegralAcq(0, 10, 0.5, 0, nullptr), 0);
+        ASSERT_EQ(t->tvkCtrlPerformIntegralAcq(0, 6, kFrameTime, 0, nullptr), 0);
     else
-        ASSERT_EQ(t->tvkCtrlPerformFrameAcq(0, 3, 0.5, 0, nullptr), 0);
+        ASSERT_EQ(t->tvkCtrlPerformFrameAcq(0, 3, kFrameTime, 0, nullptr), 0);
 }
 
 TEST(HardenCalEndToEnd, FramesOfAKnownAbsorberBecomeItsThickness)
@@ -98,27 +110,20 @@ TEST(HardenCalEndToEnd, FramesOfAKnownAbsorberBecomeItsThickness)
     std::vector<double> thickness(kPixels);
     uint32_t bytes = kPixels * sizeof(double);
     ASSERT_EQ(t->mgrGetFrameData(frame, thickness.data(), &bytes, TYPE_DOUBLE), 0);
-    // Every rate carries the rounding to whole counts (below 8001 a frame): up to half a count in each frame
-    // and point, which moves a thickness by up to about 1.5e-3 here; exact rates hold 1e-9 (the fit tables).
     double worst = 0.0;
     int worstPixel = 0;
-    int within = 0;
     for (int i = 0; i < kPixels; ++i) {
         const double d = std::fabs(thickness[static_cast<size_t>(i)] - 3.0);
-        within += d <= 1e-3;
-        if (d > worst) {
+        if (!(d <= worst)) {
             worst = d;
             worstPixel = i;
         }
-    }
-    EXPECT_LE(worst, 3e-3) << "pixel " << worstPixel << (risesAgain(worstPixel) ? " (filled)" : "");
-    EXPECT_GE(within, kPixels * 9 / 10) << "pixels within 1e-3";
-    for (int i = 0; i < kPixels; ++i) {
         if (risesAgain(i)) {
-            EXPECT_NEAR(thickness[static_cast<size_t>(i)], 3.0, 2e-3) << "filled pixel " << i;
+            EXPECT_NEAR(thickness[static_cast<size_t>(i)], 3.0, 1e-3) << "filled pixel " << i;
         }
     }
-    std::printf("thickness 3: worst deviation %.3g, %d of %d pixels within 1e-3\n", worst, within, kPixels);
+    EXPECT_LE(worst, 1e-3) << "pixel " << worstPixel;
+    std::printf("thickness 3: worst deviation %.3g\n", worst);
 
     // The filter form with a wrong pixel count: output zeroed, 1, the message in the log.
     std::vector<double> source(kPixels, 100.0), out(100, 5.0);
