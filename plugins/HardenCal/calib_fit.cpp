@@ -185,7 +185,7 @@ struct FitView {
     int n() const { return static_cast<int>(points.size()); }
 };
 
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 double invertAt(const PointView& p, size_t i, double x)
 {
     if constexpr (M == kLinear)
@@ -196,7 +196,7 @@ double invertAt(const PointView& p, size_t i, double x)
         return curves::invertExponential(p.p0[i], p.p1[i], p.p2[i], x);
 }
 
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 double derivativeAt(const PointView& p, size_t i, double x)
 {
     if constexpr (M == kLinear)
@@ -215,7 +215,7 @@ struct Segment {
     double invSpan = 0.0;
 };
 
-Segment segmentOf(const FitView& f, size_t i, double x)
+[[gnu::always_inline]] inline Segment segmentOf(const FitView& f, size_t i, double x)
 {
     const int n = f.n();
     Segment s;
@@ -227,7 +227,7 @@ Segment segmentOf(const FitView& f, size_t i, double x)
 }
 
 // The segment of x, reusing a known one when x lies in it.
-Segment segmentNear(const FitView& f, size_t i, double x, const Segment& known)
+[[gnu::always_inline]] inline Segment segmentNear(const FitView& f, size_t i, double x, const Segment& known)
 {
     const int n = f.n();
     const int k = known.k;
@@ -238,7 +238,7 @@ Segment segmentNear(const FitView& f, size_t i, double x, const Segment& known)
 
 // Blends the answers of the points at both ends of a segment: the upper point's answer weighs with the
 // distance of the rate from the lower point's rate, and the other way round.
-double blend(double upper, double lower, double rateUpper, double rateLower, double x, double invSpan)
+[[gnu::always_inline]] inline double blend(double upper, double lower, double rateUpper, double rateLower, double x, double invSpan)
 {
     if (upper == kNoValue || lower == kNoValue)
         return kNoValue;
@@ -246,7 +246,7 @@ double blend(double upper, double lower, double rateUpper, double rateLower, dou
 }
 
 // Thickness of rate x at pixel i, in segment s. Bad pixels and rates of 0 or below are the callers'.
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 double thicknessIn(const FitView& f, size_t i, double x, const Segment& s)
 {
     const int n = f.n();
@@ -266,7 +266,7 @@ double thicknessIn(const FitView& f, size_t i, double x, const Segment& s)
 }
 
 // Thickness of rate x at pixel i; 0 for a bad pixel or a rate of 0 or below. near: a segment to try first.
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 double thicknessOf(const FitView& f, size_t i, double x, const Segment* near = nullptr)
 {
     if (!std::isfinite(x))
@@ -278,7 +278,7 @@ double thicknessOf(const FitView& f, size_t i, double x, const Segment* near = n
 
 // The calibration's rate sigma at rate x (segment s): the neighbouring points' blended, scaled with the
 // rate beyond the ends.
-double rateSigmaIn(const FitView& f, size_t i, double x, const Segment& s)
+[[gnu::always_inline]] inline double rateSigmaIn(const FitView& f, size_t i, double x, const Segment& s)
 {
     const int n = f.n();
     if (n == 0)
@@ -293,7 +293,7 @@ double rateSigmaIn(const FitView& f, size_t i, double x, const Segment& s)
 }
 
 // dt/dr at rate x (segment s); 0 where the thickness does not follow the rate.
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 double derivativeIn(const FitView& f, size_t i, double x, const Segment& s)
 {
     const int n = f.n();
@@ -336,7 +336,7 @@ struct Input {
     bool byDerivative;
 };
 
-template <int M>
+template <int M> [[gnu::always_inline]] inline
 void correctAll(const FitView& f, const Input& in)
 {
     for (size_t i = 0; i < in.pixels; ++i) {
