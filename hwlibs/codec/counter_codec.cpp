@@ -277,31 +277,11 @@ void packRowScalar(const uint16_t* codes, int planes, uint8_t* row)
     }
 }
 
-// With 512-bit vectors and mask registers a row is 32 columns a vector: a plane's 32 bits of a vector
-// are its mask, one masked add per plane sets that bit in the codes, the table lookup is a gather, and
-// the host's fast paths run the lookup in the same pass (no per-pixel branch). Within a plane byte the
-// columns run from the top bit down, so the codes are built in mask order and put into column order by
-// one permutation of words (the order is its own inverse: it swaps column 8a + b with 8a + 7 - b).
-[[gnu::target("avx512f,avx512bw")]] inline __m512i maskOrder()
-{
-    alignas(64) uint16_t idx[32];
-    for (int i = 0; i < 32; ++i)
-        idx[i] = static_cast<uint16_t>((i & ~7) | (7 - (i & 7)));
-    return _mm512_load_si512(idx);
-}
-
-// The codes of 32 columns from their planes' 32 bits (mask order in, column order out).
-[[gnu::target("avx512f,avx512bw")]] inline __m512i codesOf32(const uint8_t* row, int planes, size_t at,
-                                                              __m512i order)
-{
-    __m512i code = _mm512_setzero_si512();
-    for (int k = 0; k < planes; ++k) {
-        uint32_t bits;
-        std::memcpy(&bits, row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, 4);
-        code = _mm512_mask_add_epi16(code, bits, code, _mm512_set1_epi16(static_cast<short>(1 << k))); // bit k is clear
-    }
-    return _mm512_permutexvar_epi16(order, code);
-}
+// With 512-bit vectors and mask registers a plane's bits are masks: one masked add per plane sets that
+// bit in the codes (reading) and one bit test per plane gives the plane (writing); the table lookup is a
+// gather, run by the host's fast paths in the same pass (no per-pixel branch). Within a plane byte the
+// columns run from the top bit down, so vector lanes are in mask order and one permutation puts them in
+// column order (the order is its own inverse: it swaps column 8a + b with 8a + 7 - b).
 
 // 32 16-bit values through a table of 16-bit entries (with its spare entry).
 [[gnu::target("avx512f,avx512bw")]] inline __m512i lookup32(__m512i index, const uint16_t* table)
@@ -311,61 +291,109 @@ void packRowScalar(const uint16_t* codes, int planes, uint8_t* row)
     return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(lo)), _mm512_cvtepi32_epi16(hi), 1);
 }
 
-[[gnu::target("avx512f,avx512bw")]] void unpackRowAvx512(const uint8_t* row, int planes, uint16_t* codes)
+// The codes of 64 columns as two vectors of 32: each plane's 64 bits set its bit in a low or a high
+// byte per column, and one byte permutation per 32 columns joins the bytes into words in column order.
+struct Codes64 {
+    __m512i first, second;
+};
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline Codes64 codesOf64(const uint8_t* row, int planes, size_t at)
 {
-    const __m512i order = maskOrder();
-    for (size_t at = 0; at < kPlaneBytes; at += 4)
-        _mm512_storeu_si512(codes + at * 8, codesOf32(row, planes, at, order));
+    alignas(64) static const auto join = [] {
+        std::array<uint8_t, 128> idx{};
+        for (int c = 0; c < 64; ++c) {
+            const int lane = (c & ~7) | (7 - (c & 7));
+            idx[2 * c] = static_cast<uint8_t>(lane);
+            idx[2 * c + 1] = static_cast<uint8_t>(64 + lane);
+        }
+        return idx;
+    }();
+    __m512i lo = _mm512_setzero_si512(), hi = _mm512_setzero_si512();
+    for (int k = 0; k < planes; ++k) {
+        uint64_t bits;
+        std::memcpy(&bits, row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, 8);
+        if (k < 8)
+            lo = _mm512_mask_add_epi8(lo, bits, lo, _mm512_set1_epi8(static_cast<char>(1 << k)));
+        else
+            hi = _mm512_mask_add_epi8(hi, bits, hi, _mm512_set1_epi8(static_cast<char>(1 << (k - 8))));
+    }
+    return {_mm512_permutex2var_epi8(lo, _mm512_loadu_si512(join.data()), hi),
+            _mm512_permutex2var_epi8(lo, _mm512_loadu_si512(join.data() + 64), hi)};
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void unpackRowAvx512(const uint8_t* row, int planes, uint16_t* codes)
+{
+    for (size_t at = 0; at < kPlaneBytes; at += 8) {
+        const Codes64 c = codesOf64(row, planes, at);
+        _mm512_storeu_si512(codes + at * 8, c.first);
+        _mm512_storeu_si512(codes + at * 8 + 32, c.second);
+    }
 }
 
 // One row of counts from its planes; true when a code had no count (it reads as kBadValue).
-[[gnu::target("avx512f,avx512bw")]] bool decodeRowAvx512(const uint8_t* row, int planes, const uint16_t* table,
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] bool decodeRowAvx512(const uint8_t* row, int planes, const uint16_t* table,
                                                           uint16_t* counts)
 {
-    const __m512i order = maskOrder();
     const __m512i bad = _mm512_set1_epi16(static_cast<short>(kBadValue));
     __mmask32 anyBad = 0;
-    for (size_t at = 0; at < kPlaneBytes; at += 4) {
-        const __m512i count = lookup32(codesOf32(row, planes, at, order), table);
-        anyBad |= _mm512_cmpeq_epi16_mask(count, bad);
-        _mm512_storeu_si512(counts + at * 8, count);
+    for (size_t at = 0; at < kPlaneBytes; at += 8) {
+        const Codes64 c = codesOf64(row, planes, at);
+        const __m512i first = lookup32(c.first, table), second = lookup32(c.second, table);
+        anyBad |= _mm512_cmpeq_epi16_mask(first, bad) | _mm512_cmpeq_epi16_mask(second, bad);
+        _mm512_storeu_si512(counts + at * 8, first);
+        _mm512_storeu_si512(counts + at * 8 + 32, second);
     }
     return anyBad != 0;
 }
 
-// The planes of 32 codes (column order in): each plane's bits are a test of the code's bit.
-[[gnu::target("avx512f,avx512bw")]] inline void planesOf32(__m512i code, int planes, uint8_t* row, size_t at,
-                                                           __m512i order)
+// The planes of 64 codes (two vectors of 32, column order): a byte permutation gathers the codes'
+// low and high bytes in mask order, then each plane's 64 bits are one bit test.
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline void planesOf64(__m512i first, __m512i second, int planes,
+                                                                      uint8_t* row, size_t at)
 {
-    code = _mm512_permutexvar_epi16(order, code);
+    alignas(64) static const auto split = [] {
+        std::array<uint8_t, 128> idx{};
+        for (int j = 0; j < 64; ++j) {
+            const int column = (j & ~7) | (7 - (j & 7));
+            idx[j] = static_cast<uint8_t>(2 * column);
+            idx[64 + j] = static_cast<uint8_t>(2 * column + 1);
+        }
+        return idx;
+    }();
+    const __m512i lo = _mm512_permutex2var_epi8(first, _mm512_load_si512(split.data()), second);
+    const __m512i hi = _mm512_permutex2var_epi8(first, _mm512_load_si512(split.data() + 64), second);
     for (int k = 0; k < planes; ++k) {
-        const uint32_t bits = _mm512_test_epi16_mask(code, _mm512_set1_epi16(static_cast<short>(1 << k)));
-        std::memcpy(row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, &bits, 4);
+        const uint64_t bits = _mm512_test_epi8_mask(k < 8 ? lo : hi, _mm512_set1_epi8(static_cast<char>(1 << (k & 7))));
+        std::memcpy(row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, &bits, 8);
     }
 }
 
-[[gnu::target("avx512f,avx512bw")]] void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
 {
-    const __m512i order = maskOrder();
-    for (size_t at = 0; at < kPlaneBytes; at += 4)
-        planesOf32(_mm512_loadu_si512(codes + at * 8), planes, row, at, order);
+    for (size_t at = 0; at < kPlaneBytes; at += 8)
+        planesOf64(_mm512_loadu_si512(codes + at * 8), _mm512_loadu_si512(codes + at * 8 + 32), planes, row, at);
+}
+
+// The codes of 32 counts; a bad count (noted in *anyBad) looks up count 0, then becomes all ones.
+[[gnu::target("avx512f,avx512bw")]] inline __m512i codesOfCounts(const uint16_t* counts, int planes,
+                                                                  const uint16_t* table, uint32_t states,
+                                                                  __mmask32* anyBad)
+{
+    const __m512i count = _mm512_loadu_si512(counts);
+    const __mmask32 bad = _mm512_cmpgt_epu16_mask(count, _mm512_set1_epi16(static_cast<short>(states - 1)));
+    *anyBad |= bad;
+    const __m512i allOnes = _mm512_set1_epi16(static_cast<short>((1u << planes) - 1));
+    return _mm512_mask_mov_epi16(lookup32(_mm512_maskz_mov_epi16(~bad, count), table), bad, allOnes);
 }
 
 // One row of counts into its planes; true when a count had no code (it is sent as the all-ones code).
-[[gnu::target("avx512f,avx512bw")]] bool encodeRowAvx512(const uint16_t* counts, int planes, const uint16_t* table,
-                                                          uint32_t states, uint8_t* row)
+[[gnu::target("avx512f,avx512bw,avx512vbmi")]] bool encodeRowAvx512(const uint16_t* counts, int planes,
+                                                                     const uint16_t* table, uint32_t states,
+                                                                     uint8_t* row)
 {
-    const __m512i order = maskOrder();
-    const __m512i limit = _mm512_set1_epi16(static_cast<short>(states - 1));
-    const __m512i allOnes = _mm512_set1_epi16(static_cast<short>((1u << planes) - 1));
     __mmask32 anyBad = 0;
-    for (size_t at = 0; at < kPlaneBytes; at += 4) {
-        const __m512i count = _mm512_loadu_si512(counts + at * 8);
-        const __mmask32 bad = _mm512_cmpgt_epu16_mask(count, limit);
-        anyBad |= bad;
-        // A bad count looks up count 0, then becomes all ones.
-        const __m512i code = lookup32(_mm512_maskz_mov_epi16(~bad, count), table);
-        planesOf32(_mm512_mask_mov_epi16(code, bad, allOnes), planes, row, at, order);
+    for (size_t at = 0; at < kPlaneBytes; at += 8) {
+        const __m512i first = codesOfCounts(counts + at * 8, planes, table, states, &anyBad);
+        planesOf64(first, codesOfCounts(counts + at * 8 + 32, planes, table, states, &anyBad), planes, row, at);
     }
     return anyBad != 0;
 }
@@ -378,7 +406,8 @@ bool detectAvx2()
 bool detectAvx512()
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vbmi");
 }
 detail::Vectors widest()
 {

@@ -113,8 +113,8 @@ uint64_t getTimer48(const uint8_t in[6]);
 std::string formatChipboardId(char letter, unsigned number, unsigned wafer);
 
 namespace detail {
-// The packing runs on the widest vectors the processor has (512-bit ones with mask registers, else 256-bit
-// ones). Tests choose each path to check them all; nothing else needs to. An unavailable choice takes the
+// The packing runs on the widest vectors the processor has (512-bit ones with mask registers and byte
+// permutations, else 256-bit ones). Tests choose each path to check them all; nothing else needs to. An unavailable choice takes the
 // widest.
 enum class Vectors { Plain, Avx2, Avx512 };
 bool vectorsAvailable(Vectors v);
