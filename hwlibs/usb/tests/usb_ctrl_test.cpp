@@ -290,10 +290,7 @@ TEST_F(UsbThroughCtrl, EachFaultOfTheBoxIsSurvived)
     const Case cases[] = {
         {"garbage", "Bad response of the device: Unknown response received. Resynchronization OK."},
         {"flip", "Bad response of the device: Unknown response received. Resynchronization OK."},
-        // the stale reply reaches the monitor while the exposure runs: the resynchronisation drops the
-        // frame message, and the acquisition ends instead of waiting for it
         {"stale", "Bad response of the device: Unexpected command response: [; = 0x3b"},
-        {"stale", "Frame lost: the link was resynchronized while the acquisition ran."},
         {"partialsync", "Timeout error: Timeout. Not received response to ';' [0x3b]"},
         {"deviceerror", "Error reported by device: Error \"Device error\" reported by device performing command"},
         {"stall", "Timeout error: Timeout. Not received response to ';' [0x3b]"},

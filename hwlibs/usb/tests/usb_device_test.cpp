@@ -498,6 +498,28 @@ TEST(UsbFaults, UnpluggingEndsARunningAcquisition)
     EXPECT_LT(hw().hwReadMatrix(id, frame.data(), 65536), 0);
 }
 
+// A resynchronisation while an exposure runs (here: a stale reply to a setting) may have dropped the
+// frame message: the acquisition ends, reported as finished, and its read fails instead of waiting for
+// ever; the next exposure succeeds.
+TEST(UsbFaults, ResynchronisationDuringAnExposureEndsItsRead)
+{
+    Lib lib("");
+    const int id = lib.open();
+    _AcqPars pars{1, 0, 1, ACQMODE_MANUAL, 30.0};
+    ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+    ASSERT_EQ(hw().hwStartAcquisition(id), 0);
+    lib.box()->injectFault(sim::Fault::StaleReply, 0, 1);
+    EXPECT_EQ(setItem<double>(id, kHv, 10.0), 0) << "retried after the resynchronisation";
+    int busy = 1;
+    EXPECT_EQ(hw().hwCheckBusy(id, &busy), 0);
+    EXPECT_EQ(busy, 0);
+    EXPECT_TRUE(lib.events.waitFor(HWCB_ACQ_FINISHED, 2.0));
+    std::vector<uint16_t> frame(65536);
+    EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), -9);
+    EXPECT_NE(std::string(hw().hwGetLastError(id)).find("Frame lost"), std::string::npos);
+    EXPECT_EQ(exposeAndRead(id, &frame), 0);
+}
+
 // A subscriber of the finished event reads items of the same device from the monitor's thread.
 TEST(UsbCallbacks, CallbackMayCallTheLibraryOnItsDevice)
 {
