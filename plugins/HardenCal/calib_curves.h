@@ -152,35 +152,39 @@ bool newton(double& B, Step step)
 
 } // namespace detail
 
-inline bool exponentFit(const Spacing& s, double r0, double r1, double r2, double& B)
+// The start of the iteration and its target rho; false when there is none.
+inline bool exponentStart(const Spacing& s, double r0, double r1, double r2, double& rho, double& start)
 {
     if (s.d1 == 0.0 || s.d2 == 0.0 || r0 == r1 || r1 == r2)
         return false;
-    const double rho = (r2 - r1) / (r1 - r0);
+    rho = (r2 - r1) / (r1 - r0);
     const double ratio = s.d21 / rho;
     if (!(ratio > 0.0) || !std::isfinite(ratio) || !std::isfinite(rho))
         return false;
-    const double start = -2.0 * std::log(ratio) / (s.d1 + s.d2);
-    if (!std::isfinite(start))
+    start = -2.0 * std::log(ratio) / (s.d1 + s.d2);
+    return std::isfinite(start);
+}
+
+// Newton's step on h(B) - rho at b; false when it has none.
+inline bool ratioStep(const Spacing& s, double rho, double b, double& delta)
+{
+    if (b == 0.0) {
+        // At B = 0 both forms take their limits: h = d2 / d1, h' = h (d1 + d2) / 2.
+        delta = (rho - s.d21) / (s.d21 * 0.5 * (s.d1 + s.d2));
+        return true;
+    }
+    const double u = expMinusOne(b * s.d2);   // e^(B d2) - 1
+    const double v = -expMinusOne(-b * s.d1); // 1 - e^(-B d1), same sign as u
+    const double den = s.d2 * (u + 1.0) * v - u * s.d1 * (1.0 - v); // h' v^2 > 0
+    if (!(den > 0.0))
         return false;
-    // At B = 0 both forms take their limits: h = d2 / d1, h' = h (d1 + d2) / 2.
-    const double slopeAtZero = s.d21 * 0.5 * (s.d1 + s.d2);
-    auto onRatio = [&](double b, double& delta) {
-        if (b == 0.0) {
-            delta = (rho - s.d21) / slopeAtZero;
-            return true;
-        }
-        const double u = expMinusOne(b * s.d2);   // e^(B d2) - 1
-        const double v = -expMinusOne(-b * s.d1); // 1 - e^(-B d1), same sign as u
-        const double den = s.d2 * (u + 1.0) * v - u * s.d1 * (1.0 - v); // h' v^2 > 0
-        if (!(den > 0.0))
-            return false;
-        delta = v * (rho * v - u) / den;
-        return true;
-    };
-    B = start;
-    if (detail::newton(B, onRatio))
-        return true;
+    delta = v * (rho * v - u) / den;
+    return true;
+}
+
+// Newton's iteration on ln h - ln rho from start, for what the iteration on h - rho did not solve.
+inline bool exponentOnLogRatio(const Spacing& s, double rho, double start, double& B)
+{
     const double lnRho = std::log(rho);
     auto onLogRatio = [&](double b, double& delta) {
         if (b == 0.0) {
@@ -200,6 +204,67 @@ inline bool exponentFit(const Spacing& s, double r0, double r1, double r2, doubl
     return detail::newton(B, onLogRatio);
 }
 
+inline bool exponentFit(const Spacing& s, double r0, double r1, double r2, double& B)
+{
+    double rho = 0.0;
+    double start = 0.0;
+    if (!exponentStart(s, r0, r1, r2, rho, start))
+        return false;
+    B = start;
+    if (detail::newton(B, [&](double b, double& delta) { return ratioStep(s, rho, b, delta); }))
+        return true;
+    return exponentOnLogRatio(s, rho, start, B);
+}
+
+// The exponents of kLanes pixels through the same three thicknesses, each as exponentFit finds it: their
+// iterations on h - rho run side by side, step for step, so that one pixel's step does not wait for
+// another's (each step waits for its exponentials). ok[k]: whether lane k has one.
+inline constexpr int kLanes = 4;
+
+inline void exponentFits(const Spacing& s, const double* r0, const double* r1, const double* r2, double* B, bool* ok)
+{
+    enum : unsigned char { running, done, again, none };
+    double rho[kLanes], start[kLanes], last[kLanes];
+    unsigned char state[kLanes];
+    for (int k = 0; k < kLanes; ++k) {
+        rho[k] = start[k] = 0.0;
+        state[k] = exponentStart(s, r0[k], r1[k], r2[k], rho[k], start[k]) ? running : none;
+        B[k] = start[k];
+        last[k] = 0.0;
+    }
+    // detail::newton's rules, per lane.
+    for (int n = 1; n <= kNewtonMaxSteps; ++n) {
+        bool more = false;
+        for (int k = 0; k < kLanes; ++k) {
+            if (state[k] != running)
+                continue;
+            double delta;
+            if (!ratioStep(s, rho[k], B[k], delta) || !std::isfinite(delta)) {
+                state[k] = again;
+                continue;
+            }
+            B[k] += delta;
+            if (!std::isfinite(B[k]))
+                state[k] = again;
+            else if (std::fabs(delta) <= kNewtonTolerance * std::fmax(1.0, std::fabs(B[k])))
+                state[k] = done;
+            else if (n > kNewtonSteadySteps && std::fabs(delta) > std::fabs(last[k]))
+                state[k] = again;
+            else {
+                last[k] = delta;
+                more = true;
+            }
+        }
+        if (!more)
+            break;
+    }
+    for (int k = 0; k < kLanes; ++k) {
+        if (state[k] == running)
+            state[k] = again; // no convergence within the steps allowed
+        ok[k] = state[k] == done || (state[k] == again && exponentOnLogRatio(s, rho[k], start[k], B[k]));
+    }
+}
+
 // The curve through three points, with the reciprocals 1/A and 1/B that its inverse uses.
 struct ExponentialFit {
     double invA = 0.0;
@@ -208,11 +273,11 @@ struct ExponentialFit {
     bool usable = false;
 };
 
-inline ExponentialFit exponentialFit(const Spacing& s, double r0, double r1, double r2)
+// The curve through three points with exponent B (found false: unusable).
+inline ExponentialFit exponentialFitWith(const Spacing& s, double r0, double r2, bool found, double B)
 {
     ExponentialFit f;
-    double B = 0.0;
-    if (!exponentFit(s, r0, r1, r2, B) || B == 0.0)
+    if (!found || B == 0.0)
         return f;
     // A = (r0 - r2) / (e^(B t0) - e^(B t2)), C = r0 - A e^(B t0).
     const double e0 = std::exp(B * s.t0);
@@ -226,6 +291,13 @@ inline ExponentialFit exponentialFit(const Spacing& s, double r0, double r1, dou
     f.C = C;
     f.usable = std::isfinite(f.invA) && std::isfinite(f.invB);
     return f;
+}
+
+inline ExponentialFit exponentialFit(const Spacing& s, double r0, double r1, double r2)
+{
+    double B = 0.0;
+    const bool found = exponentFit(s, r0, r1, r2, B);
+    return exponentialFitWith(s, r0, r2, found, B);
 }
 
 inline bool exponentThrough(double t0, double r0, double t1, double r1, double t2, double r2, double& B)

@@ -137,14 +137,23 @@ Status CalibContext::Impl::computeParams()
             const curves::Spacing s = curves::spacingOf(t(j - 1), t(j), t(j + 1));
             const double *r0 = r(j - 1), *r1 = r(j), *r2 = r(j + 1);
             double *invA = p.param[0].data(), *invB = p.param[1].data(), *C = p.param[2].data();
-            for (size_t i = 0; i < count; ++i) {
-                const curves::ExponentialFit e = curves::exponentialFit(s, r0[i], r1[i], r2[i]);
+            auto store = [&](size_t i, const curves::ExponentialFit& e) {
                 if (!e.usable)
                     markBad(mask, badCount, i);
                 invA[i] = e.invA;
                 invB[i] = e.invB;
                 C[i] = e.C;
+            };
+            size_t i = 0;
+            for (; i + curves::kLanes <= count; i += curves::kLanes) {
+                double B[curves::kLanes];
+                bool found[curves::kLanes];
+                curves::exponentFits(s, r0 + i, r1 + i, r2 + i, B, found);
+                for (size_t k = 0; k < curves::kLanes; ++k)
+                    store(i + k, curves::exponentialFitWith(s, r0[i + k], r2[i + k], found[k], B[k]));
             }
+            for (; i < count; ++i)
+                store(i, curves::exponentialFit(s, r0[i], r1[i], r2[i]));
         }
         Point& last = *points[n - 1];
         const double *r0 = r(n - 2), *r1 = r(n - 1);

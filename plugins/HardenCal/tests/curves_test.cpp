@@ -107,4 +107,45 @@ TEST(Curves, ExponentialWithoutSolutionIsRefused)
     EXPECT_FALSE(exponentialPair(1.0, 10.0, 1.0, 5.0).usable) << "equal thicknesses";
 }
 
+// The fits of pixels side by side keep each pixel's own iteration: every lane, whatever its neighbours do
+// (converging, refused, needing the logarithmic form, running long), ends where the fit of that pixel
+// alone ends, bit for bit.
+TEST(Curves, ExponentsSideBySideEqualEachPixelAlone)
+{
+    const Spacing s = spacingOf(0.5, 1.5, 3.0);
+    auto r = [](double A, double B, double C, double t) { return A * std::exp(B * t) + C; };
+    struct Pixel {
+        double r0, r1, r2;
+    };
+    const Pixel pixels[] = {
+        {r(5000, -0.3, 100, 0.5), r(5000, -0.3, 100, 1.5), r(5000, -0.3, 100, 3.0)},
+        {10.0, 10.0, 5.0},                                   // equal rates: no start
+        {r(1e6, -1e-4, -9.9e5, 0.5), r(1e6, -1e-4, -9.9e5, 1.5), r(1e6, -1e-4, -9.9e5, 3.0)},
+        {10.0, 5.0, 7.0},                                    // rising again
+        {r(800, -2.5, 0, 0.5), r(800, -2.5, 0, 1.5), r(800, -2.5, 0, 3.0)},
+        {r(-40, 0.2, 900, 0.5), r(-40, 0.2, 900, 1.5), r(-40, 0.2, 900, 3.0)},
+        {1000.0, 1e-3, 0.0},                                 // very steep: far from the start
+        {30.0, 20.0, 5.0},
+    };
+    const size_t n = sizeof pixels / sizeof pixels[0];
+    for (size_t first = 0; first + kLanes <= n; ++first) {
+        double r0[kLanes], r1[kLanes], r2[kLanes], B[kLanes];
+        bool ok[kLanes];
+        for (int k = 0; k < kLanes; ++k) {
+            r0[k] = pixels[first + k].r0;
+            r1[k] = pixels[first + k].r1;
+            r2[k] = pixels[first + k].r2;
+        }
+        exponentFits(s, r0, r1, r2, B, ok);
+        for (int k = 0; k < kLanes; ++k) {
+            double alone = 0.0;
+            const bool found = exponentFit(s, r0[k], r1[k], r2[k], alone);
+            EXPECT_EQ(ok[k], found) << "pixel " << first + k;
+            if (found && ok[k]) {
+                EXPECT_EQ(B[k], alone) << "pixel " << first + k;
+            }
+        }
+    }
+}
+
 } // namespace
