@@ -466,19 +466,23 @@ int ThEqualization::sweepPhase(int column, int phase)
 {
     if (strategy_)
         strategy_->reset(pixels_);
-    std::uniform_int_distribution<int> randomLevel(0, (thhMethod() ? 8 : levels_) - 1);
+    // Levels are a power of two (8 or 16): the low bits of a linear congruential generator pick them.
+    const uint32_t levelMask = static_cast<uint32_t>(thhMethod() ? 8 : levels_) - 1;
+    enabled_ = 0;
     for (uint32_t j = 0; j < pixels_; ++j) {
-        uint8_t cfg = withAdjustment(static_cast<uint8_t>(base_[j] & ~1u), randomLevel(random_));
-        if (inPhase(j, spacing_, phase))
+        random_ = random_ * 1103515245u + 12345u;
+        uint8_t cfg = withAdjustment(static_cast<uint8_t>(base_[j] & ~1u), static_cast<int>((random_ >> 16) & levelMask));
+        if (spacing_ == 1 || inPhase(j, spacing_, phase))
             cfg = static_cast<uint8_t>(base_[j]);
         if (spacingMode_)
             cfg = static_cast<uint8_t>((cfg & ~2u) | ((cfg & 1u) ? 0u : 2u));
         working_[j] = cfg;
+        enabled_ += cfg & 1u;
     }
     const auto found = [&](uint32_t pixel, int value) { record(column, pixel, value); };
     for (int c = start_; step_ > 0 ? c < end_ : c > end_; c += step_) {
-        if (!anyEnabled())
-            break;
+        if (enabled_ == 0)
+            break; // every pixel of the phase has responded
         progressValue_ = c;
         if (sendConfig(working_) != 0)
             return fail("Equalization: setting pix. cfgs. failed, aborting operation.");
@@ -504,10 +508,9 @@ int ThEqualization::sweepPhase(int column, int phase)
     return 0;
 }
 
-int ThEqualization::sendConfig(const std::vector<uint8_t>& cfg)
+int ThEqualization::sendConfig(std::vector<uint8_t>& cfg)
 {
-    std::vector<uint8_t> copy(cfg); // the device call takes a non-const buffer
-    return table_->tvkCtrlSetPixelsCfg(dev_, copy.data(), pixels_, -1);
+    return table_->tvkCtrlSetPixelsCfg(dev_, cfg.data(), pixels_, -1); // only read
 }
 
 int ThEqualization::setScannedDac(int value, int onlyChip)
@@ -568,15 +571,26 @@ bool ThEqualization::anyEnabled() const
 
 void ThEqualization::detect(int column, int value, const uint32_t* frame)
 {
-    for (uint32_t j = 0; j < pixels_; ++j) {
-        const uint32_t n = frame[j];
-        if (n == 0)
+    // Far from their edges most pixels count nothing: blocks of zeros are passed over at memory speed (the
+    // pixel count is a multiple of the block, 65,536 a chip).
+    constexpr uint32_t kBlock = 16;
+    for (uint32_t at = 0; at < pixels_; at += kBlock) {
+        const uint32_t* block = frame + at;
+        uint32_t any = 0;
+        for (size_t k = 0; k < kBlock; ++k)
+            any |= block[k];
+        if (any == 0)
             continue;
-        if (working_[j] & 1) {
-            if (n >= threshold_)
-                record(column, j, value);
-        } else if (n > static_cast<uint32_t>(settings_.acqCount) && !spacingMode_) {
-            maskPixel(j, column);
+        for (uint32_t j = at; j < at + kBlock; ++j) {
+            const uint32_t n = frame[j];
+            if (n == 0)
+                continue;
+            if (working_[j] & 1) {
+                if (n >= threshold_)
+                    record(column, j, value);
+            } else if (n > static_cast<uint32_t>(settings_.acqCount) && !spacingMode_) {
+                maskPixel(j, column);
+            }
         }
     }
 }
@@ -586,6 +600,7 @@ void ThEqualization::record(int column, uint32_t pixel, int value)
     if (value < 0 || value >= range_)
         return;
     edges_[static_cast<size_t>(column) * pixels_ + pixel] = static_cast<uint16_t>(value);
+    enabled_ -= working_[pixel] & 1u;
     working_[pixel] = static_cast<uint8_t>((working_[pixel] & ~1u) | 2u);
     ++hist_[histIndex(column, static_cast<int>(pixel / kChipPixels), value)];
 }
@@ -633,7 +648,7 @@ void ThEqualization::phaseStatistics(int column)
     for (uint32_t j = 0; j < pixels_; ++j) {
         if (!(base_[j] & 1))
             continue;
-        bool measured = false;
+        bool measured = spacing_ == 1;
         for (int p = 0; p < phases && !measured; ++p)
             measured = inPhase(j, spacing_, p);
         if (!measured)

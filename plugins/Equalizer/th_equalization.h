@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -141,7 +140,7 @@ private:
     void narrowWindow(int column);
     void finalAdjustments();
     int setScannedDac(int value, int onlyChip);
-    int sendConfig(const std::vector<uint8_t>& cfg);
+    int sendConfig(std::vector<uint8_t>& cfg);
     bool anyEnabled() const;
     int preStepNoisy();
     int preStepCoarse();
@@ -184,7 +183,8 @@ private:
     std::vector<uint16_t> dacs_;
     std::vector<uint8_t> working_, saved_, base_;
     std::vector<uint32_t> frame_, chipFrame_;
-    std::mt19937 random_{12345u};
+    uint32_t random_ = 12345u; // masked pixels' random levels
+    uint32_t enabled_ = 0;     // pixels enabled in the working configuration
 
     std::atomic<bool> abort_{false};
     std::atomic<int> progressValue_{0};
