@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include "manager/tvk_manager.h"
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "tvk_mgr.h"
@@ -22,14 +23,6 @@
 namespace decktest {
 
 namespace fs = std::filesystem;
-
-// Copies of the manager, the device-control and the utilities libraries stay loaded until the program ends:
-// they keep process-wide objects that only a loaded module still reaches.
-inline std::vector<plat::Module>& appModulesKept()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
 
 // Processes events until pred holds or the limit passes; whether it held.
 inline bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(10))
@@ -121,7 +114,7 @@ public:
         table_ = call<const _MgrFuncTable* (*)()>(tablePlugin, "dacdeckTestTable")();
         if (!table_)
             throw std::runtime_error("the table plug-in was not loaded");
-        appModulesKept().push_back(std::move(tablePlugin));
+        ombrel_test::keepLoaded(std::move(tablePlugin));
         if (!options.simulated) {
             if (!fakehw_.open(ctrlFolder() + "/hwlibs/fakehw.so"))
                 throw std::runtime_error(fakehw_.error());
@@ -136,11 +129,11 @@ public:
         if (options_.loaderMenu) {
             call<int (*)(void*, const void*)>(manager_, "mgrSetUiHooks")(nullptr, nullptr);
             call<void (*)()>(utils_, "utilsEnd")();
-            appModulesKept().push_back(std::move(utils_));
+            ombrel_test::keepLoaded(std::move(utils_));
         }
         QApplication::processEvents();
-        appModulesKept().push_back(std::move(fakehw_));
-        appModulesKept().push_back(std::move(manager_));
+        ombrel_test::keepLoaded(std::move(fakehw_));
+        ombrel_test::keepLoaded(std::move(manager_));
         fs::current_path(oldCwd_);
     }
     DeckApp(const DeckApp&) = delete;

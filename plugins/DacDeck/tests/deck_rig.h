@@ -3,6 +3,7 @@
 // (to move a slider while the set runs) or refuse it with a code.
 #pragma once
 
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 
 #include <atomic>
@@ -74,14 +75,6 @@ inline int recordedSense(unsigned dev, double* values, int size, int dac, int ch
     return h.realSense(dev, values, size, dac, chip, samples);
 }
 
-// Copies of the device-control library stay loaded until the program ends: the library keeps process-wide
-// objects that only a loaded module still reaches (unloading it would report them as leaks).
-inline std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
-
 class DeckRig {
 public:
     // hwIni: the settings of the detector model, or with fake set those of the test hardware library.
@@ -134,7 +127,7 @@ public:
     {
         reinterpret_cast<int (*)()>(symbol("exitTvkCtrl"))();
         Hooks::instance().duringSet = nullptr;
-        keptLoaded().push_back(std::move(ctrl_));
+        ombrel_test::keepLoaded(std::move(ctrl_));
     }
     DeckRig(const DeckRig&) = delete;
     DeckRig& operator=(const DeckRig&) = delete;

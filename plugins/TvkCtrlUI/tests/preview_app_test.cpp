@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "prev_window.h"
@@ -24,14 +25,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// The manager's and device-control library's copies stay loaded until the program ends: they keep
-// process-wide objects that only a loaded module still reaches.
-std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
 
 bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(20))
 {
@@ -83,7 +76,7 @@ protected:
         plat::Module table;
         ASSERT_TRUE(table.open(dir_ + "/plugins/prevtest_table.so")) << table.error();
         t_ = symbolOf<const _MgrFuncTable* (*)()>(table, "previewTestTable")();
-        keptLoaded().push_back(std::move(table));
+        ombrel_test::keepLoaded(std::move(table));
         ASSERT_NE(t_, nullptr);
         installPreviewWindows(t_);
         t_->mgrRegisterCallback("tvkctrl", "AcqCompleted", onAcqCompleted);
@@ -104,7 +97,7 @@ protected:
         if (manager_.isOpen()) {
             symbolOf<int (*)()>(manager_, "mgrExitManager")();
             symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
-            keptLoaded().push_back(std::move(manager_));
+            ombrel_test::keepLoaded(std::move(manager_));
         }
         setMessageBoxHandler({});
         fs::current_path(oldCwd_);
