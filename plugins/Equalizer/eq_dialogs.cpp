@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -66,7 +67,7 @@ DacList dacList(int devId)
 
 CRunDlg::CRunDlg(int devId) : devId_(devId) {}
 
-void CRunDlg::buildCommon(QWidget* settings)
+void CRunDlg::buildCommon(QWidget* settings, const QString& caption)
 {
     settings_ = settings;
     auto* layout = new QVBoxLayout(this);
@@ -91,6 +92,8 @@ void CRunDlg::buildCommon(QWidget* settings)
     plot_ = new Plot2D(this);
     plot_->setMinimumSize(360, 220);
     layout->addWidget(plot_, 1);
+    if (!caption.isEmpty())
+        layout->addWidget(new QLabel(caption, this));
     connect(start_, &QPushButton::clicked, this, [this] {
         onStart();
         updateState();
@@ -169,7 +172,7 @@ bool CEqualizerDlg::Create()
     acqTime_->setRange(0.000001, 3600);
     acqTime_->setValue(0.01);
     f->addRow(QStringLiteral("Acq. time [s]"), acqTime_);
-    buildCommon(form);
+    buildCommon(form, QStringLiteral("Edges of chip 0: red at adjustment 0, blue equalized."));
     plot()->addGraph("Equalization");
     return true;
 }
@@ -223,8 +226,9 @@ void CEqualizerDlg::refreshPlot()
     if (!d || d->running() || d->lastResult() != 0 || d->engine.chips() <= 0)
         return;
     const equalizer::ThEqualization& e = d->engine;
-    const int lo = std::min(e.scanStart(), e.scanEnd());
-    const int hi = std::max(e.scanStart(), e.scanEnd());
+    // The whole configured window: the final sweep's narrowed one would cut off the spread at level 0.
+    const int lo = std::min(e.windowStart(), e.windowEnd());
+    const int hi = std::max(e.windowStart(), e.windowEnd());
     plot()->clearSeries();
     for (int column : {0, e.levels()}) {
         auto series = std::make_unique<Plot2DSeries>();
@@ -378,14 +382,15 @@ bool CAnalogScanDlg::Create()
     form->setProperty("uiEnabled", true);
     auto* f = new QFormLayout(form);
     auto* boxes = new QWidget(form);
-    auto* grid = new QHBoxLayout(boxes);
+    auto* grid = new QGridLayout(boxes);
     grid->setContentsMargins(0, 0, 0, 0);
+    constexpr int kBoxesPerRow = 5; // keeps the window narrow for devices with many DACs
     for (const QString& name : dacList(devId_).names) {
         auto* box = new QCheckBox(name, boxes);
-        grid->addWidget(box);
+        const int at = static_cast<int>(dacs_.size());
+        grid->addWidget(box, at / kBoxesPerRow, at % kBoxesPerRow);
         dacs_.push_back(box);
     }
-    grid->addStretch(1);
     if (!dacs_.empty())
         dacs_[0]->setChecked(true);
     f->addRow(QStringLiteral("DACs"), boxes);

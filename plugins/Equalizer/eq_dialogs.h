@@ -41,8 +41,8 @@ public:
     QLabel* status() const { return status_; }
 
 protected:
-    // Builds the common controls below the derived dialog's settings form.
-    void buildCommon(QWidget* settings);
+    // Builds the common controls below the derived dialog's settings form, a caption under the plot.
+    void buildCommon(QWidget* settings, const QString& caption = {});
     virtual void onStart() = 0;
     virtual void onAbort() = 0;
     virtual bool running() const = 0;

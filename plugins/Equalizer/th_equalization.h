@@ -104,6 +104,9 @@ public:
     int scanStart() const { return start_; }
     int scanEnd() const { return end_; }
     int scanStep() const { return step_; }
+    // The window as configured (narrowed by the coarse pre-step only); the sweeps start from it.
+    int windowStart() const { return configuredStart_; }
+    int windowEnd() const { return configuredEnd_; }
     int lastMethod() const { return lastMethod_; }
     int lastMode() const { return lastMode_; }
     double mean(int chip, int column) const { return mean_[index(chip, column)]; }
