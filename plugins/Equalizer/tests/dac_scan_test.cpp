@@ -1,6 +1,8 @@
 #include "model_rig.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
 #include <map>
 #include <numeric>
 #include <random>
@@ -165,6 +167,51 @@ TEST(DacScan, IntegratedStepsLogAndRestore)
     EXPECT_EQ(conv, 1);
 }
 
+int openDescriptors()
+{
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                          std::filesystem::directory_iterator()));
+}
+
+// The ".log" file of each chip type: its header, then per step the DAC settings of chip 0 (the coarse
+// setting after the fine one on types 2 and 3) and the analog differences, in the C locale whatever the
+// user's (this test also runs under a comma locale).
+TEST(DacScan, LogFilePerChipType)
+{
+    struct Case {
+        int chipType;
+        int dacCount, thl;
+        const char* log;
+    };
+    const Case cases[] = {
+        // THL 100 and 110 read back as value x 1.5 V / largest value, FBK at its default, THH off (0).
+        {1, 13, 8,
+         "#\tFBK\tTHL\tTHL-FBK\t\tStdDev\t\tTHH\tTHH-FBK\t\tStdDev\t\tAcq time\n"
+            "1\t255\t100\t-0.9118\t\t0.0000\t\t0\t-1.5000\t\t0.0000\t\t0.5 (1x)\n"
+            "2\t255\t110\t-0.8529\t\t0.0000\t\t0\t-1.5000\t\t0.0000\t\t0.5 (1x)\n"},
+        {2, 15, 6,
+         "#\tFBK\tTHL coarse\tTHL\tTHL-FBK\t\tStdDev\t\tTHH coarse\tTHH\tTHH-FBK\t\tStdDev\t\tAcq time\n"
+            "1\t128\t7\t100\t-0.6063\t\t0.0000\t\t0\t0\t-0.7529\t\t0.0000\t\t0.5 (1x)\n"
+            "2\t128\t7\t110\t-0.5917\t\t0.0000\t\t0\t0\t-0.7529\t\t0.0000\t\t0.5 (1x)\n"},
+        {3, 14, 6,
+         "#\tFBK\tTHL coarse\tTHL\tTHL-FBK\t\tStdDev\t\tAcq time\n"
+            "1\t128\t7\t100\t-0.6063\t\t0.0000\t\t0.5 (1x)\n"
+            "2\t128\t7\t110\t-0.5917\t\t0.0000\t\t0.5 (1x)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.chipType);
+        ModelRig rig("[Model]\nChips=1\nType=" + std::to_string(c.chipType) + "\n");
+        DacScan scan;
+        ASSERT_EQ(scan.setUp(rig.table(), 0, nullptr), 0);
+        ASSERT_EQ(scan.setRange(110, 0, c.thl, 100, 10, false, 0), 0);
+        const std::string out = scratchFile("type" + std::to_string(c.chipType) + ".txt");
+        ASSERT_EQ(scan.setOutput(out, 0, true), 0);
+        scan.setAcquisition(1, 0.5, 1, false);
+        ASSERT_EQ(scan.run(), 0);
+        EXPECT_EQ(ombrel_test::readFile(scratchFile("type" + std::to_string(c.chipType) + ".log")), c.log);
+    }
+}
+
 TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
 {
     struct Case {
@@ -198,7 +245,9 @@ TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
         if (c.function) {
             ASSERT_EQ(rig.model<ModelFailAtFn>("modelFailAt")(0, c.function, c.k), 0);
         }
+        const int descriptors = openDescriptors();
         EXPECT_EQ(scan.run(), c.result);
+        EXPECT_EQ(openDescriptors(), descriptors); // the ".log" file is closed on every exit
         if (c.message) {
             ASSERT_FALSE(ModelRig::log().empty());
             EXPECT_EQ(ModelRig::log().back(), c.message);

@@ -87,9 +87,11 @@ TEST(ExternalPulser, PreparesEachPhaseAndFailsTheRunWhenItCannot)
     ASSERT_EQ(equalizer::configureEqualization(eq, pulser, 0, s, equalizer::kThlExtPulser, false, 150, 160, 1), 0);
     // A failing preparation ends the run at its first acquisition.
     ASSERT_EQ(pulser.setSettings("fail=1\n"), 0);
+    const eqtest::DeviceState before = eqtest::DeviceState::of(rig);
     EXPECT_EQ(eq.run(), -1);
     ASSERT_FALSE(ModelRig::log().empty());
     EXPECT_EQ(ModelRig::log().back(), "equalizer: Preparing of external pulser failed, aborting operation.");
+    EXPECT_EQ(eqtest::DeviceState::of(rig), before);
     EXPECT_EQ(pulserLog(folder), "count 40\nprepare 0 0/2\n");
 
     ASSERT_EQ(pulser.setSettings("fail=0\n"), 0);
