@@ -1,0 +1,89 @@
+// The station's command line over a pseudo-terminal station: replies read to '@' (also when split), the
+// error replies, a silent station (time-out), a hang-up, an abort while waiting, and the trace of every
+// byte both ways.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ombrel_test_support.h"
+#include "station_link.h"
+#include "station_sim.h"
+
+using namespace probing;
+using probetest::StationSim;
+
+TEST(StationReplies, ParsedResults)
+{
+    struct Case {
+        const char* reply;
+        int result;
+    } cases[] = {{"OK@", 0}, {"@", 0},     {"X1 Y1@", 0}, {"E7@", 7},   {"E12@", 12},
+                 {"E0@", kStationBadError}, {"E1@", kStationBadError}, {"E@", 0}, {"Ex@", 0}, {"E2x@", 0}};
+    for (const Case& c : cases)
+        EXPECT_EQ(parseStationReply(c.reply), c.result) << c.reply;
+}
+
+TEST(StationLink, AwaitResultsAgainstTheSimulatedStation)
+{
+    struct Case {
+        const char* name;
+        StationSim::Fault fault;
+        int code;
+        int expected;
+    } cases[] = {
+        {"reply", StationSim::Fault::None, 0, kStationDone},
+        {"split reply", StationSim::Fault::Split, 0, kStationDone},
+        {"error reply", StationSim::Fault::Error, 7, 7},
+        {"error 1 is no abort", StationSim::Fault::Error, 1, kStationBadError},
+        {"silence", StationSim::Fault::Silence, 0, kStationTimeout},
+        {"hang-up", StationSim::Fault::HangUp, 0, kStationPortError},
+    };
+    for (const Case& c : cases) {
+        StationSim sim;
+        sim.failAt("prbdn", 1, c.fault, c.code);
+        StationLink link;
+        ASSERT_TRUE(link.open(sim.port(), 9600, 300, "")) << link.error();
+        const std::atomic<bool> abort{false};
+        EXPECT_EQ(link.command("prbdn", kAwaitDown, abort), c.expected) << c.name;
+        if (c.fault == StationSim::Fault::Split || c.fault == StationSim::Fault::Error) { // the line still works
+            EXPECT_EQ(link.command("prbup", kAwaitUp, abort), kStationDone) << c.name;
+        }
+    }
+}
+
+TEST(StationLink, AbortEndsTheWait)
+{
+    StationSim sim;
+    sim.failAt("prbcr(1,1)", 1, StationSim::Fault::Silence);
+    StationLink link;
+    ASSERT_TRUE(link.open(sim.port(), 9600, 30000, ""));
+    std::atomic<bool> abort{false};
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        abort = true;
+    });
+    EXPECT_EQ(link.command("prbcr(1,1)", kAwaitMoveXY, abort), kStationAborted);
+    stopper.join();
+    EXPECT_EQ(link.command("prbup", kAwaitUp, abort), kStationAborted) << "an abort sends nothing more";
+    EXPECT_EQ(sim.commands(), std::vector<std::string>{"prbcr(1,1)"});
+}
+
+TEST(StationLink, TraceHoldsEveryByteAndStaleBytesAnswerNothing)
+{
+    const std::string dir = ombrel_test::scratchDir("station-trace");
+    StationSim sim;
+    StationLink link;
+    ASSERT_TRUE(link.open(sim.port(), 9600, 2000, dir + "/trace.txt"));
+    const std::atomic<bool> abort{false};
+    sim.sendRaw("E9@"); // arrives before any command: not a reply
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(link.command("prbpos", kAwaitPos, abort), kStationDone);
+    link.close();
+    EXPECT_EQ(sim.received(), "prbpos\r");
+    EXPECT_EQ(ombrel_test::readFile(dir + "/trace.txt"), "< E9@\n> prbpos\\r\n< X1 Y1@\n");
+
+    StationLink again; // a new run starts a new trace
+    ASSERT_TRUE(again.open(sim.port(), 9600, 2000, dir + "/trace.txt"));
+    again.close();
+    EXPECT_EQ(ombrel_test::readFile(dir + "/trace.txt"), "");
+}
