@@ -43,6 +43,7 @@ const std::vector<Module> kModules = {
     {"plugins/HardenCal", {}},
     {"plugins/TvkCtrlUI", {}},
     {"plugins/DacDeck", {}},
+    {"plugins/tvkprobing", {}},
     {"cmake/test_support", {"*"}},
 };
 

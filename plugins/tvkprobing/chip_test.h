@@ -15,7 +15,7 @@
 
 #include "chip_analysis.h"
 #include "dep_scan_client.h"
-#include "dev_lock.h"
+#include "pluginfw/dev_lock.h"
 #include "probe_settings.h"
 #include "probe_ui.h"
 #include "tvk_mgr.h"

@@ -102,6 +102,7 @@ int ProbeRun::run()
                                                              : cfg_.station.traceFile;
     if (!station_.open(cfg_.station.comPort, cfg_.station.comBaud, cfg_.station.comTimeout, trace)) {
         fail(station_.error(), kStationPortError);
+        ui_->runEnded();
         return -1;
     }
     depScan_.bind(t_);
@@ -112,6 +113,7 @@ int ProbeRun::run()
     station_.close();
     vdda_.close();
     vddd_.close();
+    ui_->runEnded();
     return rc;
 }
 

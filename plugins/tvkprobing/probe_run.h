@@ -19,7 +19,7 @@
 #include "probe_settings.h"
 #include "probe_ui.h"
 #include "station_link.h"
-#include "thread_op.h"
+#include "pluginfw/thread_op.h"
 #include "tvk_mgr.h"
 #include "wafer_map.h"
 

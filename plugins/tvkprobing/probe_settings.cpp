@@ -92,23 +92,32 @@ const Keys<StationSettings>& stationKeys()
 }
 
 template <class T>
-void loadKeys(T& s, const Keys<T>& keys, const char* section, const std::string& file)
+bool setKey(T& s, const Keys<T>& keys, const std::string& key, const std::string& text)
 {
     for (const auto& k : keys.ints)
-        if (const auto text = plat::iniRead(file, section, k.name))
-            if (const auto v = plat::parseInt32(*text))
+        if (key == k.name) {
+            const auto v = plat::parseInt32(text);
+            if (v)
                 s.*k.member = *v;
+            return v.has_value();
+        }
     for (const auto& k : keys.doubles)
-        if (const auto text = plat::iniRead(file, section, k.name))
-            if (const auto v = plat::parseDouble(*text))
+        if (key == k.name) {
+            const auto v = plat::parseDouble(text);
+            if (v)
                 s.*k.member = *v;
+            return v.has_value();
+        }
     for (const auto& k : keys.texts)
-        if (const auto text = plat::iniRead(file, section, k.name))
-            s.*k.member = *text;
+        if (key == k.name) {
+            s.*k.member = text;
+            return true;
+        }
+    return false;
 }
 
 template <class T>
-int saveKeys(const T& s, const Keys<T>& keys, const char* section, const std::string& file)
+std::vector<std::pair<std::string, std::string>> entriesOf(const T& s, const Keys<T>& keys)
 {
     std::vector<std::pair<std::string, std::string>> entries;
     for (const auto& k : keys.texts)
@@ -117,7 +126,21 @@ int saveKeys(const T& s, const Keys<T>& keys, const char* section, const std::st
         entries.emplace_back(k.name, std::to_string(s.*k.member));
     for (const auto& k : keys.doubles)
         entries.emplace_back(k.name, plat::formatGeneral(s.*k.member, 5));
-    for (const auto& [key, value] : entries)
+    return entries;
+}
+
+template <class T>
+void loadKeys(T& s, const Keys<T>& keys, const char* section, const std::string& file)
+{
+    for (const auto& [key, value] : entriesOf(s, keys))
+        if (const auto text = plat::iniRead(file, section, key))
+            setKey(s, keys, key, *text);
+}
+
+template <class T>
+int saveKeys(const T& s, const Keys<T>& keys, const char* section, const std::string& file)
+{
+    for (const auto& [key, value] : entriesOf(s, keys))
         if (const int rc = plat::writeProfileString(section, key.c_str(), value.c_str(), file.c_str()))
             return rc;
     return 0;
@@ -130,6 +153,11 @@ int ChipTestSettings::save(const std::string& iniFile) const
 {
     return saveKeys(*this, chipKeys(), "Settings", iniFile);
 }
+
+std::vector<std::pair<std::string, std::string>> ChipTestSettings::entries() const { return entriesOf(*this, chipKeys()); }
+bool ChipTestSettings::set(const std::string& key, const std::string& text) { return setKey(*this, chipKeys(), key, text); }
+std::vector<std::pair<std::string, std::string>> StationSettings::entries() const { return entriesOf(*this, stationKeys()); }
+bool StationSettings::set(const std::string& key, const std::string& text) { return setKey(*this, stationKeys(), key, text); }
 
 void StationSettings::load(const std::string& iniFile) { loadKeys(*this, stationKeys(), "ProbingStation", iniFile); }
 int StationSettings::save(const std::string& iniFile) const

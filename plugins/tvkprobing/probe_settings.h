@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace probing {
 
@@ -29,6 +31,10 @@ struct ChipTestSettings {
 
     void load(const std::string& iniFile);
     int save(const std::string& iniFile) const; // 0 or the ini layer's code
+    // Every key with its value as written, in the order they are written; set takes a value as read
+    // (false: no such key, or no number where one is needed; nothing changed).
+    std::vector<std::pair<std::string, std::string>> entries() const;
+    bool set(const std::string& key, const std::string& text);
 };
 
 struct StationSettings {
@@ -57,6 +63,8 @@ struct StationSettings {
 
     void load(const std::string& iniFile);
     int save(const std::string& iniFile) const;
+    std::vector<std::pair<std::string, std::string>> entries() const;
+    bool set(const std::string& key, const std::string& text);
 };
 
 } // namespace probing

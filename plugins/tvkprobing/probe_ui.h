@@ -26,6 +26,8 @@ public:
     // Shows a message box on the GUI thread and waits for its answer while abort stays clear; the
     // answer (uikit's codes), or 0 when the wait was aborted.
     virtual int messageBox(const std::string& text, unsigned type, const std::atomic<bool>& abort) = 0;
+    // The run's last word, from its thread just before the thread ends.
+    virtual void runEnded() {}
 };
 
 } // namespace probing
