@@ -173,7 +173,7 @@ bool ChipTest::aninTest(const DieContext& die)
         c.aninThl = thl;
     if (rc != 0) {
         for (ChipResults& c : chips_)
-            c.aninStatus = "failed";
+            c.aninStatus = aninMessage_;
         return false;
     }
     for (size_t c = 0; c < chips_.size(); ++c) {
@@ -190,14 +190,20 @@ bool ChipTest::aninTest(const DieContext& die)
     return true;
 }
 
+int ChipTest::aninFailed(const std::string& text)
+{
+    aninMessage_ = text;
+    ui_->result(kAnin, text);
+    return -1;
+}
+
 // The threshold scan of the ANIN test, with the device held by the caller. 0 with the frame of the
 // value that ended it; -1 after showing why not.
 int ChipTest::aninScan(std::vector<int16_t>& frame, int* thl)
 {
     const auto it = std::find(dacNames_.begin(), dacNames_.end(), "THL");
     if (it == dacNames_.end() || chips_[0].dacs.size() != dacNames_.size()) {
-        ui_->result(kAnin, "ANIN test failed.");
-        return -1;
+        return aninFailed("ANIN test failed.");
     }
     const size_t thlIndex = static_cast<size_t>(it - dacNames_.begin());
     const int largest = (1 << std::clamp(dacBits_[thlIndex], 1, 16)) - 1;
@@ -218,32 +224,46 @@ int ChipTest::aninScan(std::vector<int16_t>& frame, int* thl)
         }
     } restore{this, original};
 
+    // The pulses reach a pixel only through its test input (bit 1 of its configuration, active low):
+    // every input is switched on for the scan, the configuration given back afterwards.
+    std::vector<uint8_t> pixels(frame.size());
+    if (t_->tvkCtrlGetPixelsCfg(dev_, pixels.data(), static_cast<uint32_t>(pixels.size()), -1) != 0)
+        return aninFailed("ANIN test failed.");
+    struct RestorePixels {
+        ChipTest* self;
+        std::vector<uint8_t>& cfg;
+        ~RestorePixels()
+        {
+            if (self->t_->tvkCtrlSetPixelsCfg(self->dev_, cfg.data(), static_cast<uint32_t>(cfg.size()), -1) != 0)
+                self->ui_->result(kAnin, "Restoring the pixel configuration failed.");
+        }
+    } restorePixels{this, pixels};
+    std::vector<uint8_t> testOn = pixels;
+    for (uint8_t& c : testOn)
+        c = static_cast<uint8_t>(c & ~2u);
+    if (t_->tvkCtrlSetPixelsCfg(dev_, testOn.data(), static_cast<uint32_t>(testOn.size()), -1) != 0)
+        return aninFailed("ANIN test failed.");
+
     ui_->result(kAnin, "Sending test pulses...");
     std::vector<uint16_t> dacs = original;
     for (int value = original[thlIndex];; value += step) {
         if (value > largest) {
-            ui_->result(kAnin, "ANIN test failed.");
-            return -1;
+            return aninFailed("ANIN test failed.");
         }
         if (abort_) {
-            ui_->result(kAnin, "Scanning threshold for ANIN aborted");
-            return -1;
+            return aninFailed("Scanning threshold for ANIN aborted");
         }
         for (size_t c = 0; c < chips_.size(); ++c)
             dacs[c * dacNames_.size() + thlIndex] = static_cast<uint16_t>(value);
-        if (t_->tvkCtrlSetDACs(dev_, dacs.data(), size, -1, 0, 0) != 0) {
-            ui_->result(kAnin, "Setting DACs failed, aborting operation.");
-            return -1;
-        }
+        if (t_->tvkCtrlSetDACs(dev_, dacs.data(), size, -1, 0, 0) != 0)
+            return aninFailed("Setting DACs failed, aborting operation.");
         ui_->result(kAnin, "Scanning ANIN threshold (THL = " + std::to_string(value) + ")");
         if (t_->tvkCtrlPerformTestPulseAcq(dev_, s_.pulseHeight, s_.pulsePeriod,
                                            static_cast<uint32_t>(std::max(0, s_.pulseCount)), 0xFFFFFFFFu) != 0) {
-            ui_->result(kAnin, "ANIN test failed.");
-            return -1;
+            return aninFailed("ANIN test failed.");
         }
         if (t_->tvkCtrlGetFrame16(dev_, frame.data(), static_cast<uint32_t>(frame.size()), 0) != 0) {
-            ui_->result(kAnin, "Fail to get ANIN test data.");
-            return -1;
+            return aninFailed("Fail to get ANIN test data.");
         }
         if (aninShareInRange(frame.data(), static_cast<int>(frame.size()), s_) >= s_.aninGoodShare) {
             *thl = value;

@@ -58,6 +58,7 @@ private:
     bool dependencyScan(const DieContext& die);
     bool aninTest(const DieContext& die);
     int aninScan(std::vector<int16_t>& frame, int* thl);
+    int aninFailed(const std::string& text); // shows text, keeps it for the log; -1
     void classify();
     void writeLog(const DieContext& die);
     void saveFrame(const char* step, const std::string& path);
@@ -77,6 +78,7 @@ private:
     std::vector<int16_t> digitalFrame_;
     std::vector<int16_t> aninFrame_;
     std::vector<ChipResults> chips_;
+    std::string aninMessage_;
 };
 
 } // namespace probing

@@ -100,6 +100,7 @@ ProbeData* CProbingDlg::data() const { return findProbeData(devId_); }
 bool CProbingDlg::Create()
 {
     auto* top = new QHBoxLayout(this);
+    top->setSizeConstraint(QLayout::SetNoConstraint); // the window keeps the size it is given
 
     auto* station = new QGroupBox("ProbingStation", this);
     auto* stationBox = new QVBoxLayout(station);

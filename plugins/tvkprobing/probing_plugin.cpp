@@ -14,6 +14,7 @@
 namespace {
 
 MultDataPluginMgr<ProbeData> gProbe;
+std::atomic<double> gSettleSeconds{1.0}; // the run's pauses; tests shorten them
 
 // The state of one box asked for by the run: the answer (-1 until given), and whether the run stopped
 // waiting (the box is then not shown any more).
@@ -93,7 +94,9 @@ bool ProbeData::startRun(const probing::RunConfig& cfg)
     std::string error;
     if (probing::DaqIniGuard::restoreLeftover(cfg.daqIniPath, &error) != 0)
         ::messageBox(dlg(), QString::fromStdString(error), QString(), MSGBOX_OK | MSGBOX_ICONERROR);
-    run_.configure(cfg);
+    probing::RunConfig settled = cfg;
+    settled.settleSeconds = gSettleSeconds.load();
+    run_.configure(settled);
     if (!run_.start()) {
         ::messageBox(dlg(), "The probing thread cannot be started.", QString(), MSGBOX_OK | MSGBOX_ICONERROR);
         return false;
@@ -127,3 +130,6 @@ extern "C" TVK_EXPORT void tvkprobingSetMessageBoxHandler(const MessageBoxHandle
 {
     setMessageBoxHandler(handler ? *handler : MessageBoxHandler());
 }
+
+// For the tests: the length of the run's pauses before a chip test and between contact tries.
+extern "C" TVK_EXPORT void tvkprobingSetSettleSeconds(double seconds) { gSettleSeconds = seconds; }

@@ -35,6 +35,7 @@ struct FakeDevice {
     std::vector<std::string> scans;
     std::mutex mutex;
     std::vector<uint16_t> dacs{400, 100};
+    std::vector<uint8_t> pixels = std::vector<uint8_t>(65536, 3); // enabled, test input off
 
     std::vector<int16_t> frame = std::vector<int16_t>(65536, 0);
     void (*onFinished)(uint32_t) = nullptr;
@@ -89,6 +90,9 @@ struct FakeDevice {
             FakeDevice* d = current();
             ++d->pulseAcqs;
             std::fill(d->frame.begin(), d->frame.end(), static_cast<int16_t>(count));
+            for (size_t p = 0; p < d->frame.size(); ++p)
+                if (d->pixels[p] & 2) // the test input is off: no pulse counted
+                    d->frame[p] = 0;
             for (int p : d->badPixels)
                 d->frame[static_cast<size_t>(p)] = 0;
             return 0;
@@ -122,6 +126,18 @@ struct FakeDevice {
             if (size != 2)
                 return -1;
             std::memcpy(current()->dacs.data(), dacs, 4);
+            return 0;
+        };
+        t.tvkCtrlGetPixelsCfg = [](unsigned, uint8_t* cfg, uint32_t size, int) {
+            if (size != 65536)
+                return -1;
+            std::memcpy(cfg, current()->pixels.data(), size);
+            return 0;
+        };
+        t.tvkCtrlSetPixelsCfg = [](unsigned, uint8_t* cfg, uint32_t size, int) {
+            if (size != 65536)
+                return -1;
+            std::memcpy(current()->pixels.data(), cfg, size);
             return 0;
         };
         t.mgrGetFuncItem = [](const char* plugin, const char* name, _FuncItem* item) {

@@ -285,6 +285,7 @@ TEST(ProbeRunChipTest, ClassesFilesAndTheScanInputs)
                              "Dig. bad pixels: 200\n", "ANIN dead pixels: 200\n", "Chip class: B\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
     EXPECT_EQ(rig.device.dacs, (std::vector<uint16_t>{400, 100})) << "the ANIN scan gives the DACs back";
+    EXPECT_EQ(rig.device.pixels, std::vector<uint8_t>(65536, 3)) << "and the pixels their test inputs";
     EXPECT_EQ(rig.device.locks.load(), rig.device.releases.load());
 }
 
