@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "dac_scan.h"
-#include "detector_model.h"
-#include "th_equalization.h"
+#include "hwlibs/model/detector_model.h"
+#include "plugins/Equalizer/dac_scan.h"
+#include "plugins/Equalizer/th_equalization.h"
 
 namespace {
 
