@@ -141,6 +141,7 @@ bool CProbingDlg::Create()
     results_->setHeaderLabels({"Result name", "Result value"});
     results_->setRootIsDecorated(false);
     results_->header()->setStretchLastSection(true);
+    results_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     chipBox->addWidget(results_, 1);
     top->addWidget(chip, 1);
 
