@@ -50,9 +50,6 @@ public:
     // After the run: the map and the classes counted (owner's thread, once the thread has ended).
     const RunProgress& lastProgress() const { return progress_; }
 
-    // Sends a station command that the run did not plan; for the tests of the layer below.
-    StationLink& station() { return station_; }
-
 private:
     int runDies();
     int testDie(WaferMap& map, int column, int row);

@@ -49,6 +49,18 @@ void fillForm(QFormLayout* form, const std::vector<std::pair<std::string, std::s
     }
 }
 
+// A form in a scroll area at the end of box.
+QFormLayout* addScrolledForm(QVBoxLayout* box, QWidget* parent)
+{
+    auto* scroll = new QScrollArea(parent);
+    auto* host = new QWidget;
+    auto* form = new QFormLayout(host);
+    scroll->setWidget(host);
+    scroll->setWidgetResizable(true);
+    box->addWidget(scroll, 2);
+    return form;
+}
+
 // The edits' texts into settings; the first key whose text is refused, or empty.
 template <class Settings>
 std::string takeForm(Settings& settings, const std::map<std::string, QLineEdit*>& edits)
@@ -120,22 +132,12 @@ bool CProbingDlg::Create()
     stationBox->addWidget(counts_);
     map_ = new WaferMapView(station);
     stationBox->addWidget(map_, 1);
-    auto* stationScroll = new QScrollArea(station);
-    auto* stationFormHost = new QWidget;
-    stationForm_ = new QFormLayout(stationFormHost);
-    stationScroll->setWidget(stationFormHost);
-    stationScroll->setWidgetResizable(true);
-    stationBox->addWidget(stationScroll, 2);
+    stationForm_ = addScrolledForm(stationBox, station);
     top->addWidget(station, 1);
 
     auto* chip = new QGroupBox("Settings", this);
     auto* chipBox = new QVBoxLayout(chip);
-    auto* chipScroll = new QScrollArea(chip);
-    auto* chipFormHost = new QWidget;
-    chipForm_ = new QFormLayout(chipFormHost);
-    chipScroll->setWidget(chipFormHost);
-    chipScroll->setWidgetResizable(true);
-    chipBox->addWidget(chipScroll, 2);
+    chipForm_ = addScrolledForm(chipBox, chip);
     results_ = new QTreeWidget(chip);
     results_->setColumnCount(2);
     results_->setHeaderLabels({"Result name", "Result value"});

@@ -7,7 +7,7 @@
 //   '@', such as the position after "prbpos", is not used).
 // - Bytes that arrive before a command is sent belong to no reply and are dropped.
 // The code of an await names the kind of command (1 move XY, 2 move down, 3 move up, 4 get position,
-// 5 overdrive or touch-down mode); it is written to the trace with the reply.
+// 5 overdrive or touch-down mode); every kind's reply has the same form, so the code changes nothing.
 //
 // Results of an await: 0 done, 1 aborted (the abort flag was set), -2 no complete reply within the
 // time-out, -3 the port failed or hung up, n > 1 the station's error n; an error reply "E0@" or "E1@"

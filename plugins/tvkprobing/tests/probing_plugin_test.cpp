@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "manager/tvk_manager.h"
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "station_sim.h"
@@ -32,12 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never unloaded (see the equalizer's tests)
-    return *modules;
-}
 
 std::mutex g_boxMutex;
 std::vector<std::string> g_boxes; // guarded by g_boxMutex
@@ -97,8 +92,8 @@ public:
         call<int (*)()>("mgrExitManager")();
         call<int (*)()>("mgrUnloadManager")();
         fs::current_path(oldCwd_);
-        keptLoaded().push_back(std::move(plugin_));
-        keptLoaded().push_back(std::move(lib_));
+        ombrel_test::keepLoaded(std::move(plugin_));
+        ombrel_test::keepLoaded(std::move(lib_));
     }
 
     template <class Fn>

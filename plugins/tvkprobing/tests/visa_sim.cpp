@@ -15,7 +15,6 @@ namespace {
 
 struct Supply {
     int address = 0;
-    double currentMa = 0;
     std::string pendingReply;
 };
 
