@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -86,8 +87,13 @@ public:
         reinterpret_cast<void (*)(const MessageBoxHandler*)>(plugin_.symbol("tvkprobingSetMessageBoxHandler"))(&handler);
         reinterpret_cast<void (*)(double)>(plugin_.symbol("tvkprobingSetSettleSeconds"))(0.05);
     }
-    ~ProbeApp()
+    ~ProbeApp() { exit(); }
+
+    void exit()
     {
+        if (exited_)
+            return;
+        exited_ = true;
         QApplication::processEvents();
         call<int (*)()>("mgrExitManager")();
         call<int (*)()>("mgrUnloadManager")();
@@ -140,6 +146,7 @@ private:
     std::string dir_;
     fs::path oldCwd_;
     std::string iniBefore_;
+    bool exited_ = false;
     plat::Module lib_;
     plat::Module plugin_;
 };
@@ -273,4 +280,35 @@ TEST(ProbingPlugin, WithoutTheEqualizerTheClassReachedAndRefusedStarts)
     ASSERT_EQ(found.size(), 1);
     EXPECT_EQ(found[0]->text(1), "Start of Dependency scan failed.");
     EXPECT_TRUE(app.daqIniUntouched());
+}
+
+TEST(ProbingPlugin, ClosingTheWindowOrExitAbortsARunAndGivesTheIniBack)
+{
+    for (const bool byExit : {false, true}) {
+        auto app = std::make_unique<ProbeApp>(false);
+        probetest::StationSim station;
+        // The second touch-down mode is the one sent once the DAQ-card ini is forced: the station stays
+        // silent there, so the run waits with the ini forced.
+        station.failAt("prbtdm(td)", 2, probetest::StationSim::Fault::Silence);
+        QWidget* w = app->openWindow();
+        ASSERT_NE(w, nullptr);
+        setUpRun(w, *app, station, 1, 1);
+        type(w, "COMTimeout", "600000"); // a close that did not abort would wait past the test's time limit
+        const std::string ini = app->dir() + "/hwlibs/tvkHwDorvel.ini";
+        startButton(w)->click();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (station.commands().size() < 6 && std::chrono::steady_clock::now() < deadline) {
+            QApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(station.commands().size(), 6u) << "the run did not reach the forced connection";
+        EXPECT_TRUE(fs::exists(ini + "_backup_"));
+        if (byExit)
+            app->exit();
+        else
+            w->close();
+        EXPECT_TRUE(app->daqIniUntouched()) << (byExit ? "Exit" : "close");
+        EXPECT_EQ(station.commands().back(), "prbup");
+        app.reset();
+    }
 }
