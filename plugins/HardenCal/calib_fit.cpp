@@ -1,6 +1,6 @@
 // The fit: the mask of usable pixels, the per-pixel curve parameters of each point, and the thickness,
-// rate sigma and derivative of a rate read back through them. The per-pixel loops run on plain pointers
-// into the points' arrays, one instance per method, since they run for every pixel of every frame.
+// rate sigma and derivative of a rate read back through them. The per-pixel loops run on plain pointers,
+// one instance per method, since they run for every pixel of every frame.
 #include <algorithm>
 #include <cmath>
 
@@ -79,6 +79,7 @@ Status CalibContext::Impl::computeParams()
         message("Error precomputing parameters values. Not enough calibration points.");
         return Status::notEnoughPoints;
     }
+    tableValid = false;
     const size_t count = static_cast<size_t>(pixels);
     for (auto& p : points)
         for (size_t k = 0; k < p->param.size(); ++k) {
@@ -177,43 +178,61 @@ Status CalibContext::Impl::computeParams()
 
 namespace {
 
-// One point as the per-pixel loops read it.
-struct PointView {
+// What every pixel's read-back shares: the points' thicknesses and the extrapolation setting.
+struct Curves {
+    int n = 0;
+    const double* thickness = nullptr;
+    bool extrapolate = true;
+};
+
+// One pixel's calibration, its points' rates, rate sigmas and curve parameters, in one of two forms:
+// the points' own arrays (one pixel looked up), or the pixel-major table, where a pixel's values lie
+// together: its n rates, its n rate sigmas, then P parameters per point.
+struct ColumnPoint {
     const double* rate;
     const double* sigmaRate;
-    const double* p0;
-    const double* p1;
-    const double* p2;
-    double thickness;
+    const double* param[3];
 };
 
-struct FitView {
-    std::vector<PointView> points;
-    const uint8_t* mask = nullptr;
-    bool extrapolate = true;
-    int n() const { return static_cast<int>(points.size()); }
+struct ColumnPixel {
+    const ColumnPoint* points;
+    size_t i;
+    double rate(int j) const { return points[j].rate[i]; }
+    double sigma(int j) const { return points[j].sigmaRate[i]; }
+    double param(int j, int q) const { return points[j].param[q][i]; }
 };
 
-template <int M> [[gnu::always_inline]] inline
-double invertAt(const PointView& p, size_t i, double x)
+template <int P>
+struct PackedPixel {
+    const double* at;
+    int n;
+    double rate(int j) const { return at[j]; }
+    double sigma(int j) const { return at[n + j]; }
+    double param(int j, int q) const { return at[2 * n + P * j + q]; }
+};
+
+template <int M> constexpr int kParams = M == kLinear ? 2 : 3;
+
+template <int M, class Px> [[gnu::always_inline]] inline
+double invertAt(const Px& px, int j, double x)
 {
     if constexpr (M == kLinear)
-        return curves::invertLine(p.p0[i], p.p1[i], x);
+        return curves::invertLine(px.param(j, 0), px.param(j, 1), x);
     else if constexpr (M == kQuadratic)
-        return curves::invertParabola(p.p0[i], p.p1[i], p.p2[i], x);
+        return curves::invertParabola(px.param(j, 0), px.param(j, 1), px.param(j, 2), x);
     else
-        return curves::invertExponential(p.p0[i], p.p1[i], p.p2[i], x);
+        return curves::invertExponential(px.param(j, 0), px.param(j, 1), px.param(j, 2), x);
 }
 
-template <int M> [[gnu::always_inline]] inline
-double derivativeAt(const PointView& p, size_t i, double x)
+template <int M, class Px> [[gnu::always_inline]] inline
+double derivativeAt(const Px& px, int j, double x)
 {
     if constexpr (M == kLinear)
-        return curves::finiteOrNone(p.p0[i]);
+        return curves::finiteOrNone(px.param(j, 0));
     else if constexpr (M == kQuadratic)
-        return curves::parabolaDerivative(p.p0[i], p.p1[i], p.p2[i], x);
+        return curves::parabolaDerivative(px.param(j, 0), px.param(j, 1), px.param(j, 2), x);
     else
-        return curves::exponentialDerivative(p.p1[i], p.p2[i], x);
+        return curves::exponentialDerivative(px.param(j, 1), px.param(j, 2), x);
 }
 
 // Where a rate lies among the points' rates at a pixel: the first point whose rate is below it, so
@@ -224,25 +243,24 @@ struct Segment {
     double invSpan = 0.0;
 };
 
-[[gnu::always_inline]] inline Segment segmentOf(const FitView& f, size_t i, double x)
+template <class Px> [[gnu::always_inline]] inline Segment segmentOf(const Curves& c, const Px& px, double x)
 {
-    const int n = f.n();
     Segment s;
-    while (s.k < n && !(f.points[static_cast<size_t>(s.k)].rate[i] < x))
+    while (s.k < c.n && !(px.rate(s.k) < x))
         ++s.k;
-    if (s.k > 0 && s.k < n)
-        s.invSpan = 1.0 / (f.points[static_cast<size_t>(s.k - 1)].rate[i] - f.points[static_cast<size_t>(s.k)].rate[i]);
+    if (s.k > 0 && s.k < c.n)
+        s.invSpan = 1.0 / (px.rate(s.k - 1) - px.rate(s.k));
     return s;
 }
 
 // The segment of x, reusing a known one when x lies in it.
-[[gnu::always_inline]] inline Segment segmentNear(const FitView& f, size_t i, double x, const Segment& known)
+template <class Px> [[gnu::always_inline]] inline
+Segment segmentNear(const Curves& c, const Px& px, double x, const Segment& known)
 {
-    const int n = f.n();
     const int k = known.k;
-    const bool below = k == 0 || !(f.points[static_cast<size_t>(k - 1)].rate[i] < x);
-    const bool above = k == n || f.points[static_cast<size_t>(k)].rate[i] < x;
-    return below && above ? known : segmentOf(f, i, x);
+    const bool below = k == 0 || !(px.rate(k - 1) < x);
+    const bool above = k == c.n || px.rate(k) < x;
+    return below && above ? known : segmentOf(c, px, x);
 }
 
 // Blends the answers of the points at both ends of a segment: the upper point's answer weighs with the
@@ -254,85 +272,69 @@ struct Segment {
     return curves::finiteOrNone(((x - rateLower) * upper + (rateUpper - x) * lower) * invSpan);
 }
 
-// Thickness of rate x at pixel i, in segment s. Bad pixels and rates of 0 or below are the callers'.
-template <int M> [[gnu::always_inline]] inline
-double thicknessIn(const FitView& f, size_t i, double x, const Segment& s)
+// Thickness of rate x at a pixel, in segment s. Bad pixels and rates of 0 or below are the callers'.
+template <int M, class Px> [[gnu::always_inline]] inline
+double thicknessIn(const Curves& c, const Px& px, double x, const Segment& s)
 {
-    const int n = f.n();
+    const int n = c.n;
     if (n == 0)
         return x;
-    const PointView* p = f.points.data();
     const int k = s.k;
     if (k == 0)
-        return f.extrapolate ? invertAt<M>(p[0], i, x) : p[0].thickness;
+        return c.extrapolate ? invertAt<M>(px, 0, x) : c.thickness[0];
     if (k == n)
-        return f.extrapolate ? invertAt<M>(p[n - 1], i, x) : p[n - 1].thickness;
+        return c.extrapolate ? invertAt<M>(px, n - 1, x) : c.thickness[n - 1];
     if constexpr (M == kLinear)
-        return invertAt<M>(p[k - 1], i, x);
+        return invertAt<M>(px, k - 1, x);
     else
-        return blend(invertAt<M>(p[k - 1], i, x), invertAt<M>(p[k], i, x), p[k - 1].rate[i], p[k].rate[i], x,
-                     s.invSpan);
+        return blend(invertAt<M>(px, k - 1, x), invertAt<M>(px, k, x), px.rate(k - 1), px.rate(k), x, s.invSpan);
 }
 
-// Thickness of rate x at pixel i; 0 for a bad pixel or a rate of 0 or below. near: a segment to try first.
-template <int M> [[gnu::always_inline]] inline
-double thicknessOf(const FitView& f, size_t i, double x, const Segment* near = nullptr)
+// Thickness of rate x at a pixel (good: the mask's); 0 for a bad pixel or a rate of 0 or below.
+// near: a segment to try first.
+template <int M, class Px> [[gnu::always_inline]] inline
+double thicknessOf(const Curves& c, const Px& px, bool good, double x, const Segment* near = nullptr)
 {
     if (!std::isfinite(x))
         return kNoValue;
-    if (!f.mask[i] || x <= 0.0)
+    if (!good || x <= 0.0)
         return 0.0;
-    return thicknessIn<M>(f, i, x, near ? segmentNear(f, i, x, *near) : segmentOf(f, i, x));
+    return thicknessIn<M>(c, px, x, near ? segmentNear(c, px, x, *near) : segmentOf(c, px, x));
 }
 
 // The calibration's rate sigma at rate x (segment s): the neighbouring points' blended, scaled with the
 // rate beyond the ends.
-[[gnu::always_inline]] inline double rateSigmaIn(const FitView& f, size_t i, double x, const Segment& s)
+template <class Px> [[gnu::always_inline]] inline
+double rateSigmaIn(const Curves& c, const Px& px, double x, const Segment& s)
 {
-    const int n = f.n();
+    const int n = c.n;
     if (n == 0)
         return x > 0.0 ? std::sqrt(x) : 0.0;
-    const PointView* p = f.points.data();
     const int k = s.k;
     if (k == 0)
-        return p[0].sigmaRate[i] * x / p[0].rate[i];
+        return px.sigma(0) * x / px.rate(0);
     if (k == n)
-        return p[n - 1].sigmaRate[i] * x / p[n - 1].rate[i];
-    return blend(p[k - 1].sigmaRate[i], p[k].sigmaRate[i], p[k - 1].rate[i], p[k].rate[i], x, s.invSpan);
+        return px.sigma(n - 1) * x / px.rate(n - 1);
+    return blend(px.sigma(k - 1), px.sigma(k), px.rate(k - 1), px.rate(k), x, s.invSpan);
 }
 
 // dt/dr at rate x (segment s); 0 where the thickness does not follow the rate.
-template <int M> [[gnu::always_inline]] inline
-double derivativeIn(const FitView& f, size_t i, double x, const Segment& s)
+template <int M, class Px> [[gnu::always_inline]] inline
+double derivativeIn(const Curves& c, const Px& px, double x, const Segment& s)
 {
-    const int n = f.n();
+    const int n = c.n;
     if (n == 0)
         return 1.0;
-    const PointView* p = f.points.data();
     const int k = s.k;
     if (k == 0)
-        return f.extrapolate ? derivativeAt<M>(p[0], i, x) : 0.0;
+        return c.extrapolate ? derivativeAt<M>(px, 0, x) : 0.0;
     if (k == n)
-        return f.extrapolate ? derivativeAt<M>(p[n - 1], i, x) : 0.0;
+        return c.extrapolate ? derivativeAt<M>(px, n - 1, x) : 0.0;
     if constexpr (M == kLinear)
-        return derivativeAt<M>(p[k - 1], i, x);
+        return derivativeAt<M>(px, k - 1, x);
     else
-        return blend(derivativeAt<M>(p[k - 1], i, x), derivativeAt<M>(p[k], i, x), p[k - 1].rate[i], p[k].rate[i],
-                     x, s.invSpan);
-}
-
-FitView viewOf(const std::vector<std::unique_ptr<CalibContext::Point>>& points, const uint8_t* mask, bool extrapolate,
-               int method)
-{
-    FitView f;
-    f.mask = mask;
-    f.extrapolate = extrapolate;
-    f.points.reserve(points.size());
-    const size_t params = static_cast<size_t>(methodParamCount(method));
-    for (const auto& p : points)
-        f.points.push_back({p->rate.data(), p->sigmaRate.data(), p->param[0].data(), p->param[1].data(),
-                            params > 2 ? p->param[2].data() : nullptr, p->thickness});
-    return f;
+        return blend(derivativeAt<M>(px, k - 1, x), derivativeAt<M>(px, k, x), px.rate(k - 1), px.rate(k), x,
+                     s.invSpan);
 }
 
 struct Input {
@@ -341,71 +343,153 @@ struct Input {
     double time;
     double* corrected;
     double* error;
+    const uint8_t* mask;
     size_t pixels;
     bool byDerivative;
 };
 
-template <int M> [[gnu::always_inline]] inline
-void correctAll(const FitView& f, const Input& in)
+// Thickness and error of pixel i.
+template <int M, class Px> [[gnu::always_inline]] inline
+void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
 {
-    for (size_t i = 0; i < in.pixels; ++i) {
-        const double x = in.counts[i] / in.time;
-        if (!f.mask[i] || !(x > 0.0) || !std::isfinite(x)) {
-            // Bad pixels and rates of 0 or below are thickness 0 with no error; no rate has none.
-            const double t = std::isfinite(x) ? 0.0 : kNoValue;
-            in.corrected[i] = t;
-            in.error[i] = t;
-            continue;
-        }
-        const Segment k = segmentOf(f, i, x);
-        const double t = thicknessIn<M>(f, i, x, k);
+    const double x = in.counts[i] / in.time;
+    const bool good = in.mask[i];
+    if (!good || !(x > 0.0) || !std::isfinite(x)) {
+        // Bad pixels and rates of 0 or below are thickness 0 with no error; no rate has none.
+        const double t = std::isfinite(x) ? 0.0 : kNoValue;
         in.corrected[i] = t;
-        if (t == kNoValue) {
-            in.error[i] = kNoValue;
-            continue;
-        }
-        // The rate's sigma: the input's (counts / time; when it has none, the counts themselves) and the
-        // calibration's at this rate.
-        const double inSigma = in.sigma[i] > 0.0 ? in.sigma[i] : x * in.time;
-        const double inRate = inSigma / in.time;
-        const double ptRate = rateSigmaIn(f, i, x, k);
-        const double sum = inRate * inRate + ptRate * ptRate;
-        const double s = sum > 1e-50 ? std::sqrt(sum) : 0.0;
-        double e;
-        if (in.byDerivative) {
-            const double dt = derivativeIn<M>(f, i, x, k);
-            e = dt == kNoValue ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
-        } else {
-            const double lo = thicknessOf<M>(f, i, x - s, &k);
-            const double hi = thicknessOf<M>(f, i, x + s, &k);
-            e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
-        }
-        in.error[i] = curves::finiteOrNone(e);
+        in.error[i] = t;
+        return;
     }
+    const Segment k = segmentOf(c, px, x);
+    const double t = thicknessIn<M>(c, px, x, k);
+    in.corrected[i] = t;
+    if (t == kNoValue) {
+        in.error[i] = kNoValue;
+        return;
+    }
+    // The rate's sigma: the input's (counts / time; when it has none, the counts themselves) and the
+    // calibration's at this rate.
+    const double inSigma = in.sigma[i] > 0.0 ? in.sigma[i] : x * in.time;
+    const double inRate = inSigma / in.time;
+    const double ptRate = rateSigmaIn(c, px, x, k);
+    const double sum = inRate * inRate + ptRate * ptRate;
+    const double s = sum > 1e-50 ? std::sqrt(sum) : 0.0;
+    double e;
+    if (in.byDerivative) {
+        const double dt = derivativeIn<M>(c, px, x, k);
+        e = dt == kNoValue ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
+    } else {
+        const double lo = thicknessOf<M>(c, px, good, x - s, &k);
+        const double hi = thicknessOf<M>(c, px, good, x + s, &k);
+        e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
+    }
+    in.error[i] = curves::finiteOrNone(e);
+}
+
+template <int M>
+void correctPacked(const Curves& c, const double* table, const Input& in)
+{
+    const size_t stride = static_cast<size_t>(c.n) * (2 + kParams<M>);
+    for (size_t i = 0; i < in.pixels; ++i)
+        correctPixel<M>(c, PackedPixel<kParams<M>>{table + i * stride, c.n}, in, i);
+}
+
+template <int M>
+void correctColumns(const Curves& c, const ColumnPoint* points, const Input& in)
+{
+    for (size_t i = 0; i < in.pixels; ++i)
+        correctPixel<M>(c, ColumnPixel{points, i}, in, i);
+}
+
+} // namespace
+
+// The pixel-major table of the fit, made once per fit; false when there is no memory for it (the
+// correction then reads the points' arrays).
+bool CalibContext::Impl::ensureTable()
+{
+    if (tableValid)
+        return true;
+    const size_t n = points.size();
+    const size_t params = static_cast<size_t>(methodParamCount(method));
+    const size_t stride = n * (2 + params);
+    const size_t count = static_cast<size_t>(pixels);
+    if (table.size() != count * stride && !allocateArray(table, count * stride)) {
+        table = {};
+        return false;
+    }
+    for (size_t j = 0; j < n; ++j) {
+        const Point& p = *points[j];
+        double* at = table.data() + j;
+        for (size_t i = 0; i < count; ++i, at += stride)
+            at[0] = p.rate[i];
+        at = table.data() + n + j;
+        for (size_t i = 0; i < count; ++i, at += stride)
+            at[0] = p.sigmaRate[i];
+        for (size_t q = 0; q < params; ++q) {
+            at = table.data() + 2 * n + params * j + q;
+            const double* v = p.param[q].data();
+            for (size_t i = 0; i < count; ++i, at += stride)
+                at[0] = v[i];
+        }
+    }
+    tableValid = true;
+    return true;
+}
+
+namespace {
+
+std::vector<ColumnPoint> columnsOf(const std::vector<std::unique_ptr<CalibContext::Point>>& points, int method)
+{
+    std::vector<ColumnPoint> out;
+    out.reserve(points.size());
+    const size_t params = static_cast<size_t>(methodParamCount(method));
+    for (const auto& p : points)
+        out.push_back({p->rate.data(), p->sigmaRate.data(),
+                       {p->param[0].data(), p->param[1].data(), params > 2 ? p->param[2].data() : nullptr}});
+    return out;
 }
 
 } // namespace
 
 void CalibContext::Impl::correctInput()
 {
-    const FitView f = viewOf(points, mask.data(), extrapolate, method);
-    const Input in{input.data(),  inputSigma.data(), inputTime, corrected.data(), error.data(),
-                   corrected.size(), errorByDerivative};
+    thicknesses.resize(points.size());
+    for (size_t j = 0; j < points.size(); ++j)
+        thicknesses[j] = points[j]->thickness;
+    const Curves c{static_cast<int>(points.size()), thicknesses.data(), extrapolate};
+    const Input in{input.data(),    inputSigma.data(), inputTime, corrected.data(), error.data(),
+                   mask.data(),     corrected.size(),  errorByDerivative};
+    if (ensureTable()) {
+        switch (method) {
+        case kLinear: correctPacked<kLinear>(c, table.data(), in); break;
+        case kQuadratic: correctPacked<kQuadratic>(c, table.data(), in); break;
+        default: correctPacked<kExponential>(c, table.data(), in); break;
+        }
+        return;
+    }
+    const std::vector<ColumnPoint> columns = columnsOf(points, method);
     switch (method) {
-    case kLinear: correctAll<kLinear>(f, in); break;
-    case kQuadratic: correctAll<kQuadratic>(f, in); break;
-    default: correctAll<kExponential>(f, in); break;
+    case kLinear: correctColumns<kLinear>(c, columns.data(), in); break;
+    case kQuadratic: correctColumns<kQuadratic>(c, columns.data(), in); break;
+    default: correctColumns<kExponential>(c, columns.data(), in); break;
     }
 }
 
 double CalibContext::Impl::thicknessAt(int pixel, double rate) const
 {
-    const FitView f = viewOf(points, mask.data(), extrapolate, method);
+    const std::vector<ColumnPoint> columns = columnsOf(points, method);
+    std::vector<double> t(points.size());
+    for (size_t j = 0; j < points.size(); ++j)
+        t[j] = points[j]->thickness;
+    const Curves c{static_cast<int>(points.size()), t.data(), extrapolate};
     const size_t i = static_cast<size_t>(pixel);
+    const ColumnPixel px{columns.data(), i};
+    const bool good = mask[i];
     switch (method) {
-    case kLinear: return thicknessOf<kLinear>(f, i, rate);
-    case kQuadratic: return thicknessOf<kQuadratic>(f, i, rate);
-    default: return thicknessOf<kExponential>(f, i, rate);
+    case kLinear: return thicknessOf<kLinear>(c, px, good, rate);
+    case kQuadratic: return thicknessOf<kQuadratic>(c, px, good, rate);
+    default: return thicknessOf<kExponential>(c, px, good, rate);
     }
 }
 

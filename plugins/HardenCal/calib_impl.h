@@ -50,6 +50,7 @@ struct CalibContext::Impl {
     void invalidateFit()
     {
         paramsValid = false;
+        tableValid = false;
         resultValid = false;
         badCount = -1;
     }
@@ -63,6 +64,8 @@ struct CalibContext::Impl {
 
     // The current input corrected into corrected and error (before the filling).
     void correctInput();
+    // The fit's pixel-major table made when not valid; false when there is no memory for it.
+    bool ensureTable();
     // Thickness of a rate at one pixel, as correctInput reads it.
     double thicknessAt(int pixel, double rate) const;
     // A new point's rate arrays from its data and sigma; false when memory runs out.
@@ -97,6 +100,11 @@ struct CalibContext::Impl {
     bool modified = false;
     int method = kExponential;
     bool paramsValid = false;
+    // The points' rates, rate sigmas and curve parameters again, pixel-major, so that correcting a frame
+    // reads each pixel's together: per pixel the n rates, the n rate sigmas, then each point's parameters.
+    std::vector<double> table;
+    bool tableValid = false;
+    std::vector<double> thicknesses; // the points', for the correction
     bool extrapolate = true;
     bool errorByDerivative = false;
     bool fillBadPixels = true;

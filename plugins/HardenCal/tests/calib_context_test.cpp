@@ -1,6 +1,7 @@
 // The calibration of one chip: thickness recovered from known curves, extrapolation, the error estimate,
 // the mask and the filling of bad pixels, and the points' list.
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,55 @@ TEST_F(FitTest, AnotherMethodRecomputesTheMask)
     EXPECT_EQ(ctx.badPixelCount(), 0);
     ASSERT_EQ(correctAt(linear, 3.3), Status::ok);
     EXPECT_LE(worstDeviation(3.3), 1e-12);
+}
+
+// A frame is read through a pixel-major copy of the fit when memory allows, else through the points' own
+// arrays: both give the same bits, for every method, within and beyond the points, with bad pixels, rates
+// of 0 and no rate, by difference and by derivative.
+TEST(FitReadBack, PixelMajorTableAndPointArraysGiveTheSameBits)
+{
+    std::vector<double> want(kPixels);
+    for (int i = 0; i < kPixels; ++i)
+        want[static_cast<size_t>(i)] = -2.0 + 14.0 * (i % 97) / 96.0;
+    for (const Curve* c : {&kLinear, &kQuadratic, &kExponential6, &kPureExponential}) {
+        SCOPED_TRACE(c->name);
+        // Every 53rd pixel rises again at the last point: bad.
+        auto rate = [c](double t, int i) {
+            return i % 53 == 0 && t == c->points.back() ? 2.0 * c->rate(0.0, i) : c->rate(t, i);
+        };
+        std::vector<double> counts(kPixels);
+        for (int i = 0; i < kPixels; ++i)
+            counts[static_cast<size_t>(i)] =
+                i % 61 == 0 ? 0.0 : i % 67 == 0 ? std::nan("") : rate(want[static_cast<size_t>(i)], i);
+        // ctx[0] never has room for the table (any array beyond one pixel's worth), ctx[1] has.
+        hcal::CalibContext ctx[2]{hcal::CalibContext(nullptr), hcal::CalibContext(nullptr)};
+        for (auto& x : ctx) {
+            ASSERT_EQ(x.bind(0, hcaltest::kOneChip), Status::ok);
+            x.setMethod(c->method);
+            x.setFillBadPixels(false);
+            for (double p : c->points)
+                ASSERT_EQ(x.addPoint(p, 1.0, hcaltest::countsAt(rate, p, 1.0), {}), Status::ok);
+        }
+        for (bool extrapolate : {true, false})
+            for (bool derivative : {false, true}) {
+                SCOPED_TRACE(std::string(extrapolate ? "extrapolated" : "held") + (derivative ? ", by derivative" : ""));
+                std::vector<double> t[2], e[2];
+                for (int k = 0; k < 2; ++k) {
+                    ctx[k].setExtrapolate(extrapolate);
+                    ctx[k].setErrorByDerivative(derivative);
+                    t[k].resize(kPixels);
+                    e[k].resize(kPixels);
+                    hcal::CalibContext::setAllocationLimitForTests(k == 0 ? kPixels * sizeof(double) : 0);
+                    const Status s = ctx[k].correct(counts.data(), nullptr, kPixels, 1.0, t[k].data(), e[k].data());
+                    hcal::CalibContext::setAllocationLimitForTests(0);
+                    ASSERT_EQ(s, Status::ok);
+                }
+                for (size_t i = 0; i < t[0].size(); ++i) {
+                    ASSERT_EQ(std::memcmp(&t[0][i], &t[1][i], sizeof(double)), 0) << i << ": " << t[0][i] << " " << t[1][i];
+                    ASSERT_EQ(std::memcmp(&e[0][i], &e[1][i], sizeof(double)), 0) << i << ": " << e[0][i] << " " << e[1][i];
+                }
+            }
+    }
 }
 
 // ---- the mask and the filling of bad pixels ----
