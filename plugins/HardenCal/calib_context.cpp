@@ -493,10 +493,19 @@ Status CalibContext::Impl::ensureResult()
 void fillHoles(double* value, double* error, const uint8_t* mask, int width, int height)
 {
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    auto isHole = [&](size_t at) {
+        return !mask[at] || value[at] == kNoValue || error[at] == kNoValue || !(error[at] > 0.0);
+    };
+    // Most frames have no hole: nothing is allocated before the first.
+    size_t first = 0;
+    while (first < pixels && !isHole(first))
+        ++first;
+    if (first == pixels)
+        return;
     std::vector<int> waiting;
     std::vector<uint8_t> hole(pixels, 0);
-    for (size_t at = 0; at < pixels; ++at) {
-        if (!mask[at] || value[at] == kNoValue || error[at] == kNoValue || !(error[at] > 0.0)) {
+    for (size_t at = first; at < pixels; ++at) {
+        if (isHole(at)) {
             value[at] = kNoValue;
             error[at] = kNoValue;
             hole[at] = 1;

@@ -418,21 +418,20 @@ bool CalibContext::Impl::ensureTable()
         table = {};
         return false;
     }
+    // Pixel by pixel, so that the table is written in order (column by column, every pass would touch
+    // all of it).
+    std::vector<const double*> from(stride);
     for (size_t j = 0; j < n; ++j) {
         const Point& p = *points[j];
-        double* at = table.data() + j;
-        for (size_t i = 0; i < count; ++i, at += stride)
-            at[0] = p.rate[i];
-        at = table.data() + n + j;
-        for (size_t i = 0; i < count; ++i, at += stride)
-            at[0] = p.sigmaRate[i];
-        for (size_t q = 0; q < params; ++q) {
-            at = table.data() + 2 * n + params * j + q;
-            const double* v = p.param[q].data();
-            for (size_t i = 0; i < count; ++i, at += stride)
-                at[0] = v[i];
-        }
+        from[j] = p.rate.data();
+        from[n + j] = p.sigmaRate.data();
+        for (size_t q = 0; q < params; ++q)
+            from[2 * n + params * j + q] = p.param[q].data();
     }
+    double* at = table.data();
+    for (size_t i = 0; i < count; ++i)
+        for (size_t v = 0; v < stride; ++v)
+            *at++ = from[v][i];
     tableValid = true;
     return true;
 }
