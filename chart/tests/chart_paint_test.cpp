@@ -2,6 +2,7 @@
 // appears with a second series, bars end where their value lies.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -179,6 +180,37 @@ TEST(ChartPaint, BarOfHalfTheRangeEndsInTheMiddleOfThePlot)
     EXPECT_NEAR(bar->top, (plot.top + plot.bottom) / 2, 1);
     EXPECT_EQ(bar->top + bar->height, plot.bottom);
     EXPECT_NEAR(bar->left + bar->width / 2, (plot.left + plot.right) / 2, 1);
+}
+
+// The y label stands one character under the other at half a layout unit from the left, from the top of
+// the plot area (below the title) down, a multi-byte character kept whole.
+TEST(ChartPaint, YLabelStandsOneCharacterUnderTheOther)
+{
+    struct Case {
+        const char* name;
+        const char* title;
+        const char* label;
+        std::vector<std::string> characters;
+    } cases[] = {
+        {"no title", nullptr, "Rate [1/s]", {"R", "a", "t", "e", " ", "[", "1", "/", "s", "]"}},
+        {"below the title", "Title", "Count", {"C", "o", "u", "n", "t"}},
+        {"two-byte character", nullptr, "\xC2\xB5Gy", {"\xC2\xB5", "G", "y"}},
+    };
+    for (const Case& c : cases) {
+        ChartModel chart;
+        chart.setLabels(c.title, "x", c.label);
+        Recorder r;
+        paintChart(chart, r, 400, 300); // the layout unit is 30 pixels, the step 22
+        const int top = c.title ? 3 + 45 : 3;
+        std::vector<Recorder::Text> label;
+        std::copy_if(r.texts.begin(), r.texts.end(), std::back_inserter(label),
+                     [](const Recorder::Text& t) { return t.x == 15; });
+        ASSERT_EQ(label.size(), c.characters.size()) << c.name;
+        for (size_t i = 0; i < label.size(); ++i) {
+            EXPECT_EQ(label[i].text, c.characters[i]) << c.name << " character " << i;
+            EXPECT_EQ(label[i].y, top + 22 * static_cast<int>(i)) << c.name << " character " << i;
+        }
+    }
 }
 
 TEST(ChartPaint, TickLabelsUseFiveSignificantDigits)

@@ -118,6 +118,27 @@ TEST(ChartWindow, BarOfHalfTheRangeEndsAtTheMiddle)
     EXPECT_NEAR(top, (plot.top + plot.bottom) / 2, 1);
 }
 
+// The ranges end at the data: a point at both maxima sits on the top right corner of the plot area, and
+// its marker is cut there instead of reaching over the frame into the labels.
+TEST(ChartWindow, PointAtTheRangeMaximaIsCutAtThePlotEdges)
+{
+    CChart2d chart;
+    chart.resize(400, 300);
+    chart.setLabels("Title", "x label", "y label");
+    chart.pointStyle = ChartModel::Squares;
+    chart.markerSize = 4;
+    addPoints(chart, {{0, 1}, {2, 3}});
+    ASSERT_EQ(chart.yMax, 3.0);
+    ASSERT_EQ(chart.xMax, 2.0);
+    const QImage image = grabbed(chart);
+    const ChartPlotArea plot = chartPlotArea(chart, 400, 300);
+    const QColor marker = qcolor(chart.getSeriesColor(0));
+    const QColor back = qcolor(chart.backColor);
+    EXPECT_EQ(image.pixelColor(plot.right - 2, plot.top + 2), marker) << "inside the corner";
+    EXPECT_EQ(image.pixelColor(plot.right - 2, plot.top - 2), back) << "above the top edge";
+    EXPECT_EQ(image.pixelColor(plot.right + 2, plot.top + 2), back) << "right of the right edge";
+}
+
 TEST(ChartWindow, MouseCyclesStyleAndTogglesDecorations)
 {
     CChart2d chart;
