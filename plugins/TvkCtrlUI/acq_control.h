@@ -110,6 +110,7 @@ public:
     double currentDelay() const { return currentDelay_; }
     int repIndex() const { return repIndex_; }
     int acqMode() const { return acqMode_; }
+    void setAcqMode(int mode) { acqMode_ = mode; } // the device's, read by the owner while idle
     const AcqSettings& running() const { return run_; } // the series' copy; owner's thread while idle only
 
     // From the device's "AcqStarted" and "AcqCompleted" events.

@@ -1,7 +1,8 @@
-// Entry of the device-control UI plug-in: the preview windows, their eleven functions and the events that
-// drive them.
+// Entry of the device-control UI plug-in: the device control windows, the preview windows, their eleven
+// functions and the events that drive them.
 #include <cstdint>
 
+#include "ctrl_entry.h"
 #include "pluginfw/plugin_entry.h"
 #include "prev_window.h"
 #include "tvk_export.h"
@@ -9,26 +10,42 @@
 
 namespace {
 
-void onExit(intptr_t) { prevWndService().destroyAllPreviews(); }
-void onAcqCompleted(intptr_t dev) { prevWndService().autoUpdateDevicePreviews(int(dev)); }
-void onDevChanged(intptr_t dev) { prevWndService().rebindDevicePreviews(int(dev)); }
+void onExit(intptr_t arg)
+{
+    ctrlOnExit(arg);
+    prevWndService().destroyAllPreviews();
+}
+void onAcqCompleted(intptr_t dev)
+{
+    ctrlOnAcqCompleted(dev);
+    prevWndService().autoUpdateDevicePreviews(int(dev));
+}
+void onDevChanged(intptr_t dev)
+{
+    ctrlOnTvkDevChanged(dev);
+    prevWndService().rebindDevicePreviews(int(dev));
+}
 void onPixCfg(intptr_t dev) { prevWndService().pixCfgChangedPreviews(int(dev)); }
 
 int init(const _MgrFuncTable* table)
 {
     installPreviewWindows(table);
-    registerPrevWndFunctions(table);
     const struct {
         const char* source;
         const char* name;
         EventCallback callback;
     } subscriptions[] = {{"tvkmgr", "Exit", onExit},
+                         {"tvkmgr", "Start", ctrlOnStart},
+                         {"tvkctrl", "InfoMsg", ctrlOnInfoMsg},
+                         {"tvkctrl", "AcqStarted", ctrlOnAcqStarted},
                          {"tvkctrl", "AcqCompleted", onAcqCompleted},
                          {"tvkctrl", "TvkDevChanged", onDevChanged},
+                         {"tvkctrl", "TvkDevNew", ctrlOnTvkDevNew},
                          {"tvkctrl", "PixCfg", onPixCfg}};
     for (const auto& s : subscriptions)
         table->mgrRegisterCallback(s.source, s.name, s.callback);
-    return 0;
+    registerPrevWndFunctions(table);
+    return initControlWindows(table);
 }
 
 } // namespace

@@ -1,0 +1,80 @@
+// The device settings sheet "Settings": the pages "Device Settings/Info" (acquisition settings, device
+// information, digital test), "Tarvik DACs" (a grid of the chip type's DACs, one chip at a time) and
+// "Interface Specific Info" (the hardware library's items, editable in place). Modal; GUI thread only.
+#pragma once
+
+#include <vector>
+
+#include <QDialog>
+
+#include "tvk_mgr.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class CSettingsSheet : public QDialog {
+    Q_OBJECT
+public:
+    CSettingsSheet(const _MgrFuncTable* mgr, int devIndex, QWidget* parent = nullptr);
+
+    // OK and Apply: the info page's settings, then the current chip's DACs; false (sheet stays open) when
+    // a DAC value is refused.
+    bool apply();
+    void runDigitalTest();
+    void chooseChip(int chip);
+    void refreshSense();
+    void defaultDacs();
+    void refreshItems();
+    // Edits row's value as the user's in-place edit does: refused rows (not editable) return false.
+    bool editItem(int row, const QString& text);
+
+    QTreeWidget* infoList() const { return infoList_; }
+    QComboBox* modeCombo() const { return modeCombo_; }
+    QCheckBox* showCheck() const { return showCheck_; }
+    QCheckBox* maskCheck() const { return maskCheck_; }
+    QLabel* goodLabel() const { return goodLabel_; }
+    QLabel* badLabel() const { return badLabel_; }
+    const std::vector<QLineEdit*>& dacEdits() const { return dacEdits_; }
+    const std::vector<QLabel*>& senseLabels() const { return senseLabels_; }
+    QTreeWidget* itemList() const { return itemList_; }
+
+private:
+    QWidget* buildInfoPage();
+    QWidget* buildDacPage();
+    QWidget* buildInterfacePage();
+    void readDacs();
+    void showDacs();
+    void showSense();
+
+    const _MgrFuncTable* mgr_;
+    int dev_;
+    int chipCount_ = 1;
+    int dacCount_ = 0;
+    int currentChip_ = 0;
+    std::vector<int> modeValues_;
+    std::vector<uint16_t> dacValues_;
+    std::vector<uint32_t> maxValues_;
+    std::vector<double> senseValues_;
+    std::vector<uint32_t> itemFlags_;
+
+    QTreeWidget* infoList_ = nullptr;
+    QComboBox* modeCombo_ = nullptr;
+    QComboBox* timerCombo_ = nullptr;
+    QComboBox* polarityCombo_ = nullptr;
+    QCheckBox* cstCheck_ = nullptr;
+    QCheckBox* showCheck_ = nullptr;
+    QCheckBox* maskCheck_ = nullptr;
+    QLabel* goodLabel_ = nullptr;
+    QLabel* badLabel_ = nullptr;
+    QComboBox* chipCombo_ = nullptr;
+    std::vector<QLineEdit*> dacEdits_;
+    std::vector<QLabel*> senseLabels_;
+    QTreeWidget* itemList_ = nullptr;
+};
+
+// "Device Settings..." of the control window.
+void openDeviceSettings(QWidget* parent, const _MgrFuncTable* mgr, int devIndex);

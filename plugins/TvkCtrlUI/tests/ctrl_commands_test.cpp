@@ -1,0 +1,174 @@
+// What the control window's commands and settings sheet compute without windows: command states, pixel
+// bit edits, ASCII file arguments, the Tools menu, the overwrite question, file-mode flags, the DAC grid
+// and value parsing, and the digital test's texts.
+#include <array>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ctrl_commands.h"
+#include "settings_model.h"
+#include "uikit/file_mode.h"
+
+namespace {
+
+TEST(CommandStates, IdleAndRunningByChipType)
+{
+    struct Case {
+        int id;
+        bool idleType1, idleType3, runningType1, runningType3;
+    } cases[] = {
+        {CMD_RECONNECT, true, true, false, false},
+        {CMD_LOAD_CONFIG, true, true, false, false},
+        {CMD_SET_MODE_FIRST, false, true, false, false},
+        {CMD_SET_MODE_FIRST + 3, false, true, false, false},
+        {CMD_RESET_ALL, true, true, false, false},
+        {CMD_RESET_FIRST + 2, true, true, false, false},
+        {CMD_RESET_FIRST + 3, true, false, false, false}, // "THH Adj. Bits"
+        {CMD_LOAD_ASCII_FIRST + 3, true, false, false, false},
+        {CMD_LOAD_ASCII_FIRST + 4, false, true, false, false},
+        {CMD_SAVE_ASCII_FIRST + 3, true, false, false, false},
+        {CMD_SAVE_ASCII_FIRST + 4, false, true, false, false},
+        {CMD_START, true, true, false, false},
+        {CMD_ABORT, false, false, true, true},
+        {CMD_SAVE_FRAMES, true, true, true, true},
+        {CMD_TEST_PULSES, true, true, true, true},
+        {CMD_EXIT, true, true, true, true},
+        {CMD_PREVIEW_VISIBLE, true, true, true, true},
+        {CMD_AUTOSTART, true, true, true, true},
+        {CMD_REFRESH_DACS, true, true, true, true},
+        {CMD_LOAD_SAVE_DACS, true, true, true, true},
+        {CMD_TOOLS_FIRST + 5, true, true, true, true},
+        {CMD_DEVICE_SETTINGS, true, true, false, false},
+        {CMD_LOAD_FRAME, true, true, false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(commandEnabled(c.id, true, 1), c.idleType1) << c.id;
+        EXPECT_EQ(commandEnabled(c.id, true, 3), c.idleType3) << c.id;
+        EXPECT_EQ(commandEnabled(c.id, false, 1), c.runningType1) << c.id;
+        EXPECT_EQ(commandEnabled(c.id, false, 3), c.runningType3) << c.id;
+    }
+}
+
+TEST(PixelBits, EveryKind)
+{
+    struct Case {
+        int kind, chipType;
+        uint8_t in, out;
+    } cases[] = {
+        {0, 1, 0x00, 0x01}, {1, 1, 0x00, 0x02}, {2, 1, 0x00, 0x1C}, {2, 3, 0x00, 0x3C}, {3, 1, 0x00, 0xE0},
+        {2, 1, 0xC1, 0xDD}, // other bits kept
+        {4, 3, 0xFF, 0x3F}, {5, 3, 0x00, 0x40}, {6, 3, 0x3F, 0xBF}, {7, 3, 0x15, 0xD5},
+        {8, 3, 0x15, 0x15}, // no such kind: unchanged
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> cfg(3, c.in);
+        applyPixelBits(cfg, c.kind, c.chipType);
+        EXPECT_EQ(cfg, std::vector<uint8_t>(3, c.out)) << "kind " << c.kind << " type " << c.chipType;
+    }
+}
+
+TEST(AsciiArguments, PathAtItsPlace)
+{
+    const char* p = "/x.txt";
+    using A = std::array<const char*, 4>;
+    EXPECT_EQ(asciiFileArgs(0, p), (A{p, nullptr, nullptr, nullptr}));
+    EXPECT_EQ(asciiFileArgs(1, p), (A{nullptr, p, nullptr, nullptr}));
+    EXPECT_EQ(asciiFileArgs(2, p), (A{nullptr, nullptr, p, nullptr}));
+    EXPECT_EQ(asciiFileArgs(3, p), (A{nullptr, nullptr, nullptr, p}));
+    EXPECT_EQ(asciiFileArgs(4, p), (A{nullptr, nullptr, nullptr, p})) << "the mode mask is the fourth file too";
+}
+
+TEST(ToolsMenu, ItemsUnderTheDevicePath)
+{
+    const std::string prefix = "0 - dummy 2000|";
+    const std::vector<std::pair<int, std::string>> items = {
+        {5, "Log"},
+        {7, "0 - dummy 2000|Scans|Threshold scan"},
+        {8, "0 - dummy 2000|Tarvik Control"},
+        {9, "1 - dummy 2001|Equalize"},
+        {11, "0 - dummy 2000|Equalize"},
+        {12, "0 - dummy 2000|A|B|Deep"},
+    };
+    const std::vector<ToolsItem> tools = toolsItems(prefix, items);
+    ASSERT_EQ(tools.size(), 4u);
+    struct Expect {
+        int command, manager;
+        const char* path;
+        const char* text;
+        bool shown;
+    } expected[] = {
+        {33001, 7, "Scans", "Threshold scan", true},
+        {33002, 8, "", "Tarvik Control", false}, // this plug-in's own item: not shown, still numbered
+        {33003, 11, "", "Equalize", true},
+        {33004, 12, "A|B", "Deep", true},
+    };
+    for (size_t i = 0; i < tools.size(); ++i) {
+        EXPECT_EQ(tools[i].commandId, expected[i].command);
+        EXPECT_EQ(tools[i].managerId, expected[i].manager);
+        EXPECT_EQ(tools[i].path, expected[i].path);
+        EXPECT_EQ(tools[i].text, expected[i].text);
+        EXPECT_EQ(tools[i].shown, expected[i].shown);
+    }
+}
+
+bool existsIn(const std::string& name) { return name == "/d/data05.txt" || name == "/d/one.txt"; }
+
+TEST(OverwriteQuestion, SingleAndSeries)
+{
+    EXPECT_EQ(overwriteQuestion("/d/one.txt", {"/d/one.txt"}, existsIn),
+              "File /d/one.txt already exists. Do you want to continue and overwrite it?");
+    EXPECT_EQ(overwriteQuestion("/d/data.txt", {"/d/data04.txt", "/d/data05.txt"}, existsIn),
+              "Some files with base file name /d/data.txt already exist. Do you want to continue and overwrite them?");
+    EXPECT_EQ(overwriteQuestion("/d/two.txt", {"/d/two.txt"}, existsIn), "");
+    EXPECT_EQ(overwriteQuestion("/d/one.txt", {}, existsIn), "") << "nothing written, nothing asked";
+}
+
+TEST(FileModes, FlagsOfEachIndex)
+{
+    const std::pair<int, uint32_t> cases[] = {{0, 0x0002}, {1, 0x2002}, {2, 0x1002}, {3, 0x0001}, {4, 0x2001},
+                                              {5, 0x1001}, {6, 0x8000}, {7, 0},      {-1, 0}};
+    for (auto [index, flags] : cases)
+        EXPECT_EQ(fileModeFlags(index), flags) << index;
+    EXPECT_STREQ(fileModeName(0), "ASCII matrix");
+    EXPECT_STREQ(fileModeName(6), "No file");
+    EXPECT_EQ(fileModeName(7), nullptr);
+}
+
+TEST(DacPage, GridAndValues)
+{
+    struct Layout {
+        int count, firstColumnRows;
+    } layouts[] = {{13, 7}, {14, 7}, {15, 8}};
+    for (const Layout& l : layouts) {
+        int first = 0;
+        for (int i = 0; i < l.count; ++i) {
+            const DacPlace at = dacPlace(i, l.count);
+            first += at.column == 0;
+            if (at.column == 1)
+                EXPECT_EQ(at.row, i - l.firstColumnRows) << l.count;
+        }
+        EXPECT_EQ(first, l.firstColumnRows) << l.count;
+    }
+    const std::pair<const char*, int64_t> texts[] = {{"0", 0},   {"255", 255}, {"256", -1}, {"", 0},
+                                                     {"12abc", 12}, {"abc", -1},  {" 7", 7},   {"-1", -1}};
+    for (auto [text, value] : texts)
+        EXPECT_EQ(parseDacText(text, 255), value) << text;
+}
+
+TEST(SettingsTexts, NamesAndPixels)
+{
+    EXPECT_STREQ(acqModeName(4), "Trigger stops acquisition");
+    EXPECT_EQ(acqModeName(3), nullptr);
+    EXPECT_STREQ(chipTypeName(3), "Sarnet");
+    EXPECT_STREQ(chipTypeName(7), "Unknown");
+    EXPECT_STREQ(hwTypeName(3), "BYTE");
+    EXPECT_STREQ(hwTypeName(9), "DOUBLE");
+    EXPECT_STREQ(hwTypeName(11), "UKNOWN");
+    EXPECT_EQ(goodPixelsText(65000, 65536), "65000\t(99.18%)");
+    EXPECT_EQ(badPixelsText(65000, 65536), "536\t(0.82%)");
+    EXPECT_EQ(goodPixelsText(65536, 65536), "65536\t(100.00%)");
+}
+
+} // namespace

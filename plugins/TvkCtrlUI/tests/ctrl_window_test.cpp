@@ -1,0 +1,336 @@
+// The device control window in a running manager on the simulated detector, offscreen: series started
+// from the window, the overwrite questions, progress and messages, closing during a series, the Tools
+// menu, configuration commands, and the entry's device records and events.
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include "ctrl_app.h"
+#include "ctrl_commands.h"
+#include "ctrl_entry.h"
+#include "ctrl_file_picker.h"
+#include "ctrl_window.h"
+#include "prev_window.h"
+#include "settings_sheet.h"
+#include "uikit/chain_combo.h"
+#include "uikit/file_mode_combo.h"
+#include "uikit/message_box.h"
+#include "uikit/smart_edit.h"
+
+namespace {
+
+using ctrl_test::CtrlApp;
+namespace fs = std::filesystem;
+
+bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(30))
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+std::atomic<int> gToolCalls{0};
+void toolCallback(void*) { ++gToolCalls; }
+
+class CtrlWindow : public CtrlApp {
+protected:
+    void SetUp() override
+    {
+        startManager();
+        installPreviewWindows(t_);
+        t_->mgrRegisterCallback("tvkctrl", "AcqStarted", ctrlOnAcqStarted);
+        t_->mgrRegisterCallback("tvkctrl", "AcqCompleted", ctrlOnAcqCompleted);
+        t_->mgrRegisterCallback("tvkctrl", "InfoMsg", ctrlOnInfoMsg);
+        ASSERT_EQ(initControlWindows(t_), 0);
+        setMessageBoxHandler([this](QWidget*, const QString& text, const QString&, unsigned) {
+            questions_.push_back(text.toStdString());
+            return answer_;
+        });
+    }
+    void TearDown() override
+    {
+        resetControlWindows();
+        prevWndService().destroyAllPreviews();
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (t_) {
+            t_->mgrUnregisterCallback("tvkctrl", "AcqStarted", ctrlOnAcqStarted);
+            t_->mgrUnregisterCallback("tvkctrl", "AcqCompleted", ctrlOnAcqCompleted);
+            t_->mgrUnregisterCallback("tvkctrl", "InfoMsg", ctrlOnInfoMsg);
+        }
+        setMessageBoxHandler({});
+        ctrlFilePicker() = savedPicker_;
+        CtrlApp::TearDown();
+    }
+    CTvkCtrlUIDialog* open()
+    {
+        openControlWindow(0);
+        return controlWindow(0);
+    }
+    // Sets the window's edits and checks as a user does.
+    static void setUp(CTvkCtrlUIDialog* w, int type, int count, int fileMode, const std::string& name)
+    {
+        w->typeCombo()->setCurrentIndex(type);
+        emit w->typeCombo()->activated(type);
+        w->countEdit()->setText(QString::number(count));
+        w->countEdit()->validate();
+        w->timeEdit()->setText(QStringLiteral("1e-6"));
+        w->timeEdit()->validate();
+        w->fileModeCombo()->setCurrentIndex(fileMode);
+        emit w->fileModeCombo()->activated(fileMode);
+        w->toFilesCheck()->setChecked(!name.empty());
+        emit w->toFilesCheck()->clicked(!name.empty());
+        w->fileEdit()->setText(QString::fromStdString(name));
+    }
+    static void setRepeat(CTvkCtrlUIDialog* w, int count)
+    {
+        w->repeatCheck()->setChecked(true);
+        emit w->repeatCheck()->clicked(true);
+        w->repeatCountEdit()->setText(QString::number(count));
+        w->repeatCountEdit()->validate();
+    }
+    bool runToEnd(CTvkCtrlUIDialog* w)
+    {
+        w->startAcquisition();
+        return processUntil([w] { return w->idle(); });
+    }
+    std::string out(const char* name) const { return dir_ + "/out/" + name; }
+
+    std::vector<std::string> questions_;
+    int answer_ = MSGBOX_IDNO;
+    CtrlFilePicker savedPicker_ = ctrlFilePicker();
+};
+
+TEST_F(CtrlWindow, OpensWithItsDeviceAndDefaults)
+{
+    CTvkCtrlUIDialog* w = open();
+    ASSERT_NE(w, nullptr);
+    EXPECT_NE(w->previewId(), 0u);
+    EXPECT_TRUE(w->windowTitle().startsWith("Tarvik 0 UI (")) << w->windowTitle().toStdString();
+    EXPECT_EQ(w->totalProgLabel()->text(), "-");
+    EXPECT_EQ(w->fileModeCombo()->count(), 7);
+    EXPECT_EQ(w->chainCombo()->currentText(), "None");
+    EXPECT_FALSE(w->filtEdit()->isEnabled()) << "no chain: no filtered output";
+    EXPECT_FALSE(w->fileEdit()->isEnabled()) << "\"To files:\" is off";
+    openControlWindow(0);
+    EXPECT_EQ(controlWindow(0), w) << "the open window is focused, not doubled";
+
+    // Test pulses: no file, count or time; the spacing edit shows the test-pulse spacing.
+    w->typeCombo()->setCurrentIndex(2);
+    emit w->typeCombo()->activated(2);
+    EXPECT_FALSE(w->toFilesCheck()->isEnabled());
+    EXPECT_FALSE(w->countEdit()->isEnabled());
+    EXPECT_FALSE(w->timeEdit()->isEnabled());
+    EXPECT_EQ(w->spacingEdit()->text(), "4");
+}
+
+TEST_F(CtrlWindow, SeriesFromTheWindow)
+{
+    CTvkCtrlUIDialog* w = open();
+    setUp(w, 0, 2, 0, out("d.txt"));
+    setRepeat(w, 2);
+    ASSERT_TRUE(runToEnd(w));
+    for (const char* name : {"d0.txt", "d1.txt", "d_r1_0.txt", "d_r1_1.txt", "d_r2_0.txt", "d_r2_1.txt"})
+        EXPECT_TRUE(fs::exists(out(name))) << name;
+    EXPECT_EQ(w->startButton()->text(), "Start");
+    EXPECT_EQ(w->repetitionsLabel()->text(), "2/2");
+    EXPECT_EQ(w->acquisitionLabel()->text(), "2/2");
+    EXPECT_EQ(w->totalProgLabel()->text(), "100.0%");
+    EXPECT_TRUE(questions_.empty());
+
+    w->repeatCheck()->setChecked(false);
+    emit w->repeatCheck()->clicked(false);
+    setUp(w, 2, 1, 0, "");
+    ASSERT_TRUE(runToEnd(w));
+    EXPECT_EQ(w->totalProgLabel()->text(), "100.0%") << "test pulses end complete";
+}
+
+TEST_F(CtrlWindow, OverwriteQuestions)
+{
+    CTvkCtrlUIDialog* w = open();
+    struct Case {
+        const char* what;
+        int type, count, repeatCount, fileMode;
+        const char* existing;
+        const char* base;
+        const char* question; // empty: none asked
+    } cases[] = {
+        {"one frame", 0, 1, 0, 0, "one.txt", "one.txt", "File %1/one.txt already exists. Do you want to continue and overwrite it?"},
+        {"twelve frames", 0, 12, 0, 0, "data11.txt", "data.txt",
+         "Some files with base file name %1/data.txt already exist. Do you want to continue and overwrite them?"},
+        {"not the twelve", 0, 12, 0, 0, "e12.txt", "e.txt", ""},
+        {"integral base", 1, 3, 0, 0, "i.txt", "i.txt", "File %1/i.txt already exists. Do you want to continue and overwrite it?"},
+        {"a repetition", 0, 2, 1, 0, "r_r1_0.txt", "r.txt",
+         "Some files with base file name %1/r.txt already exist. Do you want to continue and overwrite them?"},
+        {"No file", 0, 1, 0, 6, "n.txt", "n.txt", ""},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ombrel_test::writeFile(out(c.existing), "x"));
+        setUp(w, c.type, c.count, c.fileMode, out(c.base));
+        if (c.repeatCount)
+            setRepeat(w, c.repeatCount);
+        questions_.clear();
+        w->startAcquisition();
+        const std::string expected = QString::fromLatin1(c.question).arg(QString::fromStdString(dir_ + "/out")).toStdString();
+        if (*c.question) {
+            ASSERT_EQ(questions_.size(), 1u) << c.what;
+            EXPECT_EQ(questions_[0], expected) << c.what;
+            EXPECT_TRUE(w->idle()) << c.what << ": No keeps the window idle";
+        } else {
+            EXPECT_TRUE(questions_.empty()) << c.what << ": " << (questions_.empty() ? "" : questions_[0]);
+            processUntil([w] { return w->idle(); });
+        }
+        w->repeatCheck()->setChecked(false);
+        emit w->repeatCheck()->clicked(false);
+    }
+}
+
+TEST_F(CtrlWindow, DeviceMessagesArriveWholeAndInOrder)
+{
+    CTvkCtrlUIDialog* w = open();
+    w->messageList()->clear();
+    std::thread worker([&] {
+        for (int i = 0; i < 200; ++i)
+            t_->tvkCtrlLoadTvkCfg(0, (dir_ + "/missing" + std::to_string(i) + ".tcf").c_str());
+    });
+    worker.join();
+    ASSERT_TRUE(processUntil([w] { return w->messageList()->count() >= 200; }));
+    ASSERT_EQ(w->messageList()->count(), 200);
+    for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(w->messageList()->item(i)->text().contains(QString("/missing%1.tcf").arg(i)))
+            << w->messageList()->item(i)->text().toStdString();
+
+    for (int i = 0; i < 1100; ++i)
+        w->addMessage(QString::number(i));
+    EXPECT_EQ(w->messageList()->count(), kMaxMessages - 1);
+    EXPECT_EQ(w->messageList()->item(w->messageList()->count() - 1)->text(), "1099");
+}
+
+TEST_F(CtrlWindow, ClosingDuringASeriesAbortsWaitsAndSaves)
+{
+    CTvkCtrlUIDialog* w = open();
+    const std::string ini = controlIniPath(0);
+    setUp(w, 0, 1, 0, "");
+    setRepeat(w, 0); // until aborted
+    w->startAcquisition();
+    ASSERT_TRUE(processUntil([w] { return w->worker()->repIndex() >= 2; }));
+    const std::weak_ptr<AcqControl> worker = w->worker();
+    resetControlWindows(); // as "Exit" does
+    EXPECT_TRUE(worker.expired() || !worker.lock()->isRunning());
+    CtrlSettings saved;
+    saved.load(ini);
+    EXPECT_EQ(saved.acq.repeat, 1);
+    EXPECT_EQ(saved.acq.acqTime, 1e-6);
+}
+
+TEST_F(CtrlWindow, AWindowWithoutItsPreviewSavesNothing)
+{
+    const std::string ini = controlIniPath(0);
+    ASSERT_TRUE(ombrel_test::writeFile(ini, "[Main]\nAcqCount=7\n"));
+    prevWndService().setFactory({}, {});
+    {
+        CTvkCtrlUIDialog w(t_, 0, "t", ini);
+        EXPECT_FALSE(w.init());
+    }
+    installPreviewWindows(t_);
+    EXPECT_EQ(ombrel_test::readFile(ini), "[Main]\nAcqCount=7\n");
+}
+
+TEST_F(CtrlWindow, ToolsMenuCallsTheDevicesItems)
+{
+    int item = 0;
+    ASSERT_EQ(t_->mgrAddTvkMenuItem(0, "prevtest_table", "Threshold scan", "Scans", toolCallback, nullptr, &item, 0), 0);
+    CTvkCtrlUIDialog* w = open();
+    QMenu* tools = w->toolsMenu();
+    QMenu* scans = nullptr;
+    for (QAction* a : tools->actions())
+        if (a->menu() && a->text() == "Scans")
+            scans = a->menu();
+    ASSERT_NE(scans, nullptr);
+    ASSERT_EQ(scans->actions().size(), 1);
+    EXPECT_EQ(scans->actions()[0]->text(), "Threshold scan");
+    gToolCalls = 0;
+    scans->actions()[0]->trigger();
+    EXPECT_TRUE(processUntil([] { return gToolCalls == 1; }));
+    bool ownItemShown = false;
+    for (QAction* a : tools->actions())
+        ownItemShown |= a->text() == "Tarvik Control";
+    EXPECT_FALSE(ownItemShown);
+}
+
+TEST_F(CtrlWindow, ConfigurationCommands)
+{
+    CTvkCtrlUIDialog* w = open();
+    std::string chosen;
+    ctrlFilePicker() = [&](QWidget*, bool, const QString&, const QString&) { return QString::fromStdString(chosen); };
+
+    chosen = out("pix.bpc");
+    w->runCommand(CMD_SAVE_BINARY);
+    EXPECT_EQ(fs::file_size(chosen), 65536u);
+
+    // Save Config, change a DAC, Load Config: the saved value is back.
+    std::vector<uint16_t> dacs(64);
+    const char** names = nullptr;
+    const int* bits = nullptr;
+    int count = 0;
+    ASSERT_EQ(t_->tvkCtrlGetDACsNames(0, &names, &bits, &count), 0);
+    dacs.resize(size_t(count));
+    ASSERT_EQ(t_->tvkCtrlGetDACs(0, dacs.data(), count, -1), 0);
+    chosen = out("dev.tcf");
+    w->runCommand(CMD_SAVE_CONFIG);
+    ASSERT_TRUE(fs::exists(chosen));
+    std::vector<uint16_t> changed = dacs;
+    changed[0] = uint16_t(changed[0] == 10 ? 11 : 10);
+    ASSERT_EQ(t_->tvkCtrlSetDACs(0, changed.data(), count, -1, 0, 0), 0);
+    w->runCommand(CMD_LOAD_CONFIG);
+    std::vector<uint16_t> back(static_cast<size_t>(count));
+    ASSERT_EQ(t_->tvkCtrlGetDACs(0, back.data(), count, -1), 0);
+    EXPECT_EQ(back, dacs);
+
+    chosen.clear(); // Cancel does nothing
+    w->runCommand(CMD_SAVE_CONFIG);
+
+    w->runCommand(CMD_AUTOSTART);
+    EXPECT_EQ(w->settings().autostart, 0);
+    w->updateCommandStates();
+    EXPECT_FALSE(w->commandAction(CMD_AUTOSTART)->isChecked());
+    EXPECT_FALSE(w->commandAction(CMD_ABORT)->isEnabled());
+}
+
+TEST_F(CtrlWindow, SettingsSheetOfTheSimulatedDevice)
+{
+    CSettingsSheet sheet(t_, 0);
+    EXPECT_EQ(sheet.infoList()->topLevelItemCount(), 7);
+    EXPECT_EQ(sheet.infoList()->topLevelItem(3)->text(1), "1x1");
+    sheet.runDigitalTest();
+    EXPECT_EQ(sheet.goodLabel()->text(), "65536\t(100.00%)");
+    EXPECT_EQ(sheet.badLabel()->text(), "0\t(0.00%)");
+    EXPECT_FALSE(sheet.dacEdits().empty());
+    EXPECT_TRUE(sheet.apply());
+    sheet.dacEdits()[0]->setText("abc");
+    questions_.clear();
+    EXPECT_FALSE(sheet.apply());
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0].rfind("Value has to be in range 0..", 0), 0u);
+}
+
+} // namespace
