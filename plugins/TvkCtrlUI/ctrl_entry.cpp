@@ -144,7 +144,6 @@ void openControlWindow(int dev)
             return;
         if (CTvkCtrlUIDialog* w = it->second.window) {
             w->show();
-            w->raise();
             w->activateWindow();
             return;
         }

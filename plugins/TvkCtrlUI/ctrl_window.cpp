@@ -84,6 +84,7 @@ CTvkCtrlUIDialog::CTvkCtrlUIDialog(const _MgrFuncTable* mgr, int devIndex, std::
     setWindowTitle(QStringLiteral("Tarvik Control"));
     worker_->setDevIndex(devIndex);
     buildControls();
+    layout()->activate(); // the minimum size is set before the window exists on the screen
     timer_ = new QTimer(this);
     timer_->setInterval(100);
     connect(timer_, &QTimer::timeout, this, &CTvkCtrlUIDialog::onTimer);

@@ -190,8 +190,9 @@ TEST_F(CtrlWindow, OverwriteQuestions)
             setRepeat(w, c.repeatCount);
         questions_.clear();
         w->startAcquisition();
-        const std::string expected = QString::fromLatin1(c.question).arg(QString::fromStdString(dir_ + "/out")).toStdString();
         if (*c.question) {
+            const std::string expected =
+                QString::fromLatin1(c.question).arg(QString::fromStdString(dir_ + "/out")).toStdString();
             ASSERT_EQ(questions_.size(), 1u) << c.what;
             EXPECT_EQ(questions_[0], expected) << c.what;
             EXPECT_TRUE(w->idle()) << c.what << ": No keeps the window idle";
