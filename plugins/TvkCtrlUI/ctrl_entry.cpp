@@ -192,6 +192,9 @@ void ctrlOnExit(intptr_t)
     }
     for (auto& [dev, r] : devices)
         delete r.window.data(); // aborts and waits for its worker, saves, destroys its preview
+    // Work still queued for the windows goes with its receiver: nothing of this library runs after "Exit".
+    delete p.gui;
+    p.gui = nullptr;
 }
 
 void resetControlWindows()

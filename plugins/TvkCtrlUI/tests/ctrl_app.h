@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -62,8 +63,9 @@ inline int recordLog(const char* source, const char* fmt, int flags, ...)
 
 class CtrlApp : public ::testing::Test {
 protected:
-    // Simulated devices and the dummy's settings file text after [Dummy].
-    void startManager(int devices = 1, const std::string& extraPlugins = "")
+    // A manager with this many simulated devices and, after the test's own, the plug-ins listed.
+    // prepare runs in the app folder before the manager starts.
+    void startManager(int devices = 1, const std::string& extraPlugins = "", const std::function<void()>& prepare = {})
     {
         dir_ = ombrel_test::scratchDir(std::string("ctrl-") +
                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -85,6 +87,8 @@ protected:
         ASSERT_TRUE(ombrel_test::writeFile(dir_ + "/tvkmanager.ini",
                                            "[Plugins]\nplugins/prevtest_table.so\n" + extraPlugins));
         fs::current_path(dir_);
+        if (prepare)
+            prepare();
         ASSERT_TRUE(manager_.open(dir_ + "/libTvkManager.so")) << manager_.error();
         symbolOf<int (*)(void*, const void*)>(manager_, "mgrSetUiHooks")(nullptr, nullptr);
         ASSERT_EQ(symbolOf<int (*)()>(manager_, "mgrInitManager")(), 0);

@@ -334,4 +334,48 @@ TEST_F(CtrlWindow, SettingsSheetOfTheSimulatedDevice)
     EXPECT_EQ(questions_[0].rfind("Value has to be in range 0..", 0), 0u);
 }
 
+// The plug-in itself in a manager with two simulated devices: an item per device, the window of a device
+// whose ini file says Autostart=0 stays closed at "Start".
+class CtrlPluginLoaded : public CtrlApp {
+protected:
+    void TearDown() override
+    {
+        // "Exit" destroys the plug-in's windows; what they left queued runs before the plug-in is unloaded,
+        // as the loader's loop runs it.
+        if (manager_.isOpen()) {
+            ctrl_test::symbolOf<int (*)()>(manager_, "mgrExitManager")();
+            QApplication::processEvents();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            ctrl_test::symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
+            ctrl_test::keptLoaded().push_back(std::move(manager_));
+        }
+        stopManager();
+    }
+};
+
+TEST_F(CtrlPluginLoaded, ItemsPerDeviceAndAutostart)
+{
+    startManager(2, "plugins/TvkCtrlUI.so\n", [] {
+        fs::copy_file(CTRL_APP_DIR "/TvkCtrlUI.so", "plugins/TvkCtrlUI.so");
+        fs::create_directories("configs");
+        ombrel_test::writeFile("configs/TvkCtrlUI_2001.ini", "[Main]\nAutostart=0\n");
+    });
+    unsigned dev = 0;
+    int devCount = 0;
+    ASSERT_EQ(t_->tvkCtrlGetFirstTvk(&dev, &devCount), 0);
+    ASSERT_EQ(t_->tvkCtrlGetNextTvk(&dev), 0) << "two simulated devices";
+    std::vector<std::string> names;
+    int id = 0;
+    char name[MGR_MENU_NAME_SIZE] = {};
+    for (int rc = t_->mgrGetFirstMenuItem(&id, name); rc == 0; rc = t_->mgrGetNextMenuItem(&id, name))
+        if (std::string(name).find("Tarvik Control") != std::string::npos)
+            names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"0 - dummy 2000|Tarvik Control", "1 - dummy 2001|Tarvik Control"}));
+    std::vector<std::string> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle().startsWith("Tarvik "))
+            open.push_back(w->windowTitle().toStdString());
+    EXPECT_EQ(open, (std::vector<std::string>{"Tarvik 0 UI (dummy 2000)"}));
+}
+
 } // namespace
