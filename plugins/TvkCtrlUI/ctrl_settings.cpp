@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/ini.h"
 #include "platform/numbers.h"
@@ -45,122 +46,99 @@ struct Key {
     Writer write;
 };
 
-template <class T>
-Key intKey(const char* name, T CtrlSettings::*field, int64_t lo, int64_t hi)
+// The member a key stands for, in the worker's settings or in the window's.
+template <auto Member>
+auto& acqField(CtrlSettings& s)
+{
+    return s.acq.*Member;
+}
+template <auto Member>
+auto& ownField(CtrlSettings& s)
+{
+    return s.*Member;
+}
+template <class Field>
+auto& constField(Field field, const CtrlSettings& s)
+{
+    return field(const_cast<CtrlSettings&>(s)); // read only
+}
+
+// An integer within [lo, hi]; a switch (flag) takes any number, non-zero as 1.
+template <class Field>
+Key intKey(const char* name, Field field, int64_t lo, int64_t hi, bool flag = false)
 {
     return {name,
             [=](CtrlSettings& s, const std::string& v) {
                 const auto n = leadingInt(v);
-                if (!n || *n < lo || *n > hi)
+                if (!n || (!flag && (*n < lo || *n > hi)))
                     return false;
-                s.*field = T(*n);
+                auto& f = field(s);
+                f = std::remove_reference_t<decltype(f)>(flag ? *n != 0 : *n);
                 return true;
             },
-            [=](const CtrlSettings& s) { return std::to_string(s.*field); }};
+            [=](const CtrlSettings& s) { return std::to_string(constField(field, s)); }};
 }
-template <class T>
-Key acqIntKey(const char* name, T AcqSettings::*field, int64_t lo, int64_t hi)
+template <class Field>
+Key flagKey(const char* name, Field field)
 {
-    return {name,
-            [=](CtrlSettings& s, const std::string& v) {
-                const auto n = leadingInt(v);
-                if (!n || *n < lo || *n > hi)
-                    return false;
-                s.acq.*field = T(*n);
-                return true;
-            },
-            [=](const CtrlSettings& s) { return std::to_string(s.acq.*field); }};
+    return intKey(name, field, 0, 1, true);
 }
-// A switch: any non-zero number reads as 1.
-Key acqFlagKey(const char* name, int AcqSettings::*field)
-{
-    return {name,
-            [=](CtrlSettings& s, const std::string& v) {
-                const auto n = leadingInt(v);
-                if (!n)
-                    return false;
-                s.acq.*field = *n != 0;
-                return true;
-            },
-            [=](const CtrlSettings& s) { return std::to_string(s.acq.*field); }};
-}
-Key flagKey(const char* name, int CtrlSettings::*field)
-{
-    return {name,
-            [=](CtrlSettings& s, const std::string& v) {
-                const auto n = leadingInt(v);
-                if (!n)
-                    return false;
-                s.*field = *n != 0;
-                return true;
-            },
-            [=](const CtrlSettings& s) { return std::to_string(s.*field); }};
-}
-Key acqDoubleKey(const char* name, double AcqSettings::*field, double lo, double hi)
+template <class Field>
+Key doubleKey(const char* name, Field field, double lo, double hi)
 {
     return {name,
             [=](CtrlSettings& s, const std::string& v) {
                 const auto d = leadingDouble(v);
                 if (!d || !(*d >= lo && *d <= hi))
                     return false;
-                s.acq.*field = *d;
+                field(s) = *d;
                 return true;
             },
-            [=](const CtrlSettings& s) { return plat::formatDouble(s.acq.*field); }};
+            [=](const CtrlSettings& s) { return plat::formatDouble(constField(field, s)); }};
 }
-Key textKey(const char* name, std::string CtrlSettings::*field)
+template <class Field>
+Key textKey(const char* name, Field field)
 {
     return {name,
             [=](CtrlSettings& s, const std::string& v) {
                 if (v.size() > kMaxFileName)
                     return false;
-                s.*field = v;
+                field(s) = v;
                 return true;
             },
-            [=](const CtrlSettings& s) { return s.*field; }};
-}
-Key acqTextKey(const char* name, std::string AcqSettings::*field)
-{
-    return {name,
-            [=](CtrlSettings& s, const std::string& v) {
-                if (v.size() > kMaxFileName)
-                    return false;
-                s.acq.*field = v;
-                return true;
-            },
-            [=](const CtrlSettings& s) { return s.acq.*field; }};
+            [=](const CtrlSettings& s) { return constField(field, s); }};
 }
 
 const std::vector<Key>& keys()
 {
     static const std::vector<Key> table = {
-        acqFlagKey("RefreshDACs", &AcqSettings::refreshDacs),
-        acqFlagKey("RefreshPixelsCfg", &AcqSettings::refreshPixCfg),
-        acqIntKey("AcqType", &AcqSettings::acqType, 0, 2),
-        acqIntKey("AcqCount", &AcqSettings::acqCount, 1, kMaxCount),
-        acqDoubleKey("AcqTime", &AcqSettings::acqTime, 1e-9, kMaxSeconds),
-        acqIntKey("AcqSpacing", &AcqSettings::acqSpacing, 1, 64),
-        acqTextKey("FileName", &AcqSettings::fileName),
-        acqTextKey("FiltFileName", &AcqSettings::filtFileName),
-        acqFlagKey("Repeat", &AcqSettings::repeat),
-        acqIntKey("RepeatCount", &AcqSettings::repeatCount, 0, kMaxCount),
-        acqDoubleKey("RepeatDelay", &AcqSettings::currentDelay, 0, kMaxSeconds),
-        acqDoubleKey("RepeatDelayFrom", &AcqSettings::delayFrom, 0, kMaxSeconds),
-        acqDoubleKey("RepeatDelayTo", &AcqSettings::delayTo, 0, kMaxSeconds),
-        acqIntKey("PulseCount", &AcqSettings::pulseCount, 0, UINT32_MAX),
-        acqIntKey("Spacing", &AcqSettings::tpSpacing, 1, 64),
-        acqDoubleKey("PulseHeight", &AcqSettings::pulseHeight, 0, HUGE_VAL),
-        acqDoubleKey("Period", &AcqSettings::pulsePeriod, 0, HUGE_VAL),
-        flagKey("Autostart", &CtrlSettings::autostart),
-        flagKey("LoadSaveDacsWithPixCfg", &CtrlSettings::loadSaveDacsWithPixCfg),
-        intKey("FileOutputMode", &CtrlSettings::fileOutputMode, 0, 6),
-        intKey("FiltOutputMode", &CtrlSettings::filtOutputMode, 0, 6),
-        flagKey("RawOutput", &CtrlSettings::rawOutput),
-        textKey("FilterChain", &CtrlSettings::filterChain),
-        intKey("Flags", &CtrlSettings::placementFlags, INT_MIN, INT_MAX),
-        intKey("ShowCmd", &CtrlSettings::showCmd, 0, 11),
-        intKey("Left", &CtrlSettings::left, INT_MIN, INT_MAX),
-        intKey("Top", &CtrlSettings::top, INT_MIN, INT_MAX),
+        flagKey("RefreshDACs", acqField<&AcqSettings::refreshDacs>),
+        flagKey("RefreshPixelsCfg", acqField<&AcqSettings::refreshPixCfg>),
+        intKey("AcqType", acqField<&AcqSettings::acqType>, 0, 2),
+        intKey("AcqCount", acqField<&AcqSettings::acqCount>, 1, kMaxCount),
+        doubleKey("AcqTime", acqField<&AcqSettings::acqTime>, 1e-9, kMaxSeconds),
+        intKey("AcqSpacing", acqField<&AcqSettings::acqSpacing>, 1, 64),
+        textKey("FileName", acqField<&AcqSettings::fileName>),
+        textKey("FiltFileName", acqField<&AcqSettings::filtFileName>),
+        flagKey("Repeat", acqField<&AcqSettings::repeat>),
+        intKey("RepeatCount", acqField<&AcqSettings::repeatCount>, 0, kMaxCount),
+        doubleKey("RepeatDelay", acqField<&AcqSettings::currentDelay>, 0, kMaxSeconds),
+        doubleKey("RepeatDelayFrom", acqField<&AcqSettings::delayFrom>, 0, kMaxSeconds),
+        doubleKey("RepeatDelayTo", acqField<&AcqSettings::delayTo>, 0, kMaxSeconds),
+        intKey("PulseCount", acqField<&AcqSettings::pulseCount>, 0, UINT32_MAX),
+        intKey("Spacing", acqField<&AcqSettings::tpSpacing>, 1, 64),
+        doubleKey("PulseHeight", acqField<&AcqSettings::pulseHeight>, 0, HUGE_VAL),
+        doubleKey("Period", acqField<&AcqSettings::pulsePeriod>, 0, HUGE_VAL),
+        flagKey("Autostart", ownField<&CtrlSettings::autostart>),
+        flagKey("LoadSaveDacsWithPixCfg", ownField<&CtrlSettings::loadSaveDacsWithPixCfg>),
+        intKey("FileOutputMode", ownField<&CtrlSettings::fileOutputMode>, 0, 6),
+        intKey("FiltOutputMode", ownField<&CtrlSettings::filtOutputMode>, 0, 6),
+        flagKey("RawOutput", ownField<&CtrlSettings::rawOutput>),
+        textKey("FilterChain", ownField<&CtrlSettings::filterChain>),
+        intKey("Flags", ownField<&CtrlSettings::placementFlags>, INT_MIN, INT_MAX),
+        intKey("ShowCmd", ownField<&CtrlSettings::showCmd>, 0, 11),
+        intKey("Left", ownField<&CtrlSettings::left>, INT_MIN, INT_MAX),
+        intKey("Top", ownField<&CtrlSettings::top>, INT_MIN, INT_MAX),
         // Written only: the size is the window's own.
         {"Right", nullptr, [](const CtrlSettings& s) { return std::to_string(s.right); }},
         {"Bottom", nullptr, [](const CtrlSettings& s) { return std::to_string(s.bottom); }},
