@@ -775,6 +775,12 @@ int ClusterFind<T>::label(int32_t width, int32_t height, const void* data)
     }
     try {
         labels_.resize(static_cast<size_t>(count));
+        // Labelling by runs: room for the most runs a frame of this size can have, (width + 1) / 2 a row.
+        const size_t most = static_cast<size_t>((width + 1) / 2) * static_cast<size_t>(height);
+        if (!recursiveFill && runs_.size() < most) {
+            runs_.resize(most);
+            links_.resize(most);
+        }
     } catch (const std::bad_alloc&) {
         labels_.clear();
         width_ = height_ = pixelCount_ = 0;
@@ -843,67 +849,70 @@ template <typename T>
 void ClusterFind<T>::labelRuns(const T* data)
 {
     // First pass: the runs of window pixels of each row, each joined to the runs of the row above that it
-    // touches (union-find whose root is always the component's earliest run).
-    runs_.clear();
+    // touches (union-find whose root is always the component's earliest run, so a link always names an
+    // earlier run). label() made room for the most runs the frame can have.
     int32_t* lbl = labels_.data();
     const int32_t w = width_, h = height_;
+    Run* runs = runs_.data();
+    int32_t* link = links_.data();
     const int32_t reach = eightNeighbours ? 1 : 0;
-    auto root = [this](int32_t r) {
-        while (runs_[static_cast<size_t>(r)].link != r) {
-            Run& run = runs_[static_cast<size_t>(r)];
-            run.link = runs_[static_cast<size_t>(run.link)].link; // path halving
-            r = run.link;
+    auto root = [link](int32_t r) {
+        while (link[r] != r) {
+            link[r] = link[link[r]]; // path halving
+            r = link[r];
         }
         return r;
     };
+    int32_t count = 0;
     int32_t above = 0, aboveEnd = 0; // the runs of the row above
     for (int32_t y = 0; y < h; ++y) {
-        const int32_t rowStart = static_cast<int32_t>(runs_.size());
+        const int32_t rowStart = count;
         int32_t k = above;
         forEachRun(lbl + static_cast<size_t>(y) * w, w, [&](int32_t left, int32_t right) {
-            const int32_t own = static_cast<int32_t>(runs_.size());
-            runs_.push_back(Run{y, left, right, own});
-            while (k < aboveEnd && runs_[static_cast<size_t>(k)].right < left - reach)
+            const int32_t own = count++;
+            runs[own] = Run{y, left, right};
+            link[own] = own;
+            while (k < aboveEnd && runs[k].right < left - reach)
                 ++k;
             int32_t ownRoot = own;
-            for (int32_t j = k; j < aboveEnd && runs_[static_cast<size_t>(j)].left <= right + reach; ++j) {
-                const int32_t a = root(j);
-                if (a < ownRoot) {
-                    runs_[static_cast<size_t>(ownRoot)].link = a;
-                    ownRoot = a;
-                } else if (a > ownRoot) {
-                    runs_[static_cast<size_t>(a)].link = ownRoot;
+            for (int32_t j = k; j < aboveEnd && runs[j].left <= right + reach; ++j) {
+                const int32_t r = root(j);
+                if (r < ownRoot) {
+                    link[ownRoot] = r;
+                    ownRoot = r;
+                } else if (r > ownRoot) {
+                    link[r] = ownRoot;
                 }
             }
         });
         above = rowStart;
-        aboveEnd = static_cast<int32_t>(runs_.size());
+        aboveEnd = count;
     }
     // Second pass: clusters numbered in the order of their first run (so of their first pixel), their
-    // stores sized at once; then each run's pixels labelled and written in raster order. A run's link
-    // always names an earlier run, whose cluster is by then its root's.
-    const size_t nRuns = runs_.size();
+    // stores sized at once; then each run's pixels labelled and written in raster order. Each link is
+    // replaced by its run's cluster: an earlier run's entry already holds its root's.
     runSizes_.clear();
-    for (size_t r = 0; r < nRuns; ++r) {
-        Run& run = runs_[r];
-        if (run.link == static_cast<int32_t>(r)) {
-            run.cluster = static_cast<int32_t>(runSizes_.size());
+    for (int32_t r = 0; r < count; ++r) {
+        if (link[r] == r) {
+            link[r] = static_cast<int32_t>(runSizes_.size());
             runSizes_.push_back(0);
         } else {
-            run.cluster = runs_[static_cast<size_t>(run.link)].cluster;
+            link[r] = link[link[r]];
         }
-        runSizes_[static_cast<size_t>(run.cluster)] += run.right - run.left + 1;
+        runSizes_[static_cast<size_t>(link[r])] += runs[r].right - runs[r].left + 1;
     }
     for (int32_t& size : runSizes_) {
         newCluster()->pixels().resize(static_cast<size_t>(size));
         size = 0;
     }
-    for (const Run& run : runs_) {
+    Cluster<T>* const* clusters = clusters_.data();
+    for (int32_t r = 0; r < count; ++r) {
+        const Run& run = runs[r];
+        const int32_t cluster = link[r];
         const int32_t row = run.y * w;
-        std::fill(lbl + row + run.left, lbl + row + run.right + 1, run.cluster);
-        int32_t& at = runSizes_[static_cast<size_t>(run.cluster)];
-        clusters_[static_cast<size_t>(run.cluster)]->putRun(static_cast<size_t>(at), run.y, row, run.left,
-                                                              run.right, data);
+        std::fill(lbl + row + run.left, lbl + row + run.right + 1, cluster);
+        int32_t& at = runSizes_[static_cast<size_t>(cluster)];
+        clusters[cluster]->putRun(static_cast<size_t>(at), run.y, row, run.left, run.right, data);
         at += run.right - run.left + 1;
     }
 }

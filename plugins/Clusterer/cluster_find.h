@@ -385,13 +385,12 @@ private:
     std::vector<Seed> stack_; // fill seeds
     struct Run {
         int32_t y, left, right;
-        int32_t link;        // first pass: the run it joined (itself for a root)
-        int32_t cluster = 0; // second pass: its cluster
     };
     // Calls emit(left, right) for each run of -1 labels in row (width w).
     template <typename Emit>
     static void forEachRun(const int32_t* row, int32_t w, Emit&& emit);
     std::vector<Run> runs_;
+    std::vector<int32_t> links_; // per run: first pass the run it joined (itself for a root), then its cluster
     std::vector<int32_t> runSizes_; // pixels per cluster, then the records written so far
 };
 
