@@ -204,11 +204,13 @@ struct ColumnPixel {
 
 template <int P>
 struct PackedPixel {
-    const double* at;
-    int n;
-    double rate(int j) const { return at[j]; }
-    double sigma(int j) const { return at[n + j]; }
-    double param(int j, int q) const { return at[2 * n + P * j + q]; }
+    PackedPixel(const double* at, int n) : rates(at), sigmas(at + n), params(at + 2 * n) {}
+    const double* rates;
+    const double* sigmas;
+    const double* params;
+    double rate(int j) const { return rates[j]; }
+    double sigma(int j) const { return sigmas[j]; }
+    double param(int j, int q) const { return params[P * j + q]; }
 };
 
 template <int M> constexpr int kParams = M == kLinear ? 2 : 3;
@@ -348,19 +350,37 @@ struct Input {
     bool byDerivative;
 };
 
+// Bad pixels and rates of 0 or below are thickness 0 with no error; no rate has none. true: pixel i is
+// one of them, and done.
+[[gnu::always_inline]] inline bool storedWithoutCurve(const Input& in, size_t i, double x)
+{
+    if (in.mask[i] && x > 0.0 && std::isfinite(x))
+        return false;
+    const double t = std::isfinite(x) ? 0.0 : kNoValue;
+    in.corrected[i] = t;
+    in.error[i] = t;
+    return true;
+}
+
+// The sigma of rate x at pixel i: the input's (counts / time; when it has none, the counts themselves)
+// and the calibration's at this rate.
+template <class Px> [[gnu::always_inline]] inline
+double sigmaOf(const Curves& c, const Px& px, const Input& in, size_t i, double x, const Segment& k)
+{
+    const double inSigma = in.sigma[i] > 0.0 ? in.sigma[i] : x * in.time;
+    const double inRate = inSigma / in.time;
+    const double ptRate = rateSigmaIn(c, px, x, k);
+    const double sum = inRate * inRate + ptRate * ptRate;
+    return sum > 1e-50 ? std::sqrt(sum) : 0.0;
+}
+
 // Thickness and error of pixel i.
 template <int M, class Px> [[gnu::always_inline]] inline
 void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
 {
     const double x = in.counts[i] / in.time;
-    const bool good = in.mask[i];
-    if (!good || !(x > 0.0) || !std::isfinite(x)) {
-        // Bad pixels and rates of 0 or below are thickness 0 with no error; no rate has none.
-        const double t = std::isfinite(x) ? 0.0 : kNoValue;
-        in.corrected[i] = t;
-        in.error[i] = t;
+    if (storedWithoutCurve(in, i, x))
         return;
-    }
     const Segment k = segmentOf(c, px, x);
     const double t = thicknessIn<M>(c, px, x, k);
     in.corrected[i] = t;
@@ -368,28 +388,156 @@ void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
         in.error[i] = kNoValue;
         return;
     }
-    // The rate's sigma: the input's (counts / time; when it has none, the counts themselves) and the
-    // calibration's at this rate.
-    const double inSigma = in.sigma[i] > 0.0 ? in.sigma[i] : x * in.time;
-    const double inRate = inSigma / in.time;
-    const double ptRate = rateSigmaIn(c, px, x, k);
-    const double sum = inRate * inRate + ptRate * ptRate;
-    const double s = sum > 1e-50 ? std::sqrt(sum) : 0.0;
+    const double s = sigmaOf(c, px, in, i, x, k);
     double e;
     if (in.byDerivative) {
         const double dt = derivativeIn<M>(c, px, x, k);
         e = dt == kNoValue ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
     } else {
-        const double lo = thicknessOf<M>(c, px, good, x - s, &k);
-        const double hi = thicknessOf<M>(c, px, good, x + s, &k);
+        const double lo = thicknessOf<M>(c, px, true, x - s, &k);
+        const double hi = thicknessOf<M>(c, px, true, x + s, &k);
         e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
     }
     in.error[i] = curves::finiteOrNone(e);
 }
 
+// The Exponential error by difference takes six logarithms per pixel. Called in the middle of a pixel's
+// work, each call made the pixel store and load again what it held; here a block of pixels first finds
+// its rates, segments, sigmas and the logarithms' arguments, then takes the logarithms in one loop, then
+// reads the thicknesses out: the values of correctPixel, bit for bit (same operations, same order).
+using ExpPixel = PackedPixel<kParams<kExponential>>;
+
+// One thickness to read: rate y in segment seg. expArguments gives the arguments of its two logarithms:
+// the segment's upper point's, then the lower point's; beyond the ends the end point's alone; 0 (none
+// taken) where no logarithm is wanted.
+struct ExpRead {
+    double y;
+    Segment seg;
+};
+
+[[gnu::always_inline]] inline void expArguments(const Curves& c, const ExpPixel& px, const ExpRead& r, double* args)
+{
+    const int k = r.seg.k;
+    auto arg = [&](int j) { return (r.y - px.param(j, 2)) * px.param(j, 0); };
+    if (k == 0 || k == c.n) {
+        args[0] = c.extrapolate ? arg(k == 0 ? 0 : c.n - 1) : 0.0;
+        args[1] = 0.0;
+    } else {
+        args[0] = arg(k - 1);
+        args[1] = arg(k);
+    }
+}
+
+// curves::invertExponential with its logarithm taken.
+[[gnu::always_inline]] inline double expInverse(const ExpPixel& px, int j, double arg, double log)
+{
+    if (!(arg > 0.0))
+        return kNoValue;
+    return curves::finiteOrNone(log * px.param(j, 1));
+}
+
+[[gnu::always_inline]] inline
+double expThickness(const Curves& c, const ExpPixel& px, const ExpRead& r, const double* args, const double* logs)
+{
+    const int k = r.seg.k;
+    if (k == 0)
+        return c.extrapolate ? expInverse(px, 0, args[0], logs[0]) : c.thickness[0];
+    if (k == c.n)
+        return c.extrapolate ? expInverse(px, c.n - 1, args[0], logs[0]) : c.thickness[c.n - 1];
+    return blend(expInverse(px, k - 1, args[0], logs[0]), expInverse(px, k, args[1], logs[1]), px.rate(k - 1),
+                 px.rate(k), r.y, r.seg.invSpan);
+}
+
+void correctExponentialByDifference(const Curves& c, const double* table, const Input& in)
+{
+    const size_t stride = static_cast<size_t>(c.n) * (2 + kParams<kExponential>);
+    constexpr size_t kBlock = 64;
+    // Per pixel: its three reads (thickness, x - s, x + s), 0 when no thickness is read (the pixel is
+    // done), 1 when x - s or x + s is no finite rate above 0.
+    struct Plan {
+        ExpRead read[3];
+        int reads;
+    };
+    Plan plans[kBlock];
+    double args[kBlock * 6];
+    double logs[kBlock * 6];
+    for (size_t first = 0; first < in.pixels; first += kBlock) {
+        const size_t m = std::min(kBlock, in.pixels - first);
+        for (size_t b = 0; b < m; ++b) {
+            const size_t i = first + b;
+            const ExpPixel px{table + i * stride, c.n};
+            Plan& p = plans[b];
+            double* a = args + 6 * b;
+            const double x = in.counts[i] / in.time;
+            if (storedWithoutCurve(in, i, x)) {
+                p.reads = 0;
+                a[0] = a[1] = a[2] = a[3] = a[4] = a[5] = 0.0;
+                continue;
+            }
+            p.read[0] = {x, segmentOf(c, px, x)};
+            expArguments(c, px, p.read[0], a);
+            const double s = sigmaOf(c, px, in, i, x, p.read[0].seg);
+            const double lo = x - s;
+            const double hi = x + s;
+            p.read[1].y = lo;
+            p.read[2].y = hi;
+            // thicknessOf's rule: no finite rate, no value; a rate of 0 or below, thickness 0.
+            if (!std::isfinite(lo) || !(lo > 0.0) || !std::isfinite(hi) || !(hi > 0.0)) {
+                p.reads = 1;
+                a[2] = a[3] = a[4] = a[5] = 0.0;
+                continue;
+            }
+            p.reads = 3;
+            p.read[1].seg = segmentNear(c, px, lo, p.read[0].seg);
+            p.read[2].seg = segmentNear(c, px, hi, p.read[0].seg);
+            expArguments(c, px, p.read[1], a + 2);
+            expArguments(c, px, p.read[2], a + 4);
+        }
+        for (size_t q = 0; q < 6 * m; ++q)
+            logs[q] = args[q] > 0.0 ? std::log(args[q]) : 0.0;
+        for (size_t b = 0; b < m; ++b) {
+            const Plan& p = plans[b];
+            if (p.reads == 0)
+                continue;
+            const size_t i = first + b;
+            const ExpPixel px{table + i * stride, c.n};
+            const double* a = args + 6 * b;
+            const double* l = logs + 6 * b;
+            const double t = expThickness(c, px, p.read[0], a, l);
+            in.corrected[i] = t;
+            if (t == kNoValue) {
+                in.error[i] = kNoValue;
+                continue;
+            }
+            double lo, hi;
+            if (p.reads == 3) {
+                lo = expThickness(c, px, p.read[1], a + 2, l + 2);
+                hi = expThickness(c, px, p.read[2], a + 4, l + 4);
+            } else {
+                // Some end is no rate above 0: its thickness needs no logarithm, the other takes its own.
+                auto slow = [&](int r) {
+                    const double y = p.read[r].y;
+                    if (!std::isfinite(y))
+                        return kNoValue;
+                    if (y <= 0.0)
+                        return 0.0;
+                    return thicknessIn<kExponential>(c, px, y, segmentNear(c, px, y, p.read[0].seg));
+                };
+                lo = slow(1);
+                hi = slow(2);
+            }
+            const double e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
+            in.error[i] = curves::finiteOrNone(e);
+        }
+    }
+}
+
 template <int M>
 void correctPacked(const Curves& c, const double* table, const Input& in)
 {
+    if constexpr (M == kExponential)
+        if (!in.byDerivative && c.n > 0)
+            return correctExponentialByDifference(c, table, in);
     const size_t stride = static_cast<size_t>(c.n) * (2 + kParams<M>);
     for (size_t i = 0; i < in.pixels; ++i)
         correctPixel<M>(c, PackedPixel<kParams<M>>{table + i * stride, c.n}, in, i);

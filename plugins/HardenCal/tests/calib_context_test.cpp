@@ -207,9 +207,10 @@ TEST_F(FitTest, AnotherMethodRecomputesTheMask)
     EXPECT_LE(worstDeviation(3.3), 1e-12);
 }
 
-// A frame is read through a pixel-major copy of the fit when memory allows, else through the points' own
-// arrays: both give the same bits, for every method, within and beyond the points, with bad pixels, rates
-// of 0 and no rate, by difference and by derivative.
+// A frame is read through a pixel-major copy of the fit when memory allows (Exponential by difference with
+// its logarithms taken side by side), else through the points' own arrays, pixel by pixel: both give the
+// same bits, for every method, within and beyond the points, with bad pixels, rates of 0, no rate and a
+// rate below its sigma, by difference and by derivative.
 TEST(FitReadBack, PixelMajorTableAndPointArraysGiveTheSameBits)
 {
     std::vector<double> want(kPixels);
@@ -223,8 +224,10 @@ TEST(FitReadBack, PixelMajorTableAndPointArraysGiveTheSameBits)
         };
         std::vector<double> counts(kPixels);
         for (int i = 0; i < kPixels; ++i)
-            counts[static_cast<size_t>(i)] =
-                i % 61 == 0 ? 0.0 : i % 67 == 0 ? std::nan("") : rate(want[static_cast<size_t>(i)], i);
+            counts[static_cast<size_t>(i)] = i % 61 == 0   ? 0.0
+                                             : i % 67 == 0 ? std::nan("")
+                                             : i % 71 == 0 ? 0.5 // its rate less its sigma is below 0
+                                                           : rate(want[static_cast<size_t>(i)], i);
         // ctx[0] never has room for the table (any array beyond one pixel's worth), ctx[1] has.
         hcal::CalibContext ctx[2]{hcal::CalibContext(nullptr), hcal::CalibContext(nullptr)};
         for (auto& x : ctx) {
