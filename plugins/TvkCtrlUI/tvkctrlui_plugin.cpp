@@ -2,6 +2,9 @@
 // functions and the events that drive them.
 #include <cstdint>
 
+#include <QCoreApplication>
+#include <QEvent>
+
 #include "ctrl_entry.h"
 #include "pluginfw/plugin_entry.h"
 #include "prev_window.h"
@@ -14,6 +17,10 @@ void onExit(intptr_t arg)
 {
     ctrlOnExit(arg);
     prevWndService().destroyAllPreviews();
+    // Windows of this library are gone before the manager unloads it after "Exit": the work queued to close
+    // them runs now, then the deletions it asked for, before the loop would reach them.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 void onAcqCompleted(intptr_t dev)
 {
