@@ -45,6 +45,8 @@ hcal::CalibContext& calibrated()
         for (double t : kThicknesses)
             c->addPoint(t, 1.0, countsAt(t), {});
         c->badPixelCount(); // fits once
+        // The first correction after a fit also lays the fit out pixel by pixel: once, not per frame.
+        c->correct(countsAt(0.0).data(), nullptr, kPixels, 1.0, nullptr, nullptr);
         return c;
     }();
     return *ctx;

@@ -2,6 +2,8 @@
 // rate sigma and derivative of a rate read back through them. The per-pixel loops run on plain pointers,
 // one instance per method, since they run for every pixel of every frame.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 
 #include "calib_curves.h"
@@ -178,6 +180,13 @@ Status CalibContext::Impl::computeParams()
 
 namespace {
 
+// Whether v is kNoValue, by its bits: the same as v == kNoValue (no other value equals it), without the
+// floating-point compare's test for NaN.
+[[gnu::always_inline]] inline bool isNone(double v)
+{
+    return std::bit_cast<uint64_t>(v) == std::bit_cast<uint64_t>(kNoValue);
+}
+
 // What every pixel's read-back shares: the points' thicknesses and the extrapolation setting.
 struct Curves {
     int n = 0;
@@ -269,7 +278,7 @@ Segment segmentNear(const Curves& c, const Px& px, double x, const Segment& know
 // distance of the rate from the lower point's rate, and the other way round.
 [[gnu::always_inline]] inline double blend(double upper, double lower, double rateUpper, double rateLower, double x, double invSpan)
 {
-    if (upper == kNoValue || lower == kNoValue)
+    if (isNone(upper) || isNone(lower))
         return kNoValue;
     return curves::finiteOrNone(((x - rateLower) * upper + (rateUpper - x) * lower) * invSpan);
 }
@@ -384,7 +393,7 @@ void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
     const Segment k = segmentOf(c, px, x);
     const double t = thicknessIn<M>(c, px, x, k);
     in.corrected[i] = t;
-    if (t == kNoValue) {
+    if (isNone(t)) {
         in.error[i] = kNoValue;
         return;
     }
@@ -392,11 +401,11 @@ void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
     double e;
     if (in.byDerivative) {
         const double dt = derivativeIn<M>(c, px, x, k);
-        e = dt == kNoValue ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
+        e = isNone(dt) ? kNoValue : dt < 0.0 ? s * -dt : 0.0;
     } else {
         const double lo = thicknessOf<M>(c, px, true, x - s, &k);
         const double hi = thicknessOf<M>(c, px, true, x + s, &k);
-        e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
+        e = isNone(lo) || isNone(hi) ? kNoValue : std::fabs(lo - hi) / 2.0;
     }
     in.error[i] = curves::finiteOrNone(e);
 }
@@ -505,7 +514,7 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
             const double* l = logs + 6 * b;
             const double t = expThickness(c, px, p.read[0], a, l);
             in.corrected[i] = t;
-            if (t == kNoValue) {
+            if (isNone(t)) {
                 in.error[i] = kNoValue;
                 continue;
             }
@@ -526,7 +535,7 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
                 lo = slow(1);
                 hi = slow(2);
             }
-            const double e = lo == kNoValue || hi == kNoValue ? kNoValue : std::fabs(lo - hi) / 2.0;
+            const double e = isNone(lo) || isNone(hi) ? kNoValue : std::fabs(lo - hi) / 2.0;
             in.error[i] = curves::finiteOrNone(e);
         }
     }
