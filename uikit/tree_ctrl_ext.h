@@ -1,0 +1,62 @@
+// A tree with a multi-selection of its own beside the view's current item: Ctrl-click toggles an item,
+// Shift-click selects the siblings from the anchor to the clicked item, a plain click starts again; per-item
+// text colours; and a signal when Delete is pressed. Deleting an item or its children also forgets every
+// descendant's selection entry and properties, and the anchor and range end when they went with them.
+// GUI thread only.
+#pragma once
+
+#include <map>
+#include <set>
+
+#include <QColor>
+#include <QTreeWidget>
+
+class CTreeCtrlExt : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CTreeCtrlExt(QWidget* parent = nullptr);
+
+    struct ItemProperty {
+        int splitPos = -1;     // -1: no split
+        QColor color;          // invalid: the default colour
+        QColor splitColor;     // colour of the text from splitPos on
+    };
+
+    // An invalid colour drops the item's own colour (and its property when nothing else is left).
+    void setItemColor(const QColor& color, QTreeWidgetItem* item);
+    // The text from character pos on in red.
+    void setItemSplit(int pos, QTreeWidgetItem* item);
+    const ItemProperty* itemProperty(QTreeWidgetItem* item) const;
+
+    // The items to act on: the selection, or the current item when nothing is selected; with recursive an
+    // item with children stands for its leaves (depth first, in order).
+    std::set<QTreeWidgetItem*> getSelectedItems(bool recursive) const;
+    const std::set<QTreeWidgetItem*>& selection() const { return selection_; }
+    QTreeWidgetItem* anchor() const { return anchor_; }
+
+    void deleteItem(QTreeWidgetItem* item);
+    bool deleteChildren(QTreeWidgetItem* item); // true when it had children
+
+    // A click as the mouse gives it (the modifiers decide).
+    void clickItem(QTreeWidgetItem* hit, Qt::KeyboardModifiers modifiers);
+
+signals:
+    void deleteKeyPressed(CTreeCtrlExt* tree);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void pruneItemProperty(QTreeWidgetItem* item);
+    void applyProperty(QTreeWidgetItem* item);
+    void forget(QTreeWidgetItem* item); // the item and its descendants
+    void select(QTreeWidgetItem* item, bool on);
+    QTreeWidgetItem* sibling(QTreeWidgetItem* item, bool forward) const;
+
+    std::set<QTreeWidgetItem*> selection_;
+    std::map<QTreeWidgetItem*, ItemProperty> properties_;
+    QTreeWidgetItem* anchor_ = nullptr;
+    QTreeWidgetItem* rangeEnd_ = nullptr;
+    bool forward_ = true;
+};
