@@ -334,6 +334,31 @@ TEST_F(CtrlWindow, SettingsSheetOfTheSimulatedDevice)
     EXPECT_EQ(questions_[0].rfind("Value has to be in range 0..", 0), 0u);
 }
 
+TEST_F(CtrlWindow, InterfaceItemsEditedThroughTheLibrary)
+{
+    CSettingsSheet sheet(t_, 0);
+    QTreeWidget* items = sheet.itemList();
+    ASSERT_EQ(items->topLevelItemCount(), 7);
+    int version = -1, time = -1;
+    for (int i = 0; i < items->topLevelItemCount(); ++i) {
+        if (items->topLevelItem(i)->text(1) == "Dummy HW version")
+            version = i;
+        if (items->topLevelItem(i)->text(1).startsWith("Size of time element"))
+            time = i;
+    }
+    ASSERT_GE(version, 0);
+    ASSERT_GE(time, 0);
+    EXPECT_EQ(items->topLevelItem(version)->text(2), "U32");
+    EXPECT_EQ(items->topLevelItem(time)->text(2), "DOUBLE");
+    const QString versionText = items->topLevelItem(version)->text(0);
+    EXPECT_FALSE(sheet.editItem(version, "99")) << "a fixed item is not edited";
+    EXPECT_EQ(items->topLevelItem(version)->text(0), versionText);
+    EXPECT_TRUE(sheet.editItem(time, "1.23456789"));
+    EXPECT_EQ(items->topLevelItem(time)->text(0).trimmed(), "1.23456789") << "no rounding on the way";
+    EXPECT_FALSE(sheet.editItem(time, "fast"));
+    EXPECT_EQ(items->topLevelItem(time)->text(0).trimmed(), "1.23456789") << "the row shows the library's value";
+}
+
 // The plug-in itself in a manager with two simulated devices: an item per device, the window of a device
 // whose ini file says Autostart=0 stays closed at "Start".
 class CtrlPluginLoaded : public CtrlApp {
