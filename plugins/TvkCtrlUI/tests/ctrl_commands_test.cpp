@@ -1,6 +1,7 @@
 // What the control window's commands and settings sheet compute without windows: command states, pixel
 // bit edits, ASCII file arguments, the Tools menu, the overwrite question, file-mode flags, the DAC grid
 // and value parsing, and the digital test's texts.
+#include <algorithm>
 #include <array>
 #include <string>
 #include <vector>
@@ -169,6 +170,136 @@ TEST(SettingsTexts, NamesAndPixels)
     EXPECT_EQ(goodPixelsText(65000, 65536), "65000\t(99.18%)");
     EXPECT_EQ(badPixelsText(65000, 65536), "536\t(0.82%)");
     EXPECT_EQ(goodPixelsText(65536, 65536), "65536\t(100.00%)");
+}
+
+// A 2 x 2 device behind a table: its DACs, pixel configuration in chip order and as one matrix, and a
+// digital test whose bad-pixel frame marks chosen pixels.
+struct FakeQuad {
+    static constexpr int kDacs = 3, kChips = 4;
+    static constexpr uint32_t kPixels = 8; // small stand-in for 4 x 65536
+    std::vector<uint16_t> dacs = std::vector<uint16_t>(kDacs * kChips, 5);
+    std::vector<uint8_t> chipCfg = std::vector<uint8_t>(kPixels, 0xFF); // chip order
+    int toSM = 0;
+    std::vector<int16_t> badFrame = std::vector<int16_t>(kPixels, 0);
+    bool lockFails = false;
+    int closes = 0, unlocks = 0;
+    // Super-matrix order: the chip-order index reversed (any fixed shuffle shows a mix-up).
+    static uint32_t toChip(uint32_t sm) { return kPixels - 1 - sm; }
+};
+FakeQuad* gQuad = nullptr;
+
+_MgrFuncTable quadTable()
+{
+    _MgrFuncTable t{};
+    t.tvkCtrlGetDACsNames = [](unsigned, const char*** names, const int** bits, int* count) {
+        static const char* n[] = {"A", "B", "C"};
+        static const int b[] = {8, 8, 8};
+        *names = n;
+        *bits = b;
+        *count = FakeQuad::kDacs;
+        return 0;
+    };
+    t.tvkCtrlGetTarvikInfo = [](unsigned, int* chips, int* rows, char*, char*) {
+        if (chips)
+            *chips = FakeQuad::kChips;
+        if (rows)
+            *rows = 2;
+        return 0;
+    };
+    t.tvkCtrlGetDACs = [](unsigned, uint16_t* d, int size, int) {
+        std::copy_n(gQuad->dacs.begin(), size, d);
+        return 0;
+    };
+    t.tvkCtrlSetDACs = [](unsigned, const uint16_t* d, int size, int, int, int) {
+        gQuad->dacs.assign(d, d + size);
+        return 0;
+    };
+    t.tvkCtrlPerformDigitalTest = [](unsigned, int* good, uint32_t* frame, int, double) {
+        *good = 6;
+        if (frame)
+            *frame = 77;
+        return 0;
+    };
+    t.mgrGetLockedFrameBuff = [](uint32_t, void** buffer, uint32_t* size, uint32_t) {
+        if (gQuad->lockFails)
+            return -1;
+        *buffer = gQuad->badFrame.data();
+        *size = uint32_t(gQuad->badFrame.size() * sizeof(int16_t));
+        return 0;
+    };
+    t.mgrUnlockFrame = [](uint32_t) { ++gQuad->unlocks; return 0; };
+    t.mgrCloseFrame = [](uint32_t, uint32_t*) { ++gQuad->closes; return 0; };
+    t.tvkCtrlGetAutoConvToSM = [](unsigned, int* on) { *on = gQuad->toSM; return 0; };
+    t.tvkCtrlGetDevInfo = [](unsigned, _DevInfo* info) {
+        *info = _DevInfo{};
+        info->pixelCount = FakeQuad::kPixels;
+        info->chipCount = FakeQuad::kChips;
+        return 0;
+    };
+    t.tvkCtrlGetPixelsCfg = [](unsigned, uint8_t* cfg, uint32_t size, int) {
+        std::copy_n(gQuad->chipCfg.begin(), size, cfg);
+        return 0;
+    };
+    t.tvkCtrlSetPixelsCfg = [](unsigned, uint8_t* cfg, uint32_t size, int) {
+        gQuad->chipCfg.assign(cfg, cfg + size);
+        return 0;
+    };
+    t.tvkCtrlGetSuperMatrixPixCfg = [](unsigned, uint8_t* cfg, uint32_t size) {
+        for (uint32_t i = 0; i < size; ++i)
+            cfg[i] = gQuad->chipCfg[FakeQuad::toChip(i)];
+        return 0;
+    };
+    t.tvkCtrlSetSuperMatrixPixCfg = [](unsigned, const uint8_t* cfg, uint32_t size) {
+        for (uint32_t i = 0; i < size; ++i)
+            gQuad->chipCfg[FakeQuad::toChip(i)] = cfg[i];
+        return 0;
+    };
+    return t;
+}
+
+TEST(DacApply, KeepsOtherChipsAsTheDeviceHasThem)
+{
+    FakeQuad quad;
+    gQuad = &quad;
+    const _MgrFuncTable t = quadTable();
+    quad.dacs[2 * FakeQuad::kDacs + 1] = 99; // another client changed chip 2 after the page read it
+    ASSERT_EQ(applyChipDacs(&t, 0, 1, {10, 11, 12}), 0);
+    EXPECT_EQ(quad.dacs, (std::vector<uint16_t>{5, 5, 5, 10, 11, 12, 5, 99, 5, 5, 5, 5}));
+    EXPECT_EQ(applyChipDacs(&t, 0, 4, {1, 2, 3}), -2) << "no chip 4";
+    EXPECT_EQ(applyChipDacs(&t, 0, 0, {1, 2}), -2) << "values of another chip type";
+    gQuad = nullptr;
+}
+
+TEST(DigitalTest, BadPixelsMaskedInTheFramesOwnOrder)
+{
+    for (int toSM : {0, 1}) {
+        FakeQuad quad;
+        gQuad = &quad;
+        quad.toSM = toSM;
+        const _MgrFuncTable t = quadTable();
+        // The frame comes in the order the device hands out frames: mark pixel 1 of that order.
+        quad.badFrame[1] = 3;
+        int good = 0;
+        bool lockFailed = false;
+        ASSERT_EQ(runDigitalTest(&t, 0, true, false, &good, &lockFailed), 0);
+        EXPECT_EQ(good, 6);
+        std::vector<uint8_t> expected(FakeQuad::kPixels, 0xFF);
+        expected[toSM ? FakeQuad::toChip(1) : 1] = 0xFE;
+        EXPECT_EQ(quad.chipCfg, expected) << "super matrix " << toSM;
+        EXPECT_EQ(quad.closes, 1);
+        EXPECT_EQ(quad.unlocks, 1);
+    }
+    FakeQuad quad;
+    gQuad = &quad;
+    quad.lockFails = true;
+    const _MgrFuncTable t = quadTable();
+    int good = 0;
+    bool lockFailed = false;
+    ASSERT_EQ(runDigitalTest(&t, 0, true, false, &good, &lockFailed), 0);
+    EXPECT_TRUE(lockFailed);
+    EXPECT_EQ(quad.closes, 1) << "the bad-pixel frame is closed when its lock fails too";
+    EXPECT_EQ(quad.chipCfg, std::vector<uint8_t>(FakeQuad::kPixels, 0xFF));
+    gQuad = nullptr;
 }
 
 } // namespace
