@@ -8,6 +8,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "tvk_types.h"
 
 namespace frameconv {
@@ -56,6 +60,47 @@ inline uint32_t doubleToU32(double v)
     return static_cast<uint32_t>(static_cast<uint64_t>(truncToInt64(v)) & 0xFFFFFFFFu);
 }
 
+// u32 -> double, exactly, with the widest vectors the processor has.
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx512f"))) inline void u32ToDoubleAvx512(double* d, const uint32_t* s, size_t count)
+{
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        _mm512_storeu_pd(d + i, _mm512_maskz_cvtepu32_pd(0xFF, v));
+    }
+    for (; i < count; ++i)
+        d[i] = s[i];
+}
+
+// Each value less 2^31 is an int32, converted exactly; 2^31 added back is exact below 2^32.
+__attribute__((target("avx2"))) inline void u32ToDoubleAvx2(double* d, const uint32_t* s, size_t count)
+{
+    size_t i = 0;
+    const __m128i flip = _mm_set1_epi32(int32_t(0x80000000u));
+    const __m256d twoTo31 = _mm256_set1_pd(2147483648.0);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i v = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), flip);
+        _mm256_storeu_pd(d + i, _mm256_add_pd(_mm256_cvtepi32_pd(v), twoTo31));
+    }
+    for (; i < count; ++i)
+        d[i] = s[i];
+}
+#endif
+
+inline void u32ToDouble(double* d, const uint32_t* s, size_t count)
+{
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const int level = __builtin_cpu_supports("avx512f") ? 2 : __builtin_cpu_supports("avx2") ? 1 : 0;
+    if (level == 2)
+        return u32ToDoubleAvx512(d, s, count);
+    if (level == 1)
+        return u32ToDoubleAvx2(d, s, count);
+#endif
+    for (size_t i = 0; i < count; ++i)
+        d[i] = s[i];
+}
+
 // Converts count elements from src (type from) into dst (type to); both are frame types. Equal types copy.
 inline void convert(void* dst, int to, const void* src, int from, size_t count)
 {
@@ -81,9 +126,7 @@ inline void convert(void* dst, int to, const void* src, int from, size_t count)
             for (size_t i = 0; i < count; ++i)
                 d[i] = u32ToI16(s[i]);
         } else {
-            auto d = static_cast<double*>(dst);
-            for (size_t i = 0; i < count; ++i)
-                d[i] = s[i];
+            u32ToDouble(static_cast<double*>(dst), s, count);
         }
     } else {
         auto s = static_cast<const double*>(src);

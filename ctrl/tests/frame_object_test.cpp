@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
+#include "frame_convert.h"
 #include "frame_test_support.h"
 
 using namespace frametest;
@@ -200,6 +202,36 @@ TEST(FrameData, ConversionsAreDefinedForEveryValue)
         ASSERT_EQ(f->setBuffType(c.to), 0);
         EXPECT_EQ(readOne(*f, c.to), c.expected);
     }
+}
+
+// u32 -> double over every vector width and tail length, and through each vector path this processor has.
+TEST(FrameData, U32ToDoubleIsExactOnEveryPath)
+{
+    std::vector<uint32_t> counts;
+    for (uint32_t k = 0; k < 41; ++k)
+        counts.push_back(k * 2654435761u);
+    counts[1] = 0xFFFFFFFFu;
+    counts[2] = 0x80000000u;
+    counts[3] = 0x7FFFFFFFu;
+    for (size_t n = 0; n <= counts.size(); ++n) {
+        std::vector<double> v(n, -1.0);
+        frameconv::convert(v.data(), TYPE_DOUBLE, counts.data(), TYPE_U32, n);
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(v[i], static_cast<double>(counts[i])) << i << " of " << n;
+    }
+#if defined(__x86_64__) && defined(__GNUC__)
+    std::vector<double> v(counts.size());
+    if (__builtin_cpu_supports("avx2")) {
+        frameconv::u32ToDoubleAvx2(v.data(), counts.data(), counts.size());
+        for (size_t i = 0; i < counts.size(); ++i)
+            ASSERT_EQ(v[i], static_cast<double>(counts[i])) << "avx2 " << i;
+    }
+    if (__builtin_cpu_supports("avx512f")) {
+        frameconv::u32ToDoubleAvx512(v.data(), counts.data(), counts.size());
+        for (size_t i = 0; i < counts.size(); ++i)
+            ASSERT_EQ(v[i], static_cast<double>(counts[i])) << "avx512 " << i;
+    }
+#endif
 }
 
 TEST(FrameData, GetDataChecksTypeBufferAndSize)

@@ -24,6 +24,10 @@ void cropCopy(const void* src, uint32_t width, size_t elementSize, const CropRec
     }
 }
 
+// A clone for each vector width; the widest the processor has is picked when the library loads.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx512f", "avx2", "default")))
+#endif
 void countsToTime(double* data, size_t n, double clockMHz)
 {
     const double factor = 1000.0 / clockMHz;

@@ -161,6 +161,22 @@ TEST(ChainEditCountsToTime, CountsTimesThousandOverClock)
     }
 }
 
+// Every vector width and every tail length: each element as the plain arithmetic gives it.
+TEST(ChainEditCountsToTime, WholeBuffersEqualTheElementwiseResult)
+{
+    std::vector<double> counts;
+    for (uint32_t k = 0; k < 41; ++k)
+        counts.push_back(static_cast<double>(k * 2654435761u));
+    counts[1] = 4294967295.0;
+    const double factor = 1000.0 / 48.0;
+    for (size_t n = 0; n <= counts.size(); ++n) {
+        std::vector<double> v(counts.begin(), counts.begin() + static_cast<std::ptrdiff_t>(n));
+        countsToTime(v.data(), n, 48.0);
+        for (size_t i = 0; i < n; ++i)
+            ASSERT_EQ(v[i], counts[i] * factor) << i << " of " << n;
+    }
+}
+
 // ---- Srn calibration ----
 
 double forwardTot(double e, double a, double b, double c, double t)
