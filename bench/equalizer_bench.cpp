@@ -19,6 +19,7 @@
 #include "hwlibs/model/detector_model.h"
 #include "plugins/Equalizer/dac_scan.h"
 #include "plugins/Equalizer/th_equalization.h"
+#include "pair_reporter.h"
 
 namespace {
 
@@ -299,30 +300,14 @@ void MemcpyCounts(benchmark::State& state)
 BENCHMARK(EngineDacStep)->UseManualTime()->Unit(benchmark::kMicrosecond)->Iterations(5);
 BENCHMARK(MemcpyCounts)->Unit(benchmark::kMicrosecond);
 
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                // By the function's name, without "/iterations:5/manual_time".
-                auto [it, added] = times.emplace(r.run_name.function_name, r.GetAdjustedRealTime());
-                if (!added)
-                    it->second = std::min(it->second, r.GetAdjustedRealTime());
-            }
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    auto& t = reporter.times;
+    auto& t = reporter.functionTimes;
     const uint16_t bySort = medianBySort(noiseCounts());
     const bool same = medianByNthElement(noiseCounts()) == bySort &&
                       equalizer::medianOfAll(noiseCounts().data()) == bySort;

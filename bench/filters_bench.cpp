@@ -29,6 +29,7 @@
 #include "ctrl/frame_convert.h"
 #include "ctrl/tvk_frame_info.h"
 #include "plugins/ChainEdit/frame_kernels.h"
+#include "pair_reporter.h"
 
 using namespace chainedit;
 
@@ -378,34 +379,12 @@ void BM_PlainWriteDurable(benchmark::State& state)
 }
 BENCHMARK(BM_PlainWriteDurable)->Name("PlainWriteDurable")->Arg(256)->Arg(512)->UseRealTime();
 
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                keepLeast(times, r.run_name.str(), r.GetAdjustedRealTime());
-                keepLeast(cpuTimes, r.run_name.str(), r.GetAdjustedCPUTime());
-            }
-    }
-    // With --benchmark_repetitions the least time of the repetitions is kept: the one least disturbed.
-    static void keepLeast(std::map<std::string, double>& m, const std::string& name, double t)
-    {
-        auto [it, added] = m.emplace(name, t);
-        if (!added)
-            it->second = std::min(it->second, t);
-    }
-    std::map<std::string, double> times;
-    std::map<std::string, double> cpuTimes; // steadier than real time on a busy machine
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     struct Pair {
         std::string figure, baseline;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ctrl/tvk_frame_info.h"
+#include "pair_reporter.h"
 
 namespace {
 
@@ -418,35 +419,12 @@ BENCHMARK(GetDataDouble)->Unit(benchmark::kMicrosecond);
 BENCHMARK(MemcpyDouble)->Unit(benchmark::kMicrosecond);
 
 // Keeps the real time of every run, to print each figure beside its baseline at the end.
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred)
-            {
-                keepLeast(times, r.run_name.str(), r.GetAdjustedRealTime());
-                keepLeast(cpuTimes, r.run_name.str(), r.GetAdjustedCPUTime());
-            }
-    }
-    // With --benchmark_repetitions the least time of the repetitions is kept: the one least disturbed.
-    static void keepLeast(std::map<std::string, double>& m, const std::string& name, double t)
-    {
-        auto [it, added] = m.emplace(name, t);
-        if (!added)
-            it->second = std::min(it->second, t);
-    }
-    std::map<std::string, double> times;
-    std::map<std::string, double> cpuTimes; // steadier than real time on a busy machine
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     struct Pair {
         const char* figure;

@@ -20,6 +20,7 @@
 #include "uikit/picture.h"
 #include "uikit/picture_data.h"
 #include "uikit/plot2d.h"
+#include "pair_reporter.h"
 
 namespace {
 
@@ -132,26 +133,6 @@ BENCHMARK(DrawImage)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PlotLine)->Unit(benchmark::kMicrosecond);
 BENCHMARK(DrawPolyline)->Unit(benchmark::kMicrosecond);
 
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                keep(times, r.run_name.str(), r.GetAdjustedRealTime());
-                keep(cpuTimes, r.run_name.str(), r.GetAdjustedCPUTime());
-            }
-    }
-    static void keep(std::map<std::string, double>& m, const std::string& name, double t)
-    {
-        auto [it, added] = m.emplace(name, t);
-        if (!added)
-            it->second = std::min(it->second, t);
-    }
-    std::map<std::string, double> times, cpuTimes;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -160,7 +141,7 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const struct {
         const char* figure;

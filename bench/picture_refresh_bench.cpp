@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "uikit/picture_data.h"
+#include "pair_reporter.h"
 
 namespace {
 
@@ -141,32 +142,12 @@ BENCHMARK(Refresh)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Memcpy2MiB)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Stage)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                keep(times, r.run_name.str(), r.GetAdjustedRealTime());
-                keep(cpuTimes, r.run_name.str(), r.GetAdjustedCPUTime());
-            }
-    }
-    static void keep(std::map<std::string, double>& m, const std::string& name, double t)
-    {
-        auto [it, added] = m.emplace(name, t);
-        if (!added)
-            it->second = std::min(it->second, t);
-    }
-    std::map<std::string, double> times, cpuTimes;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double a = reporter.times["Refresh"], b = reporter.times["Memcpy2MiB"];
     const double ac = reporter.cpuTimes["Refresh"], bc = reporter.cpuTimes["Memcpy2MiB"];

@@ -14,6 +14,7 @@
 
 #include "plugins/TvkCtrlUI/preview_view.h"
 #include "uikit/plot_model.h"
+#include "pair_reporter.h"
 
 namespace {
 
@@ -157,27 +158,12 @@ void PreviewRefresh(benchmark::State& state)
 BENCHMARK(ModelRefresh)->Unit(benchmark::kMicrosecond);
 BENCHMARK(PreviewRefresh)->Unit(benchmark::kMicrosecond);
 
-class PairReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration && !r.error_occurred) {
-                auto [it, added] = times.emplace(r.run_name.str(), r.GetAdjustedRealTime());
-                if (!added)
-                    it->second = std::min(it->second, r.GetAdjustedRealTime());
-            }
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    PairReporter reporter;
+    bench::PairReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     const double a = reporter.times["PreviewRefresh"], b = reporter.times["ModelRefresh"];
     std::printf("\n%-16s %10s   %-14s %10s %8s %s\n", "figure", "us", "baseline", "us", "ratio", "target");
