@@ -8,6 +8,16 @@ add_library(ombrel_test_main STATIC ${CMAKE_SOURCE_DIR}/cmake/test_main.cpp)
 target_link_libraries(ombrel_test_main PUBLIC GTest::gtest GTest::gmock Threads::Threads)
 target_include_directories(ombrel_test_main PUBLIC ${CMAKE_SOURCE_DIR}/cmake/test_support)
 
+# ombrel_add_table_plugin(target outdir function)
+# The plug-in of cmake/test_support/table_plugin.cpp, built as <outdir>/<target>.so, handing out the manager's
+# function table through the exported `function`.
+function(ombrel_add_table_plugin target outdir function)
+  add_library(${target} MODULE ${CMAKE_SOURCE_DIR}/cmake/test_support/table_plugin.cpp)
+  target_link_libraries(${target} PRIVATE ombrel_headers)
+  target_compile_definitions(${target} PRIVATE OMBREL_TABLE_FUNCTION=${function})
+  set_target_properties(${target} PROPERTIES PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${outdir})
+endfunction()
+
 # ombrel_add_test(name SOURCES ... [LIBS ...] [LABELS ...] [COMMA_LOCALE])
 # One test program, run by CTest; COMMA_LOCALE runs it a second time under de_DE.UTF-8.
 # The label "concurrency" marks tests that also run under ThreadSanitizer.

@@ -147,8 +147,9 @@ TEST(DacPage, GridAndValues)
         for (int i = 0; i < l.count; ++i) {
             const DacPlace at = dacPlace(i, l.count);
             first += at.column == 0;
-            if (at.column == 1)
+            if (at.column == 1) {
                 EXPECT_EQ(at.row, i - l.firstColumnRows) << l.count;
+            }
         }
         EXPECT_EQ(first, l.firstColumnRows) << l.count;
     }
