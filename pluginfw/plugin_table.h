@@ -3,7 +3,9 @@
 // interface version.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tvk_mgr.h"
 
@@ -17,3 +19,22 @@ std::string pluginNameOf(const void* address);
 // Text of the box that refuses a table of another interface version (the version word read only); empty
 // when the version is the one this plug-in was built for.
 std::string versionMismatchText(const _MgrFuncTable& table, const std::string& pluginName);
+
+// A function item as a plug-in's table of functions writes it: parameters by type, count and name.
+struct FuncParamSpec {
+    uint32_t type;
+    int32_t count;
+    const char* name;
+};
+
+struct FuncRecord {
+    FuncItemCallback callback;
+    const char* name;
+    const char* description;
+    std::vector<FuncParamSpec> in;
+    std::vector<FuncParamSpec> out;
+};
+
+// Registers each record through mgr->mgrAddFuncItem under the plug-in name, in order; texts longer than
+// their fields are cut.
+void registerFuncRecords(const _MgrFuncTable* mgr, const char* plugin, const std::vector<FuncRecord>& records);

@@ -431,21 +431,7 @@ int DacScanSetFileOutput(void*, const _FuncSlot* in, void* const*)
     return 0;
 }
 
-struct Param {
-    uint32_t type;
-    int32_t count;
-    const char* name;
-};
-
-struct FuncRecord {
-    FuncItemCallback callback;
-    const char* name;
-    const char* description;
-    std::vector<Param> in;
-    std::vector<Param> out;
-};
-
-const Param kDev{TYPE_U32, 1, "Tvk device ID"};
+const FuncParamSpec kDev{TYPE_U32, 1, "Tvk device ID"};
 
 const std::vector<FuncRecord>& records()
 {
@@ -495,15 +481,6 @@ void copyText(char (&dst)[N], const char* src)
     dst[N - 1] = 0;
 }
 
-void fillParams(_FuncParam* dst, const std::vector<Param>& params)
-{
-    for (size_t i = 0; i < params.size(); ++i) {
-        dst[i].type = params[i].type;
-        dst[i].count = params[i].count;
-        copyText(dst[i].name, params[i].name);
-    }
-}
-
 void registerEvents(const _MgrFuncTable* t)
 {
     const struct {
@@ -524,18 +501,7 @@ void registerEvents(const _MgrFuncTable* t)
 
 void registerFunctions(const _MgrFuncTable* t)
 {
-    for (const FuncRecord& r : records()) {
-        _FuncItem item{};
-        item.callback = r.callback;
-        item.inCount = static_cast<uint32_t>(r.in.size());
-        item.outCount = static_cast<uint32_t>(r.out.size());
-        fillParams(item.in, r.in);
-        fillParams(item.out, r.out);
-        copyText(item.plugin, kSource);
-        copyText(item.function, r.name);
-        copyText(item.description, r.description);
-        t->mgrAddFuncItem(&item);
-    }
+    registerFuncRecords(t, kSource, records());
 }
 
 // The folder above "configs/": where hwlibs/ lies.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "pluginfw/plugin_table.h"
 #include "tvk_types.h"
 #include "uikit/picture_data.h"
 
@@ -255,24 +256,10 @@ int PrevWndGetLastErr(void*, const _FuncSlot* in, void* const* out)
 
 namespace {
 
-struct Param {
-    uint32_t type;
-    int32_t count;
-    const char* name;
-};
-
-struct FuncRecord {
-    FuncItemCallback callback;
-    const char* name;
-    const char* description;
-    std::vector<Param> in;
-    std::vector<Param> out;
-};
-
-const Param kIdParam{TYPE_U32, 1, "ID of existing preview window"};
-const Param kCreatedParam{TYPE_U32, 1, "ID of created preview window"};
-const Param kDestroyParam{TYPE_BOOL, 1, "Destroy window on close (TRUE) or hide (FALSE)"};
-const Param kIniParam{TYPE_STRING, 1, "Path to ini filename for initialization"};
+const FuncParamSpec kIdParam{TYPE_U32, 1, "ID of existing preview window"};
+const FuncParamSpec kCreatedParam{TYPE_U32, 1, "ID of created preview window"};
+const FuncParamSpec kDestroyParam{TYPE_BOOL, 1, "Destroy window on close (TRUE) or hide (FALSE)"};
+const FuncParamSpec kIniParam{TYPE_STRING, 1, "Path to ini filename for initialization"};
 
 const std::vector<FuncRecord>& records()
 {
@@ -305,38 +292,10 @@ const std::vector<FuncRecord>& records()
     return table;
 }
 
-template <size_t N>
-void copyText(char (&dst)[N], const char* src)
-{
-    std::strncpy(dst, src, N - 1);
-    dst[N - 1] = 0;
-}
-
-void fillParams(_FuncParam* slots, const std::vector<Param>& params)
-{
-    for (size_t i = 0; i < params.size(); ++i) {
-        slots[i].type = params[i].type;
-        slots[i].count = params[i].count;
-        copyText(slots[i].name, params[i].name);
-    }
-}
-
 } // namespace
 
 void registerPrevWndFunctions(const _MgrFuncTable* mgr)
 {
-    if (!mgr || !mgr->mgrAddFuncItem)
-        return;
-    for (const FuncRecord& r : records()) {
-        _FuncItem item{};
-        item.callback = r.callback;
-        item.inCount = static_cast<uint32_t>(r.in.size());
-        item.outCount = static_cast<uint32_t>(r.out.size());
-        fillParams(item.in, r.in);
-        fillParams(item.out, r.out);
-        copyText(item.plugin, "tvkctrlui");
-        copyText(item.function, r.name);
-        copyText(item.description, r.description);
-        mgr->mgrAddFuncItem(&item);
-    }
+    if (mgr && mgr->mgrAddFuncItem)
+        registerFuncRecords(mgr, "tvkctrlui", records());
 }
