@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include "qt_test_support.h"
 #include "manager/tvk_manager.h"
 #include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
@@ -24,17 +25,7 @@ namespace decktest {
 
 namespace fs = std::filesystem;
 
-// Processes events until pred holds or the limit passes; whether it held.
-inline bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(10))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 struct AppOptions {
     bool simulated = true; // false: the test hardware library

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+#include "qt_test_support.h"
 #include "hardencal_app.h"
 
 namespace {
@@ -21,16 +22,7 @@ using hcaltest::ScratchManager;
 
 constexpr char kTitle[] = "Beam hardening 0 (dummy 2000)";
 
-bool processUntil(const std::function<bool()>& pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 QWidget* window()
 {

@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_test_support.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "tvk_mgr.h"
@@ -48,16 +49,7 @@ Fn symbol(plat::Module& module, const char* name)
     return reinterpret_cast<Fn>(p);
 }
 
-bool processUntil(const std::function<bool()>& pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 // A scratch app folder with the real manager, PulseScan.so and the test hardware (two one-chip devices
 // with the scope items).

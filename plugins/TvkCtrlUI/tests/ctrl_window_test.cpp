@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_test_support.h"
 #include "ctrl_app.h"
 #include "ctrl_commands.h"
 #include "ctrl_entry.h"
@@ -37,16 +38,7 @@ namespace {
 using ctrl_test::CtrlApp;
 namespace fs = std::filesystem;
 
-bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(30))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 std::atomic<int> gToolCalls{0};
 void toolCallback(void*) { ++gToolCalls; }

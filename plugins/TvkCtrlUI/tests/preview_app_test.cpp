@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_test_support.h"
 #include "fake_host.h"
 #include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
@@ -26,16 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool processUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = std::chrono::seconds(20))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 template <class Fn>
 Fn symbolOf(plat::Module& m, const char* name)

@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "qt_test_support.h"
 #include "tvk_mgr.h"
 #include "tvk_mgr_view.h"
 #include "utils_app.h"
@@ -53,17 +54,7 @@ inline void writeAll(const std::string& path, const std::string& content)
     out << content;
 }
 
-// Processes events until pred holds (generous limit); false when it never did.
-inline bool processUntil(const std::function<bool()>& pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
+using ombrel_test::processUntil;
 
 // A plug-in record as the manager's view shows it: the lists as a test sets them.
 struct FakePlugin final : MgrPluginView {
