@@ -10,6 +10,7 @@
 #include "prev_window.h"
 #include "tvk_export.h"
 #include "tvk_mgr.h"
+#include "uikit/message_box.h"
 
 namespace {
 
@@ -60,4 +61,10 @@ int init(const _MgrFuncTable* table)
 TVK_EXTERN_C TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
 {
     return initTvkPlugin(table, init);
+}
+
+// Lets a test answer the plug-in's own message boxes (its copy of the toolkit).
+TVK_EXTERN_C TVK_EXPORT void tvkctrluiSetMessageBoxHandler(const MessageBoxHandler* handler)
+{
+    setMessageBoxHandler(handler ? *handler : MessageBoxHandler());
 }
