@@ -1,11 +1,13 @@
 // The device control window in a running manager on the simulated detector, offscreen: series started
 // from the window, the overwrite questions, progress and messages, closing during a series, the Tools
 // menu, configuration commands, and the entry's device records and events.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <thread>
+#include <vector>
 
 #include <QAction>
 #include <QApplication>
@@ -154,6 +156,52 @@ TEST_F(CtrlWindow, SeriesFromTheWindow)
     setUp(w, 2, 1, 0, "");
     ASSERT_TRUE(runToEnd(w));
     EXPECT_EQ(w->totalProgLabel()->text(), "100.0%") << "test pulses end complete";
+}
+
+// Records every text a label shows between two events of the application: each report of the worker is an
+// event of its own, so no text it sets is missed however fast the reports come.
+class LabelTexts : public QObject {
+public:
+    explicit LabelTexts(QLabel* label) : label_(label) { qApp->installEventFilter(this); }
+    ~LabelTexts() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject*, QEvent*) override
+    {
+        note();
+        return false;
+    }
+    void note()
+    {
+        if (texts.empty() || texts.back() != label_->text())
+            texts.push_back(label_->text());
+    }
+    std::vector<QString> texts;
+
+private:
+    QLabel* label_;
+};
+
+TEST_F(CtrlWindow, RepetitionsShowTheRepeatCountOrADash)
+{
+    const struct {
+        int repeatCount;
+        const char* second;
+    } cases[] = {{0, "2/-"}, {5, "2/5"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.repeatCount);
+        CTvkCtrlUIDialog* w = open();
+        setUp(w, 0, 1, 0, "");
+        setRepeat(w, c.repeatCount);
+        LabelTexts seen(w->repetitionsLabel());
+        w->startAcquisition();
+        if (c.repeatCount == 0) { // endless: stop it after the third repetition began
+            ASSERT_TRUE(processUntil([w] { return w->worker()->repIndex() >= 3; }));
+            w->abortAcquisition();
+        }
+        ASSERT_TRUE(processUntil([w] { return w->idle(); }));
+        seen.note();
+        EXPECT_NE(std::find(seen.texts.begin(), seen.texts.end(), QString(c.second)), seen.texts.end())
+            << seen.texts.back().toStdString();
+    }
 }
 
 TEST_F(CtrlWindow, OverwriteQuestions)
