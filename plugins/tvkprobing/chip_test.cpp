@@ -29,8 +29,8 @@ std::string perChip(const std::vector<ChipResults>& chips, Get get)
 } // namespace
 
 ChipTest::ChipTest(const _MgrFuncTable* table, unsigned devId, const ChipTestSettings& settings,
-                   DepScanClient* depScan, ProbeUi* ui, const std::atomic<bool>& abort)
-    : t_(table), dev_(devId), s_(settings), depScan_(depScan), ui_(ui), abort_(abort)
+                   DepScanClient* depScan, PreviewClient* preview, ProbeUi* ui, const std::atomic<bool>& abort)
+    : t_(table), dev_(devId), s_(settings), depScan_(depScan), preview_(preview), ui_(ui), abort_(abort)
 {
 }
 
@@ -53,6 +53,8 @@ bool ChipTest::takeDevice(const char* step, DevLock& lock)
 int ChipTest::run(const DieContext& die)
 {
     ui_->clearResults();
+    if (s_.showPreview && !(preview_ && preview_->isOpen()))
+        ui_->result("Preview", "No preview window (plug-in \"tvkctrlui\" not available).");
     if (t_->tvkCtrlGetDevInfo(dev_, &info_) != 0 || info_.chipCount <= 0 || info_.chipCount > 4) {
         ui_->result(kDig, "Digital test failed.");
         return kNoClass;
@@ -115,6 +117,8 @@ bool ChipTest::digitalTest(const DieContext& die)
         ui_->result(kDig, "Getting dig. test frame data failed.");
         return false;
     }
+    if (preview_)
+        preview_->showFrame();
     for (size_t c = 0; c < chips_.size(); ++c)
         chips_[c].digital = analyseDigital(digitalFrame_.data() + c * kChipPixels, s_.badColPixCount);
     ui_->result("Dig. bad columns", perChip(chips_, [](const ChipResults& c) { return c.digital.badColumns; }));
@@ -265,6 +269,8 @@ int ChipTest::aninScan(std::vector<int16_t>& frame, int* thl)
         if (t_->tvkCtrlGetFrame16(dev_, frame.data(), static_cast<uint32_t>(frame.size()), 0) != 0) {
             return aninFailed("Fail to get ANIN test data.");
         }
+        if (preview_)
+            preview_->showFrame();
         if (aninShareInRange(frame.data(), static_cast<int>(frame.size()), s_) >= s_.aninGoodShare) {
             *thl = value;
             ui_->result(kAnin, "Scanning threshold for ANIN finished.");

@@ -16,6 +16,7 @@
 #include "chip_analysis.h"
 #include "dep_scan_client.h"
 #include "pluginfw/dev_lock.h"
+#include "preview_client.h"
 #include "probe_settings.h"
 #include "probe_ui.h"
 #include "tvk_mgr.h"
@@ -44,8 +45,9 @@ struct DieContext {
 
 class ChipTest {
 public:
+    // preview: where the test frames are shown, or null.
     ChipTest(const _MgrFuncTable* table, unsigned devId, const ChipTestSettings& settings, DepScanClient* depScan,
-             ProbeUi* ui, const std::atomic<bool>& abort);
+             PreviewClient* preview, ProbeUi* ui, const std::atomic<bool>& abort);
 
     // The whole sequence; the class of the first chip, kNoClass when the classification was not reached.
     int run(const DieContext& die);
@@ -68,6 +70,7 @@ private:
     unsigned dev_;
     const ChipTestSettings& s_;
     DepScanClient* depScan_;
+    PreviewClient* preview_;
     ProbeUi* ui_;
     const std::atomic<bool>& abort_;
 

@@ -106,8 +106,11 @@ int ProbeRun::run()
         return -1;
     }
     depScan_.bind(t_);
+    if (cfg_.chip.showPreview)
+        preview_.open(t_, dev_);
     openSupplies();
     const int rc = runDies();
+    preview_.close();
     const std::atomic<bool> never{false};
     station_.command("prbup", kAwaitUp, never); // the needles leave the wafer on every way out
     station_.close();
@@ -262,7 +265,7 @@ int ProbeRun::testDie(WaferMap& map, int column, int row)
     }
     if (!pause(cfg_.settleSeconds) || !prepareDevice() || abortRequested())
         return -1;
-    ChipTest test(t_, dev_, cfg_.chip, &depScan_, ui_, abortFlag());
+    ChipTest test(t_, dev_, cfg_.chip, &depScan_, &preview_, ui_, abortFlag());
     const int chipClass = test.run(die);
     if (abortRequested())
         return -1;

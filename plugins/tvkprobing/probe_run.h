@@ -16,6 +16,7 @@
 #include "chip_test.h"
 #include "dep_scan_client.h"
 #include "power_supply.h"
+#include "preview_client.h"
 #include "probe_settings.h"
 #include "probe_ui.h"
 #include "station_link.h"
@@ -73,6 +74,7 @@ private:
     RunConfig cfg_;
     StationLink station_;
     DepScanClient depScan_;
+    PreviewClient preview_;
     VisaLibrary visa_;
     PowerSupply vdda_;
     PowerSupply vddd_;

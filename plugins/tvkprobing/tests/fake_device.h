@@ -1,6 +1,7 @@
 // One simulated device behind a manager function table, with the slots a probing run uses: a single
 // chip of type 1 whose digital test and test pulses show a chosen set of bad pixels, an equalizer whose
-// dependency scan ends at once through the callbacks it was given (or none), and faults to inject.
+// dependency scan ends at once through the callbacks it was given (or none), a preview plug-in that records
+// its calls (or none), and faults to inject.
 #pragma once
 
 #include <atomic>
@@ -24,6 +25,7 @@ struct FakeDevice {
     bool busy = false;            // the device lock cannot be taken
     bool withEqualizer = true;
     bool scanFails = false;
+    bool withPreview = true;
 
     // What happened.
     std::atomic<int> reconnects{0};
@@ -33,6 +35,8 @@ struct FakeDevice {
     std::atomic<int> releases{0};
     std::vector<std::string> saved; // guarded by mutex
     std::vector<std::string> scans;
+    std::vector<std::string> previewCalls; // "<function> <inputs>"
+    std::atomic<uint32_t> frameId{0};      // raised by every acquisition
     std::mutex mutex;
     std::vector<uint16_t> dacs{400, 100};
     std::vector<uint8_t> pixels = std::vector<uint8_t>(65536, 3); // enabled, test input off
@@ -84,11 +88,13 @@ struct FakeDevice {
             for (int p : d->badPixels)
                 d->frame[static_cast<size_t>(p)] = 1;
             *good = 65536 - static_cast<int>(d->badPixels.size());
+            ++d->frameId;
             return 0;
         };
         t.tvkCtrlPerformTestPulseAcq = [](unsigned, double, double, uint32_t count, uint32_t) {
             FakeDevice* d = current();
             ++d->pulseAcqs;
+            ++d->frameId;
             std::fill(d->frame.begin(), d->frame.end(), static_cast<int16_t>(count));
             for (size_t p = 0; p < d->frame.size(); ++p)
                 if (d->pixels[p] & 2) // the test input is off: no pulse counted
@@ -101,6 +107,10 @@ struct FakeDevice {
             if (size != 65536)
                 return -1;
             std::memcpy(buffer, current()->frame.data(), size * sizeof(int16_t));
+            return 0;
+        };
+        t.tvkCtrlGetFrameID = [](unsigned, int, uint32_t* id) {
+            *id = current()->frameId;
             return 0;
         };
         t.tvkCtrlSaveFrame = [](unsigned, const char* name, int, uint32_t) {
@@ -141,14 +151,30 @@ struct FakeDevice {
             return 0;
         };
         t.mgrGetFuncItem = [](const char* plugin, const char* name, _FuncItem* item) {
-            if (!current()->withEqualizer || std::strcmp(plugin, "equalizer") != 0)
+            const bool equalizer = current()->withEqualizer && std::strcmp(plugin, "equalizer") == 0;
+            if (!equalizer && !(current()->withPreview && std::strcmp(plugin, "tvkctrlui") == 0))
                 return -302;
             *item = _FuncItem{};
-            item->callback = &equalizerFunction;
+            item->callback = equalizer ? &equalizerFunction : &previewFunction;
             item->userData = const_cast<char*>(name);
             return 0;
         };
         return t;
+    }
+
+    // The preview functions: each call recorded with its integer inputs; the preview created is 5.
+    static int previewFunction(void* userData, const _FuncSlot* in, void* const* out)
+    {
+        FakeDevice* d = current();
+        const std::string name = static_cast<const char*>(userData);
+        std::string call = name + " " + std::to_string(in[0].u);
+        if (name == "PrevWndCreateDevID")
+            *static_cast<uint32_t*>(out[0]) = 5;
+        else if (name == "PrevWndShow" || name == "PrevWndShowTvkFrame")
+            call += " " + std::to_string(in[1].u);
+        std::lock_guard<std::mutex> guard(d->mutex);
+        d->previewCalls.push_back(call);
+        return 0;
     }
 
     // The equalizer's functions, told apart by their names in the user data.

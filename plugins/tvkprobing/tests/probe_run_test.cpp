@@ -2,7 +2,7 @@
 // commands of a die as the station records them (touch-downs, the current search with the simulated
 // supply, no contact), each injected command failure ending the run with its box and the needles up,
 // the DAQ-card ini byte-identical after every way a run ends, the classes in the wafer map, the result
-// files, a busy device and a missing equalizer.
+// files, a busy device, a missing equalizer and the preview of the test frames.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -314,6 +314,33 @@ TEST(ProbeRunChipTest, BusyDeviceMissingEqualizerAndFailedScanReachNoClass)
         EXPECT_EQ(rig.ui.last.classCounts[5], 1) << c.name;
         EXPECT_EQ(rig.device.locks.load(), rig.device.releases.load()) << c.name << ": a lock not given back";
         EXPECT_EQ(rig.device.pulseAcqs.load(), 0) << c.name;
+    }
+}
+
+TEST(ProbeRunChipTest, PreviewShowsEachTestFrameOrTheTestRunsWithout)
+{
+    // Frame 1 is the digital test that prepares the DAQ-card device; the chip test's are 2 (digital) and 3 (ANIN).
+    const std::vector<std::string> shown = {"PrevWndCreateDevID 0", "PrevWndShow 5 1", "PrevWndShowTvkFrame 5 2",
+                                            "PrevWndShowTvkFrame 5 3", "PrevWndDestroy 5"};
+    struct Case {
+        const char* name;
+        int showPreview;
+        bool withPreview;
+        std::vector<std::string> calls;
+        bool missingLine;
+    } cases[] = {
+        {"shown", 1, true, shown, false},
+        {"not asked for", 0, true, {}, false},
+        {"no preview plug-in", 1, false, {}, true},
+    };
+    for (const Case& c : cases) {
+        Rig rig;
+        rig.cfg.chip.showPreview = c.showPreview;
+        rig.device.withPreview = c.withPreview;
+        EXPECT_EQ(rig.run(), 0) << c.name;
+        EXPECT_EQ(rig.device.previewCalls, c.calls) << c.name;
+        EXPECT_EQ(rig.ui.results.count("Preview"), c.missingLine ? 1u : 0u) << c.name;
+        EXPECT_EQ(rig.ui.last.mapText, "A\n") << c.name << ": the test runs on";
     }
 }
 
