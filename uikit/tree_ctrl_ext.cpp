@@ -1,27 +1,88 @@
 #include "tree_ctrl_ext.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+// Draws the items that have a property: the view's own drawing without the text, then the text in the
+// item's font, in its colour up to the split and in the split colour from there. A selected item's text
+// defaults to the highlighted text colour, any other's to the view's text colour.
+class CTreeCtrlExt::Delegate : public QStyledItemDelegate {
+public:
+    explicit Delegate(CTreeCtrlExt* tree) : QStyledItemDelegate(tree), tree_(tree) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const ItemProperty* p = tree_->itemProperty(tree_->itemFromIndex(index));
+        if (!p) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        if (p->font)
+            opt.font = *p->font;
+        QStyle* style = opt.widget ? opt.widget->style() : tree_->style();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, opt.widget);
+        const QString text = opt.text;
+        opt.text.clear();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, opt.widget);
+
+        const bool selected = opt.state & QStyle::State_Selected;
+        const QColor fallback = opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        const int split = p->splitPos < 0 ? int(text.size()) : std::min(p->splitPos, int(text.size()));
+        const QFontMetrics metrics(opt.font);
+        painter->save();
+        painter->setFont(opt.font);
+        const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+        painter->setPen(p->color.isValid() ? p->color : fallback);
+        painter->drawText(textRect, flags, text.left(split));
+        if (split < text.size()) {
+            QRect rest = textRect;
+            rest.setLeft(textRect.left() + metrics.horizontalAdvance(text.left(split)));
+            painter->setPen(p->splitColor.isValid() ? p->splitColor : fallback);
+            painter->drawText(rest, flags, text.mid(split));
+        }
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const ItemProperty* p = tree_->itemProperty(tree_->itemFromIndex(index));
+        if (!p || !p->font)
+            return QStyledItemDelegate::sizeHint(option, index);
+        QStyleOptionViewItem opt = option;
+        opt.font = *p->font; // rows fit the item's own font
+        opt.fontMetrics = QFontMetrics(opt.font);
+        return QStyledItemDelegate::sizeHint(opt, index);
+    }
+
+private:
+    CTreeCtrlExt* tree_;
+};
 
 CTreeCtrlExt::CTreeCtrlExt(QWidget* parent) : QTreeWidget(parent)
 {
     setSelectionMode(QAbstractItemView::MultiSelection); // the selection is this control's own
+    setItemDelegate(new Delegate(this));
 }
 
 void CTreeCtrlExt::applyProperty(QTreeWidgetItem* item)
 {
-    const auto it = properties_.find(item);
-    item->setData(0, Qt::ForegroundRole, it != properties_.end() && it->second.color.isValid()
-                                             ? QVariant(it->second.color) : QVariant());
+    // Row heights follow the item's font.
+    if (const QModelIndex index = indexFromItem(item); index.isValid())
+        emit itemDelegate()->sizeHintChanged(index);
     viewport()->update();
 }
 
 void CTreeCtrlExt::pruneItemProperty(QTreeWidgetItem* item)
 {
     const auto it = properties_.find(item);
-    if (it != properties_.end() && !it->second.color.isValid() &&
+    if (it != properties_.end() && !it->second.font && !it->second.color.isValid() &&
         (!it->second.splitColor.isValid() || it->second.splitPos < 0))
         properties_.erase(it);
 }
@@ -48,6 +109,19 @@ void CTreeCtrlExt::setItemSplit(int pos, QTreeWidgetItem* item)
     p.splitColor = QColor(255, 0, 0);
     p.splitPos = pos;
     pruneItemProperty(item);
+    applyProperty(item);
+}
+
+void CTreeCtrlExt::setItemFont(const QFont* font, QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    if (const auto it = properties_.find(item); it != properties_.end()) {
+        it->second.font = font ? std::optional<QFont>(*font) : std::nullopt;
+        pruneItemProperty(item);
+    } else if (font) {
+        properties_[item].font = *font;
+    }
     applyProperty(item);
 }
 
@@ -166,13 +240,28 @@ void CTreeCtrlExt::clickItem(QTreeWidgetItem* hit, Qt::KeyboardModifiers modifie
         setCurrentItem(hit, 0, QItemSelectionModel::NoUpdate);
 }
 
-void CTreeCtrlExt::mousePressEvent(QMouseEvent* event)
+void CTreeCtrlExt::rightClickItem(QTreeWidgetItem* hit)
 {
-    if (event->button() != Qt::LeftButton) {
-        QTreeWidget::mousePressEvent(event);
+    if (hit && selection_.count(hit)) {
+        setCurrentItem(hit, 0, QItemSelectionModel::NoUpdate);
         return;
     }
-    clickItem(itemAt(event->position().toPoint()), event->modifiers());
+    for (QTreeWidgetItem* i : std::set<QTreeWidgetItem*>(selection_))
+        select(i, false);
+    anchor_ = hit;
+    rangeEnd_ = nullptr;
+    setCurrentItem(hit, 0, QItemSelectionModel::NoUpdate);
+}
+
+void CTreeCtrlExt::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        clickItem(itemAt(at), event->modifiers());
+    else if (event->button() == Qt::RightButton)
+        rightClickItem(itemAt(at)); // the view's own handling would change the selection
+    else
+        QTreeWidget::mousePressEvent(event);
 }
 
 void CTreeCtrlExt::keyPressEvent(QKeyEvent* event)

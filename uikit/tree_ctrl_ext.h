@@ -1,14 +1,18 @@
 // A tree with a multi-selection of its own beside the view's current item: Ctrl-click toggles an item,
 // Shift-click selects the siblings from the anchor to the clicked item, a plain click starts again; per-item
-// text colours; and a signal when Delete is pressed. Deleting an item or its children also forgets every
-// descendant's selection entry and properties, and the anchor and range end when they went with them.
+// text colours and fonts, drawn by the control itself (a text split at a character goes on in the split colour);
+// a right click that keeps a selection it lands in; and a signal when Delete is pressed. Deleting an item or
+// its children also forgets every descendant's selection entry and properties, and the anchor and range end
+// when they went with them.
 // GUI thread only.
 #pragma once
 
 #include <map>
+#include <optional>
 #include <set>
 
 #include <QColor>
+#include <QFont>
 #include <QTreeWidget>
 
 class CTreeCtrlExt : public QTreeWidget {
@@ -20,12 +24,15 @@ public:
         int splitPos = -1;     // -1: no split
         QColor color;          // invalid: the default colour
         QColor splitColor;     // colour of the text from splitPos on
+        std::optional<QFont> font; // none: the item's own font
     };
 
     // An invalid colour drops the item's own colour (and its property when nothing else is left).
     void setItemColor(const QColor& color, QTreeWidgetItem* item);
     // The text from character pos on in red.
     void setItemSplit(int pos, QTreeWidgetItem* item);
+    // Null drops the item's own font.
+    void setItemFont(const QFont* font, QTreeWidgetItem* item);
     const ItemProperty* itemProperty(QTreeWidgetItem* item) const;
 
     // The items to act on: the selection, or the current item when nothing is selected; with recursive an
@@ -39,6 +46,9 @@ public:
 
     // A click as the mouse gives it (the modifiers decide).
     void clickItem(QTreeWidgetItem* hit, Qt::KeyboardModifiers modifiers);
+    // A right click: on a selected item the selection stays and only the current item moves; elsewhere the
+    // selection is cleared and the hit item (or none) becomes the anchor and the current item.
+    void rightClickItem(QTreeWidgetItem* hit);
 
 signals:
     void deleteKeyPressed(CTreeCtrlExt* tree);
@@ -48,6 +58,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    class Delegate;
     void pruneItemProperty(QTreeWidgetItem* item);
     void applyProperty(QTreeWidgetItem* item);
     void forget(QTreeWidgetItem* item); // the item and its descendants

@@ -1,10 +1,16 @@
 // The tree's own multi-selection: a table of click sequences with the selection they leave, the items
-// acted on, colour properties, deletion of a subtree (nothing of it stays behind), and the Delete key.
+// acted on, the right click, colour and font properties and their drawing, deletion of a subtree (nothing of
+// it stays behind), and the Delete key.
+#include <algorithm>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -77,6 +83,93 @@ TEST(TreeCtrlExt, ItemsActedOn)
     t.tree.clickItem(t.items["c"], Qt::NoModifier);
     EXPECT_EQ(t.selected(t.tree.getSelectedItems(false)), "c");
     EXPECT_EQ(t.selected(t.tree.getSelectedItems(true)), "c1x c2") << "the leaves stand for c";
+}
+
+// A right click as the mouse gives it on the item's row, or below the last row when no item is named.
+void rightClick(Tree& t, const char* item)
+{
+    const QPoint at = item ? t.tree.visualItemRect(t.items[item]).center() : QPoint(10, 290);
+    QMouseEvent press(QEvent::MouseButtonPress, at, t.tree.viewport()->mapToGlobal(at), Qt::RightButton,
+                      Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(t.tree.viewport(), &press);
+}
+
+TEST(TreeCtrlExt, RightClick)
+{
+    const struct {
+        const char* what;
+        const char* item;
+        const char* selection;
+        const char* actedOn;
+    } cases[] = {
+        {"on a selected item the selection stays", "d", "b d", "b d"},
+        {"on another item the selection goes", "e", "", "e"},
+        {"on empty space the selection goes", nullptr, "", ""},
+    };
+    for (const auto& c : cases) {
+        Tree t;
+        t.tree.clickItem(t.items["b"], Qt::NoModifier);
+        t.tree.clickItem(t.items["d"], Qt::ControlModifier);
+        rightClick(t, c.item);
+        EXPECT_EQ(t.selected(t.tree.selection()), c.selection) << c.what;
+        EXPECT_EQ(t.selected(t.tree.getSelectedItems(false)), c.actedOn) << c.what;
+        for (auto& [name, item] : t.items)
+            EXPECT_EQ(item->isSelected(), t.tree.selection().count(item) == 1) << c.what << ": " << name;
+        EXPECT_EQ(t.tree.currentItem(), c.item ? t.items[c.item] : nullptr) << c.what;
+        if (c.item && !*c.selection) {
+            t.tree.clickItem(t.items["a"], Qt::ShiftModifier);
+            EXPECT_EQ(t.selected(t.tree.selection()), "a b c d e") << c.what << ": the anchor moved";
+        }
+    }
+}
+
+// Columns of the row's pixels that match a colour test, as [first, last]; {-1, -1} when none.
+template <typename Match>
+std::pair<int, int> columns(const QImage& image, const QRect& row, Match match)
+{
+    std::pair<int, int> span{-1, -1};
+    for (int y = row.top(); y <= row.bottom(); ++y)
+        for (int x = row.left(); x <= row.right(); ++x)
+            if (match(image.pixelColor(x, y))) {
+                if (span.first < 0 || x < span.first)
+                    span.first = x;
+                span.second = std::max(span.second, x);
+            }
+    return span;
+}
+
+TEST(TreeCtrlExt, DrawsSplitColoursAndItemFonts)
+{
+    Tree t;
+    t.items["a"]->setText(0, "MMMMMMMM");
+    t.items["b"]->setText(0, "MMMM");
+    t.items["d"]->setText(0, "MMMM");
+    t.tree.setItemSplit(4, t.items["a"]);
+    t.tree.setItemColor(QColor(0, 160, 0), t.items["a"]);
+    QFont big = t.tree.font();
+    big.setPixelSize(30);
+    t.tree.setItemFont(&big, t.items["b"]);
+    QApplication::processEvents(); // the delayed layout of the rows
+    const QImage image = t.tree.viewport()->grab().toImage();
+    const QRect rowA = t.tree.visualItemRect(t.items["a"]);
+    const QRect rowB = t.tree.visualItemRect(t.items["b"]);
+    const QRect rowD = t.tree.visualItemRect(t.items["d"]);
+
+    const auto green = columns(image, rowA, [](QColor c) { return c.green() > 100 && c.red() < 80 && c.blue() < 80; });
+    const auto red = columns(image, rowA, [](QColor c) { return c.red() > 200 && c.green() < 80 && c.blue() < 80; });
+    ASSERT_GE(green.first, 0) << "the text before the split in the item's colour";
+    ASSERT_GE(red.first, 0) << "the text from the split on in red";
+    EXPECT_LT(green.second, red.first) << "the split colour follows the first characters";
+
+    EXPECT_GT(rowB.height(), rowD.height()) << "the row fits the item's own font";
+    const auto dark = [](QColor c) { return c.red() < 100 && c.green() < 100 && c.blue() < 100; };
+    const auto inB = columns(image, rowB, dark);
+    const auto inD = columns(image, rowD, dark);
+    ASSERT_GE(inD.first, 0);
+    EXPECT_GT(inB.second - inB.first, (inD.second - inD.first) * 3 / 2) << "the same text drawn larger";
+
+    t.tree.setItemFont(nullptr, t.items["b"]);
+    EXPECT_EQ(t.tree.itemProperty(t.items["b"]), nullptr) << "a property of a font alone goes with it";
 }
 
 TEST(TreeCtrlExt, DeletedSubtreeLeavesNothingBehind)
