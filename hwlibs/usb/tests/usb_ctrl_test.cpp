@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ctrl/tvk_ctrl.h"
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 
@@ -82,12 +83,6 @@ void onFrame(int)
     gFrameAt = gSequence++;
 }
 
-std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
-
 class UsbThroughCtrl : public ::testing::Test {
 protected:
     void start(const std::string& simBox)
@@ -121,7 +116,7 @@ protected:
         // The copy stays loaded until the program ends: the device-control library keeps process-wide
         // objects that only a loaded module still reaches (unloading it would report them as leaks).
         if (started_)
-            keptLoaded().push_back(std::move(ctrl_.module));
+            ombrel_test::keepLoaded(std::move(ctrl_.module));
         std::error_code ignored;
         if (!oldCwd_.empty())
             fs::current_path(oldCwd_, ignored);

@@ -26,6 +26,7 @@
 #include "eq_dialogs.h"
 #include "hwlibs/model/model_control.h"
 #include "manager/tvk_manager.h"
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "tvk_mgr.h"
@@ -34,13 +35,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Module copies stay loaded until the program ends (see model_rig.h).
-std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>;
-    return *modules;
-}
 
 // Callbacks and events as the caller sees them: (what, argument) in order.
 struct Calls {
@@ -105,8 +99,8 @@ public:
         call<int (*)()>("mgrUnloadManager")();
         call<int (*)(MgrUiHooks*, const MgrUtilsEntries*)>("mgrSetUiHooks")(nullptr, nullptr);
         fs::current_path(oldCwd_);
-        keptLoaded().push_back(std::move(model_));
-        keptLoaded().push_back(std::move(lib_));
+        ombrel_test::keepLoaded(std::move(model_));
+        ombrel_test::keepLoaded(std::move(lib_));
     }
 
     template <class Fn>
@@ -247,7 +241,7 @@ TEST(EqualizerEntry, AnotherInterfaceVersionIsRefusedWithTheBoxAndNothingRegiste
               "Plugin \"equalizer\" was compiled with header files ver. 17, this version is 16, please recompile the "
               "plugin.");
     setBoxes(nullptr);
-    keptLoaded().push_back(std::move(module));
+    ombrel_test::keepLoaded(std::move(module));
 }
 
 TEST_F(EqualizerInManager, FunctionRecordsAndEventsByName)

@@ -4,6 +4,7 @@
 // mgrLogMsg records the messages.
 #pragma once
 
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 
 #include <cstdarg>
@@ -109,14 +110,6 @@ struct FakeFrames {
     }
 };
 
-// Copies of the device-control library stay loaded until the program ends: the library keeps process-wide
-// objects that only a loaded module still reaches (unloading it would report them as leaks).
-inline std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
-
 class ModelRig {
 public:
     explicit ModelRig(const std::string& modelIni)
@@ -174,8 +167,8 @@ public:
     ~ModelRig()
     {
         reinterpret_cast<int (*)()>(symbol("exitTvkCtrl"))();
-        keptLoaded().push_back(std::move(modelLib_));
-        keptLoaded().push_back(std::move(ctrl_));
+        ombrel_test::keepLoaded(std::move(modelLib_));
+        ombrel_test::keepLoaded(std::move(ctrl_));
     }
     ModelRig(const ModelRig&) = delete;
     ModelRig& operator=(const ModelRig&) = delete;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "tvk_mgr.h"
@@ -21,14 +22,6 @@
 namespace ctrl_test {
 
 namespace fs = std::filesystem;
-
-// The manager's and device-control library's copies stay loaded until the program ends: they keep
-// process-wide objects that only a loaded module still reaches.
-inline std::vector<plat::Module>& keptLoaded()
-{
-    static auto* modules = new std::vector<plat::Module>; // never destroyed: never unloaded
-    return *modules;
-}
 
 template <class Fn>
 Fn symbolOf(plat::Module& m, const char* name)
@@ -95,7 +88,7 @@ protected:
         plat::Module table;
         ASSERT_TRUE(table.open(dir_ + "/plugins/prevtest_table.so")) << table.error();
         real_ = symbolOf<const _MgrFuncTable* (*)()>(table, "previewTestTable")();
-        keptLoaded().push_back(std::move(table));
+        ombrel_test::keepLoaded(std::move(table));
         ASSERT_NE(real_, nullptr);
         table_ = *real_;
         table_.mgrLogMsg = recordLog;
@@ -107,7 +100,7 @@ protected:
         if (manager_.isOpen()) {
             symbolOf<int (*)()>(manager_, "mgrExitManager")();
             symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
-            keptLoaded().push_back(std::move(manager_));
+            ombrel_test::keepLoaded(std::move(manager_));
         }
         if (!oldCwd_.empty())
             fs::current_path(oldCwd_);

@@ -412,7 +412,7 @@ protected:
             QApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             ctrl_test::symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
-            ctrl_test::keptLoaded().push_back(std::move(manager_));
+            ombrel_test::keepLoaded(std::move(manager_));
         }
         stopManager();
     }
