@@ -21,37 +21,13 @@
 #include "uikit/picture_data.h"
 #include "uikit/plot2d.h"
 #include "pair_reporter.h"
+#include "picture_bench_frame.h"
 
 namespace {
 
-constexpr uint32_t kSide = 512;
-constexpr size_t kPixels = size_t(kSide) * kSide;
+using namespace bench;
+
 constexpr int kPoints = 100000;
-
-std::vector<double>& frameValues()
-{
-    static std::vector<double> values = [] {
-        std::vector<double> v(kPixels);
-        std::mt19937 rng(3);
-        std::poisson_distribution<int> counts(1000);
-        for (double& x : v)
-            x = counts(rng);
-        return v;
-    }();
-    return values;
-}
-
-int getSize(uint32_t, uint32_t* w, uint32_t* h)
-{
-    *w = *h = kSide;
-    return 0;
-}
-
-int getData(uint32_t, void* buffer, uint32_t*, int)
-{
-    std::memcpy(buffer, frameValues().data(), kPixels * sizeof(double));
-    return 0;
-}
 
 void PaintPicture(benchmark::State& state)
 {
