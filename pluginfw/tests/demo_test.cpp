@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_mgr.h"
+#include "plugin_under_test.h"
 #include "ombrel_test_support.h"
 #include "platform/ini.h"
 #include "platform/module.h"
@@ -27,37 +28,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using SetBoxHandler = void (*)(const MessageBoxHandler*);
-
-struct Box {
-    std::string title;
-    std::string text;
-};
-
 // A demo plug-in opened by the test, its boxes recorded.
-class DemoModule {
+class DemoModule : public ombrel_test::PluginUnderTest {
 public:
-    explicit DemoModule(const std::string& path)
-    {
-        if (!module_.open(path))
-            throw std::runtime_error(module_.error());
-        init_ = reinterpret_cast<InitTvkPluginFn>(module_.symbol("InitTvkPlugin"));
-        const MessageBoxHandler handler = [this](QWidget*, const QString& text, const QString& title, unsigned) {
-            boxes.push_back({title.toStdString(), text.toStdString()});
-            return int(MSGBOX_IDOK);
-        };
-        setBoxes_ = reinterpret_cast<SetBoxHandler>(module_.symbol("demoSetMessageBoxHandler"));
-        setBoxes_(&handler);
-    }
-    ~DemoModule() { setBoxes_(nullptr); }
-    int init(const _MgrFuncTable* table) { return init_(table); }
-
-    std::vector<Box> boxes;
-
-private:
-    plat::Module module_;
-    InitTvkPluginFn init_ = nullptr;
-    SetBoxHandler setBoxes_ = nullptr;
+    explicit DemoModule(const std::string& path) : PluginUnderTest(path, "demoSetMessageBoxHandler") {}
 };
 
 std::vector<QWidget*> windowsNamed(const char* objectName)
@@ -85,16 +59,7 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
     fakemgr::setDevice(1, "B");
     {
         DemoModule demo(DEMO_MULTI_PATH);
-        const _MgrFuncTable old = fakemgr::table(16);
-        EXPECT_EQ(demo.init(&old), -1);
-        ASSERT_EQ(demo.boxes.size(), 1u);
-        EXPECT_EQ(demo.boxes[0].title, "Plugin version check failed");
-        EXPECT_EQ(demo.boxes[0].text, "Plugin \"demo_multi\" was compiled with header files ver. 17, this version is "
-                                      "16, please recompile the plugin.");
-        {
-            std::lock_guard lock(fakemgr::state().m);
-            EXPECT_TRUE(fakemgr::state().calls.empty()); // no slot of a foreign table was touched
-        }
+        ombrel_test::expectVersionRefused(demo, "demo_multi");
 
         static const _MgrFuncTable table = fakemgr::table();
         ASSERT_EQ(demo.init(&table), 0);
@@ -116,13 +81,10 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
             if (sub.event == "Exit")
                 sub.callback(0);
     }
+    fakemgr::reset(dir + "/");
     {
         DemoModule single(DEMO_SINGLE_PATH);
-        const _MgrFuncTable old = fakemgr::table(18);
-        EXPECT_EQ(single.init(&old), -1);
-        ASSERT_EQ(single.boxes.size(), 1u);
-        EXPECT_EQ(single.boxes[0].text, "Plugin \"demo_single\" was compiled with header files ver. 17, this version "
-                                        "is 18, please recompile the plugin.");
+        ombrel_test::expectVersionRefused(single, "demo_single", 18);
     }
 }
 

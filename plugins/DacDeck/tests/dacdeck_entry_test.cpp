@@ -6,9 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "ombrel_test_support.h"
-#include "platform/module.h"
-#include "pluginfw/tests/fake_mgr.h"
-#include "uikit/message_box.h"
+#include "pluginfw/tests/plugin_under_test.h"
 
 namespace {
 
@@ -23,10 +21,6 @@ int threeDacs(unsigned, const char*** names, const int** widths, int* count)
     return 0;
 }
 
-struct Box {
-    std::string title, text;
-};
-
 } // namespace
 
 TEST(DacDeckEntry, VersionCheckAndRegistrations)
@@ -35,32 +29,12 @@ TEST(DacDeckEntry, VersionCheckAndRegistrations)
     fakemgr::reset(dir + "/");
     fakemgr::setDevice(0, "A");
     fakemgr::setDevice(1, "B");
-    plat::Module module;
-    ASSERT_TRUE(module.open(DACDECK_PATH)) << module.error();
-    auto init = reinterpret_cast<int (*)(const _MgrFuncTable*)>(module.symbol("InitTvkPlugin"));
-    auto setBoxes = reinterpret_cast<void (*)(const MessageBoxHandler*)>(module.symbol("dacdeckSetMessageBoxHandler"));
-    ASSERT_TRUE(init && setBoxes);
-    std::vector<Box> boxes;
-    const MessageBoxHandler handler = [&](QWidget*, const QString& text, const QString& title, unsigned) {
-        boxes.push_back({title.toStdString(), text.toStdString()});
-        return int(MSGBOX_IDOK);
-    };
-    setBoxes(&handler);
-
-    const _MgrFuncTable old = fakemgr::table(16);
-    EXPECT_EQ(init(&old), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Plugin version check failed");
-    EXPECT_EQ(boxes[0].text, "Plugin \"dacdeck\" was compiled with header files ver. 17, this version is 16, please "
-                             "recompile the plugin.");
-    {
-        std::lock_guard lock(fakemgr::state().m);
-        EXPECT_TRUE(fakemgr::state().calls.empty());
-    }
+    ombrel_test::PluginUnderTest plugin(DACDECK_PATH, "dacdeckSetMessageBoxHandler");
+    ombrel_test::expectVersionRefused(plugin, "dacdeck");
 
     static _MgrFuncTable table = fakemgr::table();
     table.tvkCtrlGetDACsNames = threeDacs;
-    ASSERT_EQ(init(&table), 0);
+    ASSERT_EQ(plugin.init(&table), 0);
     std::vector<fakemgr::Subscription> subs;
     {
         std::lock_guard lock(fakemgr::state().m);
@@ -86,5 +60,4 @@ TEST(DacDeckEntry, VersionCheckAndRegistrations)
     for (const auto& sub : subs)
         if (sub.event == "Exit")
             sub.callback(0);
-    setBoxes(nullptr);
 }

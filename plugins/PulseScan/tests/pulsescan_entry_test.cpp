@@ -9,9 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "ombrel_test_support.h"
-#include "platform/module.h"
-#include "pluginfw/tests/fake_mgr.h"
-#include "uikit/message_box.h"
+#include "pluginfw/tests/plugin_under_test.h"
 
 namespace {
 
@@ -35,10 +33,6 @@ int unregisterCallback(const char* source, const char* event, EventCallback)
     return 0;
 }
 
-struct Box {
-    std::string title, text;
-};
-
 } // namespace
 
 TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
@@ -47,34 +41,13 @@ TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
     fakemgr::reset(dir + "/");
     fakemgr::setDevice(0, "A");
     fakemgr::setDevice(1, "B");
-    plat::Module module;
-    ASSERT_TRUE(module.open(PULSESCAN_PATH)) << module.error();
-    auto init = reinterpret_cast<int (*)(const _MgrFuncTable*)>(module.symbol("InitTvkPlugin"));
-    auto setBoxes =
-        reinterpret_cast<void (*)(const MessageBoxHandler*)>(module.symbol("pulsescanSetMessageBoxHandler"));
-    ASSERT_TRUE(init && setBoxes);
-    std::vector<Box> boxes;
-    const MessageBoxHandler handler = [&](QWidget*, const QString& text, const QString& title, unsigned) {
-        boxes.push_back({title.toStdString(), text.toStdString()});
-        return int(MSGBOX_IDOK);
-    };
-    setBoxes(&handler);
-
-    const _MgrFuncTable old = fakemgr::table(16);
-    EXPECT_EQ(init(&old), -1);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].title, "Plugin version check failed");
-    EXPECT_EQ(boxes[0].text, "Plugin \"pulsescan\" was compiled with header files ver. 17, this version is 16, "
-                             "please recompile the plugin.");
-    {
-        std::lock_guard lock(fakemgr::state().m);
-        EXPECT_TRUE(fakemgr::state().calls.empty());
-    }
+    ombrel_test::PluginUnderTest plugin(PULSESCAN_PATH, "pulsescanSetMessageBoxHandler");
+    ombrel_test::expectVersionRefused(plugin, "pulsescan");
 
     static _MgrFuncTable table = fakemgr::table();
     table.mgrLogMsg = logMsg;
     table.mgrUnregisterCallback = unregisterCallback;
-    ASSERT_EQ(init(&table), 0);
+    ASSERT_EQ(plugin.init(&table), 0);
     std::vector<fakemgr::Subscription> subs;
     {
         std::lock_guard lock(fakemgr::state().m);
@@ -106,5 +79,4 @@ TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
         if (sub.event == "AcqCompleted")
             sub.callback(7);
     EXPECT_EQ(gLog.size(), 1u) << "a handler ran after Exit";
-    setBoxes(nullptr);
 }
