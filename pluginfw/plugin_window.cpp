@@ -19,7 +19,18 @@ std::vector<QPointer<CPluginDlg>>& pendingWindows()
     return windows;
 }
 
-// The outer rectangle of the window's normal state and its show state.
+std::vector<ScreenArea> screenAreas()
+{
+    std::vector<ScreenArea> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        areas.push_back({r.x(), r.y(), r.x() + r.width(), r.y() + r.height()});
+    }
+    return areas;
+}
+
+} // namespace
+
 WindowPlacement currentPlacement(const QWidget* w)
 {
     const QRect frame = w->frameGeometry();
@@ -35,17 +46,39 @@ WindowPlacement currentPlacement(const QWidget* w)
     return p;
 }
 
-std::vector<ScreenArea> screenAreas()
+WindowPlacement placeWindow(QWidget* w, const WindowPlacement& placement)
 {
-    std::vector<ScreenArea> areas;
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        const QRect r = screen->availableGeometry();
-        areas.push_back({r.x(), r.y(), r.x() + r.width(), r.y() + r.height()});
-    }
-    return areas;
+    const WindowPlacement current = currentPlacement(w);
+    QSize minimum = w->minimumSize();
+    if (minimum.isEmpty())
+        minimum = minimum.expandedTo(w->minimumSizeHint());
+    const std::vector<ScreenArea> screens = screenAreas();
+    const WindowPlacement p = fitToScreens(placement, screens.data(), screens.size(), minimum.width(), minimum.height());
+    if (w->isMaximized() || w->isMinimized())
+        w->showNormal();
+    // The frame's extra size is kept out of the client size that resize takes.
+    const int extraWidth = (current.right - current.left) - w->width();
+    const int extraHeight = (current.bottom - current.top) - w->height();
+    w->move(p.left, p.top);
+    const QSize size(p.right - p.left - extraWidth, p.bottom - p.top - extraHeight);
+    if (size != w->size())
+        w->resize(size);
+    if (w->isVisible() && (p.showCmd == SW_SHOWMINIMIZED || p.showCmd == SW_SHOWMAXIMIZED))
+        p.showCmd == SW_SHOWMINIMIZED ? w->showMinimized() : w->showMaximized();
+    return p;
 }
 
-} // namespace
+void keepWindowOnScreen(QWidget* w)
+{
+    // The frame of a new window is known only once it is shown: its outer rectangle is fitted again.
+    if (w->isMaximized() || w->isMinimized())
+        return;
+    const WindowPlacement current = currentPlacement(w);
+    const std::vector<ScreenArea> screens = screenAreas();
+    const WindowPlacement fitted = fitToScreens(current, screens.data(), screens.size(), 0, 0);
+    if (fitted.left != current.left || fitted.top != current.top)
+        w->move(fitted.left, fitted.top);
+}
 
 bool isGuiThread()
 {
@@ -152,22 +185,10 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
         break;
     }
     if (created)
-        keepOnScreen();
+        keepWindowOnScreen(dlg_);
     dlg_->activateWindow(); // brings it to the front where the window system allows it
 
     return 0;
-}
-
-void PluginWindowHolder::keepOnScreen()
-{
-    // The frame of a new window is known only once it is shown: its outer rectangle is fitted again.
-    if (dlg_->isMaximized() || dlg_->isMinimized())
-        return;
-    const WindowPlacement current = currentPlacement(dlg_);
-    const std::vector<ScreenArea> screens = screenAreas();
-    const WindowPlacement fitted = fitToScreens(current, screens.data(), screens.size(), 0, 0);
-    if (fitted.left != current.left || fitted.top != current.top)
-        dlg_->move(fitted.left, fitted.top);
 }
 
 void PluginWindowHolder::closeWindow(bool force)
@@ -214,25 +235,8 @@ void PluginWindowHolder::readWindowPos(const std::string& iniFile, PlacementForm
     CritSecGuard guard(lock);
     if (!dlg_)
         return;
-    const WindowPlacement current = currentPlacement(dlg_);
-    WindowPlacement p = readWindowPlacement(iniFile, toolName_, current, form);
-    QSize minimum = dlg_->minimumSize();
-    if (minimum.isEmpty())
-        minimum = minimum.expandedTo(dlg_->minimumSizeHint());
-    const std::vector<ScreenArea> screens = screenAreas();
-    p = fitToScreens(p, screens.data(), screens.size(), minimum.width(), minimum.height());
-    pendingShowCmd_ = p.showCmd;
-    if (dlg_->isMaximized() || dlg_->isMinimized())
-        dlg_->showNormal();
-    // The frame's extra size is kept out of the client size that resize takes.
-    const int extraWidth = (current.right - current.left) - dlg_->width();
-    const int extraHeight = (current.bottom - current.top) - dlg_->height();
-    dlg_->move(p.left, p.top);
-    const QSize size(p.right - p.left - extraWidth, p.bottom - p.top - extraHeight);
-    if (size != dlg_->size())
-        dlg_->resize(size);
-    if (dlg_->isVisible() && (p.showCmd == SW_SHOWMINIMIZED || p.showCmd == SW_SHOWMAXIMIZED))
-        p.showCmd == SW_SHOWMINIMIZED ? dlg_->showMinimized() : dlg_->showMaximized();
+    const WindowPlacement p = readWindowPlacement(iniFile, toolName_, currentPlacement(dlg_), form);
+    pendingShowCmd_ = placeWindow(dlg_, p).showCmd;
 }
 
 void PluginWindowHolder::writeWindowPos(const std::string& iniFile)

@@ -15,6 +15,7 @@
 
 class QEvent;
 class QObject;
+class QWidget;
 
 // True on the thread of the Qt application's objects.
 bool isGuiThread();
@@ -22,6 +23,14 @@ bool isGuiThread();
 // Runs fn now on the GUI thread; from another thread queues it there (in order, not awaited) with
 // context as its receiver, so that nothing queued runs once context is gone.
 void runOnGuiThread(QObject* context, std::function<void()> fn);
+
+// A top-level window's placement: its show state and the outer rectangle of its normal state.
+WindowPlacement currentPlacement(const QWidget* w);
+// Puts w at placement (its outer normal rectangle at least w's minimum size and kept on a screen) and, when
+// w is visible, in the placement's minimised or maximised state; returns the placement as fitted.
+WindowPlacement placeWindow(QWidget* w, const WindowPlacement& placement);
+// Moves a shown normal window whose outer rectangle leaves the screens back onto the nearest one.
+void keepWindowOnScreen(QWidget* w);
 
 class PluginWindowHolder : public PluginWindowOwner {
 public:
@@ -74,7 +83,6 @@ protected:
 
 private:
     int showOnGuiThread(int nCmdShow);
-    void keepOnScreen();
     void destroyWindow();
 
     std::string toolName_;

@@ -164,7 +164,7 @@ void openControlWindow(int dev)
         if (const auto it = pl.devices.find(dev); it != pl.devices.end())
             it->second.worker.reset();
     });
-    w->show();
+    w->showPlaced();
 }
 
 void ctrlOnStart(intptr_t)

@@ -106,12 +106,13 @@ void CTvkCtrlUIDialog::saveSettings()
     if (!initialised_)
         return; // a window without its preview never loaded the settings: it must not overwrite them
     settings_.acq = worker_->settings();
-    const QRect g = geometry();
-    settings_.left = g.left();
-    settings_.top = g.top();
-    settings_.right = g.left() + g.width();
-    settings_.bottom = g.top() + g.height();
-    settings_.showCmd = isMinimized() ? 2 : isMaximized() ? 3 : 1;
+    // The outer rectangle of the normal state, as the window is moved to it again.
+    const WindowPlacement p = closed_ ? closedPlacement_ : currentPlacement(this);
+    settings_.left = p.left;
+    settings_.top = p.top;
+    settings_.right = p.right;
+    settings_.bottom = p.bottom;
+    settings_.showCmd = p.showCmd;
     std::string error;
     if (settings_.save(iniPath_, &error) != 0 && mgr_->mgrLogMsg)
         mgr_->mgrLogMsg("tvkctrlui", "%s", 0, error.c_str());
@@ -347,10 +348,38 @@ bool CTvkCtrlUIDialog::init()
     for (QLabel* l : {totalProg_, totalTime_, acqLabel_, acqProg_, runTime_, waitTime_, repetitions_})
         l->setText(QStringLiteral("-"));
     showSettings();
-    if (settings_.hasPosition)
-        move(settings_.left, settings_.top);
+    restorePlacement();
     updateControls(true);
     return true;
+}
+
+void CTvkCtrlUIDialog::restorePlacement()
+{
+    showCmd_ = settings_.showCmd;
+    if (!settings_.hasPosition)
+        return; // the window system places it
+    // The saved corner moves the window; it keeps its own size, the one it is shown in.
+    if (!testAttribute(Qt::WA_Resized))
+        adjustSize();
+    WindowPlacement p = currentPlacement(this);
+    p.right += settings_.left - p.left;
+    p.bottom += settings_.top - p.top;
+    p.left = settings_.left;
+    p.top = settings_.top;
+    p.showCmd = showCmd_;
+    placeWindow(this, p);
+}
+
+void CTvkCtrlUIDialog::showPlaced()
+{
+    switch (showCmd_) {
+    case SW_SHOWMINIMIZED: showMinimized(); break;
+    case SW_SHOWMAXIMIZED: showMaximized(); break;
+    default:
+        show();
+        keepWindowOnScreen(this);
+        break;
+    }
 }
 
 void CTvkCtrlUIDialog::showSettings()
@@ -589,6 +618,8 @@ void CTvkCtrlUIDialog::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    closedPlacement_ = currentPlacement(this);
+    closed_ = true;
     event->accept();
     deleteLater();
 }

@@ -12,6 +12,7 @@
 
 #include "acq_control.h"
 #include "ctrl_settings.h"
+#include "pluginfw/mult_data.h"
 #include "tvk_hw.h"
 #include "tvk_mgr.h"
 
@@ -42,6 +43,8 @@ public:
     // Creates the preview, loads the settings and fills the controls and the menu; false when the preview
     // cannot be created (the window then keeps and saves nothing).
     bool init();
+    // Shows the window in the show state of its restored placement (normal, minimised or maximised).
+    void showPlaced();
 
     int devIndex() const { return devIndex_; }
     uint32_t previewId() const { return previewId_; }
@@ -98,6 +101,7 @@ private:
     void buildMenu();
     void buildToolsMenu();
     void showSettings();
+    void restorePlacement();
     void onTypeChosen(int index);
     void onRawOutputToggled();
     void onChainChosen();
@@ -121,6 +125,9 @@ private:
     uint32_t previewId_ = 0;
     bool initialised_ = false; // settings loaded: only then are they saved
     bool idle_ = true;
+    int showCmd_ = SW_SHOWNORMAL;    // show state of the restored placement
+    WindowPlacement closedPlacement_; // taken as the window closes, while it still has its frame
+    bool closed_ = false;
     _DevInfo devInfo_{};
     CtrlSettings settings_;
     std::shared_ptr<AcqControl> worker_;

@@ -1,5 +1,7 @@
 #include "settings_sheet.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -9,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
@@ -20,7 +24,66 @@
 
 namespace {
 QString text(const std::string& s) { return QString::fromStdString(s); }
+
+// The number an edit's text begins with (0 when none); a number beyond any DAC's range stays beyond it.
+int64_t leadingNumber(const QString& t)
+{
+    int64_t v = 0;
+    for (const QChar c : t) {
+        if (c < u'0' || c > u'9')
+            break;
+        v = std::min<int64_t>(v * 10 + (c.unicode() - u'0'), int64_t{1} << 40);
+    }
+    return v;
+}
 } // namespace
+
+CDacSpin::CDacSpin(uint32_t maximum, QWidget* parent) : QAbstractSpinBox(parent), maximum_(maximum)
+{
+    setKeyboardTracking(false); // typing leaves the text alone: it is read on Apply
+    // The arrows' states follow the text.
+    connect(lineEdit(), &QLineEdit::textChanged, this, [this] { update(); });
+}
+
+void CDacSpin::stepBy(int steps)
+{
+    const int64_t v = std::clamp<int64_t>(leadingNumber(lineEdit()->text()) + steps, 0, maximum_);
+    lineEdit()->setText(QString::number(v));
+}
+
+QAbstractSpinBox::StepEnabled CDacSpin::stepEnabled() const
+{
+    if (isReadOnly())
+        return StepNone;
+    const int64_t v = leadingNumber(lineEdit()->text());
+    StepEnabled on = StepNone;
+    if (v > 0)
+        on |= StepDownEnabled;
+    if (v < int64_t{maximum_})
+        on |= StepUpEnabled;
+    return on;
+}
+
+QValidator::State CDacSpin::validate(QString& input, int&) const
+{
+    for (const QChar c : input)
+        if (c < u'0' || c > u'9')
+            return QValidator::Invalid;
+    return QValidator::Acceptable;
+}
+
+QSize CDacSpin::sizeHint() const
+{
+    // Room for the widest value and the arrows, as a spin box of numbers sizes itself.
+    ensurePolished();
+    QStyleOptionSpinBox option;
+    initStyleOption(&option);
+    const QString widest = QString::number(maximum_) + u' ';
+    const QSize text(fontMetrics().horizontalAdvance(widest) + 4, lineEdit()->sizeHint().height());
+    return style()->sizeFromContents(QStyle::CT_SpinBox, &option, text, this);
+}
+
+QSize CDacSpin::minimumSizeHint() const { return sizeHint(); }
 
 CSettingsSheet::CSettingsSheet(const _MgrFuncTable* mgr, int devIndex, QWidget* parent)
     : QDialog(parent), mgr_(mgr), dev_(devIndex)
@@ -39,8 +102,18 @@ CSettingsSheet::CSettingsSheet(const _MgrFuncTable* mgr, int devIndex, QWidget* 
             accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this, [this] { apply(); });
+    applyButton_ = buttons->button(QDialogButtonBox::Apply);
+    connect(applyButton_, &QPushButton::clicked, this, [this] { apply(); });
+    setModified(false);
 }
+
+void CSettingsSheet::setModified(bool modified)
+{
+    if (applyButton_)
+        applyButton_->setEnabled(modified);
+}
+
+bool CSettingsSheet::isModified() const { return applyButton_ && applyButton_->isEnabled(); }
 
 QWidget* CSettingsSheet::buildInfoPage()
 {
@@ -77,6 +150,10 @@ QWidget* CSettingsSheet::buildInfoPage()
     g->addWidget(maskCheck_, 6, 2);
     g->addWidget(test, 5, 3);
     connect(test, &QPushButton::clicked, this, &CSettingsSheet::runDigitalTest);
+    // The user's choices that Apply sends.
+    for (QComboBox* combo : {modeCombo_, timerCombo_, polarityCombo_})
+        connect(combo, qOverload<int>(&QComboBox::activated), this, [this] { setModified(true); });
+    connect(cstCheck_, &QCheckBox::clicked, this, [this] { setModified(true); });
 
     _DevInfo info{};
     if (mgr_->tvkCtrlGetDevInfo(unsigned(dev_), &info) != 0)
@@ -152,13 +229,19 @@ QWidget* CSettingsSheet::buildDacPage()
     for (int i = 0; i < dacCount_; ++i) {
         maxValues_.push_back((1u << std::clamp(bits[i], 0, 16)) - 1);
         const DacPlace at = dacPlace(i, dacCount_);
-        auto* edit = new QLineEdit(page);
+        auto* spin = new CDacSpin(maxValues_.back(), page);
         auto* senseLabel = new QLabel(QStringLiteral("0"), page);
         g->addWidget(new QLabel(QString::fromLatin1(names[i]) + ":", page), 1 + at.row, at.column * 3);
-        g->addWidget(edit, 1 + at.row, at.column * 3 + 1);
+        g->addWidget(spin, 1 + at.row, at.column * 3 + 1);
         g->addWidget(senseLabel, 1 + at.row, at.column * 3 + 2);
-        dacEdits_.push_back(edit);
+        dacSpins_.push_back(spin);
+        dacEdits_.push_back(spin->edit());
         senseLabels_.push_back(senseLabel);
+        // Typing, pasting and stepping change the page; showing a chip's values does not.
+        connect(spin->edit(), &QLineEdit::textChanged, this, [this] {
+            if (!showingDacs_)
+                setModified(true);
+        });
     }
     connect(chipCombo_, qOverload<int>(&QComboBox::activated), this, &CSettingsSheet::chooseChip);
     readDacs();
@@ -179,8 +262,10 @@ void CSettingsSheet::readDacs()
 
 void CSettingsSheet::showDacs()
 {
+    showingDacs_ = true;
     for (int i = 0; i < dacCount_; ++i)
         dacEdits_[size_t(i)]->setText(QString::number(dacValues_[size_t(currentChip_ * dacCount_ + i)]));
+    showingDacs_ = false;
 }
 
 void CSettingsSheet::showSense()
@@ -219,6 +304,13 @@ void CSettingsSheet::defaultDacs()
 
 bool CSettingsSheet::apply()
 {
+    const bool applied = applyPages();
+    setModified(!applied);
+    return applied;
+}
+
+bool CSettingsSheet::applyPages()
+{
     const unsigned dev = unsigned(dev_);
     mgr_->tvkCtrlSetPolarity(dev, polarityCombo_->currentIndex() == 0 ? 1 : 0);
     mgr_->tvkCtrlSetCST(dev, cstCheck_->isChecked() ? 1 : 0);
@@ -233,8 +325,8 @@ bool CSettingsSheet::apply()
         const int64_t v = parseDacText(dacEdits_[size_t(i)]->text().toStdString(), maxValues_[size_t(i)]);
         if (v < 0) {
             messageBox(this, QStringLiteral("Value has to be in range 0..%1").arg(maxValues_[size_t(i)]));
-            dacEdits_[size_t(i)]->selectAll();
-            dacEdits_[size_t(i)]->setFocus();
+            dacSpins_[size_t(i)]->setFocus();
+            dacSpins_[size_t(i)]->selectAll();
             return false;
         }
         chip[size_t(i)] = uint16_t(v);

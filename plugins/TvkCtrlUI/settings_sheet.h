@@ -3,8 +3,10 @@
 // "Interface Specific Info" (the hardware library's items, editable in place). Modal; GUI thread only.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
+#include <QAbstractSpinBox>
 #include <QDialog>
 
 #include "tvk_mgr.h"
@@ -13,8 +15,29 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+
+// A DAC value's edit with its spin: digits only; the arrows, the arrow keys and the wheel step the number
+// the text begins with, kept within 0..maximum. The text itself is read and checked when the sheet applies.
+class CDacSpin : public QAbstractSpinBox {
+public:
+    CDacSpin(uint32_t maximum, QWidget* parent);
+
+    QLineEdit* edit() const { return lineEdit(); }
+    uint32_t maximum() const { return maximum_; }
+    void stepBy(int steps) override;
+    QValidator::State validate(QString& input, int& pos) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    StepEnabled stepEnabled() const override;
+
+private:
+    uint32_t maximum_;
+};
 
 class CSettingsSheet : public QDialog {
     Q_OBJECT
@@ -22,8 +45,11 @@ public:
     CSettingsSheet(const _MgrFuncTable* mgr, int devIndex, QWidget* parent = nullptr);
 
     // OK and Apply: the info page's settings, then the current chip's DACs; false (sheet stays open) when
-    // a DAC value is refused.
+    // a DAC value is refused. Apply is enabled again only by a later change, unless a value was refused.
     bool apply();
+    // A page's change that Apply would send enables Apply.
+    void setModified(bool modified);
+    bool isModified() const;
     void runDigitalTest();
     void chooseChip(int chip);
     void refreshSense();
@@ -38,6 +64,8 @@ public:
     QCheckBox* maskCheck() const { return maskCheck_; }
     QLabel* goodLabel() const { return goodLabel_; }
     QLabel* badLabel() const { return badLabel_; }
+    QPushButton* applyButton() const { return applyButton_; }
+    const std::vector<CDacSpin*>& dacSpins() const { return dacSpins_; }
     const std::vector<QLineEdit*>& dacEdits() const { return dacEdits_; }
     const std::vector<QLabel*>& senseLabels() const { return senseLabels_; }
     QTreeWidget* itemList() const { return itemList_; }
@@ -46,6 +74,7 @@ private:
     QWidget* buildInfoPage();
     QWidget* buildDacPage();
     QWidget* buildInterfacePage();
+    bool applyPages();
     void readDacs();
     void showDacs();
     void showSense();
@@ -71,7 +100,10 @@ private:
     QLabel* goodLabel_ = nullptr;
     QLabel* badLabel_ = nullptr;
     QComboBox* chipCombo_ = nullptr;
-    std::vector<QLineEdit*> dacEdits_;
+    std::vector<CDacSpin*> dacSpins_;
+    std::vector<QLineEdit*> dacEdits_; // the spins' edits
+    bool showingDacs_ = false;         // the edits are being filled, not changed by the user
+    QPushButton* applyButton_ = nullptr;
     std::vector<QLabel*> senseLabels_;
     QTreeWidget* itemList_ = nullptr;
 };

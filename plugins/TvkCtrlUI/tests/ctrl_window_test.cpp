@@ -1,6 +1,6 @@
 // The device control window in a running manager on the simulated detector, offscreen: series started
 // from the window, the overwrite questions, progress and messages, closing during a series, the Tools
-// menu, configuration commands, and the entry's device records and events.
+// menu, configuration commands, its placement, the settings sheet, and the entry's device records and events.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,11 +13,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -28,6 +31,8 @@
 #include "ctrl_entry.h"
 #include "ctrl_file_picker.h"
 #include "ctrl_window.h"
+#include "platform/ini.h"
+#include "pluginfw/plugin_window.h"
 #include "prev_window.h"
 #include "settings_sheet.h"
 #include "uikit/chain_combo.h"
@@ -372,6 +377,160 @@ TEST_F(CtrlWindow, SettingsSheetOfTheSimulatedDevice)
     EXPECT_FALSE(sheet.apply());
     ASSERT_EQ(questions_.size(), 1u);
     EXPECT_EQ(questions_[0].rfind("Value has to be in range 0..", 0), 0u);
+}
+
+// The DAC spins step the number in the edit within 0..max; the edit takes digits only; Apply still reads
+// the text as before, whatever it holds.
+TEST_F(CtrlWindow, DacSpinsStepWithinTheRangeAndApplyReadsTheText)
+{
+    CSettingsSheet sheet(t_, 0);
+    ASSERT_FALSE(sheet.dacSpins().empty());
+    CDacSpin* spin = sheet.dacSpins()[0];
+    QLineEdit* edit = sheet.dacEdits()[0];
+    ASSERT_EQ(spin->edit(), edit);
+    const uint32_t max = spin->maximum();
+    ASSERT_GE(max, 15u);
+    const QString maxText = QString::number(max);
+    struct Step {
+        QString text;
+        int steps;
+        QString stepped;
+    } steps[] = {
+        {"5", 1, "6"},
+        {"5", -2, "3"},
+        {"0", -1, "0"},
+        {"1", -5, "0"},
+        {maxText, 1, maxText},
+        {QString::number(max - 1), 10, maxText},
+        {QString::number(max + 7), -1, maxText},
+        {"", 1, "1"},
+        {"12abc", 1, "13"},
+    };
+    for (const Step& c : steps) {
+        edit->setText(c.text);
+        spin->stepBy(c.steps);
+        EXPECT_EQ(edit->text(), c.stepped) << c.text.toStdString() << " by " << c.steps;
+    }
+    // The arrow keys step too; at the ends they stop.
+    const auto key = [&](int k) {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(spin, &press);
+    };
+    edit->setText("0");
+    key(Qt::Key_Down);
+    EXPECT_EQ(edit->text(), "0");
+    key(Qt::Key_Up);
+    EXPECT_EQ(edit->text(), "1");
+    edit->setText(maxText);
+    key(Qt::Key_Up);
+    EXPECT_EQ(edit->text(), maxText);
+    // Typed letters do not go in.
+    edit->setText("4");
+    edit->setCursorPosition(1);
+    QKeyEvent letter(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    QApplication::sendEvent(edit, &letter);
+    EXPECT_EQ(edit->text(), "4");
+
+    const QString range = "Value has to be in range 0.." + maxText;
+    struct Parse {
+        QString text;
+        int64_t stored; // -1: refused with the range message
+    } parses[] = {{"12abc", 12}, {"", 0}, {"abc", -1}, {QString::number(max + 1), -1}, {maxText, max}, {"7", 7}};
+    std::vector<uint16_t> dacs(sheet.dacEdits().size());
+    for (const Parse& c : parses) {
+        edit->setText(c.text);
+        questions_.clear();
+        const bool applied = sheet.apply();
+        EXPECT_EQ(applied, c.stored >= 0) << c.text.toStdString();
+        if (!applied) {
+            EXPECT_EQ(questions_, std::vector<std::string>{range.toStdString()}) << c.text.toStdString();
+            EXPECT_EQ(edit->selectedText(), c.text) << "the refused text is selected";
+            continue;
+        }
+        EXPECT_TRUE(questions_.empty()) << c.text.toStdString();
+        ASSERT_EQ(t_->tvkCtrlGetDACs(0, dacs.data(), int(dacs.size()), -1), 0);
+        EXPECT_EQ(int64_t{dacs[0]}, c.stored) << c.text.toStdString();
+    }
+}
+
+// Apply is offered only while the pages hold a change it would send.
+TEST_F(CtrlWindow, ApplyIsEnabledByChangesUntilTheyAreApplied)
+{
+    CSettingsSheet sheet(t_, 0);
+    QPushButton* apply = sheet.applyButton();
+    ASSERT_NE(apply, nullptr);
+    EXPECT_FALSE(apply->isEnabled()) << "nothing changed yet";
+    ASSERT_FALSE(sheet.dacEdits().empty());
+    sheet.dacEdits()[0]->setText("3");
+    EXPECT_TRUE(apply->isEnabled()) << "a DAC edited";
+    EXPECT_TRUE(sheet.apply());
+    EXPECT_FALSE(apply->isEnabled()) << "applied";
+    sheet.dacSpins()[0]->stepBy(1);
+    EXPECT_TRUE(apply->isEnabled()) << "a DAC stepped";
+    sheet.dacEdits()[0]->setText("abc");
+    EXPECT_FALSE(sheet.apply());
+    EXPECT_TRUE(apply->isEnabled()) << "a refused value is still to be applied";
+    sheet.dacEdits()[0]->setText("4");
+    emit apply->clicked();
+    EXPECT_FALSE(apply->isEnabled()) << "applied with the button";
+
+    sheet.defaultDacs();
+    sheet.chooseChip(0);
+    EXPECT_FALSE(apply->isEnabled()) << "values shown from the device are no change";
+    emit sheet.modeCombo()->activated(0);
+    EXPECT_TRUE(apply->isEnabled()) << "an acquisition mode chosen";
+    EXPECT_TRUE(sheet.apply());
+    EXPECT_FALSE(apply->isEnabled());
+}
+
+// The window comes back in the show state it was closed in, on a screen even when the saved corner is off
+// every screen, and the placement (with its flags) goes back to the file as it came.
+TEST_F(CtrlWindow, PlacementComesBackInItsStateAndOnAScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    answer_ = MSGBOX_IDYES; // "Quit?"
+    const std::string ini = controlIniPath(0);
+    struct Case {
+        const char* name;
+        std::string keys;
+        int showCmd;
+        QPoint pos; // of the outer rectangle of the normal state; x -1: flush with the screen's right edge
+    } cases[] = {
+        {"normal", "ShowCmd=1\nLeft=30\nTop=40\n", 1, QPoint(30, 40)},
+        {"maximised far up and left", "ShowCmd=3\nLeft=-5000\nTop=-5000\n", 3, screen.topLeft()},
+        {"minimised", "ShowCmd=2\nLeft=50\nTop=60\n", 2, QPoint(50, 60)},
+        {"normal far right", "ShowCmd=1\nLeft=100000\nTop=10\n", 1, QPoint(-1, 10)},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(ombrel_test::writeFile(ini, "[Main]\nFlags=2\n" + c.keys));
+        CTvkCtrlUIDialog* w = open();
+        ASSERT_NE(w, nullptr) << c.name;
+        EXPECT_TRUE(w->isVisible()) << c.name;
+        EXPECT_EQ(w->isMaximized(), c.showCmd == 3) << c.name;
+        EXPECT_EQ(w->isMinimized(), c.showCmd == 2) << c.name;
+        const WindowPlacement shown = currentPlacement(w);
+        // A window maximised before it was ever shown normal keeps the rectangle it was placed at as its
+        // client area (the frame is known only once shown).
+        const QRect normal = c.showCmd == 3 ? w->normalGeometry()
+                                            : QRect(QPoint(shown.left, shown.top), QPoint(shown.right - 1, shown.bottom - 1));
+        EXPECT_TRUE(screen.contains(normal)) << c.name;
+        EXPECT_EQ(normal.top(), c.pos.y()) << c.name;
+        if (c.pos.x() < 0)
+            EXPECT_EQ(normal.right(), screen.right()) << c.name;
+        else
+            EXPECT_EQ(normal.left(), c.pos.x()) << c.name;
+
+        w->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ASSERT_EQ(controlWindow(0), nullptr) << c.name;
+        CtrlSettings saved;
+        saved.load(ini);
+        EXPECT_EQ(saved.showCmd, c.showCmd) << c.name;
+        EXPECT_EQ(saved.placementFlags, 2) << c.name;
+        EXPECT_EQ(QPoint(saved.left, saved.top), QPoint(shown.left, shown.top)) << c.name;
+        EXPECT_EQ(plat::getProfileInt("Main", "Right", 0, ini.c_str()), shown.right) << c.name;
+        EXPECT_EQ(plat::getProfileInt("Main", "Bottom", 0, ini.c_str()), shown.bottom) << c.name;
+    }
 }
 
 TEST_F(CtrlWindow, InterfaceItemsEditedThroughTheLibrary)
