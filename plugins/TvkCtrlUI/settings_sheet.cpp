@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QIntValidator>
 #include <QLabel>
@@ -91,6 +92,7 @@ CSettingsSheet::CSettingsSheet(const _MgrFuncTable* mgr, int devIndex, QWidget* 
     setWindowTitle(QStringLiteral("Settings"));
     auto* layout = new QVBoxLayout(this);
     auto* tabs = new QTabWidget(this);
+    tabs->setUsesScrollButtons(false); // the sheet is as wide as its three captions
     tabs->addTab(buildInfoPage(), QStringLiteral("Device Settings/Info"));
     tabs->addTab(buildDacPage(), QStringLiteral("Tarvik DACs"));
     tabs->addTab(buildInterfacePage(), QStringLiteral("Interface Specific Info"));
@@ -176,6 +178,7 @@ QWidget* CSettingsSheet::buildInfoPage()
     };
     for (const auto& [name, value] : entries)
         new QTreeWidgetItem(infoList_, {QString::fromLatin1(name), text(value)});
+    infoList_->resizeColumnToContents(0); // the names are never cut
     int polarity = 1, timer = 2, cst = 0, mode = 1;
     mgr_->tvkCtrlGetPolarity(unsigned(dev_), &polarity);
     polarityCombo_->setCurrentIndex(polarity == 1 ? 0 : 1);
@@ -205,14 +208,26 @@ void CSettingsSheet::runDigitalTest()
 QWidget* CSettingsSheet::buildDacPage()
 {
     auto* page = new QWidget(this);
-    auto* g = new QGridLayout(page);
-    chipCombo_ = new QComboBox(page);
-    auto* sense = new QPushButton(QStringLiteral("Refresh Sense"), page);
-    auto* defaults = new QPushButton(QStringLiteral("Defaul Values"), page);
-    g->addWidget(new QLabel(QStringLiteral("Chip number:"), page), 0, 0);
-    g->addWidget(chipCombo_, 0, 1);
-    g->addWidget(sense, 0, 4);
-    g->addWidget(defaults, 0, 5);
+    auto* pageLayout = new QVBoxLayout(page);
+    auto* box = new QGroupBox(QStringLiteral("Tarvik DACs"), page);
+    pageLayout->addWidget(box);
+    pageLayout->addStretch(1); // the grid keeps its rows' spacing however tall the sheet is
+    auto* boxLayout = new QVBoxLayout(box);
+    auto* top = new QHBoxLayout;
+    chipCombo_ = new QComboBox(box);
+    auto* sense = new QPushButton(QStringLiteral("Refresh Sense"), box);
+    auto* defaults = new QPushButton(QStringLiteral("Defaul Values"), box);
+    top->addWidget(new QLabel(QStringLiteral("Chip number:"), box));
+    top->addWidget(chipCombo_);
+    top->addStretch(1);
+    top->addWidget(sense);
+    top->addWidget(defaults);
+    boxLayout->addLayout(top);
+    // Two columns of name, edit and sensed value, a gap between them; spare width goes right.
+    auto* g = new QGridLayout;
+    boxLayout->addLayout(g);
+    g->setColumnMinimumWidth(3, 16);
+    g->setColumnStretch(7, 1);
     connect(sense, &QPushButton::clicked, this, &CSettingsSheet::refreshSense);
     connect(defaults, &QPushButton::clicked, this, &CSettingsSheet::defaultDacs);
     int chips = 1;
@@ -229,11 +244,12 @@ QWidget* CSettingsSheet::buildDacPage()
     for (int i = 0; i < dacCount_; ++i) {
         maxValues_.push_back((1u << std::clamp(bits[i], 0, 16)) - 1);
         const DacPlace at = dacPlace(i, dacCount_);
-        auto* spin = new CDacSpin(maxValues_.back(), page);
-        auto* senseLabel = new QLabel(QStringLiteral("0"), page);
-        g->addWidget(new QLabel(QString::fromLatin1(names[i]) + ":", page), 1 + at.row, at.column * 3);
-        g->addWidget(spin, 1 + at.row, at.column * 3 + 1);
-        g->addWidget(senseLabel, 1 + at.row, at.column * 3 + 2);
+        auto* spin = new CDacSpin(maxValues_.back(), box);
+        auto* senseLabel = new QLabel(QStringLiteral("0"), box);
+        const int column = at.column * 4;
+        g->addWidget(new QLabel(QString::fromLatin1(names[i]) + ":", box), at.row, column);
+        g->addWidget(spin, at.row, column + 1);
+        g->addWidget(senseLabel, at.row, column + 2);
         dacSpins_.push_back(spin);
         dacEdits_.push_back(spin->edit());
         senseLabels_.push_back(senseLabel);
