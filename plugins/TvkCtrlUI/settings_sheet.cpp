@@ -115,8 +115,6 @@ void CSettingsSheet::setModified(bool modified)
         applyButton_->setEnabled(modified);
 }
 
-bool CSettingsSheet::isModified() const { return applyButton_ && applyButton_->isEnabled(); }
-
 QWidget* CSettingsSheet::buildInfoPage()
 {
     auto* page = new QWidget(this);

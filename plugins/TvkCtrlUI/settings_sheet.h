@@ -49,7 +49,6 @@ public:
     bool apply();
     // A page's change that Apply would send enables Apply.
     void setModified(bool modified);
-    bool isModified() const;
     void runDigitalTest();
     void chooseChip(int chip);
     void refreshSense();
