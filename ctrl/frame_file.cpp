@@ -1,11 +1,25 @@
 // Saving, loading and initialising a frame from its files (frame_data_file.cpp holds the data formats,
 // frame_dsc_file.cpp the description files).
 //
-// Saving writes both files to temporaries and renames them over the old ones, the data file first, so that
-// an interruption never leaves a new description beside old data. A save that fails before the data
-// file is in place leaves the earlier files as they were; one whose description then fails keeps the new
-// data (it cannot be measured again) and reports the failure. Append mode writes into the data file itself and cuts it back to
-// its old length on failure. Loading reads into a new buffer that replaces the frame's one only on success.
+// What a save promises, also across a killed process or a power cut: a file under its final name is always
+// complete (an old or a new version, never a part), an existing file is never lost, and a description is
+// never newer than the data beside it. Saving therefore writes the data file and its description to
+// temporaries in the same folder, syncs both, renames the data file and then the description over the old
+// ones, and syncs the folder once, so that a save that returned is on the disk. Three syncs, and none fewer:
+// - each temporary is synced before its rename, or a power cut could put the new name on the disk before
+//   the file's contents and leave an empty or cut file under it;
+// - the folder is synced at the end, or a save reported done could be lost with the power;
+// - no sync between the two renames: a journaling file system (ext4, XFS,
+//   btrfs) puts operations on the disk in the order they were made, so the description's rename is never
+//   there without the data file's before it.
+// Where it can stop: before the renames both old files stay (the temporaries are removed by the next
+// write into the folder); between them the new data stands beside the old description (the data cannot be
+// measured again, the description can be saved again); after them the pair is new. A save that fails before
+// the data file is in place leaves the earlier files as they were; one whose description then fails keeps
+// the new data and reports the failure. Append mode writes into the data file itself and cuts it back to
+// its old length on failure. The saves of an acquisition series leave their syncs to the series' end
+// (plat::SyncBatch): until then a power cut, not a killed process, can cut their files.
+// Loading reads into a new buffer that replaces the frame's one only on success.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -273,12 +287,10 @@ int TvkFrameInfo::writeFiles(const std::string& fileName, uint32_t flags, int ta
         dataWriter.commit(&err); // fails and discards; gives the message
         return fail(TVK_ERR_WRITE, "%s", err.c_str());
     }
-    // The data file goes first: it holds what cannot be measured again. An interruption between the two
-    // renames leaves the new data beside the old description, never a new description beside old data;
-    // when the data file fails, the new description is discarded unseen.
-    if (dataWriter.commit(&err))
-        return fail(TVK_ERR_WRITE, "%s", err.c_str());
-    if (dscWriter && dscWriter->commit(&err))
+    // Both temporaries are synced before either is renamed, the data file renamed first; the top of this
+    // file says why that order is safe.
+    plat::AtomicFileWriter* const writers[] = {&dataWriter, dscWriter ? &*dscWriter : nullptr};
+    if (plat::commitTogether(writers, 2, &err))
         return fail(TVK_ERR_WRITE, "%s", err.c_str());
     *dscNameOut = dscName;
     return 0;

@@ -274,13 +274,12 @@ bool AtomicFileWriter::write(const void* data, size_t size)
     return true;
 }
 
-int AtomicFileWriter::commit(std::string* errorText)
+int AtomicFileWriter::finishTemporary(std::string* errorText)
 {
-    SyncBatch* const batch = currentBatch;
     int err = error_;
     if (!err && fd_ < 0)
         err = EBADF;
-    if (!err && !batch && syncDescriptor(fd_, tmpPath_) != 0)
+    if (!err && !currentBatch && syncDescriptor(fd_, tmpPath_) != 0)
         err = errno;
     if (fd_ >= 0) {
         const int closed = ::close(fd_);
@@ -288,19 +287,73 @@ int AtomicFileWriter::commit(std::string* errorText)
             err = errno;
         fd_ = -1;
     }
-    if (!err && ::rename(tmpPath_.c_str(), target_.c_str()) != 0)
-        err = errno;
     if (err) {
         setError(errorText, writeMessage(path_, err));
         discard();
         return -8;
     }
+    return 0;
+}
+
+int AtomicFileWriter::putInPlace(std::string* errorText)
+{
+    if (tmpPath_.empty() || ::rename(tmpPath_.c_str(), target_.c_str()) != 0) {
+        setError(errorText, writeMessage(path_, tmpPath_.empty() ? EBADF : errno));
+        discard();
+        return -8;
+    }
     tmpPath_.clear();
-    if (batch)
+    if (SyncBatch* const batch = currentBatch)
         batch->add(target_);
-    else
+    return 0;
+}
+
+int AtomicFileWriter::commit(std::string* errorText)
+{
+    if (finishTemporary(errorText) != 0 || putInPlace(errorText) != 0)
+        return -8;
+    if (!currentBatch)
         (void)syncFolder(folderOf(target_));
     return 0;
+}
+
+int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* errorText)
+{
+    auto discardFrom = [&](size_t first) {
+        for (size_t i = first; i < count; ++i)
+            if (writers[i])
+                writers[i]->discard();
+    };
+    // The write-back of every temporary is started first, so that the disk gets them at once and the
+    // syncs that follow mostly wait for work already under way.
+    if (!currentBatch)
+        for (size_t i = 0; i < count; ++i)
+            if (writers[i] && writers[i]->fd_ >= 0 && !writers[i]->error_)
+                (void)::sync_file_range(writers[i]->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+    for (size_t i = 0; i < count; ++i) {
+        if (writers[i] && writers[i]->finishTemporary(errorText) != 0) {
+            discardFrom(0);
+            return -8;
+        }
+    }
+    std::vector<std::string> folders; // each once, in the order first seen
+    int result = 0;
+    for (size_t i = 0; i < count && result == 0; ++i) {
+        if (!writers[i])
+            continue;
+        if (writers[i]->putInPlace(errorText) != 0) {
+            discardFrom(i + 1);
+            result = -8;
+            break;
+        }
+        std::string folder = folderOf(writers[i]->target_);
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(std::move(folder));
+    }
+    if (!currentBatch) // what was renamed is made durable, also when a later rename failed
+        for (const std::string& folder : folders)
+            (void)syncFolder(folder);
+    return result;
 }
 
 void AtomicFileWriter::discard()

@@ -36,7 +36,10 @@ public:
     const std::string& path() const { return path_; }
 
 private:
+    friend int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* errorText);
     void clearFolderOnce();
+    int finishTemporary(std::string* errorText); // sync (outside a batch) and close; 0 or -8, discarded
+    int putInPlace(std::string* errorText);      // the rename; 0 or -8, discarded
 
     std::string path_;
     std::string target_;  // path_ with a symbolic link resolved
@@ -44,6 +47,15 @@ private:
     int fd_ = -1;
     int error_ = 0; // errno of the first failed write
 };
+
+// Commits the open writers as one save of several files: every temporary is synced, then each is renamed
+// over its target in the order given, then their folders are synced once (three syncs for a pair of files
+// instead of four). A file is thus complete on the disk before its name can be; the renames follow one
+// another without a sync between them, in the order a journaling file system also keeps after a power cut.
+// A failure before the first rename discards them all (every old file untouched); a failed rename keeps
+// the files renamed before it and discards the rest. Null entries are skipped. In a SyncBatch scope the
+// syncs are left to the batch, as commit does. Returns 0 or -8, errorText naming the file that failed.
+int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* errorText = nullptr);
 
 // Files put in place without waiting for the disk, synced together later: a series of files written in a
 // row (the numbered files of one acquisition) then waits for the disk once at its end instead of twice

@@ -210,7 +210,7 @@ protected:
 };
 
 // The numbered files of one call are put in place as they are done and synced once when the call ends:
-// each file, then their folder once. A single save stays synced per file before it returns.
+// each file, then their folder once. A single save is synced before it returns.
 TEST_F(SeriesSyncTest, SeriesFilesAreSyncedOnceWhenTheCallEnds)
 {
     initWith({FakeDev()});
@@ -231,9 +231,13 @@ TEST_F(SeriesSyncTest, SeriesFilesAreSyncedOnceWhenTheCallEnds)
             files.push_back(g_seriesBase + std::to_string(f) + extension);
     EXPECT_EQ(synced, files);
 
+    // A single save syncs its two temporaries before it puts them in place, then their folder.
     ASSERT_EQ(saveFrame(0, (root() + "/single.bin").c_str(), 0, FSAVE_BINARY), 0) << deviceMessage(0);
     synced = syncs.take();
-    EXPECT_EQ(std::count(synced.begin(), synced.end(), root()), 2) << "each file of the single save with its folder";
+    ASSERT_EQ(synced.size(), 3u);
+    EXPECT_EQ(synced[0].rfind(root() + "/single.bin.~tmp", 0), 0u) << synced[0];
+    EXPECT_EQ(synced[1].rfind(root() + "/single.dsc.~tmp", 0), 0u) << synced[1];
+    EXPECT_EQ(synced[2], root());
 }
 
 // A sync that fails at the end of the call is the call's failure, with the write-error code; the files

@@ -1,8 +1,12 @@
 // Saves killed at random moments: every file is left a complete old or new version, a description is
 // never newer than the data beside it (the data file, which cannot be measured again, is put in place
-// first), and no temporary file stays once the folder is written again.
+// first), and no temporary file stays once the folder is written again. Saves stopped at each of their
+// syncs leave a whole old or new pair.
 #include <csignal>
 #include <random>
+#include <unistd.h>
+
+#include "platform/file_write.h"
 #include <sys/wait.h>
 
 #include "frame_test_support.h"
@@ -47,6 +51,81 @@ int saveInChild(const std::string& file, uint32_t version)
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// The versions that the data file and the description beside it hold, read as a program would.
+struct PairVersions {
+    uint32_t data = 0;
+    uint32_t dsc = 0;
+    bool operator==(const PairVersions&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const PairVersions& v)
+    {
+        return out << "data " << v.data << ", description " << v.dsc;
+    }
+};
+
+PairVersions versionsIn(const std::string& dir)
+{
+    FramePtr back = newFrame();
+    EXPECT_EQ(back->init((dir + "/f.dsc").c_str(), false), 0) << back->getLastErr();
+    const std::vector<uint32_t> pixels = values<uint32_t>(*back);
+    EXPECT_EQ(pixels.size(), size_t(kWidth) * kHeight);
+    PairVersions v;
+    v.data = pixels.empty() ? 0 : pixels[0];
+    EXPECT_EQ(pixels, std::vector<uint32_t>(pixels.size(), v.data)) << "a data file cut or mixed";
+    uint32_t size = sizeof v.dsc;
+    EXPECT_EQ(back->getAttribData("Version", &v.dsc, &size, nullptr), 0);
+    return v;
+}
+
+int g_syncsBeforeDeath = 0;
+
+// Ends the process at a chosen sync of the file layer, as a crash there would.
+int dieAtSync(int fd, const char*)
+{
+    if (g_syncsBeforeDeath-- == 0)
+        ::_exit(3);
+    return ::fsync(fd);
+}
+
+// A save stopped at each of its syncs: the temporaries are both synced before either is put in place, so
+// up to the folder's sync the old pair stands; at the folder's sync both files are new.
+TEST(FrameSaveKill, SaveStoppedAtEachSyncLeavesAWholePair)
+{
+    struct Case {
+        const char* label;
+        int sync; // the sync of the save that does not return
+        PairVersions after;
+    };
+    const Case cases[] = {
+        {"at the data file's sync", 0, {1, 1}},
+        {"at the description's sync", 1, {1, 1}},
+        {"at the folder's sync, both renamed", 2, {2, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string dir = scratchDir();
+        const std::string file = dir + "/f.bin";
+        ASSERT_EQ(saveInChild(file, 1), 0);
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            FramePtr f = versionedFrame();
+            g_syncsBeforeDeath = c.sync;
+            plat::setSyncFunctionForTests(&dieAtSync);
+            saveVersion(*f, file, 2);
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "the save did not stop at the sync";
+        EXPECT_EQ(versionsIn(dir), c.after);
+
+        ASSERT_EQ(saveInChild(file, 3), 0);
+        EXPECT_EQ(versionsIn(dir), (PairVersions{3, 3}));
+        for (const auto& e : std::filesystem::directory_iterator(dir))
+            EXPECT_EQ(e.path().filename().string().find(".~tmp"), std::string::npos) << e.path();
+    }
 }
 
 TEST(FrameSaveKill, KilledSavesLeaveCompleteFilesAndNoDescriptionNewerThanItsData)

@@ -297,6 +297,106 @@ TEST_F(SyncBatchTest, FailedSyncIsReported)
     EXPECT_EQ(readFile(dir + "/b.bin"), "b");
 }
 
+// Files committed together, as a frame and its description are: both temporaries are synced while the
+// old files still stand, then both are renamed and the folder is synced once. A failed sync changes no
+// file; a failed second rename keeps the first file new and the second old.
+namespace together {
+
+std::mutex mutex; // guards the four below
+std::string folder;
+std::vector<std::string> synced;
+std::string failing; // a sync of a path containing this fails with EIO
+std::vector<std::string> targetsAtSync; // what the two targets held at each sync
+
+// A file's content; "" for a folder.
+std::string textOf(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) ? readFile(path) : std::string();
+}
+
+int recordSync(int fd, const char* path)
+{
+    std::lock_guard<std::mutex> guard(mutex);
+    synced.emplace_back(path);
+    targetsAtSync.push_back(textOf(folder + "/a.bin") + "+" + textOf(folder + "/a.dsc"));
+    if (!failing.empty() && std::string(path).find(failing) != std::string::npos) {
+        errno = EIO;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
+} // namespace together
+
+TEST(FileWriteTogether, CommittedTogether)
+{
+    struct Case {
+        const char* label;
+        const char* failingSync;  // part of the path whose sync fails, or ""
+        bool dscIsFolder;          // the second rename fails
+        bool withDsc;              // false: the second writer is left out (null)
+        int result;
+        const char* data;          // a.bin afterwards
+        const char* dsc;           // a.dsc afterwards ("" for the folder)
+        size_t syncs;
+    };
+    const Case cases[] = {
+        {"both put in place", "", false, true, 0, "new data", "new dsc", 3},
+        {"the data's sync fails", "/a.bin.~tmp", false, true, -8, "old data", "old dsc", 1},
+        {"the description's sync fails", "/a.dsc.~tmp", false, true, -8, "old data", "old dsc", 2},
+        {"the description's rename fails", "", true, true, -8, "new data", "", 3},
+        {"one file alone", "", false, false, 0, "new data", "old dsc", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string dir = testfiles::scratchDir("CommittedTogether"); // emptied
+        ASSERT_TRUE(writeFile(dir + "/a.bin", "old data"));
+        if (c.dscIsFolder)
+            std::filesystem::create_directories(dir + "/a.dsc");
+        else
+            ASSERT_TRUE(writeFile(dir + "/a.dsc", "old dsc"));
+        {
+            std::lock_guard<std::mutex> guard(together::mutex);
+            together::folder = dir;
+            together::synced.clear();
+            together::targetsAtSync.clear();
+            together::failing = c.failingSync;
+        }
+        plat::setSyncFunctionForTests(&together::recordSync);
+        plat::AtomicFileWriter data(dir + "/a.bin"), dsc(dir + "/a.dsc");
+        ASSERT_EQ(data.open(), 0);
+        data.write(std::string("new data"));
+        if (c.withDsc) {
+            ASSERT_EQ(dsc.open(), 0);
+            dsc.write(std::string("new dsc"));
+        }
+        plat::AtomicFileWriter* const writers[] = {&data, c.withDsc ? &dsc : nullptr};
+        std::string error;
+        const int rc = plat::commitTogether(writers, 2, &error);
+        plat::setSyncFunctionForTests(nullptr);
+
+        EXPECT_EQ(rc, c.result);
+        if (rc != 0) {
+            const std::string failed = c.failingSync == std::string("/a.bin.~tmp") ? "/a.bin" : "/a.dsc";
+            EXPECT_EQ(error.rfind("Error occurred while writing to file \"" + dir + failed + "\"", 0), 0u) << error;
+        }
+        EXPECT_EQ(together::textOf(dir + "/a.bin"), c.data);
+        EXPECT_EQ(together::textOf(dir + "/a.dsc"), c.dsc);
+        std::lock_guard<std::mutex> guard(together::mutex);
+        ASSERT_EQ(together::synced.size(), c.syncs);
+        for (size_t i = 0; i < together::synced.size(); ++i) {
+            const bool folder = together::synced[i] == dir;
+            const bool renamed = std::string(c.data) == "new data"; // then the folder is synced last
+            EXPECT_EQ(folder, renamed && i + 1 == c.syncs) << together::synced[i];
+            if (!folder) { // every temporary is synced before anything is renamed
+                EXPECT_EQ(together::targetsAtSync[i], c.dscIsFolder ? "old data+" : "old data+old dsc");
+            }
+        }
+        EXPECT_EQ(listDir(dir), (std::vector<std::string>{"a.bin", "a.dsc"})) << "a temporary file left";
+    }
+}
+
 // A process killed in the middle of a series leaves every file that was put in place complete, and the
 // temporary file of the save it was in is removed by the next process that writes into the folder.
 TEST_F(FileWriteTest, SeriesKilledMidwayLeavesCompleteFiles)
