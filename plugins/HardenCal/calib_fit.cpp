@@ -410,134 +410,104 @@ void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
     in.error[i] = curves::finiteOrNone(e);
 }
 
-// The Exponential error by difference takes six logarithms per pixel. Called in the middle of a pixel's
-// work, each call made the pixel store and load again what it held; here a block of pixels first finds
-// its rates, segments, sigmas and the logarithms' arguments, then takes the logarithms in one loop, then
-// reads the thicknesses out: the values of correctPixel, bit for bit (same operations, same order).
+// The Exponential error by difference takes six logarithms per pixel where x - s, x and x + s lie between
+// the same two points, as they do for most pixels. Called in the middle of a pixel's work, each logarithm
+// made the pixel store and load again what it held; here a block of pixels first finds its rates,
+// segments, sigmas and the logarithms' arguments, then takes the logarithms in one loop, then reads the
+// thicknesses out without the checks of correctPixel. What those checks catch shows in the results read
+// this way: an argument <= 0 is sorted out before, an infinity or a NaN is carried through by the
+// arithmetic, and a value equal to kNoValue is looked for. Such a pixel, like every pixel of another kind,
+// goes through correctPixel: the values are correctPixel's, bit for bit (same operations, same order).
 using ExpPixel = PackedPixel<kParams<kExponential>>;
 
-// One thickness to read: rate y in segment seg. expArguments gives the arguments of its two logarithms:
-// the segment's upper point's, then the lower point's; beyond the ends the end point's alone; 0 (none
-// taken) where no logarithm is wanted.
-struct ExpRead {
-    double y;
-    Segment seg;
+// A pixel whose three reads (x, x - s, x + s) lie in interior segment k.
+struct ExpInside {
+    size_t i;
+    int k;
+    double x, lo, hi;
+    double invSpan;
 };
 
-[[gnu::always_inline]] inline void expArguments(const Curves& c, const ExpPixel& px, const ExpRead& r, double* args)
+// Reads the block's inside pixels from the logarithms of their arguments, six per pixel in args' order.
+void readInside(const Curves& c, const double* table, size_t stride, const Input& in, const ExpInside* inside,
+                size_t count, const double* logs)
 {
-    const int k = r.seg.k;
-    auto arg = [&](int j) { return (r.y - px.param(j, 2)) * px.param(j, 0); };
-    if (k == 0 || k == c.n) {
-        args[0] = c.extrapolate ? arg(k == 0 ? 0 : c.n - 1) : 0.0;
-        args[1] = 0.0;
-    } else {
-        args[0] = arg(k - 1);
-        args[1] = arg(k);
+    for (size_t q = 0; q < count; ++q) {
+        const ExpInside& p = inside[q];
+        const ExpPixel px{table + p.i * stride, c.n};
+        const double* l = logs + 6 * q;
+        const double invBUpper = px.param(p.k - 1, 1);
+        const double invBLower = px.param(p.k, 1);
+        const double rateUpper = px.rate(p.k - 1);
+        const double rateLower = px.rate(p.k);
+        // invertExponential of both points, blended.
+        auto at = [&](double y, double logUpper, double logLower) {
+            return ((y - rateLower) * (logUpper * invBUpper) + (rateUpper - y) * (logLower * invBLower)) * p.invSpan;
+        };
+        const double t = at(p.x, l[0], l[1]);
+        const double lo = at(p.lo, l[2], l[3]);
+        const double hi = at(p.hi, l[4], l[5]);
+        const double e = std::fabs(lo - hi) / 2.0;
+        // Branch-free tests (|, not ||): a branch per value would guess, and on data guesses miss.
+        if (!(std::isfinite(t) & std::isfinite(e)) | isNone(t) | isNone(lo) | isNone(hi)) {
+            correctPixel<kExponential>(c, px, in, p.i);
+            continue;
+        }
+        in.corrected[p.i] = t;
+        in.error[p.i] = e;
     }
-}
-
-// curves::invertExponential with its logarithm taken.
-[[gnu::always_inline]] inline double expInverse(const ExpPixel& px, int j, double arg, double log)
-{
-    if (!(arg > 0.0))
-        return kNoValue;
-    return curves::finiteOrNone(log * px.param(j, 1));
-}
-
-[[gnu::always_inline]] inline
-double expThickness(const Curves& c, const ExpPixel& px, const ExpRead& r, const double* args, const double* logs)
-{
-    const int k = r.seg.k;
-    if (k == 0)
-        return c.extrapolate ? expInverse(px, 0, args[0], logs[0]) : c.thickness[0];
-    if (k == c.n)
-        return c.extrapolate ? expInverse(px, c.n - 1, args[0], logs[0]) : c.thickness[c.n - 1];
-    return blend(expInverse(px, k - 1, args[0], logs[0]), expInverse(px, k, args[1], logs[1]), px.rate(k - 1),
-                 px.rate(k), r.y, r.seg.invSpan);
 }
 
 void correctExponentialByDifference(const Curves& c, const double* table, const Input& in)
 {
     const size_t stride = static_cast<size_t>(c.n) * (2 + kParams<kExponential>);
     constexpr size_t kBlock = 64;
-    // Per pixel: its three reads (thickness, x - s, x + s), 0 when no thickness is read (the pixel is
-    // done), 1 when x - s or x + s is no finite rate above 0.
-    struct Plan {
-        ExpRead read[3];
-        int reads;
-    };
-    Plan plans[kBlock];
+    ExpInside inside[kBlock];
+    // Per inside pixel, at x, x - s and x + s in turn: the upper point's argument, then the lower point's.
     double args[kBlock * 6];
     double logs[kBlock * 6];
+    // A logarithm times a 1/B this large in magnitude is 0 or far above kNoValue (|ln a| >= 2^-53 for
+    // every a != 1), so that the inverses need no test for it.
+    constexpr double kLeastInvB = 1e-280;
     for (size_t first = 0; first < in.pixels; first += kBlock) {
-        const size_t m = std::min(kBlock, in.pixels - first);
-        for (size_t b = 0; b < m; ++b) {
-            const size_t i = first + b;
+        const size_t end = std::min(first + kBlock, in.pixels);
+        size_t count = 0;
+        for (size_t i = first; i < end; ++i) {
             const ExpPixel px{table + i * stride, c.n};
-            Plan& p = plans[b];
-            double* a = args + 6 * b;
             const double x = in.counts[i] / in.time;
-            if (storedWithoutCurve(in, i, x)) {
-                p.reads = 0;
-                a[0] = a[1] = a[2] = a[3] = a[4] = a[5] = 0.0;
+            if (storedWithoutCurve(in, i, x))
+                continue;
+            const Segment seg = segmentOf(c, px, x);
+            const int k = seg.k;
+            if (k == 0 || k == c.n) {
+                correctPixel<kExponential>(c, px, in, i);
                 continue;
             }
-            p.read[0] = {x, segmentOf(c, px, x)};
-            expArguments(c, px, p.read[0], a);
-            const double s = sigmaOf(c, px, in, i, x, p.read[0].seg);
+            const double s = sigmaOf(c, px, in, i, x, seg);
             const double lo = x - s;
             const double hi = x + s;
-            p.read[1].y = lo;
-            p.read[2].y = hi;
-            // thicknessOf's rule: no finite rate, no value; a rate of 0 or below, thickness 0.
-            if (!std::isfinite(lo) || !(lo > 0.0) || !std::isfinite(hi) || !(hi > 0.0)) {
-                p.reads = 1;
-                a[2] = a[3] = a[4] = a[5] = 0.0;
+            // invertExponential's arguments (y - C) / A of both points.
+            const double cUpper = px.param(k - 1, 2), invAUpper = px.param(k - 1, 0);
+            const double cLower = px.param(k, 2), invALower = px.param(k, 0);
+            const double a[6] = {(x - cUpper) * invAUpper,  (x - cLower) * invALower, (lo - cUpper) * invAUpper,
+                                 (lo - cLower) * invALower, (hi - cUpper) * invAUpper, (hi - cLower) * invALower};
+            // Inside: lo <= x <= hi, so both ends lie in segment k, as finite rates above 0, when lo is above
+            // 0 and the lower point's rate, hi finite and not above the upper point's rate. No logarithm of
+            // 0 or below (it would set errno). Branch-free, as in readInside.
+            const bool simple = (lo > 0.0) & std::isfinite(hi) & !(px.rate(k - 1) < hi) & (px.rate(k) < lo) &
+                                (a[0] > 0.0) & (a[1] > 0.0) & (a[2] > 0.0) & (a[3] > 0.0) & (a[4] > 0.0) &
+                                (a[5] > 0.0) & (std::fabs(px.param(k - 1, 1)) >= kLeastInvB) &
+                                (std::fabs(px.param(k, 1)) >= kLeastInvB);
+            if (!simple) {
+                correctPixel<kExponential>(c, px, in, i);
                 continue;
             }
-            p.reads = 3;
-            p.read[1].seg = segmentNear(c, px, lo, p.read[0].seg);
-            p.read[2].seg = segmentNear(c, px, hi, p.read[0].seg);
-            expArguments(c, px, p.read[1], a + 2);
-            expArguments(c, px, p.read[2], a + 4);
+            std::copy(a, a + 6, args + 6 * count);
+            inside[count++] = {i, k, x, lo, hi, seg.invSpan};
         }
-        for (size_t q = 0; q < 6 * m; ++q)
-            logs[q] = args[q] > 0.0 ? std::log(args[q]) : 0.0;
-        for (size_t b = 0; b < m; ++b) {
-            const Plan& p = plans[b];
-            if (p.reads == 0)
-                continue;
-            const size_t i = first + b;
-            const ExpPixel px{table + i * stride, c.n};
-            const double* a = args + 6 * b;
-            const double* l = logs + 6 * b;
-            const double t = expThickness(c, px, p.read[0], a, l);
-            in.corrected[i] = t;
-            if (isNone(t)) {
-                in.error[i] = kNoValue;
-                continue;
-            }
-            double lo, hi;
-            if (p.reads == 3) {
-                lo = expThickness(c, px, p.read[1], a + 2, l + 2);
-                hi = expThickness(c, px, p.read[2], a + 4, l + 4);
-            } else {
-                // Some end is no rate above 0: its thickness needs no logarithm, the other takes its own.
-                auto slow = [&](int r) {
-                    const double y = p.read[r].y;
-                    if (!std::isfinite(y))
-                        return kNoValue;
-                    if (y <= 0.0)
-                        return 0.0;
-                    return thicknessIn<kExponential>(c, px, y, segmentNear(c, px, y, p.read[0].seg));
-                };
-                lo = slow(1);
-                hi = slow(2);
-            }
-            const double e = isNone(lo) || isNone(hi) ? kNoValue : std::fabs(lo - hi) / 2.0;
-            in.error[i] = curves::finiteOrNone(e);
-        }
+        for (size_t q = 0; q < 6 * count; ++q)
+            logs[q] = std::log(args[q]);
+        readInside(c, table, stride, in, inside, count, logs);
     }
 }
 
