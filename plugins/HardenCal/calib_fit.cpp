@@ -413,7 +413,7 @@ void correctPixel(const Curves& c, const Px& px, const Input& in, size_t i)
 // The Exponential error by difference takes six logarithms per pixel where x - s, x and x + s lie between
 // the same two points, as they do for most pixels. Called in the middle of a pixel's work, each logarithm
 // made the pixel store and load again what it held; here a block of pixels first finds its rates,
-// segments, sigmas and the logarithms' arguments, then takes the logarithms in one loop, then reads the
+// segments, sigmas and the logarithms' arguments, then takes each pixel's logarithms and reads its
 // thicknesses out without the checks of correctPixel. What those checks catch shows in the results read
 // this way: an argument <= 0 is sorted out before, an infinity or a NaN is carried through by the
 // arithmetic, and a value equal to kNoValue is looked for. Such a pixel, like every pixel of another kind,
@@ -428,14 +428,17 @@ struct ExpInside {
     double invSpan;
 };
 
-// Reads the block's inside pixels from the logarithms of their arguments, six per pixel in args' order.
+// Reads the block's inside pixels from their logarithms' arguments, six per pixel (see args). The pixel's
+// logarithms come first, while it holds nothing else that a call would make it store.
 void readInside(const Curves& c, const double* table, size_t stride, const Input& in, const ExpInside* inside,
-                size_t count, const double* logs)
+                size_t count, const double* args)
 {
     for (size_t q = 0; q < count; ++q) {
+        const double* a = args + 6 * q;
+        const double l[6] = {std::log(a[0]), std::log(a[1]), std::log(a[2]),
+                             std::log(a[3]), std::log(a[4]), std::log(a[5])};
         const ExpInside& p = inside[q];
         const ExpPixel px{table + p.i * stride, c.n};
-        const double* l = logs + 6 * q;
         const double invBUpper = px.param(p.k - 1, 1);
         const double invBLower = px.param(p.k, 1);
         const double rateUpper = px.rate(p.k - 1);
@@ -465,7 +468,6 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
     ExpInside inside[kBlock];
     // Per inside pixel, at x, x - s and x + s in turn: the upper point's argument, then the lower point's.
     double args[kBlock * 6];
-    double logs[kBlock * 6];
     // A logarithm times a 1/B this large in magnitude is 0 or far above kNoValue (|ln a| >= 2^-53 for
     // every a != 1), so that the inverses need no test for it.
     constexpr double kLeastInvB = 1e-280;
@@ -505,9 +507,7 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
             std::copy(a, a + 6, args + 6 * count);
             inside[count++] = {i, k, x, lo, hi, seg.invSpan};
         }
-        for (size_t q = 0; q < 6 * count; ++q)
-            logs[q] = std::log(args[q]);
-        readInside(c, table, stride, in, inside, count, logs);
+        readInside(c, table, stride, in, inside, count, args);
     }
 }
 
