@@ -451,8 +451,7 @@ void readInside(const Curves& c, const double* table, size_t stride, const Input
         const double lo = at(p.lo, l[2], l[3]);
         const double hi = at(p.hi, l[4], l[5]);
         const double e = std::fabs(lo - hi) / 2.0;
-        // Branch-free tests (|, not ||): a branch per value would guess, and on data guesses miss.
-        if (!(std::isfinite(t) & std::isfinite(e)) | isNone(t) | isNone(lo) | isNone(hi)) {
+        if (!std::isfinite(t) || !std::isfinite(e) || isNone(t) || isNone(lo) || isNone(hi)) {
             correctPixel<kExponential>(c, px, in, p.i);
             continue;
         }
@@ -495,11 +494,10 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
                                  (lo - cLower) * invALower, (hi - cUpper) * invAUpper, (hi - cLower) * invALower};
             // Inside: lo <= x <= hi, so both ends lie in segment k, as finite rates above 0, when lo is above
             // 0 and the lower point's rate, hi finite and not above the upper point's rate. No logarithm of
-            // 0 or below (it would set errno). Branch-free, as in readInside.
-            const bool simple = (lo > 0.0) & std::isfinite(hi) & !(px.rate(k - 1) < hi) & (px.rate(k) < lo) &
-                                (a[0] > 0.0) & (a[1] > 0.0) & (a[2] > 0.0) & (a[3] > 0.0) & (a[4] > 0.0) &
-                                (a[5] > 0.0) & (std::fabs(px.param(k - 1, 1)) >= kLeastInvB) &
-                                (std::fabs(px.param(k, 1)) >= kLeastInvB);
+            // 0 or below (it would set errno); the arguments at x lie between those at lo and hi.
+            const bool simple = lo > 0.0 && std::isfinite(hi) && !(px.rate(k - 1) < hi) && px.rate(k) < lo &&
+                                a[2] > 0.0 && a[3] > 0.0 && a[4] > 0.0 && a[5] > 0.0 &&
+                                std::fabs(px.param(k - 1, 1)) >= kLeastInvB && std::fabs(px.param(k, 1)) >= kLeastInvB;
             if (!simple) {
                 correctPixel<kExponential>(c, px, in, i);
                 continue;
