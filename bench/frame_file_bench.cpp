@@ -127,25 +127,29 @@ size_t packSparse(const std::vector<uint32_t>& values, bool xy, std::vector<uint
     return size_t(p - out.data()) * 4;
 }
 
-// The same file rules as a save: description and data each to a temporary file, fsync, rename, folder
-// fsync.
+// The same file rules as a save: description and data each to a temporary file, both fsynced, both
+// renamed (the data file first), the folder fsynced once.
 void writePairDurable(benchmark::State& state, const std::string& dir, const std::string& name,
                       const std::string& description, const void* data, size_t size)
 {
-    auto durable = [&](const std::string& path, const void* bytes, size_t n) {
-        const std::string tmp = path + ".tmp";
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const std::string dsc = dir + "/" + name + ".dsc", bin = dir + "/" + name + ".bin";
+    auto temporary = [&](const std::string& path, const void* bytes, size_t n) {
+        const int fd = ::open((path + ".tmp").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (::write(fd, bytes, n) != ssize_t(n))
             state.SkipWithError("write");
+        return fd;
+    };
+    const int dscFd = temporary(dsc, description.data(), description.size());
+    const int binFd = temporary(bin, data, size);
+    for (int fd : {binFd, dscFd}) {
         ::fsync(fd);
         ::close(fd);
-        std::rename(tmp.c_str(), path.c_str());
-        const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-        ::fsync(dirFd);
-        ::close(dirFd);
-    };
-    durable(dir + "/" + name + ".dsc", description.data(), description.size());
-    durable(dir + "/" + name + ".bin", data, size);
+    }
+    std::rename((bin + ".tmp").c_str(), bin.c_str());
+    std::rename((dsc + ".tmp").c_str(), dsc.c_str());
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    ::fsync(dirFd);
+    ::close(dirFd);
 }
 
 void SaveBinary(benchmark::State& state)
@@ -185,27 +189,13 @@ void RawWriteDurable(benchmark::State& state)
     }
 }
 
-// The same file rules by hand: description and data each to a temporary file, fsync, rename, folder fsync.
+// The same file rules by hand (writePairDurable).
 void RawWritePairDurable(benchmark::State& state)
 {
     Setup& s = setup();
     const std::string description = "Description file for \"rawp.bin\"\nformat = 33 width = 512 height = 512\n";
-    auto durable = [&](const std::string& path, const void* data, size_t size) {
-        const std::string tmp = path + ".tmp";
-        const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        if (::write(fd, data, size) != ssize_t(size))
-            state.SkipWithError("write");
-        ::fsync(fd);
-        ::close(fd);
-        std::rename(tmp.c_str(), path.c_str());
-        const int dirFd = ::open(s.dir.c_str(), O_RDONLY | O_DIRECTORY);
-        ::fsync(dirFd);
-        ::close(dirFd);
-    };
-    for (auto _ : state) {
-        durable(s.dir + "/rawp.dsc", description.data(), description.size());
-        durable(s.dir + "/rawp.bin", s.values.data(), kPixels * 4);
-    }
+    for (auto _ : state)
+        writePairDurable(state, s.dir, "rawp", description, s.values.data(), kPixels * 4);
 }
 
 void LoadBinary(benchmark::State& state)
