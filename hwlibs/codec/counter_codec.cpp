@@ -19,12 +19,10 @@ namespace {
 
 // ---- tables, built by the compiler ----
 
-// Each table has one spare entry at its end, so that a vector gather of 32 bits at the last entry stays
-// inside the table.
 template <uint32_t Codes, uint32_t States>
 struct Tables {
-    std::array<uint16_t, Codes + 1> codeToCount{};
-    std::array<uint16_t, States + 1> countToCode{};
+    std::array<uint16_t, Codes> codeToCount{};
+    std::array<uint16_t, States> countToCode{};
 };
 
 template <uint32_t Codes, uint32_t States, int TapA, int TapB>
@@ -53,7 +51,7 @@ static_assert(kTables13.codeToCount[0x1FFF] == 0 && kTables14.codeToCount[0x3FFF
 template <typename T>
 constexpr bool distinctCodes(const T& t)
 {
-    for (size_t count = 0; count + 1 < t.countToCode.size(); ++count)
+    for (size_t count = 0; count < t.countToCode.size(); ++count)
         if (t.codeToCount[t.countToCode[count]] != count)
             return false;
     return true;
@@ -112,6 +110,17 @@ struct Converter {
         }
     }
 };
+
+// Looks up a row of 256 values that are all inside the table. One narrow load and store per value and
+// nothing else: on the processors at hand this beats vector gathers, and packing results into wider
+// stores (which the compiler would otherwise do) or checking them on the way costs more than it saves.
+[[gnu::noinline, gnu::optimize("no-tree-vectorize")]] void lookupRow(const uint16_t* in, const uint16_t* table,
+                                                                     uint16_t* out)
+{
+#pragma GCC unroll 16
+    for (size_t i = 0; i < 256; ++i)
+        out[i] = table[in[i]];
+}
 
 Converter converter(Direction direction, CounterWidth width, ConvertReport* report)
 {
@@ -277,125 +286,170 @@ void packRowScalar(const uint16_t* codes, int planes, uint8_t* row)
     }
 }
 
-// With 512-bit vectors and mask registers a plane's bits are masks: one masked add per plane sets that
-// bit in the codes (reading) and one bit test per plane gives the plane (writing); the table lookup is a
-// gather, run by the host's fast paths in the same pass (no per-pixel branch). Within a plane byte the
-// columns run from the top bit down, so vector lanes are in mask order and one permutation puts them in
-// column order (the order is its own inverse: it swaps column 8a + b with 8a + 7 - b).
+// With 512-bit vectors, byte permutations and the GF(2) affine instruction: a row is seen as 16 planes
+// of 32 bytes in stream order, N0 .. N15, N(16 - planes + i) being the i-th plane of the row and the
+// missing ones zero; N0 .. N7 carry the codes' high bytes, N8 .. N15 their low bytes. For each plane
+// byte b the eight planes of a half give an 8 x 8 bit matrix (byte m = N(8h + m)[b]); one affine
+// instruction transposes all eight matrices of a vector, which turns the planes' bytes into the codes'
+// bytes of columns 8b .. 8b + 7 and back. Byte permutations move the bytes between the two orders.
+#define OMBREL_GFNI [[gnu::target("avx512f,avx512bw,avx512vbmi,gfni")]]
 
-// 32 16-bit values through a table of 16-bit entries (with its spare entry).
-[[gnu::target("avx512f,avx512bw")]] inline __m512i lookup32(__m512i index, const uint16_t* table)
+// The affine instruction's operand that makes it a transposition: byte j selects bit 7 - j.
+constexpr long long kTransposeSelect = 0x0102040810204080ll;
+
+template <size_t N, typename F>
+constexpr std::array<uint8_t, N> indexTable(F f)
 {
-    const __m512i lo = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_castsi512_si256(index)), table, 2);
-    const __m512i hi = _mm512_i32gather_epi32(_mm512_cvtepu16_epi32(_mm512_extracti64x4_epi64(index, 1)), table, 2);
-    return _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvtepi32_epi16(lo)), _mm512_cvtepi32_epi16(hi), 1);
+    std::array<uint8_t, N> t{};
+    for (size_t i = 0; i < N; ++i)
+        t[i] = static_cast<uint8_t>(f(i));
+    return t;
 }
 
-// The codes of 64 columns as two vectors of 32: each plane's 64 bits set its bit in a low or a high
-// byte per column, and one byte permutation per 32 columns joins the bytes into words in column order.
-struct Codes64 {
-    __m512i first, second;
-};
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline Codes64 codesOf64(const uint8_t* row, int planes, size_t at)
+// Decoding: dword p = (lane L, place q) of a pair of planes' vector gathers bytes m = 0 .. 3 of plane
+// byte b = 2L + q (q < 2) or 8 + 2L + q - 2, so that interleaving the dwords of two such vectors gives
+// the matrices of b = 0 .. 7 and of 8 .. 15 in order; the second table does the same for b + 16.
+constexpr uint32_t gatherPlace(size_t p)
 {
-    alignas(64) static const auto join = [] {
-        std::array<uint8_t, 128> idx{};
-        for (int c = 0; c < 64; ++c) {
-            const int lane = (c & ~7) | (7 - (c & 7));
-            idx[2 * c] = static_cast<uint8_t>(lane);
-            idx[2 * c + 1] = static_cast<uint8_t>(64 + lane);
-        }
-        return idx;
-    }();
-    __m512i lo = _mm512_setzero_si512(), hi = _mm512_setzero_si512();
-    for (int k = 0; k < planes; ++k) {
-        uint64_t bits;
-        std::memcpy(&bits, row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, 8);
-        if (k < 8)
-            lo = _mm512_mask_add_epi8(lo, bits, lo, _mm512_set1_epi8(static_cast<char>(1 << k)));
-        else
-            hi = _mm512_mask_add_epi8(hi, bits, hi, _mm512_set1_epi8(static_cast<char>(1 << (k - 8))));
+    const uint32_t lane = static_cast<uint32_t>(p / 4), q = static_cast<uint32_t>(p % 4);
+    return q < 2 ? 2 * lane + q : 8 + 2 * lane + q - 2;
+}
+alignas(64) constexpr auto kGatherLow = indexTable<64>([](size_t i) {
+    const size_t m = i % 4;
+    return (m >= 2 ? 64 : 0) + (m & 1) * 32 + gatherPlace(i / 4);
+});
+alignas(64) constexpr auto kGatherHigh = indexTable<64>([](size_t i) {
+    const size_t m = i % 4;
+    return (m >= 2 ? 64 : 0) + (m & 1) * 32 + gatherPlace(i / 4) + 16;
+});
+// Words of 32 columns from the low (first operand) and high bytes of eight matrices: the first or the
+// second half of them.
+alignas(64) constexpr auto kJoinFirst = indexTable<64>([](size_t i) { return (i & 1) * 64 + i / 2; });
+alignas(64) constexpr auto kJoinSecond = indexTable<64>([](size_t i) { return (i & 1) * 64 + 32 + i / 2; });
+// Encoding: the low or the high bytes of 64 codes (two vectors), in column order.
+alignas(64) constexpr auto kSplitLow = indexTable<64>([](size_t i) { return 2 * i; });
+alignas(64) constexpr auto kSplitHigh = indexTable<64>([](size_t i) { return 2 * i + 1; });
+// Bytes m = 0 .. 3 (first table) or 4 .. 7 of the matrices of 16 plane bytes (two vectors of eight),
+// plane by plane: byte 16m' + b takes byte m of matrix b.
+alignas(64) constexpr auto kPlanesFirst = indexTable<64>([](size_t i) { return (i % 16) * 8 + i / 16; });
+alignas(64) constexpr auto kPlanesSecond = indexTable<64>([](size_t i) { return (i % 16) * 8 + 4 + i / 16; });
+// Two planes of 32 bytes from the quarters of two vectors of 16-byte plane pieces (b 0 .. 15 and
+// 16 .. 31): planes 0 and 1 or 2 and 3 of the four.
+alignas(64) constexpr uint64_t kPairFirst[8] = {0, 1, 8, 9, 2, 3, 10, 11};
+alignas(64) constexpr uint64_t kPairSecond[8] = {4, 5, 12, 13, 6, 7, 14, 15};
+
+OMBREL_GFNI inline __m512i loadIndex(const std::array<uint8_t, 64>& t)
+{
+    return _mm512_load_si512(t.data());
+}
+
+// Planes N(2i), N(2i + 1) of a row of the width, stream plane `first` + 2i being N(2i); missing planes
+// (before the row) are zero.
+template <int First>
+OMBREL_GFNI inline __m512i loadPlanePair(const uint8_t* row, int i)
+{
+    const int at = First + 2 * i;
+    if (at >= 0)
+        return _mm512_loadu_si512(row + at * kPlaneBytes);
+    if (at == -1)
+        return _mm512_inserti64x4(_mm512_setzero_si512(),
+                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row)), 1);
+    return _mm512_setzero_si512();
+}
+
+template <int First>
+OMBREL_GFNI inline void storePlanePair(uint8_t* row, int i, __m512i pair)
+{
+    const int at = First + 2 * i;
+    if (at >= 0)
+        _mm512_storeu_si512(row + at * kPlaneBytes, pair);
+    else if (at == -1)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(row), _mm512_extracti64x4_epi64(pair, 1));
+}
+
+// The 32 matrices (b = 0 .. 31, four vectors) of eight planes starting at stream plane First.
+template <int First>
+OMBREL_GFNI inline void matricesOf(const uint8_t* row, __m512i out[4])
+{
+    const __m512i z0 = loadPlanePair<First>(row, 0), z1 = loadPlanePair<First>(row, 1);
+    const __m512i z2 = loadPlanePair<First>(row, 2), z3 = loadPlanePair<First>(row, 3);
+    const __m512i low = loadIndex(kGatherLow), high = loadIndex(kGatherHigh);
+    const __m512i a = _mm512_permutex2var_epi8(z0, low, z1), b = _mm512_permutex2var_epi8(z2, low, z3);
+    const __m512i c = _mm512_permutex2var_epi8(z0, high, z1), d = _mm512_permutex2var_epi8(z2, high, z3);
+    const __m512i select = _mm512_set1_epi64(kTransposeSelect);
+    out[0] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_unpacklo_epi32(a, b), 0);
+    out[1] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_unpackhi_epi32(a, b), 0);
+    out[2] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_unpacklo_epi32(c, d), 0);
+    out[3] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_unpackhi_epi32(c, d), 0);
+}
+
+// The eight planes starting at stream plane First from their 32 matrices.
+template <int First>
+OMBREL_GFNI inline void storeMatrices(uint8_t* row, const __m512i in[4])
+{
+    const __m512i first = loadIndex(kPlanesFirst), second = loadIndex(kPlanesSecond);
+    const __m512i t0 = _mm512_permutex2var_epi8(in[0], first, in[1]);
+    const __m512i t1 = _mm512_permutex2var_epi8(in[0], second, in[1]);
+    const __m512i t2 = _mm512_permutex2var_epi8(in[2], first, in[3]);
+    const __m512i t3 = _mm512_permutex2var_epi8(in[2], second, in[3]);
+    const __m512i pair0 = _mm512_load_si512(kPairFirst), pair1 = _mm512_load_si512(kPairSecond);
+    storePlanePair<First>(row, 0, _mm512_permutex2var_epi64(t0, pair0, t2));
+    storePlanePair<First>(row, 1, _mm512_permutex2var_epi64(t0, pair1, t2));
+    storePlanePair<First>(row, 2, _mm512_permutex2var_epi64(t1, pair0, t3));
+    storePlanePair<First>(row, 3, _mm512_permutex2var_epi64(t1, pair1, t3));
+}
+
+template <int Planes>
+OMBREL_GFNI void unpackRowGfni(const uint8_t* row, uint16_t* codes)
+{
+    __m512i low[4], high[4];
+    matricesOf<Planes - 8>(row, low);
+    matricesOf<Planes - 16>(row, high);
+    const __m512i first = loadIndex(kJoinFirst), second = loadIndex(kJoinSecond);
+    for (int v = 0; v < 4; ++v) {
+        _mm512_storeu_si512(codes + 64 * v, _mm512_permutex2var_epi8(low[v], first, high[v]));
+        _mm512_storeu_si512(codes + 64 * v + 32, _mm512_permutex2var_epi8(low[v], second, high[v]));
     }
-    return {_mm512_permutex2var_epi8(lo, _mm512_loadu_si512(join.data()), hi),
-            _mm512_permutex2var_epi8(lo, _mm512_loadu_si512(join.data() + 64), hi)};
 }
 
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void unpackRowAvx512(const uint8_t* row, int planes, uint16_t* codes)
+template <int Planes>
+OMBREL_GFNI void packRowGfni(const uint16_t* codes, uint8_t* row)
 {
-    for (size_t at = 0; at < kPlaneBytes; at += 8) {
-        const Codes64 c = codesOf64(row, planes, at);
-        _mm512_storeu_si512(codes + at * 8, c.first);
-        _mm512_storeu_si512(codes + at * 8 + 32, c.second);
+    __m512i low[4], high[4];
+    const __m512i splitLow = loadIndex(kSplitLow), splitHigh = loadIndex(kSplitHigh);
+    const __m512i select = _mm512_set1_epi64(kTransposeSelect);
+    for (int v = 0; v < 4; ++v) {
+        const __m512i a = _mm512_loadu_si512(codes + 64 * v), b = _mm512_loadu_si512(codes + 64 * v + 32);
+        low[v] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_permutex2var_epi8(a, splitLow, b), 0);
+        high[v] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_permutex2var_epi8(a, splitHigh, b), 0);
     }
+    storeMatrices<Planes - 8>(row, low);
+    storeMatrices<Planes - 16>(row, high);
 }
 
-// One row of counts from its planes; true when a code had no count (it reads as kBadValue).
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] bool decodeRowAvx512(const uint8_t* row, int planes, const uint16_t* table,
-                                                          uint16_t* counts)
+OMBREL_GFNI void unpackRowAvx512(const uint8_t* row, int planes, uint16_t* codes)
 {
-    const __m512i bad = _mm512_set1_epi16(static_cast<short>(kBadValue));
-    __mmask32 anyBad = 0;
-    for (size_t at = 0; at < kPlaneBytes; at += 8) {
-        const Codes64 c = codesOf64(row, planes, at);
-        const __m512i first = lookup32(c.first, table), second = lookup32(c.second, table);
-        anyBad |= _mm512_cmpeq_epi16_mask(first, bad) | _mm512_cmpeq_epi16_mask(second, bad);
-        _mm512_storeu_si512(counts + at * 8, first);
-        _mm512_storeu_si512(counts + at * 8 + 32, second);
-    }
-    return anyBad != 0;
+    if (planes == 13)
+        unpackRowGfni<13>(row, codes);
+    else
+        unpackRowGfni<14>(row, codes);
 }
 
-// The planes of 64 codes (two vectors of 32, column order): a byte permutation gathers the codes'
-// low and high bytes in mask order, then each plane's 64 bits are one bit test.
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] inline void planesOf64(__m512i first, __m512i second, int planes,
-                                                                      uint8_t* row, size_t at)
+OMBREL_GFNI void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
 {
-    alignas(64) static const auto split = [] {
-        std::array<uint8_t, 128> idx{};
-        for (int j = 0; j < 64; ++j) {
-            const int column = (j & ~7) | (7 - (j & 7));
-            idx[j] = static_cast<uint8_t>(2 * column);
-            idx[64 + j] = static_cast<uint8_t>(2 * column + 1);
-        }
-        return idx;
-    }();
-    const __m512i lo = _mm512_permutex2var_epi8(first, _mm512_load_si512(split.data()), second);
-    const __m512i hi = _mm512_permutex2var_epi8(first, _mm512_load_si512(split.data() + 64), second);
-    for (int k = 0; k < planes; ++k) {
-        const uint64_t bits = _mm512_test_epi8_mask(k < 8 ? lo : hi, _mm512_set1_epi8(static_cast<char>(1 << (k & 7))));
-        std::memcpy(row + static_cast<size_t>(planes - 1 - k) * kPlaneBytes + at, &bits, 8);
-    }
+    if (planes == 13)
+        packRowGfni<13>(codes, row);
+    else
+        packRowGfni<14>(codes, row);
 }
 
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
+[[gnu::target("avx512f,avx512bw")]] bool anyAboveAvx512(const uint16_t* v, size_t n, uint16_t top)
 {
-    for (size_t at = 0; at < kPlaneBytes; at += 8)
-        planesOf64(_mm512_loadu_si512(codes + at * 8), _mm512_loadu_si512(codes + at * 8 + 32), planes, row, at);
-}
-
-// The codes of 32 counts; a bad count (noted in *anyBad) looks up count 0, then becomes all ones.
-[[gnu::target("avx512f,avx512bw")]] inline __m512i codesOfCounts(const uint16_t* counts, int planes,
-                                                                  const uint16_t* table, uint32_t states,
-                                                                  __mmask32* anyBad)
-{
-    const __m512i count = _mm512_loadu_si512(counts);
-    const __mmask32 bad = _mm512_cmpgt_epu16_mask(count, _mm512_set1_epi16(static_cast<short>(states - 1)));
-    *anyBad |= bad;
-    const __m512i allOnes = _mm512_set1_epi16(static_cast<short>((1u << planes) - 1));
-    return _mm512_mask_mov_epi16(lookup32(_mm512_maskz_mov_epi16(~bad, count), table), bad, allOnes);
-}
-
-// One row of counts into its planes; true when a count had no code (it is sent as the all-ones code).
-[[gnu::target("avx512f,avx512bw,avx512vbmi")]] bool encodeRowAvx512(const uint16_t* counts, int planes,
-                                                                     const uint16_t* table, uint32_t states,
-                                                                     uint8_t* row)
-{
-    __mmask32 anyBad = 0;
-    for (size_t at = 0; at < kPlaneBytes; at += 8) {
-        const __m512i first = codesOfCounts(counts + at * 8, planes, table, states, &anyBad);
-        planesOf64(first, codesOfCounts(counts + at * 8 + 32, planes, table, states, &anyBad), planes, row, at);
-    }
-    return anyBad != 0;
+    const __m512i limit = _mm512_set1_epi16(static_cast<short>(top));
+    __mmask32 above = 0;
+    for (size_t i = 0; i < n; i += 32)
+        above |= _mm512_cmpgt_epu16_mask(_mm512_loadu_si512(v + i), limit);
+    return above != 0;
 }
 
 bool detectAvx2()
@@ -407,7 +461,7 @@ bool detectAvx512()
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("gfni");
 }
 detail::Vectors widest()
 {
@@ -448,6 +502,28 @@ void packRow(const uint16_t* codes, int planes, uint8_t* row)
     packRowScalar(codes, planes, row);
 }
 
+// True when a value of v[0, n) is above top; n is a multiple of 32.
+bool anyAbove(const uint16_t* v, size_t n, uint16_t top)
+{
+#if defined(__x86_64__)
+    if (vectors() == detail::Vectors::Avx512)
+        return anyAboveAvx512(v, n, top);
+    // A saturating subtraction of top leaves the values above it nonzero.
+    const __m128i limit = _mm_set1_epi16(static_cast<short>(top));
+    __m128i a = _mm_setzero_si128(), b = _mm_setzero_si128();
+    for (size_t i = 0; i < n; i += 16) {
+        a = _mm_or_si128(a, _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), limit));
+        b = _mm_or_si128(b, _mm_subs_epu16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i + 8)), limit));
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(a, b), _mm_setzero_si128())) != 0xFFFF;
+#else
+    for (size_t i = 0; i < n; ++i)
+        if (v[i] > top)
+            return true;
+    return false;
+#endif
+}
+
 // Where the blocks of a stream begin, where the rows begin within a block, and how far a block is moved.
 struct Geometry {
     size_t firstBlock;
@@ -469,11 +545,16 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
     return {chips, block, 0, 0, 0};
 }
 
+// Rows handled per call of a stream's row function: the host's fast paths look up the rows of a call in
+// one pass and pack or unpack them in another, so that vector loads never wait for narrow stores just made.
+constexpr size_t kChunkRows = 8;
+
 // Writes the stream's first streamSize() bytes; a bit moved past the last block goes into the byte after
-// it when the caller's buffer (size bytes) has one.
-template <typename PackRow>
+// it when the caller's buffer (size bytes) has one. packRowsOf(values, rows, n, first) packs n rows of
+// values (the first at value index first) into rows rowBytes() apart.
+template <typename PackRows>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                size_t size, PackRow packRowOf)
+                size_t size, PackRows packRowsOf)
 {
     const Geometry g = geometry(chips, width, layout);
     const size_t used = streamSize(chips, width, layout);
@@ -484,9 +565,9 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
         uint8_t* block = stream + g.firstBlock + chip * g.block;
-        for (size_t row = 0; row < kRowsPerChip; ++row) {
+        for (size_t row = 0; row < kRowsPerChip; row += kChunkRows) {
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            packRowOf(values + first, block + g.rowsAt + row * rowBytes(width), first);
+            packRowsOf(values + first, block + g.rowsAt + row * rowBytes(width), kChunkRows, first);
         }
     }
     // From the last block to the first: a block moved toward the end spills into the next one, which has
@@ -496,9 +577,10 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
                    g.shiftSign * static_cast<long>(chip) + g.shiftBase);
 }
 
-template <typename UnpackRow>
+// unpackRowsOf(rows, values, n, first) unpacks n rows (rowBytes() apart) into values.
+template <typename UnpackRows>
 void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
-                  uint16_t* values, UnpackRow unpackRowOf)
+                  uint16_t* values, UnpackRows unpackRowsOf)
 {
     const Geometry g = geometry(chips, width, layout);
     const size_t rb = rowBytes(width);
@@ -508,16 +590,19 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
         const uint8_t* block = stream + blockAt;
         // Undo the sender's move: read the block moved back, bits from beyond its edges included.
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
+        if (shift == 0) {
+            for (size_t row = 0; row < kRowsPerChip; row += kChunkRows) {
+                const size_t first = (chip * kRowsPerChip + row) * 256;
+                unpackRowsOf(block + g.rowsAt + row * rb, values + first, kChunkRows, first);
+            }
+            continue;
+        }
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t at = g.rowsAt + row * rb;
-            const uint8_t* src = block + at;
-            if (shift != 0) {
-                for (size_t j = 0; j < rb; ++j)
-                    moved[j] = shiftedByte(stream, size, shift, blockAt + at + j);
-                src = moved;
-            }
+            for (size_t j = 0; j < rb; ++j)
+                moved[j] = shiftedByte(stream, size, shift, blockAt + at + j);
             const size_t first = (chip * kRowsPerChip + row) * 256;
-            unpackRowOf(src, values + first, first);
+            unpackRowsOf(moved, values + first, 1, first);
         }
     }
 }
@@ -581,12 +666,15 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
         return false;
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     const int planes = planeCount(width);
+    const size_t rb = rowBytes(width);
     packStream(codes.data(), chips, width, layout, stream.data(), stream.size(),
-               [&](const uint16_t* in, uint8_t* row, size_t) {
+               [&](const uint16_t* in, uint8_t* rows, size_t n, size_t) {
                    alignas(64) uint16_t masked[256];
-                   for (size_t i = 0; i < 256; ++i)
-                       masked[i] = static_cast<uint16_t>(in[i] & mask);
-                   packRow(masked, planes, row);
+                   for (size_t row = 0; row < n; ++row, in += 256) {
+                       for (size_t i = 0; i < 256; ++i)
+                           masked[i] = static_cast<uint16_t>(in[i] & mask);
+                       packRow(masked, planes, rows + row * rb);
+                   }
                });
     return true;
 }
@@ -597,8 +685,12 @@ bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidt
     if (!sizesOk(codes.size(), stream.size(), chips, width, layout))
         return false;
     const int planes = planeCount(width);
+    const size_t rb = rowBytes(width);
     unpackStream(stream.data(), stream.size(), chips, width, layout, codes.data(),
-                 [&](const uint8_t* row, uint16_t* out, size_t) { unpackRow(row, planes, out); });
+                 [&](const uint8_t* rows, uint16_t* out, size_t n, size_t) {
+                     for (size_t row = 0; row < n; ++row)
+                         unpackRow(rows + row * rb, planes, out + row * 256);
+                 });
     return true;
 }
 
@@ -615,25 +707,29 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     const Converter convert = converter(Direction::CountToCode, width, &r);
     const TableView t = tables(width);
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
+    const uint16_t lastCount = static_cast<uint16_t>(t.states - 1);
     const int planes = planeCount(width);
-    const bool wide = vectors() == detail::Vectors::Avx512;
-    // A bad count is sent as the all-ones code of the width.
+    const size_t rb = rowBytes(width);
+    // The codes of the next row are looked up before a row is packed, so that the packing's vector loads
+    // do not wait for the lookup's narrow stores and the two kinds of work overlap.
     packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
-               [&](const uint16_t* in, uint8_t* row, size_t first) {
-#if defined(__x86_64__)
-                   if (wide) {
-                       if (encodeRowAvx512(in, planes, t.countToCode, t.states, row)) [[unlikely]]
-                           for (size_t i = 0; i < 256; ++i)
-                               if (in[i] >= t.states)
-                                   convert.noteBad(in[i], first + i);
-                       return;
+               [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
+                   alignas(64) uint16_t codes[kChunkRows * 256];
+                   auto codesOf = [&](size_t row) {
+                       const size_t at = row * 256;
+                       if (!anyAbove(in + at, 256, lastCount)) [[likely]]
+                           return lookupRow(in + at, t.countToCode, codes + at);
+                       // A bad count is sent as the all-ones code of the width.
+                       convert.run(in + at, codes + at, 256, first + at);
+                       for (size_t i = 0; i < 256; ++i)
+                           codes[at + i] &= mask;
+                   };
+                   codesOf(0);
+                   for (size_t row = 0; row < n; ++row) {
+                       if (row + 1 < n)
+                           codesOf(row + 1);
+                       packRow(codes + row * 256, planes, rows + row * rb);
                    }
-#endif
-                   alignas(64) uint16_t codes[256];
-                   convert.run(in, codes, 256, first);
-                   for (size_t i = 0; i < 256; ++i)
-                       codes[i] &= mask;
-                   packRow(codes, planes, row);
                });
     return r.ok();
 }
@@ -648,28 +744,39 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
         r.sizeOk = false;
         return false;
     }
-    const Converter convert = converter(Direction::CodeToCount, width, &r);
     const TableView t = tables(width);
     const int planes = planeCount(width);
-    const bool wide = vectors() == detail::Vectors::Avx512;
+    const size_t rb = rowBytes(width);
+    // The next row is unpacked before a row is looked up, so that the two kinds of work overlap. Every
+    // code is inside the table (the planes carry no more bits).
     unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
-                 [&](const uint8_t* row, uint16_t* out, size_t first) {
-#if defined(__x86_64__)
-                     if (wide) {
-                         if (decodeRowAvx512(row, planes, t.codeToCount, out)) [[unlikely]] {
-                             alignas(64) uint16_t codes[256];
-                             unpackRowAvx512(row, planes, codes);
-                             for (size_t i = 0; i < 256; ++i)
-                                 if (out[i] == kBadValue)
-                                     convert.noteBad(codes[i], first + i);
-                         }
-                         return;
+                 [&](const uint8_t* rows, uint16_t* out, size_t n, size_t) {
+                     alignas(64) uint16_t codes[kChunkRows * 256];
+                     unpackRow(rows, planes, codes);
+                     for (size_t row = 0; row < n; ++row) {
+                         if (row + 1 < n)
+                             unpackRow(rows + (row + 1) * rb, planes, codes + (row + 1) * 256);
+                         lookupRow(codes + row * 256, t.codeToCount, out + row * 256);
                      }
-#endif
-                     alignas(64) uint16_t codes[256];
-                     unpackRow(row, planes, codes);
-                     convert.run(codes, out, 256, first);
                  });
+    // Codes without a count are rare: they are looked for afterwards, all at once (every count is below
+    // 0x8000), and only when there is one are their rows unpacked again to note them.
+    if (anyAbove(counts.data(), chips * kPixelsPerChip, 0x7FFF)) [[unlikely]] {
+        const Converter convert = converter(Direction::CodeToCount, width, &r);
+        unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
+                     [&](const uint8_t* rows, uint16_t* out, size_t n, size_t first) {
+                         alignas(64) uint16_t codes[256];
+                         for (size_t row = 0; row < n; ++row) {
+                             const size_t at = row * 256;
+                             if (!anyAbove(out + at, 256, 0x7FFF))
+                                 continue;
+                             unpackRow(rows + row * rb, planes, codes);
+                             for (size_t i = 0; i < 256; ++i)
+                                 if (out[at + i] == kBadValue)
+                                     convert.noteBad(codes[i], first + at + i);
+                         }
+                     });
+    }
     return r.ok();
 }
 

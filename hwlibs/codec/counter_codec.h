@@ -113,9 +113,9 @@ uint64_t getTimer48(const uint8_t in[6]);
 std::string formatChipboardId(char letter, unsigned number, unsigned wafer);
 
 namespace detail {
-// The packing runs on the widest vectors the processor has (512-bit ones with mask registers and byte
-// permutations, else 256-bit ones). Tests choose each path to check them all; nothing else needs to. An unavailable choice takes the
-// widest.
+// The packing runs on the widest vectors the processor has (512-bit ones with byte permutations and the
+// GF(2) affine instruction, else 256-bit ones). Tests choose each path to check them all; nothing else
+// needs to. An unavailable choice takes the widest.
 enum class Vectors { Plain, Avx2, Avx512 };
 bool vectorsAvailable(Vectors v);
 void useVectors(Vectors v);

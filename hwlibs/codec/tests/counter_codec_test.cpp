@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iostream>
 #include <limits>
 #include <random>
 #include <set>
@@ -413,6 +414,84 @@ TEST_P(CounterStreams, FastPathsMatchConvertThenPack)
             expected[7] = kBadValue;
             EXPECT_TRUE(decoded == expected) << what;
         }
+}
+
+// Every vector path gives what the plain one gives, for every value the buffers can hold: every code of
+// both widths (reached by the counter or not) unpacked and decoded, and every 16-bit count (those past
+// the last state included) encoded; the plain path itself agrees with the single-value tables.
+TEST(CounterPaths, EveryValueAsOnThePlainPath)
+{
+    struct Case {
+        const char* what;
+        CounterWidth width;
+        Vectors path;
+    };
+    const Case cases[] = {
+        {"13-bit, 256-bit vectors", CounterWidth::Bits13, Vectors::Avx2},
+        {"14-bit, 256-bit vectors", CounterWidth::Bits14, Vectors::Avx2},
+        {"13-bit, 512-bit vectors", CounterWidth::Bits13, Vectors::Avx512},
+        {"14-bit, 512-bit vectors", CounterWidth::Bits14, Vectors::Avx512},
+    };
+    struct Results {
+        std::vector<uint8_t> packed, encoded;
+        std::vector<uint16_t> unpacked, decoded;
+        codec::StreamReport encodeReport, decodeReport;
+    };
+    // One chip: the codes run through every value of the width several times, each time in other
+    // columns; the counts are the pixel indices, 0 .. 0xFFFF.
+    auto run = [](CounterWidth w, Vectors path) {
+        codec::detail::useVectors(path);
+        std::vector<uint16_t> codes(kPixelsPerChip), counts(kPixelsPerChip);
+        for (size_t i = 0; i < kPixelsPerChip; ++i) {
+            codes[i] = static_cast<uint16_t>((i * 4099) % codec::codeCount(w));
+            counts[i] = static_cast<uint16_t>(i);
+        }
+        Results r;
+        r.packed.resize(codec::streamSize(1, w, Layout::FromReadout));
+        EXPECT_TRUE(codec::streamFromMatrix(codes, 1, w, Layout::FromReadout, r.packed));
+        r.unpacked.resize(kPixelsPerChip);
+        EXPECT_TRUE(codec::matrixFromStream(r.packed, 1, w, Layout::FromReadout, r.unpacked));
+        r.decoded.resize(kPixelsPerChip);
+        EXPECT_FALSE(codec::decodeMatrix(r.packed, 1, w, r.decoded, &r.decodeReport)); // unreached codes
+        r.encoded.resize(codec::streamSize(1, w, Layout::ToReadout));
+        EXPECT_FALSE(codec::encodeMatrix(counts, 1, w, r.encoded, &r.encodeReport)); // counts past the last
+        return std::make_pair(codes, r);
+    };
+    for (const Case& c : cases) {
+        const auto [codes, plain] = run(c.width, Vectors::Plain);
+        ASSERT_EQ(plain.unpacked, codes) << c.what;
+        size_t unreached = 0;
+        for (size_t i = 0; i < kPixelsPerChip; ++i) {
+            ASSERT_EQ(plain.decoded[i], codec::codeToCount(c.width, codes[i])) << c.what << " pixel " << i;
+            unreached += plain.decoded[i] == kBadValue;
+        }
+        EXPECT_EQ(plain.decodeReport.bad, unreached) << c.what;
+        EXPECT_EQ(plain.encodeReport.bad, kPixelsPerChip - codec::stateCount(c.width)) << c.what;
+        EXPECT_EQ(plain.encodeReport.firstBadIndex, codec::stateCount(c.width)) << c.what;
+        std::vector<uint16_t> sent(kPixelsPerChip);
+        ASSERT_TRUE(codec::matrixFromStream(plain.encoded, 1, c.width, Layout::ToReadout, sent)) << c.what;
+        for (size_t i = 0; i < kPixelsPerChip; ++i) {
+            const uint16_t code = codec::countToCode(c.width, static_cast<uint16_t>(i));
+            ASSERT_EQ(sent[i], code == kBadValue ? codec::codeCount(c.width) - 1 : code) << c.what << " count " << i;
+        }
+
+        if (!codec::detail::vectorsAvailable(c.path)) {
+            std::cout << c.what << ": not on this processor\n";
+            continue;
+        }
+        const Results vec = run(c.width, c.path).second;
+        EXPECT_TRUE(vec.packed == plain.packed) << c.what;
+        EXPECT_TRUE(vec.unpacked == plain.unpacked) << c.what;
+        EXPECT_TRUE(vec.decoded == plain.decoded) << c.what;
+        EXPECT_TRUE(vec.encoded == plain.encoded) << c.what;
+        for (const auto& [v, p] : {std::pair{vec.decodeReport, plain.decodeReport},
+                                   std::pair{vec.encodeReport, plain.encodeReport}}) {
+            EXPECT_EQ(v.bad, p.bad) << c.what;
+            EXPECT_EQ(v.firstBadIndex, p.firstBadIndex) << c.what;
+            EXPECT_EQ(v.firstBadValue, p.firstBadValue) << c.what;
+        }
+    }
+    codec::detail::useVectors(Vectors::Avx512);
 }
 
 TEST(CounterTimer, TicksFromSeconds)
