@@ -406,6 +406,7 @@ OMBREL_GFNI void unpackRowGfni(const uint8_t* row, uint16_t* codes)
     matricesOf<Planes - 8>(row, low);
     matricesOf<Planes - 16>(row, high);
     const __m512i first = loadIndex(kJoinFirst), second = loadIndex(kJoinSecond);
+#pragma GCC unroll 4
     for (int v = 0; v < 4; ++v) {
         _mm512_storeu_si512(codes + 64 * v, _mm512_permutex2var_epi8(low[v], first, high[v]));
         _mm512_storeu_si512(codes + 64 * v + 32, _mm512_permutex2var_epi8(low[v], second, high[v]));
@@ -418,6 +419,7 @@ OMBREL_GFNI void packRowGfni(const uint16_t* codes, uint8_t* row)
     __m512i low[4], high[4];
     const __m512i splitLow = loadIndex(kSplitLow), splitHigh = loadIndex(kSplitHigh);
     const __m512i select = _mm512_set1_epi64(kTransposeSelect);
+#pragma GCC unroll 4
     for (int v = 0; v < 4; ++v) {
         const __m512i a = _mm512_loadu_si512(codes + 64 * v), b = _mm512_loadu_si512(codes + 64 * v + 32);
         low[v] = _mm512_gf2p8affine_epi64_epi8(select, _mm512_permutex2var_epi8(a, splitLow, b), 0);
@@ -558,7 +560,15 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
 {
     const Geometry g = geometry(chips, width, layout);
     const size_t used = streamSize(chips, width, layout);
-    std::memset(stream, 0, used);
+    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes, each
+    // block's bytes before and after its rows, and the byte after the stream.
+    const size_t rowsEnd = g.rowsAt + kRowsPerChip * rowBytes(width);
+    std::memset(stream, 0, g.firstBlock);
+    for (size_t chip = 0; chip < chips; ++chip) {
+        uint8_t* block = stream + g.firstBlock + chip * g.block;
+        std::memset(block, 0, g.rowsAt);
+        std::memset(block + rowsEnd, 0, g.block - rowsEnd);
+    }
     if (size > used)
         stream[used] = 0;
     if (layout == Layout::ToReadout)
