@@ -10,6 +10,10 @@
 #include <string_view>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "calib_curves.h"
 #include "calib_impl.h"
 
@@ -37,6 +41,23 @@ std::string safeFileNamePart(std::string_view text)
 double poissonSigma(double counts)
 {
     return counts > 1e-200 ? std::sqrt(counts) : 0.0;
+}
+
+// poissonSigma of a whole frame, the same bits. Two roots at a time where the processor has the
+// instructions: one root at a time, a frame's took about half as long as a logarithm per pixel.
+void poissonSigmas(const double* counts, double* sigma, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128d floor = _mm_set1_pd(1e-200);
+    for (; i + 2 <= n; i += 2) {
+        const __m128d v = _mm_loadu_pd(counts + i);
+        // The root where above the floor, else 0 (NaN included, whose compare is false).
+        _mm_storeu_pd(sigma + i, _mm_and_pd(_mm_sqrt_pd(v), _mm_cmpgt_pd(v, floor)));
+    }
+#endif
+    for (; i < n; ++i)
+        sigma[i] = poissonSigma(counts[i]);
 }
 
 } // namespace
@@ -286,8 +307,7 @@ Status CalibContext::addPoint(double thickness, double time, std::vector<double>
         if (sigma.empty()) {
             if (!allocateArray(sigma, data.size()))
                 throw std::bad_alloc();
-            for (size_t i = 0; i < data.size(); ++i)
-                sigma[i] = poissonSigma(data[i]);
+            poissonSigmas(data.data(), sigma.data(), data.size());
         }
         p->name = n == 0 ? std::string() : c.points[n - 1]->name;
         c.points.reserve(n + 1);
@@ -368,8 +388,7 @@ Status CalibContext::correct(const double* counts, const double* sigma, int pixe
     if (sigma)
         std::copy(sigma, sigma + pixels, c.inputSigma.begin());
     else
-        for (int i = 0; i < pixels; ++i)
-            c.inputSigma[static_cast<size_t>(i)] = poissonSigma(counts[i]);
+        poissonSigmas(counts, c.inputSigma.data(), static_cast<size_t>(pixels));
     c.inputTime = time;
     c.resultValid = false;
     const Status s = c.ensureResult();
