@@ -409,6 +409,28 @@ TEST_F(ContextTest, MissingThicknessAndTimeContinueTheList)
     }
 }
 
+// Without a sigma a point takes sqrt(data) above 1e-200 and 0 elsewhere; the roots are taken two at a time,
+// so every value stands at even and at odd pixels (a period of 7).
+TEST_F(ContextTest, PoissonSigmaOfAPointHoldsAtEveryPixel)
+{
+    struct Case {
+        double data;
+        double sigma;
+    };
+    const Case cases[] = {
+        {9.0, 3.0}, {2.25, 1.5}, {1e-200, 0.0}, {4e-200, 2e-100}, {0.0, 0.0}, {-4.0, 0.0}, {std::nan(""), 0.0},
+    };
+    constexpr int kPeriod = static_cast<int>(std::size(cases));
+    std::vector<double> data(kPixels);
+    for (int i = 0; i < kPixels; ++i)
+        data[static_cast<size_t>(i)] = cases[i % kPeriod].data;
+    ASSERT_EQ(ctx.addPoint(1.0, 1.0, data, {}), Status::ok);
+    hcal::PointData d;
+    ASSERT_TRUE(ctx.pointData(0, d));
+    for (int i = 0; i < kPixels; ++i)
+        ASSERT_EQ(d.sigma[static_cast<size_t>(i)], cases[i % kPeriod].sigma) << i << ": " << cases[i % kPeriod].data;
+}
+
 TEST_F(ContextTest, PointOfATakenThicknessIsRefused)
 {
     ASSERT_EQ(ctx.addPoint(2.0, 1.0, std::vector<double>(kPixels, 5.0), {}), Status::ok);
