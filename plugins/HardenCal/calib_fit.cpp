@@ -478,8 +478,8 @@ void readInside(const Curves& c, const double* table, size_t stride, const Input
 
 // The rates and input rate sigmas (inputRateSigma) of pixels first .. end - 1, the same bits, in a loop
 // of their own: their divisions then need not wait for the other steps of a pixel. Two at a time where
-// SSE2 is there, since the divisions and roots of a pixel keep the processor's divider busy for about as
-// long as its logarithms take.
+// SSE2 is there: the divider, which a pixel's other division and root need as well, is one of the limits
+// of the correction's speed.
 void blockRates(const Input& in, size_t first, size_t end, double* rates, double* inRates)
 {
     size_t i = first;
