@@ -445,6 +445,116 @@ OMBREL_GFNI void packRowAvx512(const uint16_t* codes, int planes, uint8_t* row)
         packRowGfni<14>(codes, row);
 }
 
+// Encoding without a table lookup per pixel: the register is linear over GF(2), so the code of count n
+// is M^n applied to the start state, M being one step. The code of n mod 64 comes from the first 64
+// entries of the count -> code table (two vectors, one word permutation per 32 counts); each further bit
+// i of n that is set applies M^(2^i), four affine instructions on the codes' low and high bytes (the
+// 16 x 16 matrix cut into 8 x 8 blocks). The codes come out as the low and high bytes in column order
+// that the transposition takes, so nothing is stored in between.
+
+// A 16 x 16 matrix over GF(2): row r holds the input bits that make output bit r.
+struct BitMatrix {
+    std::array<uint16_t, 16> row{};
+};
+constexpr BitMatrix product(const BitMatrix& a, const BitMatrix& b)
+{
+    BitMatrix c;
+    for (int r = 0; r < 16; ++r)
+        for (int k = 0; k < 16; ++k)
+            if ((a.row[r] >> k) & 1)
+                c.row[r] ^= b.row[k];
+    return c;
+}
+// The affine instruction's operand for the block of output half `out` and input half `in`: its byte
+// 7 - r holds the inputs of output bit r.
+constexpr uint64_t affineBlock(const BitMatrix& m, int out, int in)
+{
+    uint64_t q = 0;
+    for (int r = 0; r < 8; ++r)
+        q |= uint64_t{static_cast<uint8_t>(m.row[8 * out + r] >> (8 * in))} << (8 * (7 - r));
+    return q;
+}
+// For bits 6 .. Bits - 1 of a count: the blocks (low <- low, low <- high, high <- low, high <- high) of
+// M^(2^i).
+template <int Bits, int TapA, int TapB>
+constexpr std::array<std::array<uint64_t, 4>, Bits - 6> stepBlocks()
+{
+    BitMatrix m;
+    for (int r = 1; r < Bits; ++r)
+        m.row[r] = static_cast<uint16_t>(1u << (r - 1));
+    m.row[0] = static_cast<uint16_t>((1u << TapA) | (1u << TapB));
+    std::array<std::array<uint64_t, 4>, Bits - 6> blocks{};
+    for (int i = 0; i < Bits; ++i) {
+        if (i >= 6)
+            blocks[i - 6] = {affineBlock(m, 0, 0), affineBlock(m, 0, 1), affineBlock(m, 1, 0), affineBlock(m, 1, 1)};
+        m = product(m, m);
+    }
+    return blocks;
+}
+alignas(64) constexpr auto kSteps13 = stepBlocks<13, 9, 12>();
+alignas(64) constexpr auto kSteps14 = stepBlocks<14, 0, 13>();
+
+// The low and high bytes (column order) of the codes of 64 valid counts.
+template <int Bits>
+OMBREL_GFNI inline void codesOfCounts(const uint16_t* counts, __m512i first64a, __m512i first64b, __m512i* low,
+                                      __m512i* high)
+{
+    const uint64_t(*steps)[4] = nullptr;
+    if constexpr (Bits == 13)
+        steps = reinterpret_cast<const uint64_t(*)[4]>(kSteps13.data());
+    else
+        steps = reinterpret_cast<const uint64_t(*)[4]>(kSteps14.data());
+    const __m512i splitLow = loadIndex(kSplitLow), splitHigh = loadIndex(kSplitHigh);
+    const __m512i a = _mm512_loadu_si512(counts), b = _mm512_loadu_si512(counts + 32);
+    const __m512i countLow = _mm512_permutex2var_epi8(a, splitLow, b);
+    const __m512i countHigh = _mm512_permutex2var_epi8(a, splitHigh, b);
+    const __m512i codesA = _mm512_permutex2var_epi16(first64a, a, first64b);
+    const __m512i codesB = _mm512_permutex2var_epi16(first64a, b, first64b);
+    __m512i lo = _mm512_permutex2var_epi8(codesA, splitLow, codesB);
+    __m512i hi = _mm512_permutex2var_epi8(codesA, splitHigh, codesB);
+#pragma GCC unroll 8
+    for (int i = 6; i < Bits; ++i) {
+        const uint64_t* m = steps[i - 6];
+        const __mmask64 set =
+            _mm512_test_epi8_mask(i < 8 ? countLow : countHigh, _mm512_set1_epi8(static_cast<char>(1 << (i & 7))));
+        const __m512i nextLo = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, _mm512_set1_epi64(m[0]), 0),
+                                                _mm512_gf2p8affine_epi64_epi8(hi, _mm512_set1_epi64(m[1]), 0));
+        const __m512i nextHi = _mm512_xor_si512(_mm512_gf2p8affine_epi64_epi8(lo, _mm512_set1_epi64(m[2]), 0),
+                                                _mm512_gf2p8affine_epi64_epi8(hi, _mm512_set1_epi64(m[3]), 0));
+        lo = _mm512_mask_mov_epi8(lo, set, nextLo);
+        hi = _mm512_mask_mov_epi8(hi, set, nextHi);
+    }
+    *low = lo;
+    *high = hi;
+}
+
+// One row of valid counts (all below the width's state count) into its planes; first64 is the start of
+// the count -> code table.
+template <int Planes>
+OMBREL_GFNI void encodeRowGfni(const uint16_t* counts, const uint16_t* first64, uint8_t* row)
+{
+    const __m512i tableA = _mm512_loadu_si512(first64), tableB = _mm512_loadu_si512(first64 + 32);
+    const __m512i select = _mm512_set1_epi64(kTransposeSelect);
+    __m512i low[4], high[4];
+#pragma GCC unroll 4
+    for (int v = 0; v < 4; ++v) {
+        __m512i lo, hi;
+        codesOfCounts<Planes>(counts + 64 * v, tableA, tableB, &lo, &hi);
+        low[v] = _mm512_gf2p8affine_epi64_epi8(select, lo, 0);
+        high[v] = _mm512_gf2p8affine_epi64_epi8(select, hi, 0);
+    }
+    storeMatrices<Planes - 8>(row, low);
+    storeMatrices<Planes - 16>(row, high);
+}
+
+OMBREL_GFNI void encodeRowAvx512(const uint16_t* counts, int planes, const uint16_t* first64, uint8_t* row)
+{
+    if (planes == 13)
+        encodeRowGfni<13>(counts, first64, row);
+    else
+        encodeRowGfni<14>(counts, first64, row);
+}
+
 [[gnu::target("avx512f,avx512bw")]] bool anyAboveAvx512(const uint16_t* v, size_t n, uint16_t top)
 {
     const __m512i limit = _mm512_set1_epi16(static_cast<short>(top));
@@ -725,6 +835,23 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
                    alignas(64) uint16_t codes[kChunkRows * 256];
+#if defined(__x86_64__)
+                   if (vectors() == detail::Vectors::Avx512) {
+                       for (size_t row = 0; row < n; ++row) {
+                           const size_t at = row * 256;
+                           if (!anyAbove(in + at, 256, lastCount)) [[likely]] {
+                               encodeRowAvx512(in + at, planes, t.countToCode, rows + row * rb);
+                               continue;
+                           }
+                           // A bad count is sent as the all-ones code of the width.
+                           convert.run(in + at, codes, 256, first + at);
+                           for (size_t i = 0; i < 256; ++i)
+                               codes[i] &= mask;
+                           packRow(codes, planes, rows + row * rb);
+                       }
+                       return;
+                   }
+#endif
                    auto codesOf = [&](size_t row) {
                        const size_t at = row * 256;
                        if (!anyAbove(in + at, 256, lastCount)) [[likely]]

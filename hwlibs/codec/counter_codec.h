@@ -88,8 +88,8 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
 bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidth width, Layout layout,
                       std::span<uint16_t> codes);
 
-// The host's fast paths: counts -> "Set matrix" stream and "Read matrix" stream -> counts, the table
-// lookup done in the same pass as the packing. false when a buffer is too short (sizeOk false, nothing
+// The host's fast paths: counts -> "Set matrix" stream and "Read matrix" stream -> counts, the conversion
+// done in the same pass as the packing. false when a buffer is too short (sizeOk false, nothing
 // written) or a value was bad (the stream or counts are complete, bad values as kBadValue).
 struct StreamReport : ConvertReport {
     bool sizeOk = true;

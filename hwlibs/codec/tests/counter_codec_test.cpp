@@ -417,8 +417,10 @@ TEST_P(CounterStreams, FastPathsMatchConvertThenPack)
 }
 
 // Every vector path gives what the plain one gives, for every value the buffers can hold: every code of
-// both widths (reached by the counter or not) unpacked and decoded, and every 16-bit count (those past
-// the last state included) encoded; the plain path itself agrees with the single-value tables.
+// both widths (reached by the counter or not) unpacked and decoded, every 16-bit count (those past the
+// last state included) encoded, and every valid count encoded in rows without a bad one (the 512-bit
+// path computes their codes instead of looking them up); the plain path agrees with the single-value
+// tables.
 TEST(CounterPaths, EveryValueAsOnThePlainPath)
 {
     struct Case {
@@ -433,18 +435,20 @@ TEST(CounterPaths, EveryValueAsOnThePlainPath)
         {"14-bit, 512-bit vectors", CounterWidth::Bits14, Vectors::Avx512},
     };
     struct Results {
-        std::vector<uint8_t> packed, encoded;
+        std::vector<uint8_t> packed, encoded, encodedValid;
         std::vector<uint16_t> unpacked, decoded;
         codec::StreamReport encodeReport, decodeReport;
     };
     // One chip: the codes run through every value of the width several times, each time in other
-    // columns; the counts are the pixel indices, 0 .. 0xFFFF.
+    // columns; the counts are the pixel indices, 0 .. 0xFFFF, and the valid ones the indices modulo the
+    // state count.
     auto run = [](CounterWidth w, Vectors path) {
         codec::detail::useVectors(path);
-        std::vector<uint16_t> codes(kPixelsPerChip), counts(kPixelsPerChip);
+        std::vector<uint16_t> codes(kPixelsPerChip), counts(kPixelsPerChip), valid(kPixelsPerChip);
         for (size_t i = 0; i < kPixelsPerChip; ++i) {
             codes[i] = static_cast<uint16_t>((i * 4099) % codec::codeCount(w));
             counts[i] = static_cast<uint16_t>(i);
+            valid[i] = static_cast<uint16_t>(i % codec::stateCount(w));
         }
         Results r;
         r.packed.resize(codec::streamSize(1, w, Layout::FromReadout));
@@ -455,6 +459,8 @@ TEST(CounterPaths, EveryValueAsOnThePlainPath)
         EXPECT_FALSE(codec::decodeMatrix(r.packed, 1, w, r.decoded, &r.decodeReport)); // unreached codes
         r.encoded.resize(codec::streamSize(1, w, Layout::ToReadout));
         EXPECT_FALSE(codec::encodeMatrix(counts, 1, w, r.encoded, &r.encodeReport)); // counts past the last
+        r.encodedValid.resize(r.encoded.size());
+        EXPECT_TRUE(codec::encodeMatrix(valid, 1, w, r.encodedValid));
         return std::make_pair(codes, r);
     };
     for (const Case& c : cases) {
@@ -474,6 +480,11 @@ TEST(CounterPaths, EveryValueAsOnThePlainPath)
             const uint16_t code = codec::countToCode(c.width, static_cast<uint16_t>(i));
             ASSERT_EQ(sent[i], code == kBadValue ? codec::codeCount(c.width) - 1 : code) << c.what << " count " << i;
         }
+        ASSERT_TRUE(codec::matrixFromStream(plain.encodedValid, 1, c.width, Layout::ToReadout, sent)) << c.what;
+        for (size_t i = 0; i < kPixelsPerChip; ++i) {
+            const uint16_t count = static_cast<uint16_t>(i % codec::stateCount(c.width));
+            ASSERT_EQ(sent[i], codec::countToCode(c.width, count)) << c.what << " count " << count;
+        }
 
         if (!codec::detail::vectorsAvailable(c.path)) {
             std::cout << c.what << ": not on this processor\n";
@@ -484,6 +495,7 @@ TEST(CounterPaths, EveryValueAsOnThePlainPath)
         EXPECT_TRUE(vec.unpacked == plain.unpacked) << c.what;
         EXPECT_TRUE(vec.decoded == plain.decoded) << c.what;
         EXPECT_TRUE(vec.encoded == plain.encoded) << c.what;
+        EXPECT_TRUE(vec.encodedValid == plain.encodedValid) << c.what;
         for (const auto& [v, p] : {std::pair{vec.decodeReport, plain.decodeReport},
                                    std::pair{vec.encodeReport, plain.encodeReport}}) {
             EXPECT_EQ(v.bad, p.bad) << c.what;
