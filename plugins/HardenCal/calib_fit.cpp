@@ -252,17 +252,22 @@ double derivativeAt(const Px& px, int j, double x)
 
 // Where a rate lies among the points' rates at a pixel: the first point whose rate is below it, so
 // 0 = above the first point, n = at or below the last; otherwise between points k - 1 and k, whose rates
-// differ by 1 / invSpan (kept, so that the blends of one segment share one division).
+// differ by 1 / invSpan (kept, so that the blends of one segment share one division). floor is the least
+// rate of the points before k: a good pixel's rates need not fall all the way (only the first must be the
+// highest), so another rate lies in the same segment only when it is not above floor either.
 struct Segment {
     int k = 0;
     double invSpan = 0.0;
+    double floor = HUGE_VAL;
 };
 
 template <class Px> [[gnu::always_inline]] inline Segment segmentOf(const Curves& c, const Px& px, double x)
 {
     Segment s;
-    while (s.k < c.n && !(px.rate(s.k) < x))
+    while (s.k < c.n && !(px.rate(s.k) < x)) {
+        s.floor = std::fmin(s.floor, px.rate(s.k));
         ++s.k;
+    }
     if (s.k > 0 && s.k < c.n)
         s.invSpan = 1.0 / (px.rate(s.k - 1) - px.rate(s.k));
     return s;
@@ -273,7 +278,7 @@ template <class Px> [[gnu::always_inline]] inline
 Segment segmentNear(const Curves& c, const Px& px, double x, const Segment& known)
 {
     const int k = known.k;
-    const bool below = k == 0 || !(px.rate(k - 1) < x);
+    const bool below = !(known.floor < x);
     const bool above = k == c.n || px.rate(k) < x;
     return below && above ? known : segmentOf(c, px, x);
 }
@@ -535,9 +540,9 @@ void correctExponentialByDifference(const Curves& c, const double* table, const 
             const double a[6] = {(x - cUpper) * invAUpper,  (x - cLower) * invALower, (lo - cUpper) * invAUpper,
                                  (lo - cLower) * invALower, (hi - cUpper) * invAUpper, (hi - cLower) * invALower};
             // Inside: lo <= x <= hi, so both ends lie in segment k, as finite rates above 0, when lo is above
-            // 0 and the lower point's rate, hi finite and not above the upper point's rate. No logarithm of
+            // 0 and the lower point's rate, hi finite and not above any earlier point's rate. No logarithm of
             // 0 or below (it would set errno); the arguments at x lie between those at lo and hi.
-            const bool simple = lo > 0.0 && std::isfinite(hi) && !(px.rate(k - 1) < hi) && px.rate(k) < lo &&
+            const bool simple = lo > 0.0 && std::isfinite(hi) && !(seg.floor < hi) && px.rate(k) < lo &&
                                 a[2] > 0.0 && a[3] > 0.0 && a[4] > 0.0 && a[5] > 0.0 &&
                                 std::fabs(px.param(k - 1, 1)) >= kLeastInvB && std::fabs(px.param(k, 1)) >= kLeastInvB;
             if (!simple) {

@@ -146,6 +146,33 @@ TEST_F(FitTest, ErrorOfALineIsTheRateSigmaOverTheSlope)
     }
 }
 
+// A good pixel's rates need only stay below the first one: here they fall, rise and fall again. Each of
+// x - s, x, x + s takes the segment of the first point whose rate is below it, so x + s = 350 reads the
+// first segment although x = 200 lies in the last.
+TEST_F(FitTest, ErrorOfARateThatFallsAndRisesReadsEachEndInItsOwnSegment)
+{
+    // Lines: 1000 - 350 t up to t = 2 and 1675 - 175 t from t = 5.
+    const double rates[] = {1000.0, 300.0, 800.0, 100.0};
+    const std::vector<double> points{0.0, 2.0, 5.0, 9.0};
+    auto rate = [&](double t, int) { return rates[std::find(points.begin(), points.end(), t) - points.begin()]; };
+    ctx.setMethod(hcal::kLinear);
+    ctx.setFillBadPixels(false);
+    addPoints(rate, points, 1.0, 0.0);
+    struct Case {
+        bool extrapolate;
+        double thicknessOfLo; // x - s = 50, below every point
+    } cases[] = {{false, 9.0}, {true, (1675.0 - 50.0) / 175.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.extrapolate ? "extrapolated" : "held");
+        ctx.setExtrapolate(c.extrapolate);
+        std::vector<double> counts(kPixels, 200.0), sigma(kPixels, 150.0);
+        ASSERT_EQ(ctx.correct(counts.data(), sigma.data(), kPixels, 1.0, thickness.data(), error.data()), Status::ok);
+        const double thicknessOfHi = (1000.0 - 350.0) / 350.0;
+        EXPECT_NEAR(thickness[77], (1675.0 - 200.0) / 175.0, 1e-12);
+        EXPECT_NEAR(error[77], std::fabs(c.thicknessOfLo - thicknessOfHi) / 2.0, 1e-12);
+    }
+}
+
 TEST_F(FitTest, RatesOfZeroOrBelowGiveThicknessZero)
 {
     calibrate(kExponential);
