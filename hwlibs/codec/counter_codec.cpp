@@ -711,10 +711,8 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
         // Undo the sender's move: read the block moved back, bits from beyond its edges included.
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
         if (shift == 0) {
-            for (size_t row = 0; row < kRowsPerChip; row += kChunkRows) {
-                const size_t first = (chip * kRowsPerChip + row) * 256;
-                unpackRowsOf(block + g.rowsAt + row * rb, values + first, kChunkRows, first);
-            }
+            const size_t first = chip * kPixelsPerChip;
+            unpackRowsOf(block + g.rowsAt, values + first, kRowsPerChip, first);
             continue;
         }
         for (size_t row = 0; row < kRowsPerChip; ++row) {
@@ -885,20 +883,24 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
     // The next row is unpacked before a row is looked up, so that the two kinds of work overlap. Every
-    // code is inside the table (the planes carry no more bits).
+    // code is inside the table (the planes carry no more bits). Codes without a count are rare: a row's
+    // counts are checked for them (every count is below 0x8000) once the next row is looked up, when its
+    // stores are done, and only when there is one are the rows unpacked again to note them.
+    bool anyBad = false;
     unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
                  [&](const uint8_t* rows, uint16_t* out, size_t n, size_t) {
-                     alignas(64) uint16_t codes[kChunkRows * 256];
-                     unpackRow(rows, planes, codes);
+                     alignas(64) uint16_t codes[2][256];
+                     unpackRow(rows, planes, codes[0]);
                      for (size_t row = 0; row < n; ++row) {
                          if (row + 1 < n)
-                             unpackRow(rows + (row + 1) * rb, planes, codes + (row + 1) * 256);
-                         lookupRow(codes + row * 256, t.codeToCount, out + row * 256);
+                             unpackRow(rows + (row + 1) * rb, planes, codes[(row + 1) & 1]);
+                         lookupRow(codes[row & 1], t.codeToCount, out + row * 256);
+                         if (row > 0)
+                             anyBad |= anyAbove(out + (row - 1) * 256, 256, 0x7FFF);
                      }
+                     anyBad |= anyAbove(out + (n - 1) * 256, 256, 0x7FFF);
                  });
-    // Codes without a count are rare: they are looked for afterwards, all at once (every count is below
-    // 0x8000), and only when there is one are their rows unpacked again to note them.
-    if (anyAbove(counts.data(), chips * kPixelsPerChip, 0x7FFF)) [[unlikely]] {
+    if (anyBad) [[unlikely]] {
         const Converter convert = converter(Direction::CodeToCount, width, &r);
         unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
                      [&](const uint8_t* rows, uint16_t* out, size_t n, size_t first) {
