@@ -657,8 +657,8 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
     return {chips, block, 0, 0, 0};
 }
 
-// Rows handled per call of a stream's row function: the host's fast paths look up the rows of a call in
-// one pass and pack or unpack them in another, so that vector loads never wait for narrow stores just made.
+// Rows packed per call of a stream's row function: the host's encoding keeps the codes of a call's rows
+// in a buffer on the stack.
 constexpr size_t kChunkRows = 8;
 
 // Writes the stream's first streamSize() bytes; a bit moved past the last block goes into the byte after
@@ -697,7 +697,8 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
                    g.shiftSign * static_cast<long>(chip) + g.shiftBase);
 }
 
-// unpackRowsOf(rows, values, n, first) unpacks n rows (rowBytes() apart) into values.
+// unpackRowsOf(rows, values, n, first) unpacks n rows (rowBytes() apart) into values: a block's rows
+// in one call, or one row at a time where the block is moved.
 template <typename UnpackRows>
 void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
                   uint16_t* values, UnpackRows unpackRowsOf)
@@ -828,8 +829,9 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     const uint16_t lastCount = static_cast<uint16_t>(t.states - 1);
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
-    // The codes of the next row are looked up before a row is packed, so that the packing's vector loads
-    // do not wait for the lookup's narrow stores and the two kinds of work overlap.
+    // On 512-bit vectors the codes of a row of valid counts are computed within its packing. Elsewhere the
+    // codes of the next row are looked up before a row is packed, so that the packing's vector loads do not
+    // wait for the lookup's narrow stores and the two kinds of work overlap.
     packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
                    alignas(64) uint16_t codes[kChunkRows * 256];
