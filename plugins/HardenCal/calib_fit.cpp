@@ -265,7 +265,8 @@ template <class Px> [[gnu::always_inline]] inline Segment segmentOf(const Curves
 {
     Segment s;
     while (s.k < c.n && !(px.rate(s.k) < x)) {
-        s.floor = std::fmin(s.floor, px.rate(s.k));
+        const double r = px.rate(s.k);
+        s.floor = r < s.floor ? r : s.floor; // one min instruction; a NaN rate is never below anything
         ++s.k;
     }
     if (s.k > 0 && s.k < c.n)
