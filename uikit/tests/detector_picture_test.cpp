@@ -15,64 +15,40 @@
 #include "ombrel_test_support.h"
 #include "picture.h"
 #include "picture_data.h"
-#include "platform/module.h"
+#include "scratch_manager.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class ScratchManager {
-public:
-    ScratchManager() : dir_(ombrel_test::scratchDir("uikit-detector")), oldCwd_(fs::current_path())
+// A scratch copy of the app folder with the simulated detector and the table plug-in, removed again at
+// the end (a copy of the libraries each run: not left behind).
+struct AppFolder {
+    AppFolder() : dir(ombrel_test::scratchDir("uikit-detector"))
     {
-        fs::create_directories(dir_ + "/hwlibs");
-        fs::create_directories(dir_ + "/plugins");
-        fs::copy_file(UIKIT_APP_DIR "/libTvkManager.so", dir_ + "/libTvkManager.so");
-        fs::copy_file(UIKIT_APP_DIR "/libTvkCtrl.so", dir_ + "/libTvkCtrl.so");
-        fs::copy(UIKIT_APP_DIR "/configs", dir_ + "/configs", fs::copy_options::recursive);
-        fs::copy_file(UIKIT_HWLIBS_DIR "/tvkHwDummy.so", dir_ + "/hwlibs/tvkHwDummy.so");
-        fs::copy_file(UIKIT_HWLIBS_DIR "/dummy_2000.txt", dir_ + "/hwlibs/dummy_2000.txt");
-        std::ofstream(dir_ + "/hwlibs/tvkHwDummy.ini") << "[Dummy]\nCount=1\nUnique=0\n";
-        fs::copy_file(UIKIT_TABLE_PLUGIN, dir_ + "/plugins/uikit_table.so");
-        std::ofstream(dir_ + "/tvkmanager.ini") << "[Plugins]\nplugins/uikit_table.so\n";
-        fs::current_path(dir_); // the log is opened in the current folder
-        if (!manager_.open(dir_ + "/libTvkManager.so"))
-            throw std::runtime_error(manager_.error());
-        call<int (*)(void*, const void*)>("mgrSetUiHooks")(nullptr, nullptr); // no user interface: boxes answered at once
-        started_ = call<int (*)()>("mgrInitManager")() == 0;
-        if (started_ && plugin_.open(dir_ + "/plugins/uikit_table.so"))
-            table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(plugin_.symbol("uikitTestTable"))();
+        fs::create_directories(dir + "/hwlibs");
+        fs::create_directories(dir + "/plugins");
+        fs::copy_file(UIKIT_APP_DIR "/libTvkManager.so", dir + "/libTvkManager.so");
+        fs::copy_file(UIKIT_APP_DIR "/libTvkCtrl.so", dir + "/libTvkCtrl.so");
+        fs::copy(UIKIT_APP_DIR "/configs", dir + "/configs", fs::copy_options::recursive);
+        fs::copy_file(UIKIT_HWLIBS_DIR "/tvkHwDummy.so", dir + "/hwlibs/tvkHwDummy.so");
+        fs::copy_file(UIKIT_HWLIBS_DIR "/dummy_2000.txt", dir + "/hwlibs/dummy_2000.txt");
+        std::ofstream(dir + "/hwlibs/tvkHwDummy.ini") << "[Dummy]\nCount=1\nUnique=0\n";
+        fs::copy_file(UIKIT_TABLE_PLUGIN, dir + "/plugins/uikit_table.so");
+        std::ofstream(dir + "/tvkmanager.ini") << "[Plugins]\nplugins/uikit_table.so\n";
     }
-    ~ScratchManager()
+    ~AppFolder()
     {
-        plugin_ = plat::Module();
-        call<int (*)()>("mgrUnloadManager")();
-        fs::current_path(oldCwd_);
-        manager_ = plat::Module();
         std::error_code ec;
-        fs::remove_all(dir_, ec); // a copy of the libraries each run: not left behind
+        fs::remove_all(dir, ec);
     }
-    const _MgrFuncTable* table() const { return table_; }
-    const std::string& dir() const { return dir_; }
-
-private:
-    template <class Fn>
-    Fn call(const char* name)
-    {
-        return reinterpret_cast<Fn>(manager_.symbol(name));
-    }
-
-    std::string dir_;
-    fs::path oldCwd_;
-    plat::Module manager_;
-    plat::Module plugin_;
-    bool started_ = false;
-    const _MgrFuncTable* table_ = nullptr;
+    const std::string dir;
 };
 
 TEST(DetectorPictureTest, AcquiredFrameShownAndExportedAsTheApiGivesIt)
 {
-    ScratchManager app;
+    const AppFolder folder;
+    ombrel_test::ScratchManager app(folder.dir, folder.dir + "/plugins/uikit_table.so", "uikitTestTable");
     const _MgrFuncTable* t = app.table();
     ASSERT_NE(t, nullptr) << "the manager did not start with the table plug-in";
     ASSERT_EQ(t->tvkCtrlPerformFrameAcq(0, 1, 0.01, 0, nullptr), 0);

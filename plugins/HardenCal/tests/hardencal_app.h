@@ -11,49 +11,20 @@
 #include <gtest/gtest.h>
 
 #include "ombrel_test_support.h"
-#include "platform/module.h"
+#include "scratch_manager.h"
 #include "tvk_mgr.h"
 
 namespace hcaltest {
 
 namespace fs = std::filesystem;
 
-class ScratchManager {
+// The manager in a folder of makeAppFolder, with the table of its table plug-in.
+class ScratchManager : public ombrel_test::ScratchManager {
 public:
-    explicit ScratchManager(const std::string& dir) : dir_(dir), oldCwd_(fs::current_path())
+    explicit ScratchManager(const std::string& dir)
+        : ombrel_test::ScratchManager(dir, dir + "/plugins/hardencal_table.so", "hardencalTestTable")
     {
-        fs::current_path(dir_); // the log is opened in the current folder
-        if (!manager_.open(dir_ + "/libTvkManager.so"))
-            throw std::runtime_error(manager_.error());
-        call<int (*)(void*, const void*)>("mgrSetUiHooks")(nullptr, nullptr);
-        started_ = call<int (*)()>("mgrInitManager")() == 0;
-        if (started_ && plugin_.open(dir_ + "/plugins/hardencal_table.so"))
-            table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(plugin_.symbol("hardencalTestTable"))();
     }
-    ~ScratchManager()
-    {
-        plugin_ = plat::Module();
-        if (started_)
-            call<int (*)()>("mgrExitManager")(); // "Exit": the plug-ins' windows close
-        call<int (*)()>("mgrUnloadManager")();
-        fs::current_path(oldCwd_);
-        manager_ = plat::Module();
-    }
-    const _MgrFuncTable* table() const { return table_; }
-
-private:
-    template <class Fn>
-    Fn call(const char* name)
-    {
-        return reinterpret_cast<Fn>(manager_.symbol(name));
-    }
-
-    std::string dir_;
-    fs::path oldCwd_;
-    plat::Module manager_;
-    plat::Module plugin_;
-    bool started_ = false;
-    const _MgrFuncTable* table_ = nullptr;
 };
 
 inline std::string makeAppFolder(const std::string& name)
