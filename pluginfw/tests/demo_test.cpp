@@ -63,12 +63,10 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
 
         static const _MgrFuncTable table = fakemgr::table();
         ASSERT_EQ(demo.init(&table), 0);
+        EXPECT_EQ(fakemgr::subscribedEvents(),
+                  (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged"}));
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
-        std::vector<std::string> events;
-        for (const auto& sub : s.subscriptions)
-            events.push_back(sub.source + " " + sub.event);
-        EXPECT_EQ(events, (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged"}));
         ASSERT_EQ(s.menuItems.size(), 2u);
         for (int dev = 0; dev < 2; ++dev) {
             EXPECT_EQ(s.menuItems[dev].devId, dev);
@@ -97,16 +95,6 @@ TEST(DemoEntry, SingleToolBindsPreviewsAtStartAndOpensOne)
     DemoModule single(DEMO_SINGLE_PATH);
     static const _MgrFuncTable table = fakemgr::table();
     ASSERT_EQ(single.init(&table), 0);
-    const auto fire = [](const char* event) {
-        std::vector<fakemgr::Subscription> subs;
-        {
-            std::lock_guard lock(fakemgr::state().m);
-            subs = fakemgr::state().subscriptions;
-        }
-        for (const auto& sub : subs)
-            if (sub.event == event)
-                sub.callback(0);
-    };
     fakemgr::MenuItem item;
     {
         std::lock_guard lock(fakemgr::state().m);
@@ -117,7 +105,7 @@ TEST(DemoEntry, SingleToolBindsPreviewsAtStartAndOpensOne)
     EXPECT_EQ(item.name, "Demo single");
     EXPECT_EQ(item.plugin, "demo_single");
 
-    fire("Start");
+    fakemgr::fire("tvkmgr", "Start", 0);
     EXPECT_TRUE(fakemgr::previewCalls().empty()); // bound, nothing opened yet
     item.callback(item.userData);
     ASSERT_EQ(windowsNamed("DemoSingleDlg").size(), 1u);
@@ -132,7 +120,7 @@ TEST(DemoEntry, SingleToolBindsPreviewsAtStartAndOpensOne)
     EXPECT_STREQ(static_cast<const char*>(calls[3].in[1].p), "Demo single preview");
 
     // Exit: the window goes, and with it its preview.
-    fire("Exit");
+    fakemgr::fire("tvkmgr", "Exit", 0);
     settle();
     EXPECT_TRUE(windowsNamed("DemoSingleDlg").empty());
     EXPECT_EQ(fakemgr::previewCalls().back().function, "PrevWndDestroy");

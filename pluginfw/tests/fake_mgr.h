@@ -227,6 +227,29 @@ inline std::vector<PreviewCall> previewCalls()
     return state().previewCalls;
 }
 
+inline std::vector<Subscription> subscriptions()
+{
+    std::lock_guard lock(state().m);
+    return state().subscriptions;
+}
+
+// The subscriptions as "<source> <event>", in the order made.
+inline std::vector<std::string> subscribedEvents()
+{
+    std::vector<std::string> events;
+    for (const Subscription& sub : subscriptions())
+        events.push_back(sub.source + " " + sub.event);
+    return events;
+}
+
+// Fires an event as the manager does: every subscriber of (source, event), in subscription order.
+inline void fire(const std::string& source, const std::string& event, intptr_t arg)
+{
+    for (const Subscription& sub : subscriptions())
+        if (sub.source == source && sub.event == event)
+            sub.callback(arg);
+}
+
 // Clears every record and every device; the configuration folder as given.
 inline void reset(const std::string& configs)
 {

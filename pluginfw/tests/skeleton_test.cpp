@@ -126,18 +126,7 @@ public:
 
 // ---- helpers ----
 
-// Fires an event as the manager does: every subscriber of (source, event), in subscription order.
-void fire(const char* source, const char* event, intptr_t arg)
-{
-    std::vector<fakemgr::Subscription> subs;
-    {
-        std::lock_guard lock(fakemgr::state().m);
-        subs = fakemgr::state().subscriptions;
-    }
-    for (const fakemgr::Subscription& s : subs)
-        if (s.source == source && s.event == event)
-            s.callback(arg);
-}
+using fakemgr::fire;
 
 fakemgr::MenuItem menuItem(int devId, const std::string& name)
 {

@@ -35,16 +35,13 @@ TEST(DacDeckEntry, VersionCheckAndRegistrations)
     static _MgrFuncTable table = fakemgr::table();
     table.tvkCtrlGetDACsNames = threeDacs;
     ASSERT_EQ(plugin.init(&table), 0);
-    std::vector<fakemgr::Subscription> subs;
+    const std::vector<fakemgr::Subscription> subs = fakemgr::subscriptions();
+    EXPECT_EQ(fakemgr::subscribedEvents(),
+              (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted",
+                                        "tvkctrl DACs set", "tvkctrl ExtDACSet"}));
     {
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
-        subs = s.subscriptions;
-        std::vector<std::string> events;
-        for (const auto& sub : s.subscriptions)
-            events.push_back(sub.source + " " + sub.event);
-        EXPECT_EQ(events, (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged",
-                                                    "tvkctrl AcqCompleted", "tvkctrl DACs set", "tvkctrl ExtDACSet"}));
         ASSERT_EQ(s.menuItems.size(), 2u);
         for (int dev = 0; dev < 2; ++dev) {
             EXPECT_EQ(s.menuItems[static_cast<size_t>(dev)].devId, dev);
@@ -57,7 +54,5 @@ TEST(DacDeckEntry, VersionCheckAndRegistrations)
             sub.callback(0);
             sub.callback(7);
         }
-    for (const auto& sub : subs)
-        if (sub.event == "Exit")
-            sub.callback(0);
+    fakemgr::fire("tvkmgr", "Exit", 0);
 }

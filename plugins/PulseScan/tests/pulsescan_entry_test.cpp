@@ -48,16 +48,11 @@ TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
     table.mgrLogMsg = logMsg;
     table.mgrUnregisterCallback = unregisterCallback;
     ASSERT_EQ(plugin.init(&table), 0);
-    std::vector<fakemgr::Subscription> subs;
+    EXPECT_EQ(fakemgr::subscribedEvents(), (std::vector<std::string>{"tvkmgr Exit", "tvkmgr Start", "tvkmgr Exit",
+                                                                     "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted"}));
     {
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
-        subs = s.subscriptions;
-        std::vector<std::string> events;
-        for (const auto& sub : s.subscriptions)
-            events.push_back(sub.source + " " + sub.event);
-        EXPECT_EQ(events, (std::vector<std::string>{"tvkmgr Exit", "tvkmgr Start", "tvkmgr Exit",
-                                                    "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted"}));
         ASSERT_EQ(s.menuItems.size(), 2u);
         for (int dev = 0; dev < 2; ++dev) {
             EXPECT_EQ(s.menuItems[static_cast<size_t>(dev)].devId, dev);
@@ -65,18 +60,11 @@ TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
         }
     }
     // A device without an open window is not read; an unknown one is logged; after "Exit" nothing runs.
-    for (const auto& sub : subs)
-        if (sub.event == "AcqCompleted") {
-            sub.callback(1);
-            sub.callback(7);
-        }
+    fakemgr::fire("tvkctrl", "AcqCompleted", 1);
+    fakemgr::fire("tvkctrl", "AcqCompleted", 7);
     EXPECT_EQ(gLog, std::vector<std::string>{"PulseScan: CallBack: Invalid device ID (devID=0x7)"});
-    for (const auto& sub : subs)
-        if (sub.event == "Exit")
-            sub.callback(0);
+    fakemgr::fire("tvkmgr", "Exit", 0);
     EXPECT_EQ(gUnsubscribed, std::vector<std::string>{"tvkctrl AcqCompleted"});
-    for (const auto& sub : subs)
-        if (sub.event == "AcqCompleted")
-            sub.callback(7);
+    fakemgr::fire("tvkctrl", "AcqCompleted", 7);
     EXPECT_EQ(gLog.size(), 1u) << "a handler ran after Exit";
 }
