@@ -150,8 +150,8 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
-// The ASCII matrix of a point file: count whitespace-separated finite numbers (LF or CR LF); what follows
-// them is not read. false with a message when the file cannot be read or holds fewer or bad values.
+// The ASCII matrix of a point file: count whitespace-separated finite numbers (LF or CR LF), then nothing but
+// blanks. false with a message when the file cannot be read or holds fewer, more or bad values.
 bool readMatrixFile(const std::string& path, int count, std::vector<double>& out, std::string* error);
 
 } // namespace hcal
