@@ -169,11 +169,25 @@ Applied DacState::sense(int* code)
 
 Applied DacState::readExtDac()
 {
-    if (!tryLock())
+    if (!tryLock()) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        extReadPending_ = true;
         return Applied::Pending;
+    }
     extDacChanged();
     release();
     return Applied::Sent;
+}
+
+void DacState::readPendingExtDac()
+{
+    bool pending = false;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        pending = extReadPending_;
+    }
+    if (pending)
+        readExtDac();
 }
 
 void DacState::senseLater()
@@ -287,6 +301,7 @@ void DacState::extDacChanged()
         std::lock_guard<std::mutex> guard(mutex_);
         extDacIndex_ = index;
         extDacValue_ = value;
+        extReadPending_ = false;
     }
     notify(Notice::ExtDacRead);
 }

@@ -30,7 +30,7 @@ constexpr int kRefThh = 2;
 enum class Applied { Sent, Unchanged, Pending, Failed };
 
 // What the handlers tell the window (posted to its thread by the caller's notifier).
-enum class Notice { ReadBackDone, Ready, ExtDacRead, Error };
+enum class Notice { ReadBackDone, ExtDacRead, Error };
 
 // The device values shared by the window and the event handlers of one device.
 class DacState {
@@ -66,6 +66,8 @@ public:
     // Reads the external DAC under one try. Pending when busy (the next "AcqCompleted" or "ExtDACSet"
     // brings it).
     Applied readExtDac();
+    // "AcqCompleted": the read that readExtDac left pending, if any.
+    void readPendingExtDac();
 
     // Marks a read-back as pending (for the next applyPending).
     void senseLater();
@@ -110,6 +112,7 @@ private:
     bool extDacPending_ = false;
     bool dacsPending_ = false;
     bool sensePending_ = false;
+    bool extReadPending_ = false;
     int thlIndex_ = -1, thhIndex_ = -1, fbkIndex_ = -1;
     std::vector<double> thlSense_, thhSense_, fbkSense_;
     int senseCount_ = 1;

@@ -296,13 +296,11 @@ void CDacDeckDlg::onNotice(dacdeck::Notice notice, int code)
         setCaption("%s - ready");
         refresh();
         break;
-    case dacdeck::Notice::Ready:
-        setCaption("%s - ready");
-        break;
     case dacdeck::Notice::ExtDacRead:
         extDacIndex_ = s.extDacIndex;
         extDacValue_ = s.extDacValue;
         refreshExtDac();
+        setCaption("%s - ready");
         break;
     case dacdeck::Notice::Error:
         showError(code);

@@ -29,8 +29,7 @@ void onAcqCompleted(intptr_t devId)
 {
     withReadyData(devId, [](dacdeck::DacState& state) {
         state.applyPending();
-        // A read of the external DAC that found the device busy when the window opened.
-        state.readExtDac();
+        state.readPendingExtDac(); // a read that found the device busy when the window opened
     });
 }
 

@@ -464,8 +464,8 @@ struct Holder {
 
 // Another plug-in's worker runs a 20-frame acquisition (holding the device) while the panel opens: the
 // panel opens at once with the waiting caption and "None", and shows the read-back and the external DAC
-// after the next frame; a THL move while the worker holds the device waits, is sent with the next frame
-// and read back. Both end well within the watchdog.
+// after the next frame; a THL move, then an external-DAC choice, while the worker holds the device wait,
+// are sent with the next frame and read back. All end well within the watchdog.
 TEST(DacDeckWindowSimulated, AcquisitionOfAnotherPluginWhilePanelOpensAndSets)
 {
     DeckApp app("acquisition", AppOptions::simulatedDetector());
@@ -477,7 +477,7 @@ TEST(DacDeckWindowSimulated, AcquisitionOfAnotherPluginWhilePanelOpensAndSets)
     Holder& h = Holder::instance();
     {
         std::lock_guard lock(h.m);
-        h.holdAt = {1, 5};
+        h.holdAt = {1, 5, 9};
         h.frames = 0;
     }
     ASSERT_EQ(app.t().mgrRegisterCallback("tvkctrl", "AcqCompleted", &Holder::onAcqCompleted), 0);
@@ -506,6 +506,19 @@ TEST(DacDeckWindowSimulated, AcquisitionOfAnotherPluginWhilePanelOpensAndSets)
         << panel->windowTitle().toStdString();
     h.release();
     EXPECT_TRUE(processUntil([&] { return captionIs(app.title() + " - ready"); })) << panel->windowTitle().toStdString();
+
+    // Only the external DAC changed: no read-back of the DACs follows, the external DAC's own read
+    // brings the caption back.
+    ASSERT_TRUE(processUntil([&] { return h.held() == 9; }));
+    ext->setCurrentIndex(0);
+    EXPECT_TRUE(processUntil([&] { return captionIs(app.title() + " - waiting for opportunity to set DACs"); }))
+        << panel->windowTitle().toStdString();
+    h.release();
+    EXPECT_TRUE(processUntil([&] { return captionIs(app.title() + " - ready"); })) << panel->windowTitle().toStdString();
+    int extNow = 99;
+    double extValue = 0;
+    EXPECT_EQ(app.t().tvkCtrlGetExtDAC(0, &extNow, &extValue), 0);
+    EXPECT_EQ(extNow, -1);
 
     ASSERT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the acquisition did not end";
     EXPECT_EQ(worker.get(), 0);
