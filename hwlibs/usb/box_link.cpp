@@ -177,16 +177,20 @@ bool BoxLink::fill()
     return true;
 }
 
-bool BoxLink::need(size_t bytes, double deadline)
+bool BoxLink::need(size_t bytes, double deadline, bool quiet)
 {
-    while (available() < bytes) {
+    for (int polls = 0; available() < bytes; ++polls) {
         const size_t before = available();
         if (!fill())
             return false;
         if (available() >= bytes)
             return true;
-        if (plat::monotonicSeconds() >= deadline)
+        if (plat::monotonicSeconds() >= deadline) {
+            if (!quiet)
+                report(kTimeoutError,
+                       format("Received just %zu of %zu bytes (retries=%d).", available(), bytes, polls));
             return false;
+        }
         if (available() == before)
             plat::sleepSeconds(wire::kEmptyPollSleep);
     }
@@ -310,7 +314,7 @@ bool BoxLink::parseMessage(uint8_t marker, double deadline)
 BoxLink::Unit BoxLink::receiveUnit(double deadline, Reply* reply, bool waitForFirst)
 {
     linkFailed_ = false;
-    if (!need(1, waitForFirst ? deadline : 0.0))
+    if (!need(1, waitForFirst ? deadline : 0.0, true)) // silence between units is no short reception
         return linkFailed_ ? Unit::Failed : Unit::None;
     const uint8_t first = take();
     if (first == wire::kTextMessage || first == wire::kFrameMessage || first == wire::kScopeMessage)

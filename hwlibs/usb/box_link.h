@@ -92,7 +92,8 @@ private:
     enum class Unit { None, Reply, Message, Failed };
     bool transmit(const uint8_t* data, size_t size);
     bool fill();                                         // reads what the link holds; false on a failure
-    bool need(size_t bytes, double deadline);            // waits until bytes are buffered
+    // Waits until bytes are buffered; a count still short at the deadline is logged unless quiet.
+    bool need(size_t bytes, double deadline, bool quiet = false);
     Unit receiveUnit(double deadline, Reply* reply, bool waitForFirst);
     bool parseReply(uint8_t code, double deadline, Reply* reply);
     bool parseMessage(uint8_t marker, double deadline);

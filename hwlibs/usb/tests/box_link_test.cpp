@@ -272,6 +272,8 @@ TEST(BoxLinkReplies, BoxGivenLengthsAreBoundedAndBrokenRepliesRefused)
         {"scope with too many samples", '$', std::string("$\x7F\xFF", 3), false, "Unknown response received"},
         {"status without terminator", 'e', "e" + std::string(100, 'x'), false, "Missing response terminator"},
         {"parameters cut short", 'M', "M" + std::string(10, '\0'), false, "Missing response parameters"},
+        {"parameters cut short, the count logged", 'M', "M" + std::string(10, '\0'), false,
+         "Received just 10 of 26 bytes"},
         {"no command", 'e', "\xF5OK\r", false, "Unknown response received"},
     };
     for (const Case& c : cases) {
