@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QSvgGenerator>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -152,10 +153,30 @@ bool CEqualizerDlg::Create()
     form->setProperty("uiEnabled", true);
     auto* f = new QFormLayout(form);
     method_ = new QComboBox(form);
-    for (int type = equalizer::kThlSource; type <= equalizer::kThhExtPulser; ++type)
-        if (const char* label = equalizer::methodLabel(type))
-            method_->addItem(QStringLiteral("%1 - %2").arg(type).arg(QString::fromLatin1(label)), type);
-    method_->setCurrentIndex(method_->findData(int(equalizer::kThlNoiseEdge)));
+    // Every type keeps its entry, so the list reads the same with and without the pulser; the types that
+    // need the external test pulser are disabled when its library is not there (configure refuses them).
+    equalizer::ExternalPulser* pulser = externalPulser();
+    const bool pulserReady = pulser && pulser->available();
+    auto* items = qobject_cast<QStandardItemModel*>(method_->model());
+    for (int type = equalizer::kThlSource; type <= equalizer::kThhExtPulser; ++type) {
+        const char* label = equalizer::methodLabel(type);
+        if (!label)
+            continue;
+        method_->addItem(QStringLiteral("%1 - %2").arg(type).arg(QString::fromLatin1(label)), type);
+        const bool external = type == equalizer::kThlExtPulser || type == equalizer::kThhExtPulser;
+        if (external && !pulserReady && items) {
+            QStandardItem* item = items->item(method_->count() - 1);
+            item->setEnabled(false);
+            item->setToolTip(QStringLiteral("The external test pulser library hwlibs/hpPulser.so is not available."));
+        }
+    }
+    const int fallback = method_->findData(int(equalizer::kThlNoiseEdge));
+    method_->setCurrentIndex(fallback);
+    // A disabled type chosen by other means than the list (which skips it) gives way to the default one.
+    connect(method_, &QComboBox::currentIndexChanged, this, [this, fallback](int index) {
+        if (index >= 0 && !(method_->model()->flags(method_->model()->index(index, 0)) & Qt::ItemIsEnabled))
+            method_->setCurrentIndex(fallback);
+    });
     f->addRow(QStringLiteral("Method"), method_);
     twoLevel_ = new QCheckBox(QStringLiteral("Two levels only"), form);
     f->addRow(QString(), twoLevel_);

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -14,6 +15,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -85,6 +87,8 @@ public:
         fs::copy_file(HWMODEL_LIBRARY_PATH, dir_ + "/hwlibs/tvkHwModel.so");
         ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwModel.ini", modelIni);
         fs::copy_file(EQUALIZER_PATH, dir_ + "/Equalizer.so");
+        if (const char* pulser = std::getenv("EQUALIZER_TEST_PULSER"))
+            fs::copy_file(pulser, dir_ + "/hwlibs/hpPulser.so");
         ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nEqualizer.so\n");
         fs::current_path(dir_); // the log goes to the current folder
         if (!lib_.open(dir_ + "/libTvkManager.so"))
@@ -191,6 +195,19 @@ bool pumpUntil(Pred pred)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return pred();
+}
+
+// Calls the menu item of a tool ("...|<tool>"); its result, -1000 when there is none.
+int callMenu(EqApp& app, const char* tool)
+{
+    int id = 0;
+    char name[MGR_MENU_NAME_SIZE];
+    auto first = app.call<int (*)(int*, char*)>("mgrGetFirstMenuItem");
+    auto next = app.call<int (*)(int*, char*)>("mgrGetNextMenuItem");
+    for (int rc = first(&id, name); rc == 0; rc = next(&id, name))
+        if (std::string(name).ends_with(std::string("|") + tool))
+            return app.call<int (*)(int)>("mgrCallMenuItemByID")(id);
+    return -1000;
 }
 
 // One manager for the program: the device-control library it loads stays loaded (and a second manager copy
@@ -446,16 +463,7 @@ TEST_F(EqualizerInManager, WindowsOpenRunAbortAndClose)
 
     // The DAC scan window: a run with its events, then DacScanStart by name with the window's parameters,
     // aborted at once.
-    auto menu = [&](const char* tool) {
-        int id = 0;
-        char name[MGR_MENU_NAME_SIZE];
-        auto first = app.call<int (*)(int*, char*)>("mgrGetFirstMenuItem");
-        auto next = app.call<int (*)(int*, char*)>("mgrGetNextMenuItem");
-        for (int rc = first(&id, name); rc == 0; rc = next(&id, name))
-            if (std::string(name).ends_with(std::string("|") + tool))
-                return app.call<int (*)(int)>("mgrCallMenuItemByID")(id);
-        return -1000;
-    };
+    auto menu = [&](const char* tool) { return callMenu(app, tool); };
     ASSERT_EQ(menu(CDacScanDlg::kToolName), 0);
     ASSERT_TRUE(pumpUntil([&] { return window<CDacScanDlg>("DacScanDlg") != nullptr; }));
     CDacScanDlg* dac = window<CDacScanDlg>("DacScanDlg");
@@ -502,6 +510,58 @@ TEST_F(EqualizerInManager, WindowsOpenRunAbortAndClose)
     eq->abortButton()->click();
     ASSERT_TRUE(pumpUntil([&] { return !eq->abortButton()->isEnabled(); }));
     EXPECT_EQ(eq->status()->text().toStdString(), "Equalization failed or aborted (see the log).");
+    eq->close();
+    settle();
+    EXPECT_EQ(window<CEqualizerDlg>("EqualizerDlg"), nullptr);
+}
+
+// The types that need the external test pulser keep their places in the method list; without its library
+// (this program's plain run) they are disabled, so that the user cannot pick a type that configure refuses,
+// and a selection that lands on one by other means than the list goes back to the default type. With the
+// library (the run with EQUALIZER_TEST_PULSER naming the simulated pulser) every type is there to pick.
+TEST_F(EqualizerInManager, PulserTypesDisabledWithoutTheLibrary)
+{
+    const bool withPulser = std::getenv("EQUALIZER_TEST_PULSER") != nullptr;
+    ASSERT_EQ(callMenu(*app_, CEqualizerDlg::kToolName), 0);
+    ASSERT_TRUE(pumpUntil([&] { return window<CEqualizerDlg>("EqualizerDlg") != nullptr; }));
+    CEqualizerDlg* eq = window<CEqualizerDlg>("EqualizerDlg");
+    QComboBox* combo = eq->methodCombo();
+    std::vector<int> types, enabled;
+    for (int i = 0; i < combo->count(); ++i) {
+        types.push_back(combo->itemData(i).toInt());
+        if (combo->model()->flags(combo->model()->index(i, 0)) & Qt::ItemIsEnabled)
+            enabled.push_back(types.back());
+    }
+    EXPECT_EQ(types, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12}));
+    const std::vector<int> withoutPulserTypes = {1, 2, 3, 4, 5, 6, 9, 10, 11};
+    EXPECT_EQ(enabled, withPulser ? types : withoutPulserTypes);
+    EXPECT_EQ(combo->currentData().toInt(), 2);
+
+    struct Case {
+        const char* name;
+        int from;
+        int key;  // a key pressed on the list, or 0
+        int pick; // a type selected by its index, or 0
+        int expected;
+        int expectedWithPulser;
+    } cases[] = {
+        {"down from type 6", 6, Qt::Key_Down, 0, 9, 7},
+        {"up from type 9", 9, Qt::Key_Up, 0, 6, 7},
+        {"end of the list", 2, Qt::Key_End, 0, 11, 12},
+        {"type 7 by index", 2, 0, 7, 2, 7},
+        {"type 12 by index", 5, 0, 12, 2, 12},
+    };
+    for (const Case& c : cases) {
+        combo->setCurrentIndex(combo->findData(c.from));
+        ASSERT_EQ(combo->currentData().toInt(), c.from) << c.name;
+        if (c.key) {
+            QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+            QApplication::sendEvent(combo, &press);
+        }
+        if (c.pick)
+            combo->setCurrentIndex(combo->findData(c.pick));
+        EXPECT_EQ(combo->currentData().toInt(), withPulser ? c.expectedWithPulser : c.expected) << c.name;
+    }
     eq->close();
     settle();
     EXPECT_EQ(window<CEqualizerDlg>("EqualizerDlg"), nullptr);
