@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -102,6 +104,26 @@ std::string iniText(const std::string& file, const std::string& section, const c
     return out;
 }
 
+// The chip-ordered indices of the entries "chip:row:column" of text that lie on a device of this many
+// chips, sorted, each once.
+std::vector<uint32_t> stuckPixels(const std::string& text, int chips)
+{
+    std::vector<uint32_t> out;
+    std::istringstream entries(text);
+    std::string entry;
+    while (entries >> entry) {
+        unsigned chip = 0, row = 0, column = 0;
+        char end = 0;
+        if (std::sscanf(entry.c_str(), "%u:%u:%u%c", &chip, &row, &column, &end) != 3 || chips < 0 ||
+            chip >= static_cast<unsigned>(chips) || row >= 256 || column >= 256)
+            continue;
+        out.push_back(chip * 65536 + row * 256 + column);
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
 void fire(void* tag, int event);
 
 class FakeDevice final : public hwkit::Device {
@@ -143,6 +165,7 @@ public:
     std::vector<int> codes;
     std::vector<uint8_t> pixels;
     std::vector<uint16_t> written;
+    std::vector<uint32_t> stuck; // chip-ordered indices of the stuck counters
     std::vector<std::vector<unsigned char>> items;
     std::map<std::string, int> failures;
     std::map<std::string, int64_t> counters;
@@ -259,6 +282,7 @@ FakeDevice::FakeDevice(const std::string& ini, int index)
     std::memcpy(info.chipboardId, id.data(), std::min(id.size(), sizeof info.chipboardId));
     interfaceName = iniText(ini, section, "Interface", "fake");
     initFails = iniInt(ini, section, "InitFails", 0) != 0;
+    stuck = stuckPixels(plat::iniRead(ini, section, "StuckPixels").value_or(""), chips);
     pars.acqMode = ACQMODE_MANUAL;
     pixels.assign(static_cast<size_t>(info.pixelCount > 0 ? info.pixelCount : 0), 0);
     for (int i = 0; i < kAllItemCount; ++i)
@@ -464,9 +488,13 @@ int FakeDevice::readMatrix(uint16_t* buffer, uint32_t count)
     }
     captured = false;
     capture.clear();
-    // A written matrix reads back; otherwise counting pixels give a pattern and masked ones 0.
+    // A written matrix reads back, but never on a stuck counter; otherwise counting pixels give a pattern
+    // and masked ones 0.
     for (uint32_t i = 0; i < count; ++i)
         buffer[i] = !written.empty() ? written[i] : (pixels[i] & 1) ? static_cast<uint16_t>(i % 251) : 0;
+    if (!written.empty())
+        for (const uint32_t i : stuck)
+            buffer[i] ^= 1;
     return 0;
 }
 

@@ -6,7 +6,10 @@
 //               (non-zero: hwCheckBusy is left out of the table), Scope (non-zero: the items "ScopeOnTrg",
 //               bool, on at first, and "Scope data", u16 samples of the last capture, copied into frames
 //               while "ScopeOnTrg" is on and the read-out brought a capture)
-//   [DeviceN]   Chips (1), Type (1), Id ("F<N>"), Interface ("fake"), Modes (31), Callback (0), InitFails (0)
+//   [DeviceN]   Chips (1), Type (1), Id ("F<N>"), Interface ("fake"), Modes (31), Callback (0), InitFails (0),
+//               StuckPixels (none: entries "chip:row:column" between blanks, in chip order; their counters
+//               read a written matrix back with bit 0 inverted, so a digital test finds exactly them bad;
+//               entries outside the device are left out)
 // Devices already made stay as they are when the file changes.
 #pragma once
 
