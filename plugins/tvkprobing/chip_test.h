@@ -1,6 +1,7 @@
 // The test of one contacted die: digital test, DAC dependency scan (through the equalizer), ANIN test and
 // classification, with the result files "<OutputDir>/<test>_DigTest.dat", "_DACs.txt", "_DACs.svg",
-// "_ANIN.dat" and "_log.txt".
+// "_ANIN.dat" and "_log.txt". A result file that cannot be written is reported on its step's line and the
+// sequence goes on.
 //
 // Runs on the probing run's thread. Each step takes the device (1000 ms) and gives it back at its end;
 // the dependency scan runs with the device free, since the scan's own worker uses it. The ANIN test

@@ -284,6 +284,14 @@ TEST(ProbeRunChipTest, ClassesFilesAndTheScanInputs)
     for (const char* line : {"Wafer name: W1\n", "Chip ID: F1\n", "DAC values of chip 0:\n", "THL: 400\n",
                              "Dig. bad pixels: 200\n", "ANIN dead pixels: 200\n", "Chip class: B\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line;
+    // The per-chip lines: each number followed by two blanks, the ANIN limits after one more.
+    const std::pair<const char*, const char*> lines[] = {
+        {"Dig. bad columns", "0  "},           {"Dig. bad pixels", "200  "},
+        {"ANIN bad columns", "0  "},           {"ANIN dead pixels", "200  "},
+        {"ANIN bad pixels", "0   (count < 950)"}, {"ANIN noisy pixels", "0   (count > 1050)"},
+    };
+    for (const auto& [name, value] : lines)
+        EXPECT_EQ(rig.ui.results[name], value) << name;
     EXPECT_EQ(rig.device.dacs, (std::vector<uint16_t>{400, 100})) << "the ANIN scan gives the DACs back";
     EXPECT_EQ(rig.device.pixels, std::vector<uint8_t>(65536, 3)) << "and the pixels their test inputs";
     EXPECT_EQ(rig.device.locks.load(), rig.device.releases.load());

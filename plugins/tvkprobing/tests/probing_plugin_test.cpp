@@ -3,7 +3,7 @@
 // supply. Each die gets its own bad pixels (the station's hook rewrites the model's settings when the
 // station moves, and the reconnect of the run reads them). The window is driven as a user would: the
 // settings typed into its form, the wafer name, "Start Probing". Without the equalizer the run records
-// the class it reached.
+// the class it reached; a result file that cannot be written does not stop the die's test.
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -239,6 +239,59 @@ TEST(ProbingPlugin, ThreeByThreeWaferWithClassesAndFiles)
             QApplication::processEvents();
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+    }
+}
+
+// A result file that cannot be written (a folder in its place) is reported on its step's line and the
+// sequence goes on: the die is classified and the other files are written.
+TEST(ProbingPlugin, UnwritableResultFileIsReportedAndTheTestGoesOn)
+{
+    const char* suffixes[] = {"_DigTest.dat", "_ANIN.dat", "_DACs.txt", "_DACs.svg", "_log.txt"};
+    struct Case {
+        const char* suffix;
+        const char* line;
+        std::string text; // the line's text with %s for the file
+    } cases[] = {
+        {"_DigTest.dat", "Digital test", "Failed to save result to \"%s\""},
+        {"_ANIN.dat", "ANIN test", "Failed to save result to \"%s\""},
+        {"_DACs.txt", "DACs dep. scan", "Cannot write the dependency scan file %s: Error occurred while writing to file "
+                                        "\"%s\": Is a directory."},
+        {"_DACs.svg", "DACs dep. scan", "Failed to save dep. scan image to \"%s\""},
+        {"_log.txt", "Log file", "Error occurred while writing to file \"%s\": Is a directory."},
+    };
+    for (const Case& c : cases) {
+        ProbeApp app(true);
+        probetest::StationSim station;
+        const std::string prefix = app.dir() + "/out/W1_01(A)_01";
+        const std::string blocked = prefix + c.suffix;
+        fs::create_directories(blocked);
+        ASSERT_EQ(app.call<int (*)(unsigned, int)>("tvkCtrlSetPolarity")(0, 0), 0); // as in the wafer above
+        QWidget* w = app.openWindow();
+        ASSERT_NE(w, nullptr) << c.suffix;
+        setUpRun(w, app, station, 1, 1);
+        startButton(w)->click();
+        ASSERT_TRUE(waitForRunEnd(w)) << c.suffix;
+
+        EXPECT_NE(ombrel_test::readFile(app.dir() + "/out/W1.txt"), "X\n") << c.suffix << ": the die is classified";
+        QTreeWidget* results = w->findChild<QTreeWidget*>();
+        ASSERT_NE(results, nullptr);
+        const auto found = results->findItems(c.line, Qt::MatchExactly, 0);
+        ASSERT_EQ(found.size(), 1) << c.suffix;
+        std::string expected = c.text;
+        for (size_t at; (at = expected.find("%s")) != std::string::npos;)
+            expected.replace(at, 2, blocked);
+        EXPECT_EQ(found[0]->text(1).toStdString(), expected) << c.suffix;
+        EXPECT_EQ(results->findItems("Chip class", Qt::MatchExactly, 0).size(), 1) << c.suffix;
+        for (const char* other : suffixes)
+            EXPECT_TRUE(std::string(other) == c.suffix || fs::is_regular_file(prefix + other))
+                << c.suffix << ": " << other;
+        if (std::string(c.suffix).starts_with("_DACs")) {
+            EXPECT_NE(ombrel_test::readFile(prefix + "_log.txt").find("DACs dep. scan status: " + expected + "\n"),
+                      std::string::npos)
+                << c.suffix;
+        }
+        std::lock_guard<std::mutex> guard(g_boxMutex);
+        EXPECT_TRUE(g_boxes.empty()) << c.suffix << ": " << g_boxes.front();
     }
 }
 
