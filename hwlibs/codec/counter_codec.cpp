@@ -1,6 +1,5 @@
 #include "counter_codec.h"
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -156,9 +155,9 @@ inline uint64_t transpose8(uint64_t x)
     return x;
 }
 
-// Byte j of a stream whose block [begin, end) is moved by shift bits (toward the end when positive): the
-// bits that come in from outside the block are the stream's own neighbouring bits, so a block edge loses
-// nothing; outside the stream they are zero.
+// Byte j of the bytes stream[0, size) moved by shift bits (toward the end when positive): the bits that
+// come in from outside them are zero. Given a whole stream, a block's bytes take in the neighbouring
+// bits of the stream; given just the block, zeros.
 inline uint8_t shiftedByte(const uint8_t* stream, size_t size, long shift, size_t j)
 {
     const long q = shift >= 0 ? shift / 8 : -((-shift + 7) / 8);
@@ -170,10 +169,11 @@ inline uint8_t shiftedByte(const uint8_t* stream, size_t size, long shift, size_
     return static_cast<uint8_t>((at(src - 1) << (8 - r)) | (at(src) >> r));
 }
 
-// Moves the block at stream[at, at + size) by shift bits (|shift| < 8) in place. The bits moved out of
-// it are merged into the neighbouring byte of the stream where the stream has one, so that the chip
-// whose bits they are still finds them there: the neighbour must be zero in those bits (the next block's
-// leading gap, a chip's leading byte, or padding after the last block).
+// Moves the block at stream[at, at + blockSize) by shift bits (|shift| < 8) in place; vacated bits are
+// zero. The bits moved out of it are merged into the neighbouring byte of stream[0, size) where there is
+// one, so that the chip whose bits they are still finds them there: the neighbour must be zero in those
+// bits (a chip's leading byte or the vacated start of the next block). Given just the block (at 0, size
+// blockSize), the bits moved out of it are dropped.
 void shiftBlock(uint8_t* stream, size_t size, size_t at, size_t blockSize, long shift)
 {
     uint8_t* block = stream + at;
@@ -643,6 +643,9 @@ struct Geometry {
     size_t rowsAt;
     long shiftBase; // block i is moved by shiftSign x i + shiftBase bits
     long shiftSign;
+    // The readout's stream carries the bits that a move takes over a block's edge in the neighbouring
+    // bytes, and the host reads them from there; the host's stream drops them (its gaps stay zero).
+    bool edgeBitsTravel;
 };
 
 Geometry geometry(size_t chips, CounterWidth width, Layout layout)
@@ -650,28 +653,27 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
     const size_t block = blockBytes(width);
     const bool bits13 = width == CounterWidth::Bits13;
     if (layout == Layout::ToReadout)
-        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0};
+        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0, false};
     // The host moves block i by (1 - i) before reading, so the readout sends it moved by (i - 1).
     if (bits13 && chips > 1)
-        return {chips, block, 0, -1, 1};
-    return {chips, block, 0, 0, 0};
+        return {chips, block, 0, -1, 1, true};
+    return {chips, block, 0, 0, 0, true};
 }
 
 // Rows packed per call of a stream's row function: the host's encoding keeps the codes of a call's rows
 // in a buffer on the stack.
 constexpr size_t kChunkRows = 8;
 
-// Writes the stream's first streamSize() bytes; a bit moved past the last block goes into the byte after
-// it when the caller's buffer (size bytes) has one. packRowsOf(values, rows, n, first) packs n rows of
-// values (the first at value index first) into rows rowBytes() apart.
+// Writes the stream's streamSize() bytes and nothing after them. packRowsOf(values, rows, n, first)
+// packs n rows of values (the first at value index first) into rows rowBytes() apart.
 template <typename PackRows>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                size_t size, PackRows packRowsOf)
+                PackRows packRowsOf)
 {
     const Geometry g = geometry(chips, width, layout);
     const size_t used = streamSize(chips, width, layout);
-    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes, each
-    // block's bytes before and after its rows, and the byte after the stream.
+    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes and
+    // each block's bytes before and after its rows.
     const size_t rowsEnd = g.rowsAt + kRowsPerChip * rowBytes(width);
     std::memset(stream, 0, g.firstBlock);
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -679,8 +681,6 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         std::memset(block, 0, g.rowsAt);
         std::memset(block + rowsEnd, 0, g.block - rowsEnd);
     }
-    if (size > used)
-        stream[used] = 0;
     if (layout == Layout::ToReadout)
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -690,11 +690,17 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
             packRowsOf(values + first, block + g.rowsAt + row * rowBytes(width), kChunkRows, first);
         }
     }
-    // From the last block to the first: a block moved toward the end spills into the next one, which has
-    // already been moved (only block 0 is ever moved toward the start, into the leading bytes).
-    for (size_t chip = chips; chip-- > 0;)
-        shiftBlock(stream, std::min(size, used + 1), g.firstBlock + chip * g.block, g.block,
-                   g.shiftSign * static_cast<long>(chip) + g.shiftBase);
+    // From the last block to the first: where the bits moved over a block's edge travel, a block moved
+    // toward the end spills into the next one, which has already been moved (only block 0 is ever moved
+    // toward the start, into the leading bytes). Elsewhere each block is moved within itself.
+    for (size_t chip = chips; chip-- > 0;) {
+        const size_t at = g.firstBlock + chip * g.block;
+        const long shift = g.shiftSign * static_cast<long>(chip) + g.shiftBase;
+        if (g.edgeBitsTravel)
+            shiftBlock(stream, used, at, g.block, shift);
+        else
+            shiftBlock(stream + at, g.block, 0, g.block, shift);
+    }
 }
 
 // unpackRowsOf(rows, values, n, first) unpacks n rows (rowBytes() apart) into values: a block's rows
@@ -709,7 +715,11 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
     for (size_t chip = 0; chip < chips; ++chip) {
         const size_t blockAt = g.firstBlock + chip * g.block;
         const uint8_t* block = stream + blockAt;
-        // Undo the sender's move: read the block moved back, bits from beyond its edges included.
+        // Undo the sender's move: read the block moved back, with the bits from beyond its edges where
+        // they travel, else with zeros in their place.
+        const uint8_t* from = g.edgeBitsTravel ? stream : block;
+        const size_t fromSize = g.edgeBitsTravel ? size : g.block;
+        const size_t fromAt = g.edgeBitsTravel ? blockAt : 0;
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
         if (shift == 0) {
             const size_t first = chip * kPixelsPerChip;
@@ -719,7 +729,7 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t at = g.rowsAt + row * rb;
             for (size_t j = 0; j < rb; ++j)
-                moved[j] = shiftedByte(stream, size, shift, blockAt + at + j);
+                moved[j] = shiftedByte(from, fromSize, shift, fromAt + at + j);
             const size_t first = (chip * kRowsPerChip + row) * 256;
             unpackRowsOf(moved, values + first, 1, first);
         }
@@ -786,7 +796,7 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
-    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(),
+    packStream(codes.data(), chips, width, layout, stream.data(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t) {
                    alignas(64) uint16_t masked[256];
                    for (size_t row = 0; row < n; ++row, in += 256) {
@@ -832,7 +842,7 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     // On 512-bit vectors the codes of a row of valid counts are computed within its packing. Elsewhere the
     // codes of the next row are looked up before a row is packed, so that the packing's vector loads do not
     // wait for the lookup's narrow stores and the two kinds of work overlap.
-    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
+    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
                    alignas(64) uint16_t codes[kChunkRows * 256];
 #if defined(__x86_64__)

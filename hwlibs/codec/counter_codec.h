@@ -11,17 +11,16 @@
 // The matrix travels as bit planes: per chip 256 rows, each row a plane of 32 bytes per counter bit, the
 // plane of the highest bit first, the 256 columns packed eight to a byte with column 0 in the most
 // significant bit. Two layouts exist per width:
-// - ToReadout, the stream the host sends ("Set matrix"): one start byte 0xFF, then one block per chip.
-//   13 bits: blocks of 114688 bytes, rows from offset 8192 on, block i then moved i bits toward its end.
+// - ToReadout, the stream the host sends ("Set matrix"): one start byte 0xFF, then one block per chip,
+//   streamSize() bytes in all. 13 bits: blocks of 114688 bytes, cleared, rows from offset 8192 on, block
+//   i then moved i bits toward its end within itself: the bits moved past its end are lost (bit 0 of the
+//   last i pixels of its row 255), the vacated bits are zero, so every block's leading gap stays zero.
 //   14 bits: blocks of 114720 bytes, rows from offset 0.
 // - FromReadout, the stream the readout sends back ("Read matrix"): one leading byte per chip (skipped),
 //   then the blocks, rows from offset 0. 13 bits with more than one chip: block i must be moved (1 - i)
-//   bits (toward its end when positive) before its rows are read.
-// A bit that a move takes out of its block is not dropped: it travels in the neighbouring byte of the
-// stream (the next block's leading gap, the leading byte before block 0, or the byte after the last
-// block where the buffer has one), and the reader takes it back from there. Only a move past the end of
-// a buffer of exactly streamSize() bytes loses bits: bit 0 of the last (chips - 1) pixels of a 13-bit
-// "Set matrix" stream.
+//   bits (toward its end when positive) before its rows are read. A bit that this takes from beyond a
+//   block's edge is read from the neighbouring byte of the stream (the leading byte before block 0, the
+//   start of the next block), where the readout puts it, so this direction loses nothing.
 // Both directions of both layouts are here, so that a simulated readout is the exact inverse of the host.
 //
 // Durations travel as 48-bit little-endian tick counts.
@@ -80,8 +79,8 @@ bool convertCodes(std::span<uint16_t> values, Direction direction, CounterWidth 
 size_t streamSize(size_t chips, CounterWidth width, Layout layout);
 
 // Packs codes (chips x 65536, row after row) into a stream of the layout; false (and nothing written)
-// when a buffer is shorter than the chip count needs. The stream's first streamSize() bytes are written,
-// and the byte after them when the buffer is longer (it carries the bits moved past the last block).
+// when a buffer is shorter than the chip count needs. The stream's first streamSize() bytes are written
+// and nothing after them.
 bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidth width, Layout layout,
                       std::span<uint8_t> stream);
 // Unpacks the codes of a stream of the layout; false (and nothing written) when a buffer is too short.

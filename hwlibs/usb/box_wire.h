@@ -12,7 +12,8 @@
 //   kFrameMessage 16-bit id, 6 timer bytes, then as -3, '\r'   (the frame of a timed exposure)
 //   kScopeMessage as -4, '\r'                                  (the scope capture after a trigger)
 // Requests: the code, then the parameter bytes of the layouts below (lengths as the command table,
-// except "Set Tarvik DACs": 0xFF and 32 bytes per chip, and "Set matrix": setMatrixBytes()).
+// except "Set Tarvik DACs": 0xFF and 32 bytes per chip, and "Set matrix": the codec stream of layout
+// ToReadout, exactly its streamSize() bytes).
 #pragma once
 
 #include <array>
@@ -40,14 +41,6 @@ constexpr uint8_t kScopeMessage = 0x04;
 inline size_t maxMatrixStream()
 {
     return codec::streamSize(kMaxChips, codec::CounterWidth::Bits14, codec::Layout::FromReadout);
-}
-
-// "Set matrix": the codec stream (layout ToReadout); with 13-bit chips beyond the first, one byte more
-// after it, which carries the bits that the last block's move takes past the stream's end.
-inline size_t setMatrixBytes(size_t chips, codec::CounterWidth width)
-{
-    const size_t stream = codec::streamSize(chips, width, codec::Layout::ToReadout);
-    return width == codec::CounterWidth::Bits13 && chips > 1 ? stream + 1 : stream;
 }
 
 // The sync reply: 36 parameter bytes, then "OK\r".

@@ -943,7 +943,7 @@ int UsbDevice::setPixelsCfg(const uint8_t* cfg, uint32_t size)
     std::vector<uint16_t> words(size);
     for (uint32_t i = 0; i < size; ++i)
         words[i] = wire::pixelWord(devInfo_.chipType, cfg[i]);
-    std::vector<uint8_t> stream(wire::setMatrixBytes(chips, width()));
+    std::vector<uint8_t> stream(codec::streamSize(chips, width(), codec::Layout::ToReadout));
     codec::streamFromMatrix(words, chips, width(), codec::Layout::ToReadout, stream);
     if (!run('S', stream.data(), stream.size(), nullptr, 0, wire::kMatrixTimeout))
         return failed();
@@ -1000,7 +1000,7 @@ int UsbDevice::writeMatrix(const uint16_t* buffer, uint32_t count)
     if (!buffer || chips == 0 || count != chips * codec::kPixelsPerChip)
         return invalid("Invalid parameter, matrix size: %u, required: %u", count,
                        static_cast<unsigned>(chips * codec::kPixelsPerChip));
-    std::vector<uint8_t> stream(wire::setMatrixBytes(chips, width()));
+    std::vector<uint8_t> stream(codec::streamSize(chips, width(), codec::Layout::ToReadout));
     codec::StreamReport report;
     if (!codec::encodeMatrix({buffer, count}, chips, width(), stream, &report))
         return invalid("Invalid parameter, %zu counts above %u (the first: %u at pixel %zu)", report.bad,

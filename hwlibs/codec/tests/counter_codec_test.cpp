@@ -1,9 +1,11 @@
 // The counter tables and the matrix streams: every count survives the round trip, values outside the
 // counter's states are refused without stopping the rest, every bit lands where the readout expects it,
-// bits that a 13-bit move takes out of a block travel in the neighbouring bytes, and the only bits lost
-// are the ones moved past the end of a "Set matrix" stream of its exact length.
+// the host's 13-bit "Set matrix" blocks are moved within themselves (their gaps stay zero, the bits moved
+// past a block's end are lost), and the readout's bits moved over a block's edge are read back from the
+// neighbouring bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -194,10 +196,14 @@ TEST_P(CounterStreams, GoldenBitPositions)
         // chip 1 moved one bit toward the end of its block, chip 3 three bits
         {CounterWidth::Bits13, Layout::ToReadout, 2, 1, 0, 0, 12, 1 + b13 + 8192, 0x40},
         {CounterWidth::Bits13, Layout::ToReadout, 4, 3, 0, 7, 12, 1 + 3 * b13 + 8192 + 1, 0x20},
-        // the last bits of a moved block travel at the start of the next block (its gap)
-        {CounterWidth::Bits13, Layout::ToReadout, 4, 2, 255, 255, 0, 1 + 3 * b13, 0x40},
+        // a block's last bits: moved to its last byte, or past its end and lost (mask 0: nothing is
+        // sent, the next block's gap stays zero)
         {CounterWidth::Bits13, Layout::ToReadout, 2, 0, 255, 255, 0, 1 + b13 - 1, 0x01},
         {CounterWidth::Bits13, Layout::ToReadout, 2, 1, 255, 254, 0, 1 + 2 * b13 - 1, 0x01},
+        {CounterWidth::Bits13, Layout::ToReadout, 4, 3, 255, 252, 0, 1 + 4 * b13 - 1, 0x01},
+        {CounterWidth::Bits13, Layout::ToReadout, 2, 1, 255, 255, 0, 0, 0},
+        {CounterWidth::Bits13, Layout::ToReadout, 4, 2, 255, 255, 0, 0, 0},
+        {CounterWidth::Bits13, Layout::ToReadout, 4, 3, 255, 253, 0, 0, 0},
         // 13-bit from the readout: one leading byte per chip, rows from offset 0.
         {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 0, 0, 12, 1, 0x80},
         {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 2, 17, 3, 1 + 2 * 416 + 9 * 32 + 2, 0x40},
@@ -224,7 +230,9 @@ TEST_P(CounterStreams, GoldenBitPositions)
         for (size_t i = first; i < stream.size(); ++i)
             if (stream[i])
                 set.emplace_back(i, stream[i]);
-        std::vector<std::pair<size_t, int>> expected = {{c.byte, c.mask}};
+        std::vector<std::pair<size_t, int>> expected;
+        if (c.mask)
+            expected.emplace_back(c.byte, c.mask);
         EXPECT_EQ(set, expected) << name(c.width) << " " << name(c.layout) << " chips " << c.chips << " chip "
                                  << c.chip << " row " << c.row << " col " << c.col << " bit " << c.bit;
         if (c.layout == Layout::ToReadout) {
@@ -240,17 +248,21 @@ struct Lost {
     auto operator<=>(const Lost&) const = default;
 };
 
-// In a buffer of exactly the stream's length: the last block of a 13-bit "Set matrix" stream is moved
-// (chips - 1) bits past the end, losing bit 0 of the last pixels of its row 255. Nothing else is lost,
-// and nothing at all with a byte to spare after the stream.
-std::set<Lost> lostBits(size_t chips, CounterWidth w, Layout l, bool byteToSpare = false)
+// Block i of a 13-bit "Set matrix" stream is moved i bits toward its end, past it: bit 0 of the last i
+// pixels of its row 255 is lost. Nothing else is lost, and nothing at all from the readout's stream.
+// The tests run 1, 2 and 4 chips.
+std::set<Lost> lostBits(size_t chips, CounterWidth w, Layout l)
 {
-    std::set<Lost> lost;
-    if (w != CounterWidth::Bits13 || l != Layout::ToReadout || byteToSpare)
-        return lost;
-    for (size_t k = 0; k + 1 < chips; ++k)
-        lost.insert({chips - 1, 255, 255 - k, 0});
-    return lost;
+    if (w != CounterWidth::Bits13 || l != Layout::ToReadout || chips < 2)
+        return {};
+    if (chips == 2)
+        return {{1, 255, 255, 0}};
+    EXPECT_EQ(chips, 4u);
+    return {
+        {1, 255, 255, 0},
+        {2, 255, 254, 0}, {2, 255, 255, 0},
+        {3, 255, 253, 0}, {3, 255, 254, 0}, {3, 255, 255, 0},
+    };
 }
 
 TEST_P(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
@@ -265,8 +277,16 @@ TEST_P(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
                         pattern == 0 ? std::vector<uint16_t>(chips * kPixelsPerChip,
                                                              static_cast<uint16_t>(codec::codeCount(w) - 1))
                                      : randomCodes(chips, w, static_cast<unsigned>(chips * 31 + pattern));
-                    std::vector<uint8_t> stream(codec::streamSize(chips, w, l));
+                    std::vector<uint8_t> stream(codec::streamSize(chips, w, l), 0xAA);
                     ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, l, stream)) << what;
+                    if (w == CounterWidth::Bits13 && l == Layout::ToReadout) {
+                        // nothing moved into a block's leading gap, the next block's included
+                        for (size_t chip = 0; chip < chips; ++chip) {
+                            const auto gap = stream.begin() + 1 + static_cast<long>(chip * codec::kBlockBytes13);
+                            EXPECT_TRUE(std::all_of(gap, gap + 8192, [](uint8_t b) { return b == 0; }))
+                                << what << ": gap of block " << chip;
+                        }
+                    }
                     std::vector<uint16_t> back(codes.size(), 0x5555);
                     ASSERT_TRUE(codec::matrixFromStream(stream, chips, w, l, back)) << what;
                     std::set<Lost> differ;
@@ -287,18 +307,18 @@ TEST_P(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
 }
 
 // Host -> readout -> host as a 4-chip box runs it: the host's "Set matrix" stream loaded into the chips,
-// then read back with "Read matrix". Every count comes back, save bit 0 of the last pixels of the last
-// chip when the host's buffer ends with the stream (the last block is moved past it). Counts 0 are all
-// ones in code, so every lost bit shows as count 1.
+// then read back with "Read matrix". Every count comes back, save bit 0 of the last i pixels of chip i
+// of 13-bit chips (moved past the end of its block). Counts 0 are all ones in code, so every lost bit
+// shows as count 1. A longer buffer (a padded transfer) changes nothing: the bytes after the stream are
+// not written.
 TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
 {
     for (CounterWidth w : kWidths)
         for (size_t chips : {1u, 2u, 4u})
-            for (bool byteToSpare : {false, true})
+            for (size_t spare : {0u, 3u})
                 for (int pattern = 0; pattern < 2; ++pattern) {
                     const std::string what = std::string(name(w)) + " chips " + std::to_string(chips) +
-                                             (byteToSpare ? " with a byte to spare" : "") +
-                                             (pattern ? " random" : " zero");
+                                             (spare ? " in a longer buffer" : "") + (pattern ? " random" : " zero");
                     std::vector<uint16_t> counts(chips * kPixelsPerChip, 0);
                     if (pattern) {
                         std::mt19937 gen(static_cast<unsigned>(chips));
@@ -306,15 +326,19 @@ TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
                         for (auto& x : counts)
                             x = static_cast<uint16_t>(d(gen));
                     }
-                    std::vector<uint8_t> toBox(codec::streamSize(chips, w, Layout::ToReadout) + byteToSpare);
+                    const size_t size = codec::streamSize(chips, w, Layout::ToReadout);
+                    std::vector<uint8_t> toBox(size + spare, 0xA5);
                     ASSERT_TRUE(codec::encodeMatrix(counts, chips, w, toBox)) << what;
+                    EXPECT_TRUE(std::all_of(toBox.begin() + static_cast<long>(size), toBox.end(),
+                                            [](uint8_t b) { return b == 0xA5; }))
+                        << what << ": written past the stream";
                     std::vector<uint16_t> codes(counts.size());
                     ASSERT_TRUE(codec::matrixFromStream(toBox, chips, w, Layout::ToReadout, codes)) << what;
                     std::vector<uint8_t> fromBox(codec::streamSize(chips, w, Layout::FromReadout));
                     ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, Layout::FromReadout, fromBox)) << what;
                     std::vector<uint16_t> back(counts.size(), 0x5555);
                     codec::decodeMatrix(fromBox, chips, w, back);
-                    const std::set<Lost> lost = lostBits(chips, w, Layout::ToReadout, byteToSpare);
+                    const std::set<Lost> lost = lostBits(chips, w, Layout::ToReadout);
                     size_t differ = 0;
                     for (size_t i = 0; i < counts.size(); ++i) {
                         const Lost at{i / kPixelsPerChip, (i % kPixelsPerChip) / 256, i % 256, 0};

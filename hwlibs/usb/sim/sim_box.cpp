@@ -201,7 +201,7 @@ size_t SimBox::requestLength(uint8_t code) const
 {
     const size_t chips = static_cast<size_t>(config_.chips);
     if (code == 'S')
-        return wire::setMatrixBytes(chips, width());
+        return codec::streamSize(chips, width(), codec::Layout::ToReadout);
     if (code == 'd')
         return 1 + wire::kDacBytesPerChip * chips;
     const BoxCommand* c = findCommand(code);
@@ -408,8 +408,7 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
 {
     ++received_[code];
     log_.push_back(static_cast<char>(code));
-    if (code != 'S')
-        lastParams_[code].assign(p, p + size);
+    lastParams_[code].assign(p, p + size);
     const double now = plat::monotonicSeconds();
     pump(now);
     const codec::CounterWidth w = width();

@@ -4,9 +4,11 @@
 // runs of 20 frames with each fault of the box.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -170,13 +172,39 @@ std::vector<int16_t> pattern(int chips, int chipType, int n)
     return v;
 }
 
+// Pixels (chip, row, col) whose bit 0 a "Set matrix" stream of four 13-bit chips cannot carry: block i
+// is moved i bits toward its end, past it. Bit 0 of a 13-bit chip's pixel configuration is its enable
+// bit, so once a configuration is written these pixels count nothing.
+constexpr size_t kLostOfFour13[][3] = {
+    {1, 255, 255},
+    {2, 255, 254}, {2, 255, 255},
+    {3, 255, 253}, {3, 255, 254}, {3, 255, 255},
+};
+std::set<size_t> lostPixels(int chips, int chipType)
+{
+    std::set<size_t> lost;
+    if (chips == 4 && chipType == 1)
+        for (const auto& [chip, row, col] : kLostOfFour13)
+            lost.insert(chip * 65536 + row * 256 + col);
+    return lost;
+}
+// The pixels where two frames differ.
+std::set<size_t> differing(const std::vector<int16_t>& a, const std::vector<int16_t>& b)
+{
+    std::set<size_t> at;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (a[i] != b[i])
+            at.insert(i);
+    return at;
+}
+
 TEST_F(UsbThroughCtrl, FramesAttributesDigitalTestPulsesAndReconnection)
 {
     struct Case {
         int chips, chipType;
     };
-    // Four 13-bit chips: their blocks are moved by different bit counts, and no bit moved across a block's
-    // edge is lost.
+    // Four 13-bit chips: their blocks are moved by different bit counts; only the bits moved past a
+    // block's end are lost.
     for (const Case& c : {Case{1, 1}, Case{4, 1}, Case{4, 2}}) {
         SCOPED_TRACE(std::to_string(c.chips) + " chips of type " + std::to_string(c.chipType));
         start("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) + "\n");
@@ -186,15 +214,23 @@ TEST_F(UsbThroughCtrl, FramesAttributesDigitalTestPulsesAndReconnection)
         EXPECT_STREQ(info.interfaceName, "USB");
         EXPECT_EQ(info.chipCount, c.chips);
 
-        // The box counts its pattern into the enabled pixels; the digital test before left the box's
-        // configuration as the device keeps it (all enabled by default).
+        // The digital test's pattern comes back but where a lost bit changed it (its frame marks those
+        // pixels with 1).
+        const std::set<size_t> lost = lostPixels(c.chips, c.chipType);
         int good = -1;
-        ASSERT_EQ(ctrl_.performDigitalTest(dev_, &good, nullptr, 0, 0.0), 0) << message();
-        EXPECT_EQ(good, static_cast<int>(pixels));
+        ASSERT_EQ(ctrl_.performDigitalTest(dev_, &good, nullptr, 1, 0.0), 0) << message();
+        const std::vector<int16_t> marks = frame(pixels);
+        const std::set<size_t> bad = differing(marks, std::vector<int16_t>(pixels, 0));
+        EXPECT_TRUE(std::includes(lost.begin(), lost.end(), bad.begin(), bad.end()));
+        EXPECT_EQ(good, static_cast<int>(pixels - bad.size()));
+        // The box counts its pattern into the enabled pixels; the digital test before left the box's
+        // configuration as the device keeps it (all enabled by default, bar the lost bits).
         ASSERT_EQ(ctrl_.performFrameAcq(dev_, 3, 0.01, 0, nullptr), 0) << message();
         // Exposures before these three: none (the digital test does not expose).
-        for (int f = 0; f < 3; ++f)
-            EXPECT_TRUE(frame(pixels, f) == pattern(c.chips, c.chipType, f)) << "frame " << f;
+        for (int f = 0; f < 3; ++f) {
+            const std::set<size_t> wrong = differing(frame(pixels, f), pattern(c.chips, c.chipType, f));
+            EXPECT_TRUE(std::includes(lost.begin(), lost.end(), wrong.begin(), wrong.end())) << "frame " << f;
+        }
 
         // The nine items marked for frames, and the scope data only while the scope runs on triggers.
         for (const char* name : {"HV", "Counters", "Coincidence mode", "Coincidence delay", "Triger time",
@@ -206,15 +242,15 @@ TEST_F(UsbThroughCtrl, FramesAttributesDigitalTestPulsesAndReconnection)
 
         ASSERT_EQ(ctrl_.performTestPulseAcq(dev_, 0.5, 0.00001, 100, 0), 0) << message();
         const std::vector<int16_t> pulses = frame(pixels);
-        size_t counted = 0;
-        for (int16_t v : pulses)
-            counted += v == 100;
-        EXPECT_EQ(counted, pixels) << "every enabled pixel counts the pulses";
+        EXPECT_TRUE(differing(pulses, std::vector<int16_t>(pixels, 100)) == lost)
+            << "every enabled pixel counts the pulses";
 
         ASSERT_EQ(ctrl_.reconnectTvk(dev_), 0) << message();
         ctrl_.setAutoConvToSM(dev_, 0); // the recreated device starts with its defaults
         ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.01, 0, nullptr), 0) << message();
-        EXPECT_TRUE(frame(pixels) == pattern(c.chips, c.chipType, 0)) << "a reconnected box starts counting anew";
+        const std::set<size_t> wrong = differing(frame(pixels), pattern(c.chips, c.chipType, 0));
+        EXPECT_TRUE(std::includes(lost.begin(), lost.end(), wrong.begin(), wrong.end()))
+            << "a reconnected box starts counting anew";
         TearDown();
         started_ = false;
         dir_.clear();

@@ -4,6 +4,7 @@
 // a callback that calls back into the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "hwlibs/codec/counter_codec.h"
 #include "hwlibs/common/hw_func_table.h"
 #include "ombrel_test_support.h"
 #include "usb_library.h"
@@ -390,6 +392,56 @@ TEST(UsbAcquisition, TestPulsesAndDigitalPatterns)
     ASSERT_EQ(hw().hwWriteMatrix(id, counts.data(), 65536), 0);
     ASSERT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0);
     EXPECT_TRUE(frame == counts);
+}
+
+// Pixels (chip, row, col) whose bit 0 a "Set matrix" stream of four 13-bit chips cannot carry: block i
+// is moved i bits toward its end, past it.
+constexpr size_t kLostOfFour13[][3] = {
+    {1, 255, 255},
+    {2, 255, 254}, {2, 255, 255},
+    {3, 255, 253}, {3, 255, 254}, {3, 255, 255},
+};
+
+// "Set matrix" as it goes over the wire: a start byte 0xFF, then one block per chip and not a byte more,
+// the 13-bit blocks' leading gaps zero; the counts read back as written, save bit 0 of the pixels that
+// the blocks' moves push past their ends.
+TEST(UsbAcquisition, WrittenMatrixTravelsInBlocksAndReadsBack)
+{
+    struct Case {
+        int chips, chipType;
+        size_t block;
+    };
+    for (const Case& c : {Case{1, 1, 114688}, Case{4, 1, 114688}, Case{4, 2, 114720}}) {
+        SCOPED_TRACE(std::to_string(c.chips) + " chips of type " + std::to_string(c.chipType));
+        Lib lib("Chips = " + std::to_string(c.chips) + "\nChipType = " + std::to_string(c.chipType) + "\n");
+        const int id = lib.open();
+        const uint32_t pixels = static_cast<uint32_t>(c.chips) * 65536;
+        const uint32_t states = c.chipType == 1 ? 8001 : 11811;
+        std::vector<uint16_t> counts(pixels);
+        for (size_t i = 0; i < counts.size(); ++i)
+            counts[i] = static_cast<uint16_t>((i * 7919) % states);
+        ASSERT_EQ(hw().hwWriteMatrix(id, counts.data(), pixels), 0) << hw().hwGetLastError(id);
+
+        const std::vector<uint8_t> sent = lib.box()->lastParams('S');
+        ASSERT_EQ(sent.size(), 1 + c.chips * c.block);
+        EXPECT_EQ(sent[0], 0xFF);
+        if (c.chipType == 1)
+            for (int chip = 0; chip < c.chips; ++chip) {
+                const auto gap = sent.begin() + 1 + static_cast<long>(chip * c.block);
+                EXPECT_TRUE(std::all_of(gap, gap + 8192, [](uint8_t b) { return b == 0; })) << "gap of chip " << chip;
+            }
+
+        std::vector<uint16_t> back(pixels);
+        ASSERT_EQ(hw().hwReadMatrix(id, back.data(), pixels), 0) << hw().hwGetLastError(id);
+        std::vector<uint16_t> expected = counts;
+        if (c.chips == 4 && c.chipType == 1)
+            for (const auto& [chip, row, col] : kLostOfFour13) {
+                const size_t i = chip * 65536 + row * 256 + col;
+                const uint16_t code = codec::countToCode(codec::CounterWidth::Bits13, counts[i]);
+                expected[i] = codec::codeToCount(codec::CounterWidth::Bits13, static_cast<uint16_t>(code & ~1u));
+            }
+        EXPECT_TRUE(back == expected);
+    }
 }
 
 TEST(UsbArguments, RefusedWithoutTouchingTheBox)
