@@ -507,11 +507,11 @@ int UsbDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
         v_->logErrs = debugLog().logErrorsOnly();
         std::memcpy(value.data(), v_->at(index), value.size());
     }
-    if (!hwkit::copyHwInfoItem(def, value.data(), static_cast<int>(value.size()), item, dataSize)) {
-        log_.message(kBadParameter, "Supplied buffer is too small");
-        return setError(-kBadParameter, "Supplied buffer is too small, size: %u, required: %u",
-                        static_cast<unsigned>(*dataSize < 0 ? 0 : *dataSize), static_cast<unsigned>(value.size()));
-    }
+    // The copy replaces *dataSize with the size required: the text gives the size supplied.
+    const int supplied = *dataSize;
+    if (!hwkit::copyHwInfoItem(def, value.data(), static_cast<int>(value.size()), item, dataSize))
+        return invalid("Supplied buffer is too small, size: %u, required: %u",
+                       static_cast<unsigned>(supplied < 0 ? 0 : supplied), static_cast<unsigned>(value.size()));
     return adc;
 }
 

@@ -34,6 +34,7 @@ struct Ctrl {
     CTRL_FN(setAcqMode);
     CTRL_FN(setHwTimer);
     CTRL_FN(setHwInfoItem);
+    CTRL_FN(getHwInfoItem);
     CTRL_FN(performFrameAcq);
     CTRL_FN(performTestPulseAcq);
     CTRL_FN(performDigitalTest);
@@ -59,6 +60,7 @@ struct Ctrl {
         CTRL_BIND(setAcqMode);
         CTRL_BIND(setHwTimer);
         CTRL_BIND(setHwInfoItem);
+        CTRL_BIND(getHwInfoItem);
         CTRL_BIND(performFrameAcq);
         CTRL_BIND(performTestPulseAcq);
         CTRL_BIND(performDigitalTest);
@@ -356,7 +358,8 @@ TEST_F(UsbThroughCtrl, UnpluggingEndsTheRun)
 }
 
 // With "LogToFile" on and "LogErrs" off every packet is dumped with its command name, 16 bytes a line,
-// a matrix cut short after 1024 bytes; with "LogErrs" on only errors are written.
+// a matrix cut short after 1024 bytes; with "LogErrs" on only errors are written, with the text the
+// device reports.
 TEST_F(UsbThroughCtrl, DebugLogDumpsPacketsUntilErrorsOnly)
 {
     start("");
@@ -373,6 +376,16 @@ TEST_F(UsbThroughCtrl, DebugLogDumpsPacketsUntilErrorsOnly)
     ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << message();
     log = debugLog();
     EXPECT_EQ(log.size(), before) << log.substr(before);
+    // "HV" (8 bytes) asked for with 4: the size supplied and the size required.
+    double hv = 0;
+    HwInfoItem item{};
+    item.data = &hv;
+    int size = 4;
+    ASSERT_EQ(ctrl_.getHwInfoItem(dev_, 5, &item, &size), 0) << "a raised size is no error";
+    EXPECT_EQ(size, 8);
+    log = debugLog();
+    EXPECT_NE(log.find("Supplied buffer is too small, size: 4, required: 8", before), std::string::npos)
+        << log.substr(before);
 }
 
 } // namespace

@@ -451,10 +451,12 @@ TEST(UsbArguments, RefusedWithoutTouchingTheBox)
     std::vector<uint16_t> buffer(2 * 65536);
     const uint16_t dacs[15] = {};
     auto sent = [&] { return lib.box()->commandLog().size(); };
+    int itemSize = 0;
     struct Case {
         const char* what;
         std::function<int()> call;
         int result;
+        const char* error = nullptr; // the device's last error text, where the case gives it
     };
     const Case cases[] = {
         {"read into a buffer of another size", [&] { return hw().hwReadMatrix(id, buffer.data(), 65535); }, -1},
@@ -480,6 +482,13 @@ TEST(UsbArguments, RefusedWithoutTouchingTheBox)
              int size = 0;
              return hw().hwGetHwInfo(id, -3, &item, &size);
          }, -6},
+        {"item read into a buffer too small", [&] {
+             double hv = 0;
+             HwInfoItem item{};
+             item.data = &hv;
+             itemSize = 4;
+             return hw().hwGetHwInfo(id, kHv, &item, &itemSize);
+         }, -6, "Supplied buffer is too small, size: 4, required: 8"},
         {"item of the wrong size", [&] { return setItem<float>(id, kHv, 1.0f); }, -6},
         {"scope samples above 450", [&] { return setItem<uint16_t>(id, 18, 451); }, -6},
     };
@@ -487,7 +496,11 @@ TEST(UsbArguments, RefusedWithoutTouchingTheBox)
         const size_t before = sent();
         EXPECT_EQ(c.call(), c.result) << c.what;
         EXPECT_EQ(sent(), before) << c.what << " reached the box";
+        if (c.error) {
+            EXPECT_STREQ(hw().hwGetLastError(id), c.error) << c.what;
+        }
     }
+    EXPECT_EQ(itemSize, 8) << "the size required comes back";
     uint32_t flags = 99;
     EXPECT_EQ(hw().hwGetHwInfoFlags(id, 5, nullptr), 0);
     EXPECT_EQ(hw().hwGetHwInfoFlags(id, 5, &flags), 0);
