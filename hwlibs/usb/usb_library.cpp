@@ -76,8 +76,16 @@ void UsbLibrary::readSettings()
     const int faultAfter = std::max(plat::getProfileInt("SimBox", "FaultAfter", 0, f.c_str()), 0);
     const std::string signature = std::to_string(boxes) + "/" + std::to_string(config.chips) + "/" +
                                   std::to_string(config.chipType) + "/" + config.chipboardId + "/" + config.firmware;
-    if (kind_ == kind && signature == simSignature_)
+    const std::string faultSignature = std::to_string(static_cast<int>(fault)) + "/" + std::to_string(faultAfter);
+    if (kind_ == kind && signature == simSignature_) {
+        // The same boxes: a changed fault is given to them, counted from now, so that the devices on
+        // their open links meet it.
+        if (faultSignature != faultSignature_)
+            for (const auto& box : static_cast<sim::SimBackend*>(backend_.get())->boxes())
+                box->injectFault(fault, faultAfter, 1);
+        faultSignature_ = faultSignature;
         return;
+    }
     // A new set of boxes: the boxes of the old set are gone from the bus.
     if (kind_ == "sim")
         for (const auto& box : static_cast<sim::SimBackend*>(backend_.get())->boxes())
@@ -100,6 +108,7 @@ void UsbLibrary::readSettings()
     backend_ = std::move(sim);
     kind_ = kind;
     simSignature_ = signature;
+    faultSignature_ = faultSignature;
 }
 
 int UsbLibrary::discover()

@@ -40,6 +40,7 @@ private:
     std::unique_ptr<LinkBackend> backend_;
     std::string kind_;
     std::string simSignature_;
+    std::string faultSignature_; // the fault settings the simulated boxes were last given
 };
 
 } // namespace usb

@@ -545,6 +545,38 @@ TEST(UsbFaults, MatrixReadFailsWithTheErrorTypeAndTheNextSucceeds)
     EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0) << "retried after the resynchronisation";
 }
 
+// Only the fault settings changed: the next search gives the boxes already there the new fault, counted
+// from then on, and the open device stays on its box. A fault taken back before it fires never fires.
+TEST(UsbFaults, ChangedFaultSettingTakesEffectAtTheNextSearch)
+{
+    Lib lib("");
+    const int id = lib.open();
+    const std::shared_ptr<sim::SimBox> box = lib.box();
+    std::vector<uint16_t> frame(65536);
+    struct Step {
+        const char* settings;
+        int read;       // the first matrix read after the search
+        int readsAfter; // reads that then succeed
+    };
+    const Step steps[] = {
+        {"Fault = deviceerror\n", -7, 1},
+        {"Fault = deviceerror\nFaultAfter = 5\n", 0, 1}, // not yet
+        {"", 0, 6},                                       // taken back
+        {"Fault = deviceerror\nFaultAfter = 0\n", -7, 1}, // the first fault again
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.settings);
+        lib.setIni(step.settings);
+        int first = -1;
+        ASSERT_EQ(hw().hwGetFirst(&first), 0);
+        EXPECT_EQ(first, id);
+        EXPECT_EQ(lib.box(), box) << "the same box";
+        EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), step.read) << hw().hwGetLastError(id);
+        for (int i = 0; i < step.readsAfter; ++i)
+            EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), 65536), 0) << hw().hwGetLastError(id);
+    }
+}
+
 TEST(UsbFaults, UnpluggingEndsARunningAcquisition)
 {
     Lib lib("");
