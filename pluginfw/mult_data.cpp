@@ -36,7 +36,9 @@ WindowPlacement readWindowPlacement(const std::string& iniFile, const std::strin
     const char* s = section.c_str();
     const char* file = iniFile.c_str();
     WindowPlacement p = current;
-    p.showCmd = plat::getProfileInt(s, "ShowCmd", SW_SHOW, file);
+    // Minimised and maximised are kept; every other stored value, a hidden state too, shows the window normal.
+    const int showCmd = plat::getProfileInt(s, "ShowCmd", SW_SHOW, file);
+    p.showCmd = showCmd == SW_SHOWMINIMIZED || showCmd == SW_SHOWMAXIMIZED || showCmd == SW_SHOW ? showCmd : SW_SHOWNORMAL;
     p.left = plat::getProfileInt(s, "Left", current.left, file);
     p.top = plat::getProfileInt(s, "Top", current.top, file);
     if (form == PlacementForm::MoveAndSize) {

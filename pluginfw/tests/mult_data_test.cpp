@@ -111,6 +111,16 @@ TEST_F(MultDataTest, PlacementKeysAndForms)
         EXPECT_EQ(p.right, c.expected.right) << c.name;
         EXPECT_EQ(p.bottom, c.expected.bottom) << c.name;
     }
+    // Show states: minimised and maximised are kept, every other value (hidden too) reads as normal.
+    const struct {
+        const char* stored;
+        int showCmd;
+    } states[] = {{"0", SW_SHOWNORMAL}, {"1", SW_SHOWNORMAL}, {"2", SW_SHOWMINIMIZED}, {"3", SW_SHOWMAXIMIZED},
+                  {"4", SW_SHOWNORMAL}, {"6", SW_SHOWNORMAL}, {"-1", SW_SHOWNORMAL}, {"77", SW_SHOWNORMAL}};
+    for (const auto& c : states) {
+        ASSERT_TRUE(ombrel_test::writeFile(ini, std::string("[Position Demo]\nShowCmd=") + c.stored + "\n"));
+        EXPECT_EQ(readWindowPlacement(ini, "Demo", current, PlacementForm::MoveOnly).showCmd, c.showCmd) << c.stored;
+    }
     // Another tool's section is another placement; an extreme shift does not overflow.
     ASSERT_TRUE(ombrel_test::writeFile(ini, "[Position Other]\nLeft=2147483647\nTop=-2147483648\n"));
     p = readWindowPlacement(ini, "Other", current, PlacementForm::MoveOnly);

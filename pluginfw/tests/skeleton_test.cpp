@@ -415,6 +415,7 @@ TEST_F(SkeletonTest, StoredPlacementsThatCannotBeShownAsTheyAre)
         {"far up and left", "Left=-5000\nTop=-5000\n", false, screen.topLeft()},
         {"maximised", "ShowCmd=3\nLeft=10\nTop=20\n", true, QPoint(10, 20)},
         {"unknown show state", "ShowCmd=77\nLeft=10\nTop=20\n", false, QPoint(10, 20)},
+        {"hidden show state", "ShowCmd=0\nLeft=10\nTop=20\n", false, QPoint(10, 20)},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(ombrel_test::writeFile(iniOf("A"), "[Position DAC scan]\n" + c.section));
@@ -425,6 +426,7 @@ TEST_F(SkeletonTest, StoredPlacementsThatCannotBeShownAsTheyAre)
             DacScanData* data = tool.find(0);
             ASSERT_EQ(data->showWindow(SW_SHOWNORMAL), 0) << c.name;
             QWidget* w = data->dlg();
+            EXPECT_TRUE(w->isVisible()) << c.name;
             EXPECT_EQ(w->isMaximized(), c.maximized) << c.name;
             if (c.maximized)
                 continue;
