@@ -11,6 +11,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -88,10 +89,13 @@ CTvkCtrlUIDialog::CTvkCtrlUIDialog(const _MgrFuncTable* mgr, int devIndex, std::
     timer_ = new QTimer(this);
     timer_->setInterval(100);
     connect(timer_, &QTimer::timeout, this, &CTvkCtrlUIDialog::onTimer);
+    // The window's shortcuts come before the bindings of its focused control (eventFilter).
+    qApp->installEventFilter(this);
 }
 
 CTvkCtrlUIDialog::~CTvkCtrlUIDialog()
 {
+    qApp->removeEventFilter(this);
     // Abort, wait (pumping, so that queued work of the worker is not waited for), then save.
     worker_->requestAbort();
     waitForThread(*worker_, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
@@ -625,6 +629,30 @@ void CTvkCtrlUIDialog::closeEvent(QCloseEvent* event)
 }
 
 void CTvkCtrlUIDialog::reject() { close(); }
+
+bool CTvkCtrlUIDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    // A focused control claims the keys it binds itself (an edit takes Ctrl+A for "select all") before the
+    // shortcuts are looked at. For a key of an enabled command of this window the claim is refused, so the
+    // command runs; a disabled command leaves the key to the control. The states are computed here, as
+    // opening a menu does, so that a series started or ended since is taken into account.
+    if (event->type() != QEvent::ShortcutOverride || !watched->isWidgetType())
+        return QDialog::eventFilter(watched, event);
+    auto* widget = static_cast<QWidget*>(watched);
+    if (widget != this && !isAncestorOf(widget))
+        return QDialog::eventFilter(watched, event);
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (const auto& [id, action] : actions_) {
+        if (action->shortcut().isEmpty() || action->shortcut() != pressed)
+            continue;
+        updateCommandStates();
+        if (!action->isEnabled())
+            break;
+        event->ignore(); // not claimed: the shortcut runs
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 QAction* CTvkCtrlUIDialog::commandAction(int id) const
 {

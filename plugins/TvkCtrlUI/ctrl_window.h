@@ -95,6 +95,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override; // Escape closes as the close button does
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIntValidator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -360,6 +361,7 @@ QWidget* CSettingsSheet::buildInterfacePage()
                                 QStringLiteral("Count")});
     itemList_->setRootIsDecorated(false);
     itemList_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+    itemList_->installEventFilter(this); // Space starts an edit too
     auto* autoRefresh = new QCheckBox(QStringLiteral("Auto refresh"), page);
     l->addWidget(itemList_);
     l->addWidget(autoRefresh);
@@ -404,6 +406,37 @@ bool CSettingsSheet::editItem(int row, const QString& value)
     const int rc = setHwItemText(mgr_, dev_, row, value.toStdString());
     refreshItems(); // the row shows what the library reports, never the edited text
     return rc == 0;
+}
+
+bool CSettingsSheet::editFirstSelected()
+{
+    QTreeWidgetItem* first = nullptr;
+    int firstRow = 0;
+    for (QTreeWidgetItem* item : itemList_->selectedItems()) {
+        const int row = itemList_->indexOfTopLevelItem(item);
+        if (!first || row < firstRow) {
+            first = item;
+            firstRow = row;
+        }
+    }
+    if (!first || !(first->flags() & Qt::ItemIsEditable))
+        return false;
+    itemList_->editItem(first, 0);
+    return true;
+}
+
+bool CSettingsSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    // The list's own Space (select the current row) gives way to the edit; with an editor open the keys go
+    // to the editor, not here.
+    if (watched == itemList_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            editFirstSelected();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void openDeviceSettings(QWidget* parent, const _MgrFuncTable* mgr, int devIndex)

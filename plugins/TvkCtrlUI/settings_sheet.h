@@ -56,6 +56,8 @@ public:
     void refreshItems();
     // Edits row's value as the user's in-place edit does: refused rows (not editable) return false.
     bool editItem(int row, const QString& text);
+    // Space on the item list: the in-place edit of the first selected row, when that row is editable.
+    bool editFirstSelected();
 
     QTreeWidget* infoList() const { return infoList_; }
     QComboBox* modeCombo() const { return modeCombo_; }
@@ -68,6 +70,9 @@ public:
     const std::vector<QLineEdit*>& dacEdits() const { return dacEdits_; }
     const std::vector<QLabel*>& senseLabels() const { return senseLabels_; }
     QTreeWidget* itemList() const { return itemList_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildInfoPage();

@@ -21,6 +21,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -362,6 +363,61 @@ TEST_F(CtrlWindow, ConfigurationCommands)
     EXPECT_FALSE(w->commandAction(CMD_ABORT)->isEnabled());
 }
 
+// The window's shortcuts come before a focused control's own binding of the key while their command is
+// enabled: Ctrl+A aborts a running series wherever the focus is, also when the menu was last opened while
+// idle (its Abort disabled then; the states were computed only as a menu opened). While idle an edit keeps
+// Ctrl+A (select all) and typing.
+TEST_F(CtrlWindow, ShortcutsComeBeforeTheFocusedControlsBindings)
+{
+    CTvkCtrlUIDialog* w = open();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    setUp(w, 0, 1, 0, out("keys.txt"));
+    QLineEdit* edit = w->fileEdit();
+    ASSERT_TRUE(edit->isEnabled());
+    edit->setFocus();
+    ASSERT_TRUE(processUntil([edit] { return edit->hasFocus(); }));
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(edit->selectedText(), edit->text()) << "Abort is disabled while idle: the edit selects all";
+    QTest::keyClicks(edit, "k.txt");
+    EXPECT_EQ(edit->text(), "k.txt") << "typing replaces the selection";
+
+    setUp(w, 0, 1, 0, "");
+    setRepeat(w, 0); // until aborted
+    w->updateCommandStates(); // as opening the menu while idle leaves them
+    ASSERT_FALSE(w->commandAction(CMD_ABORT)->isEnabled());
+    QWidget* focusedEdit = w->countEdit();
+    focusedEdit->setFocus();
+    ASSERT_TRUE(processUntil([focusedEdit] { return focusedEdit->hasFocus(); }));
+    QTest::keyClick(focusedEdit, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_FALSE(w->idle()) << "Ctrl+S in an edit starts the series";
+    ASSERT_TRUE(processUntil([w] { return w->worker()->repIndex() >= 2; }));
+
+    // The window's own edits are disabled while a series runs; one added to it stands for a control that
+    // stays enabled and binds Ctrl+A itself.
+    auto* bindingEdit = new QLineEdit(QStringLiteral("text"), w);
+    bindingEdit->show();
+    struct Case {
+        const char* name;
+        QWidget* focus;
+    } cases[] = {{"the message list", w->messageList()},
+                 {"the start button", w->startButton()},
+                 {"an enabled edit", bindingEdit}};
+    for (const Case& c : cases) {
+        if (w->idle()) {
+            w->startAcquisition();
+            ASSERT_TRUE(processUntil([w] { return w->worker()->repIndex() >= 2; })) << c.name;
+        }
+        c.focus->setFocus();
+        ASSERT_TRUE(processUntil([&c] { return c.focus->hasFocus(); })) << c.name;
+        QTest::keyClick(c.focus, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_TRUE(processUntil([w] { return w->idle(); }, std::chrono::seconds(10))) << c.name << ": Ctrl+A aborts";
+        EXPECT_FALSE(w->worker()->isRunning()) << c.name;
+    }
+    EXPECT_TRUE(bindingEdit->selectedText().isEmpty()) << "the shortcut ran instead of the edit's select all";
+    delete bindingEdit;
+}
+
 TEST_F(CtrlWindow, SettingsSheetOfTheSimulatedDevice)
 {
     CSettingsSheet sheet(t_, 0);
@@ -556,6 +612,55 @@ TEST_F(CtrlWindow, InterfaceItemsEditedThroughTheLibrary)
     EXPECT_EQ(items->topLevelItem(time)->text(0).trimmed(), "1.23456789") << "no rounding on the way";
     EXPECT_FALSE(sheet.editItem(time, "fast"));
     EXPECT_EQ(items->topLevelItem(time)->text(0).trimmed(), "1.23456789") << "the row shows the library's value";
+}
+
+// Space on the item list opens the in-place edit of the first selected row when that row is editable, the
+// edit showing the row's value; a fixed row or no selection opens nothing.
+TEST_F(CtrlWindow, SpaceEditsTheFirstSelectedEditableItem)
+{
+    CSettingsSheet sheet(t_, 0);
+    QTreeWidget* items = sheet.itemList();
+    int fixed = -1, editable = -1;
+    for (int i = 0; i < items->topLevelItemCount(); ++i) {
+        int& first = items->topLevelItem(i)->flags() & Qt::ItemIsEditable ? editable : fixed;
+        if (first < 0)
+            first = i;
+    }
+    ASSERT_GE(fixed, 0);
+    ASSERT_GE(editable, 0);
+    const auto openEditor = [items]() -> QLineEdit* {
+        for (QLineEdit* e : items->viewport()->findChildren<QLineEdit*>())
+            if (!e->isHidden())
+                return e;
+        return nullptr;
+    };
+    struct Case {
+        const char* name;
+        int row; // -1: nothing selected
+        Qt::KeyboardModifiers modifiers;
+        bool opens;
+    } cases[] = {
+        {"editable row", editable, Qt::NoModifier, true},
+        {"fixed row", fixed, Qt::NoModifier, false},
+        {"no selection", -1, Qt::NoModifier, false},
+        {"Ctrl+Space is not the edit key", editable, Qt::ControlModifier, false},
+    };
+    for (const Case& c : cases) {
+        items->clearSelection();
+        if (c.row >= 0)
+            items->topLevelItem(c.row)->setSelected(true);
+        QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, c.modifiers, QStringLiteral(" "));
+        QApplication::sendEvent(items, &space);
+        QLineEdit* editor = openEditor();
+        EXPECT_EQ(editor != nullptr, c.opens) << c.name;
+        if (editor) {
+            EXPECT_EQ(editor->text(), items->topLevelItem(c.row)->text(0)) << c.name;
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(editor, &escape);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_EQ(openEditor(), nullptr) << c.name << ": Escape ends the edit";
+        }
+    }
 }
 
 // The plug-in itself in a manager with two simulated devices: an item per device, the window of a device
