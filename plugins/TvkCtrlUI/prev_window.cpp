@@ -31,6 +31,7 @@
 #include "pix_crit_dlg.h"
 #include "prev_settings_dlg.h"
 #include "platform/fault.h"
+#include "pluginfw/plugin_window.h"
 #include "uikit/chain_combo.h"
 #include "uikit/image_saving.h"
 #include "uikit/message_box.h"
@@ -556,13 +557,29 @@ void CPreviewDialog::initView()
     refreshView();
     OnInitDialog();
     setSize(2);
+    // The saved outer rectangle of the normal state, moved onto a screen whole; then the saved show state.
     if (settings_.hasPlacement) {
-        const QRect r(settings_.left, settings_.top, settings_.right - settings_.left, settings_.bottom - settings_.top);
-        if (const QScreen* s = QGuiApplication::screenAt(r.center()))
-            setGeometry(r.intersected(s->availableGeometry()));
+        placement_ = placeWindow(this, {SW_SHOWNORMAL, settings_.left, settings_.top, settings_.right, settings_.bottom});
+        placementPending_ = true;
     }
-    if (settings_.visible)
-        settings_.showCmd == 3 ? showMaximized() : show();
+    if (!settings_.visible)
+        return;
+    switch (settings_.showCmd) {
+    case SW_SHOWMINIMIZED: showMinimized(); break;
+    case SW_SHOWMAXIMIZED: showMaximized(); break;
+    default:
+        show();
+        placeOnceShownNormal();
+        break;
+    }
+}
+
+void CPreviewDialog::placeOnceShownNormal()
+{
+    if (!placementPending_ || !isVisible() || isMinimized() || isMaximized())
+        return;
+    placementPending_ = false;
+    placement_ = placeWindow(this, placement_);
 }
 
 bool CPreviewDialog::bindDevice(int devIndex)
@@ -1085,23 +1102,34 @@ bool CPreviewDialog::eventFilter(QObject* watched, QEvent* e)
 bool CPreviewDialog::event(QEvent* e)
 {
     bool handled = true;
-    guarded([&] { handled = CResizeableDlg::event(e); });
+    guarded([&] {
+        handled = CResizeableDlg::event(e);
+        if (e->type() == QEvent::WindowStateChange && placementPending_)
+            placeOnceShownNormal(); // restored from minimised or maximised
+    });
     return handled;
 }
 
 void CPreviewDialog::closeEvent(QCloseEvent* e)
 {
     e->ignore();
-    const uint32_t id = state_->id();
+    // First the callback, the preview still shown and registered, so that it can ask about it or destroy it
+    // itself. It may also run events that free this window: only the state, kept alive here, is sure to last.
+    const std::shared_ptr<PreviewState> state = state_;
+    const uint32_t id = state->id();
+    const QPointer<CPreviewDialog> self(this);
+    if (CallbackFuncType cb = state->closeCb())
+        cb(id);
+    if (!self)
+        return; // destroyed by the callback
     hide();
-    state_->setVisible(false);
-    if (state_->destroyOnClose()) {
-        // Out of the registry now, freed once this handler has returned.
-        if (auto entry = prevWndService().registry().take(id))
-            entry->host->destroy();
-    }
-    if (CallbackFuncType cb = state_->closeCb())
-        cb(id); // may destroy this preview: nothing of this window is touched after it
+    state->setVisible(false);
+    if (!state->destroyOnClose())
+        return;
+    // Unless the callback destroyed it already (ids are never given again), out of the registry now and
+    // freed once this handler has returned.
+    if (auto entry = prevWndService().registry().take(id))
+        entry->host->destroy();
 }
 
 void CPreviewDialog::showEvent(QShowEvent* e)
@@ -1123,12 +1151,19 @@ void CPreviewDialog::aboutToDestroy()
 {
     destroying_ = true;
     timer_->stop();
-    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
-    settings_.left = g.left();
-    settings_.top = g.top();
-    settings_.right = g.left() + g.width();
-    settings_.bottom = g.top() + g.height();
-    settings_.showCmd = isMaximized() ? 3 : isMinimized() ? 2 : 1;
+    // The outer rectangle of the normal state, as placeWindow takes it back; the saved one as long as the
+    // window was never normal on the screen (its normal size still holds the frame it did not know).
+    WindowPlacement p = currentPlacement(this);
+    if (placementPending_) {
+        const int showCmd = p.showCmd;
+        p = placement_;
+        p.showCmd = showCmd;
+    }
+    settings_.left = p.left;
+    settings_.top = p.top;
+    settings_.right = p.right;
+    settings_.bottom = p.bottom;
+    settings_.showCmd = p.showCmd;
 }
 
 // ---- PrevWindowHost ----
@@ -1153,6 +1188,7 @@ void PrevWindowHost::show(bool visible)
             return;
         }
         w->show();
+        w->placeOnceShownNormal();
         if (w->state()->devIndex() >= 0 && w->frameCount() > 0)
             w->showFrameNumber(w->currentFrame() > w->frameCount() || w->currentFrame() < 1 ? 1 : w->currentFrame());
     });

@@ -13,6 +13,7 @@
 
 #include "pix_cfg_device.h"
 #include "pix_crit_dlg.h"
+#include "pluginfw/mult_data.h"
 #include "preview_settings.h"
 #include "preview_view.h"
 #include "prev_wnd_funcs.h"
@@ -64,6 +65,9 @@ public:
     uint32_t shownFrameId() const { return model_.frameId(); }
     // Captures the placement and keeps "Visible" as it is: the window is hidden for its destruction.
     void aboutToDestroy();
+    // After a show: the first time the window is normal on the screen, its frame is known and the saved
+    // rectangle is applied again, exactly (placed before, the frame was taken as nothing).
+    void placeOnceShownNormal();
     // The frame loaded from a file that this window closes when it is replaced (0: none).
     uint32_t ownedFrameId() const { return ownsShownFrame_ ? shownById_ : 0; }
 
@@ -148,6 +152,8 @@ private:
     PixelRect zoomShown_{-1, -1, -1, -1};
     bool updating_ = false; // controls being set by the window, not the user
     bool destroying_ = false;
+    bool placementPending_ = false; // the saved rectangle waits for the first normal show
+    WindowPlacement placement_;     // the saved placement as fitted to the screens
     int refreshRuns_ = 0;
 
     CPicture* picture_ = nullptr;

@@ -1,5 +1,5 @@
-// The preview windows through the registered functions, offscreen: visibility and hide on close, a preview
-// destroyed from its own close callback, creation from a worker with the GUI thread pumping or blocked.
+// The preview windows through the registered functions, offscreen: visibility and hide on close, the close
+// callback on a preview still registered (asked about, destroyed, shown again from it), creation from a worker with the GUI thread pumping or blocked.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -92,24 +92,72 @@ TEST_F(PrevWindows, HiddenOnCloseKeepsItsIdAndShowsAgain)
     EXPECT_STREQ(text, "Preview: cannot get frame with id: 6 (zero-based)");
 }
 
+// What the close callbacks saw: the result of their call and the visibility they were told.
 std::atomic<int> gCloseResult{1};
-void destroyMe(uint32_t id) { gCloseResult = callId(PrevWndDestroy, id); }
-
-TEST_F(PrevWindows, DestroyedFromItsOwnCloseCallback)
+std::atomic<int> gCloseVisible{-1};
+void askAboutMe(uint32_t id)
 {
-    for (bool destroyOnClose : {false, true}) {
-        SCOPED_TRACE(destroyOnClose);
+    int32_t visible = -1;
+    char text[kPrevLastErrSize];
+    const int rc = callOut(PrevWndIsVisible, id, &visible);
+    gCloseVisible = visible;
+    gCloseResult = rc != 0 ? rc : callOut(PrevWndGetLastErr, id, text);
+}
+void destroyMe(uint32_t id) { gCloseResult = callId(PrevWndDestroy, id); }
+void showMeAgain(uint32_t id) { gCloseResult = callIdValue(PrevWndShow, id, tvkSlotInt(1)); }
+// Destroys the preview and runs the events meanwhile: the window goes while its close handling runs.
+void destroyMeAndPump(uint32_t id)
+{
+    gCloseResult = callId(PrevWndDestroy, id);
+    pump();
+}
+
+// The close callback comes first, while the preview is still registered, so that it can ask about it and
+// destroy it itself; the close handling then destroys it (with "destroy on close") only if it is still there.
+TEST_F(PrevWindows, CloseCallbackFindsItsPreview)
+{
+    struct Case {
+        const char* name;
+        CallbackFuncType callback;
+        bool destroyOnClose;
+        bool remains; // registered, with its window, after the close
+        bool visible; // then
+    } cases[] = {
+        {"asks, hidden on close", askAboutMe, false, true, false},
+        {"asks, destroyed on close", askAboutMe, true, false, false},
+        {"destroys it, hidden on close", destroyMe, false, false, false},
+        {"destroys it, destroyed on close", destroyMe, true, false, false},
+        {"shows it again, hidden on close", showMeAgain, false, true, true},
+        {"shows it again, destroyed on close", showMeAgain, true, false, false},
+        {"destroys it and runs the events", destroyMeAndPump, false, false, false},
+        {"destroys it and runs the events, destroyed on close", destroyMeAndPump, true, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         uint32_t id = 0;
-        ASSERT_EQ(callCreate(16, 16, destroyOnClose, "", &id), 0);
-        ASSERT_EQ(callIdValue(PrevWndSetCloseCb, id, tvkSlotPtr(reinterpret_cast<void*>(&destroyMe))), 0);
+        ASSERT_EQ(callCreate(16, 16, c.destroyOnClose, "", &id), 0);
+        ASSERT_EQ(callIdValue(PrevWndSetCloseCb, id, tvkSlotPtr(reinterpret_cast<void*>(c.callback))), 0);
         ASSERT_EQ(callIdValue(PrevWndShow, id, tvkSlotInt(1)), 0);
         pump();
+        const int windows = previewWindowCount();
+        gCloseResult = 1;
+        gCloseVisible = -1;
         windowOf(id)->close();
-        EXPECT_EQ(gCloseResult, destroyOnClose ? -1 : 0) << "the close handling took it out first";
+        EXPECT_EQ(gCloseResult, 0) << "the callback's call on its own preview";
+        if (c.callback == askAboutMe) {
+            EXPECT_EQ(gCloseVisible, 1) << "hidden only after the callback";
+        }
         pump();
-        EXPECT_EQ(windowOf(id), nullptr);
-        int32_t v;
-        EXPECT_EQ(callOut(PrevWndIsVisible, id, &v), -1);
+        int32_t visible = -1;
+        EXPECT_EQ(callOut(PrevWndIsVisible, id, &visible), c.remains ? 0 : -1);
+        EXPECT_EQ(windowOf(id) != nullptr, c.remains);
+        EXPECT_EQ(previewWindowCount(), windows - (c.remains ? 0 : 1)) << "no other window went";
+        if (c.remains) {
+            EXPECT_EQ(visible, c.visible ? 1 : 0);
+            EXPECT_EQ(windowOf(id)->isVisible(), c.visible);
+            EXPECT_EQ(callId(PrevWndDestroy, id), 0);
+            pump();
+        }
     }
 }
 

@@ -1,5 +1,5 @@
 // The preview window over a fake device, offscreen: frame numbers and Update, following acquisitions,
-// service frames, the menus' enabling, file-loaded frames closed, settings kept, and the pixel menu's
+// service frames, the menus' enabling, file-loaded frames closed, settings and placement kept, and the pixel menu's
 // edits with their size check, busy device, chip order and rotated selection.
 #include <gtest/gtest.h>
 
@@ -18,11 +18,14 @@
 #include <QDropEvent>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QGuiApplication>
 
 #include "fake_device_mgr.h"
 #include "fake_host.h"
 #include "ombrel_test_support.h"
 #include "platform/ini.h"
+#include "pluginfw/plugin_window.h"
 #include "prev_window.h"
 #include "uikit/message_box.h"
 #include "uikit/picture.h"
@@ -255,6 +258,75 @@ TEST_F(PreviewDialogTest, SettingsWrittenAtTheEndKeepVisibility)
     EXPECT_EQ(plat::iniRead(ini, "Preview", "Visible"), "1") << "the hide for the destruction counted";
     CPreviewDialog* again = open(0, ini);
     EXPECT_EQ(again->settings().colorMap, 2);
+}
+
+// The saved placement of section "Preview": the outer rectangle of the normal state is moved onto a screen
+// whole (never cut), the window comes back minimised, maximised or else normal, and the rectangle goes back
+// to the file as it came (no drift by the frame).
+TEST_F(PreviewDialogTest, PlacementComesBackInItsStateAndOnAScreen)
+{
+    const std::string dir = ombrel_test::scratchDir("prevdlg-place");
+    const std::string ini = dir + "/p.ini";
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QSize size;
+    {
+        CPreviewDialog* w = open(0);
+        ASSERT_NE(w, nullptr);
+        size = w->frameGeometry().size(); // a size the window takes as it is
+        prevWndService().destroyAllPreviews();
+        pump();
+    }
+    ASSERT_LE(size.width(), screen.width());
+    ASSERT_LE(size.height(), screen.height());
+    struct Case {
+        const char* name;
+        int visible, showCmd;
+        QPoint stored; // outer top-left saved
+        QPoint pos;    // where it comes back; x -1: flush with the screen's right edge
+    } cases[] = {
+        {"normal", 1, 1, {30, 40}, {30, 40}},
+        {"minimised", 1, 2, {50, 60}, {50, 60}},
+        {"maximised", 1, 3, {20, 30}, {20, 30}},
+        {"partly off the right edge", 1, 1, {screen.right() - 40, 10}, {-1, 10}},
+        {"far up and left", 1, 1, {-5000, -5000}, screen.topLeft()},
+        {"a hidden show state shows it normal", 1, 0, {30, 40}, {30, 40}},
+        {"not visible", 0, 1, {30, 40}, {30, 40}},
+    };
+    const auto rectOf = [](const WindowPlacement& p) { return QRect(QPoint(p.left, p.top), QPoint(p.right - 1, p.bottom - 1)); };
+    const auto saved = [&ini](const char* key) { return std::stoi(plat::iniRead(ini, "Preview", key).value_or("-1")); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect stored(c.stored, size);
+        const std::string keys = "[Preview]\nVisible=" + std::to_string(c.visible) + "\nShowCmd=" +
+                                 std::to_string(c.showCmd) + "\nLeft=" + std::to_string(stored.left()) +
+                                 "\nTop=" + std::to_string(stored.top()) + "\nRight=" +
+                                 std::to_string(stored.left() + size.width()) + "\nBottom=" +
+                                 std::to_string(stored.top() + size.height()) + "\n";
+        const QRect expected(c.pos.x() < 0 ? screen.right() + 1 - size.width() : c.pos.x(), c.pos.y(), size.width(),
+                             size.height());
+        const bool minMax = c.showCmd == 2 || c.showCmd == 3;
+        ASSERT_TRUE(ombrel_test::writeFile(ini, keys));
+        CPreviewDialog* w = open(0, ini);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->isVisible(), c.visible != 0);
+        EXPECT_EQ(w->isMinimized(), c.showCmd == 2);
+        EXPECT_EQ(w->isMaximized(), c.showCmd == 3);
+        if (c.visible && !minMax) {
+            EXPECT_EQ(rectOf(currentPlacement(w)), expected) << "moved onto the screen whole, not cut";
+        }
+        prevWndService().destroyAllPreviews();
+        pump();
+        EXPECT_EQ(saved("ShowCmd"), c.showCmd == 0 ? 1 : c.showCmd);
+        EXPECT_EQ(QRect(QPoint(saved("Left"), saved("Top")), QPoint(saved("Right") - 1, saved("Bottom") - 1)), expected)
+            << "saved as it came";
+        if (!minMax)
+            continue;
+        // Shown normal at last (its frame known only now): the saved rectangle exactly.
+        ASSERT_TRUE(ombrel_test::writeFile(ini, keys));
+        w = open(0, ini);
+        w->showNormal();
+        EXPECT_EQ(rectOf(currentPlacement(w)), expected);
+    }
 }
 
 TEST_F(PreviewDialogTest, PixelMenuEnablingAndMarksByChipType)
