@@ -322,11 +322,9 @@ void UsbDevice::stopMonitor()
 
 void UsbDevice::monitor()
 {
-    // While an acquisition runs the box's messages are looked for every 2 ms. An idle box sends none of
-    // its own: it is looked at (for an unplugged link or a stray message) ten times a second, and a start
-    // wakes the monitor at once.
-    constexpr auto kRunningPause = std::chrono::milliseconds(2);
-    constexpr auto kIdlePause = std::chrono::milliseconds(100);
+    // The box's messages (and an unplugged link) are looked for every 2 ms, idle or not; a start wakes
+    // the monitor at once.
+    constexpr auto kPause = std::chrono::milliseconds(2);
     std::unique_lock<std::mutex> sleep(monitorMutex_);
     while (!stop_) {
         sleep.unlock();
@@ -348,16 +346,8 @@ void UsbDevice::monitor()
             endIfFrameLost(*link);
         }
         deliverEvents();
-        bool running;
-        {
-            std::lock_guard<std::mutex> guard(values_);
-            running = running_;
-        }
         sleep.lock();
-        if (running)
-            monitorWake_.wait_for(sleep, kRunningPause, [this] { return stop_; });
-        else
-            monitorWake_.wait_for(sleep, kIdlePause, [this] { return stop_ || wake_; });
+        monitorWake_.wait_for(sleep, kPause, [this] { return stop_ || wake_; });
         wake_ = false;
     }
 }

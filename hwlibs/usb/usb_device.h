@@ -121,7 +121,7 @@ private:
     std::mutex monitorMutex_;           // guards stop_ and wake_ for the monitor's sleep
     std::condition_variable monitorWake_;
     bool stop_ = false;
-    bool wake_ = false;                 // an acquisition started: the monitor polls at the running pace
+    bool wake_ = false;                 // an acquisition started: the monitor polls at once
 };
 
 } // namespace usb
