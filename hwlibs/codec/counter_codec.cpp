@@ -1,5 +1,6 @@
 #include "counter_codec.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -644,16 +645,17 @@ struct Geometry {
     long shiftBase; // block i is moved by shiftSign x i + shiftBase bits
     long shiftSign;
     // The readout's stream carries the bits that a move takes over a block's edge in the neighbouring
-    // bytes, and the host reads them from there; the host's stream drops them (its gaps stay zero).
+    // bytes, and the host reads them from there. The host's stream drops them (its gaps stay zero) when
+    // it is sent as it is, and carries them too inside a longer transfer (size: the buffer's bytes).
     bool edgeBitsTravel;
 };
 
-Geometry geometry(size_t chips, CounterWidth width, Layout layout)
+Geometry geometry(size_t chips, CounterWidth width, Layout layout, size_t size)
 {
     const size_t block = blockBytes(width);
     const bool bits13 = width == CounterWidth::Bits13;
     if (layout == Layout::ToReadout)
-        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0, false};
+        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0, size > streamSize(chips, width, layout)};
     // The host moves block i by (1 - i) before reading, so the readout sends it moved by (i - 1).
     if (bits13 && chips > 1)
         return {chips, block, 0, -1, 1, true};
@@ -664,16 +666,17 @@ Geometry geometry(size_t chips, CounterWidth width, Layout layout)
 // in a buffer on the stack.
 constexpr size_t kChunkRows = 8;
 
-// Writes the stream's streamSize() bytes and nothing after them. packRowsOf(values, rows, n, first)
-// packs n rows of values (the first at value index first) into rows rowBytes() apart.
+// Writes the stream's streamSize() bytes into a buffer of size bytes; where edge bits travel, the bits
+// moved past the last block go into the byte after it. packRowsOf(values, rows, n, first) packs n rows of
+// values (the first at value index first) into rows rowBytes() apart.
 template <typename PackRows>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                PackRows packRowsOf)
+                size_t size, PackRows packRowsOf)
 {
-    const Geometry g = geometry(chips, width, layout);
+    const Geometry g = geometry(chips, width, layout, size);
     const size_t used = streamSize(chips, width, layout);
-    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes and
-    // each block's bytes before and after its rows.
+    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes, each
+    // block's bytes before and after its rows, and the byte after the stream where bits may go.
     const size_t rowsEnd = g.rowsAt + kRowsPerChip * rowBytes(width);
     std::memset(stream, 0, g.firstBlock);
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -681,6 +684,10 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         std::memset(block, 0, g.rowsAt);
         std::memset(block + rowsEnd, 0, g.block - rowsEnd);
     }
+    const long lastShift = g.shiftSign * static_cast<long>(chips - 1) + g.shiftBase;
+    const size_t reach = g.edgeBitsTravel && lastShift > 0 ? std::min(size, used + 1) : used;
+    if (reach > used)
+        stream[used] = 0;
     if (layout == Layout::ToReadout)
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -697,7 +704,7 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         const size_t at = g.firstBlock + chip * g.block;
         const long shift = g.shiftSign * static_cast<long>(chip) + g.shiftBase;
         if (g.edgeBitsTravel)
-            shiftBlock(stream, used, at, g.block, shift);
+            shiftBlock(stream, reach, at, g.block, shift);
         else
             shiftBlock(stream + at, g.block, 0, g.block, shift);
     }
@@ -709,7 +716,7 @@ template <typename UnpackRows>
 void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
                   uint16_t* values, UnpackRows unpackRowsOf)
 {
-    const Geometry g = geometry(chips, width, layout);
+    const Geometry g = geometry(chips, width, layout, size);
     const size_t rb = rowBytes(width);
     uint8_t moved[14 * kPlaneBytes];
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -796,7 +803,7 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
-    packStream(codes.data(), chips, width, layout, stream.data(),
+    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t) {
                    alignas(64) uint16_t masked[256];
                    for (size_t row = 0; row < n; ++row, in += 256) {
@@ -842,7 +849,7 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     // On 512-bit vectors the codes of a row of valid counts are computed within its packing. Elsewhere the
     // codes of the next row are looked up before a row is packed, so that the packing's vector loads do not
     // wait for the lookup's narrow stores and the two kinds of work overlap.
-    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(),
+    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
                    alignas(64) uint16_t codes[kChunkRows * 256];
 #if defined(__x86_64__)

@@ -15,6 +15,9 @@
 //   streamSize() bytes in all. 13 bits: blocks of 114688 bytes, cleared, rows from offset 8192 on, block
 //   i then moved i bits toward its end within itself: the bits moved past its end are lost (bit 0 of the
 //   last i pixels of its row 255), the vacated bits are zero, so every block's leading gap stays zero.
+//   Written into a longer buffer (a transfer with room after the stream) the moved-out bits are kept
+//   instead: each travels in the neighbouring byte (the next block's leading gap, the byte after the
+//   last block), and a reader given the same longer buffer takes it back from there.
 //   14 bits: blocks of 114720 bytes, rows from offset 0.
 // - FromReadout, the stream the readout sends back ("Read matrix"): one leading byte per chip (skipped),
 //   then the blocks, rows from offset 0. 13 bits with more than one chip: block i must be moved (1 - i)
