@@ -9,43 +9,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "box_link.h"
+#include "../tests/script_link.h"
 
 namespace {
 
 using namespace usb;
-
-// The box's side of the link: the fuzzer's bytes, then silence; what the library sends is swallowed.
-class StreamLink final : public FtLink {
-public:
-    StreamLink(const uint8_t* data, size_t size) : bytes_(data, data + size) {}
-    int queueDepth(uint32_t* n) override
-    {
-        *n = static_cast<uint32_t>(bytes_.size() - pos_);
-        return FT_OK;
-    }
-    int read(uint8_t* b, uint32_t wanted, uint32_t* got) override
-    {
-        const size_t n = std::min<size_t>(wanted, bytes_.size() - pos_);
-        std::copy_n(bytes_.data() + pos_, n, b);
-        pos_ += n;
-        *got = static_cast<uint32_t>(n);
-        return FT_OK;
-    }
-    int write(const uint8_t*, uint32_t n, uint32_t* written) override
-    {
-        *written = n;
-        return FT_OK;
-    }
-    int purge() override { return FT_OK; }
-    int close() override { return FT_OK; }
-
-private:
-    std::vector<uint8_t> bytes_;
-    size_t pos_ = 0;
-};
 
 struct SilentLog final : LinkLog {
     void message(int, const std::string&) override {}
@@ -72,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     SilentLog log;
     size_t largest = 0;
-    BoxLink link(std::make_unique<StreamLink>(data + 1, size - 1), &log, [&](BoxMessage&& m) {
+    const std::string sent(reinterpret_cast<const char*>(data) + 1, size - 1);
+    BoxLink link(std::make_unique<ScriptLink>(sent), &log, [&](BoxMessage&& m) {
         largest = std::max({largest, m.data.size(), m.text.size()});
     });
     link.setTimeout(0.002);

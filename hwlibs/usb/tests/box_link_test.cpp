@@ -13,6 +13,7 @@
 #include "box_link.h"
 #include "sim/sim_box.h"
 #include "box_wire.h"
+#include "script_link.h"
 
 namespace {
 
@@ -195,36 +196,6 @@ TEST(BoxLinkFaults, TimeoutWithAFailedResyncIsFatal)
     EXPECT_TRUE(f.log.has("Searched string not detected."));
     EXPECT_TRUE(lockIsFree(*f.link));
 }
-
-// A link that hands out a fixed byte string and swallows what is written.
-class ScriptLink final : public FtLink {
-public:
-    explicit ScriptLink(std::string bytes) : bytes_(std::move(bytes)) {}
-    int queueDepth(uint32_t* n) override
-    {
-        *n = static_cast<uint32_t>(bytes_.size() - pos_);
-        return FT_OK;
-    }
-    int read(uint8_t* b, uint32_t wanted, uint32_t* got) override
-    {
-        const size_t n = std::min<size_t>(wanted, bytes_.size() - pos_);
-        std::copy_n(bytes_.data() + pos_, n, b);
-        pos_ += n;
-        *got = static_cast<uint32_t>(n);
-        return FT_OK;
-    }
-    int write(const uint8_t*, uint32_t n, uint32_t* w) override
-    {
-        *w = n;
-        return FT_OK;
-    }
-    int purge() override { return FT_OK; }
-    int close() override { return FT_OK; }
-
-private:
-    std::string bytes_;
-    size_t pos_ = 0;
-};
 
 const std::string kSync = wire::kSyncString;
 
