@@ -31,6 +31,7 @@
 #include "pix_crit_dlg.h"
 #include "prev_settings_dlg.h"
 #include "platform/fault.h"
+#include "platform/text_copy.h"
 #include "pluginfw/plugin_window.h"
 #include "uikit/chain_combo.h"
 #include "uikit/image_saving.h"
@@ -1072,9 +1073,9 @@ void CPreviewDialog::reportUnhandled(std::exception_ptr fault)
     try {
         std::rethrow_exception(fault);
     } catch (const plat::Win32Exception& ex) {
-        std::snprintf(text, sizeof text,
-                      "Unhandled exception occurred in Preview UI thread in module:\n%s\n%s\nConsider restarting program.",
-                      ex.module(), ex.what());
+        // A long module path is cut at the report's size.
+        plat::copyText(text, std::string("Unhandled exception occurred in Preview UI thread in module:\n") +
+                                 ex.module() + "\n" + ex.what() + "\nConsider restarting program.");
     } catch (const std::exception& ex) {
         std::snprintf(text, sizeof text,
                       "Unhandled exception occurred in Preview UI thread:\n%s\nConsider restarting program.", ex.what());
