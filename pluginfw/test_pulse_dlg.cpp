@@ -40,8 +40,9 @@ CTestPulsesParsDlg::CTestPulsesParsDlg(QWidget* parent)
     countEdit_->setMode(SmartEditValue::MODE_INT);
     spacingEdit_->setMode(SmartEditValue::MODE_INT);
     spacingEdit_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this));
-    // Digits only, and no more than an int holds.
-    spacingEdit_->setDoubleLimits(0, INT_MAX);
+    // Digits only to type; otherwise unchecked but for what an int holds, so that a caller's negative
+    // spacing shows and comes back unchanged.
+    spacingEdit_->setDoubleLimits(INT_MIN, INT_MAX);
 }
 
 void CTestPulsesParsDlg::showValues()

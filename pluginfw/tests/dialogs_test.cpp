@@ -70,7 +70,8 @@ TEST_F(DialogsTest, UnchangedOkReturnsTheCallersValues)
         double height, period;
         uint32_t count;
         int spacing;
-    } cases[] = {{0.7, 2.5e-4, 12, 3}, {2.5, 1e-3, 1000, 32}, {1.0 / 3.0, 1.0 / 7.0 * 1e-3, 0, 0}};
+    } cases[] = {{0.7, 2.5e-4, 12, 3}, {2.5, 1e-3, 1000, 32}, {1.0 / 3.0, 1.0 / 7.0 * 1e-3, 0, 0},
+                 {1.0, 1e-3, 5, -4}}; // spacing is passed through unchecked, a negative one too
     for (const Case& c : cases) {
         CTestPulsesParsDlg dlg;
         dlg.pars.devId = 0;
