@@ -22,6 +22,7 @@ namespace hcal {
 namespace {
 
 std::atomic<size_t> gAllocationLimit{0};
+std::atomic<int> gPointLimit{kMaxPoints};
 
 // A name part from hardware made safe for a file name: path separators and every character outside
 // letters, digits and " -_.+()[]#,=@~" removed.
@@ -92,6 +93,11 @@ bool allocateArray(std::vector<double>& v, size_t count)
 bool allocateMask(std::vector<uint8_t>& v, size_t count)
 {
     return allocateVector(v, count);
+}
+
+void CalibContext::setPointLimitForTests(int points)
+{
+    gPointLimit.store(points > 0 && points < kMaxPoints ? points : kMaxPoints);
 }
 
 void CalibContext::setAllocationLimitForTests(size_t bytes)
@@ -299,6 +305,12 @@ Status CalibContext::addPoint(double thickness, double time, std::vector<double>
     }
     if (c.findPoint(thickness) >= 0) {
         c.message("Error adding item to calibration. Item with the same value already exists.");
+        return Status::refused;
+    }
+    // No more than a profile holds, so that whatever is saved loads again.
+    if (n >= static_cast<size_t>(gPointLimit.load())) {
+        c.message("Error adding item to calibration. A calibration holds at most " +
+                  std::to_string(gPointLimit.load()) + " items.");
         return Status::refused;
     }
     std::unique_ptr<Point> p;

@@ -141,6 +141,8 @@ public:
     // Test hook: allocations of per-pixel arrays above this many bytes fail as if memory ran out
     // (0 = no limit). Process-wide.
     static void setAllocationLimitForTests(size_t bytes);
+    // Test hook: a context takes at most this many points (below kMaxPoints; 0: kMaxPoints). Process-wide.
+    static void setPointLimitForTests(int points);
 
     // Defined in calib_impl.h, for the context's own source files.
     struct Point;

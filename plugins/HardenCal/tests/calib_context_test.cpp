@@ -471,6 +471,21 @@ TEST_F(ContextTest, PointOfATakenThicknessIsRefused)
     EXPECT_EQ(ctx.addPoint(3.0, 1.0, std::vector<double>(kPixels - 1, 7.0), {}), Status::badSize);
 }
 
+// A context takes no more points than a profile holds, so that a saved profile always loads again (the
+// limit lowered here: at 256 points of 65536 pixels a test would take half a gigabyte).
+TEST_F(ContextTest, NoMorePointsThanAProfileHolds)
+{
+    struct Limit {
+        Limit() { hcal::CalibContext::setPointLimitForTests(3); }
+        ~Limit() { hcal::CalibContext::setPointLimitForTests(0); }
+    } limit;
+    for (double t : {1.0, 2.0, 3.0})
+        ASSERT_EQ(ctx.addPoint(t, 1.0, std::vector<double>(kPixels, t), {}), Status::ok);
+    EXPECT_EQ(ctx.addPoint(4.0, 1.0, std::vector<double>(kPixels, 4.0), {}), Status::refused);
+    EXPECT_TRUE(log.has("Error adding item to calibration. A calibration holds at most 3 items."));
+    EXPECT_EQ(ctx.points().size(), 3u);
+}
+
 TEST_F(ContextTest, SelectionFollowsItsPointThroughInsertsAndRemovals)
 {
     for (double t : {1.0, 3.0})
