@@ -162,9 +162,9 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
         created = true;
     }
     int state = nCmdShow;
-    // A new window takes the show state of its placement: minimised, maximised or else normal (never hidden).
+    // A new window takes the show state of its placement (never hidden: readWindowPlacement sees to that).
     if (created && (nCmdShow == SW_SHOWNORMAL || nCmdShow == SW_SHOW))
-        state = pendingShowCmd_ == SW_SHOWMINIMIZED || pendingShowCmd_ == SW_SHOWMAXIMIZED ? pendingShowCmd_ : SW_SHOWNORMAL;
+        state = pendingShowCmd_;
     switch (state) {
     case SW_HIDE:
         dlg_->hide();

@@ -167,7 +167,8 @@ bool CEqualizerDlg::Create()
         if (external && !pulserReady && items) {
             QStandardItem* item = items->item(method_->count() - 1);
             item->setEnabled(false);
-            item->setToolTip(QStringLiteral("The external test pulser library hwlibs/hpPulser.so is not available."));
+            item->setToolTip(QStringLiteral("The external test pulser library %1 is not available.")
+                                 .arg(QLatin1String(equalizer::kPulserLibrary)));
         }
     }
     const int fallback = method_->findData(int(equalizer::kThlNoiseEdge));

@@ -16,7 +16,7 @@ bool ExternalPulser::available()
         return ready_;
     tried_ = true;
     std::string reason;
-    if (!module_.open(folder_ + "/hwlibs/hpPulser.so")) {
+    if (!module_.open(folder_ + "/" + kPulserLibrary)) {
         reason = module_.error();
     } else {
         prepare_ = reinterpret_cast<HppPrepareTestPulsesFn>(module_.symbol("HppPrepareTestPulses"));
@@ -33,7 +33,7 @@ bool ExternalPulser::available()
     }
     ready_ = reason.empty();
     if (!ready_ && table_ && table_->mgrLogMsg)
-        table_->mgrLogMsg("equalizer", "External test pulser library hwlibs/hpPulser.so is not available: %s.", 0,
+        table_->mgrLogMsg("equalizer", "External test pulser library %s is not available: %s.", 0, kPulserLibrary,
                           reason.c_str());
     return ready_;
 }

@@ -13,6 +13,9 @@
 
 namespace equalizer {
 
+// The pulser library, relative to the application folder.
+inline constexpr char kPulserLibrary[] = "hwlibs/hpPulser.so";
+
 class ExternalPulser {
 public:
     // The table only serves to log; appFolder is where hwlibs/ lies.

@@ -1,5 +1,6 @@
 // The preview windows through the registered functions, offscreen: visibility and hide on close, the close
-// callback on a preview still registered (asked about, destroyed, shown again from it), creation from a worker with the GUI thread pumping or blocked.
+// callback on a preview still registered (asked about, destroyed, shown again from it), creation from a
+// worker with the GUI thread pumping or blocked.
 #include <gtest/gtest.h>
 
 #include <atomic>

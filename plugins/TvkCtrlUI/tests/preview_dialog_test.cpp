@@ -1,6 +1,6 @@
 // The preview window over a fake device, offscreen: frame numbers and Update, following acquisitions,
-// service frames, the menus' enabling, file-loaded frames closed, settings and placement kept, and the pixel menu's
-// edits with their size check, busy device, chip order and rotated selection.
+// service frames, the menus' enabling, file-loaded frames closed, settings and placement kept, and the pixel
+// menu's edits with their size check, busy device, chip order and rotated selection.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,8 +18,8 @@
 #include <QDropEvent>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QGuiApplication>
+#include <QScreen>
 
 #include "fake_device_mgr.h"
 #include "fake_host.h"
