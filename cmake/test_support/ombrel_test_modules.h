@@ -1,6 +1,5 @@
 // Library copies that a test loaded stay loaded until the program ends: the manager, the device-control and
-// the hardware libraries keep process-wide objects and thread-locals that only a loaded module still
-// reaches, and LeakSanitizer's exit check fails on libraries unloaded under it.
+// the hardware libraries keep process-wide objects that only a loaded module still reaches.
 #pragma once
 
 #include <string>

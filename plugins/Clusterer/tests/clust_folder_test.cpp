@@ -10,7 +10,6 @@
 
 #include "clust_anal_data.h"
 #include "clust_folder.h"
-#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 
@@ -39,8 +38,6 @@ public:
         reinterpret_cast<int (*)(void*, const void*)>(lib_.symbol("mgrSetUiHooks"))(nullptr, nullptr);
         if (reinterpret_cast<int (*)()>(lib_.symbol("mgrInitManager"))() != 0)
             throw std::runtime_error("the manager did not start");
-        ombrel_test::keepLoaded(dir_ + "/libTvkCtrl.so");
-        ombrel_test::keepLoaded(dir_ + "/hwlibs/tvkHwDummy.so");
         if (!probe_.open(dir_ + "/clust_table_probe.so"))
             throw std::runtime_error(probe_.error());
         const auto probe = reinterpret_cast<const _MgrFuncTable* (*)()>(probe_.symbol("clustProbeTable"));
@@ -52,8 +49,6 @@ public:
     {
         reinterpret_cast<int (*)()>(lib_.symbol("mgrUnloadManager"))();
         fs::current_path(oldCwd_);
-        ombrel_test::keepLoaded(std::move(probe_));
-        ombrel_test::keepLoaded(std::move(lib_));
     }
     const _MgrFuncTable* table() const { return table_; }
     const std::string& dir() const { return dir_; }

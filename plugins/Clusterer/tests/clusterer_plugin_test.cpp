@@ -22,7 +22,6 @@
 #include <vector>
 
 #include "clust_anal_data.h"
-#include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
 #include "uikit/message_box.h"
@@ -106,8 +105,6 @@ public:
         reinterpret_cast<int (*)(void*, const void*)>(lib_.symbol("mgrSetUiHooks"))(nullptr, nullptr);
         if (reinterpret_cast<int (*)()>(lib_.symbol("mgrInitManager"))() != 0)
             throw std::runtime_error("the manager did not start");
-        ombrel_test::keepLoaded(dir_ + "/libTvkCtrl.so");
-        ombrel_test::keepLoaded(dir_ + "/hwlibs/tvkHwDummy.so");
         if (!probe_.open(dir_ + "/clusterer_probe.so") || !plugin_.open(dir_ + "/Clusterer.so"))
             throw std::runtime_error("a plug-in was not loaded");
         table_ = reinterpret_cast<const _MgrFuncTable* (*)()>(probe_.symbol("clustererProbeTable"))();
@@ -133,9 +130,6 @@ public:
         setBoxes_(nullptr);
         reinterpret_cast<int (*)()>(lib_.symbol("mgrUnloadManager"))();
         fs::current_path(oldCwd_);
-        ombrel_test::keepLoaded(std::move(plugin_));
-        ombrel_test::keepLoaded(std::move(probe_));
-        ombrel_test::keepLoaded(std::move(lib_));
     }
 
     const _MgrFuncTable* table() const { return table_; }
