@@ -203,13 +203,13 @@ void PulseAnalysis::pulse(const uint16_t* samples, unsigned count)
     }
     const unsigned height = pulseHeight(samples_.data(), count);
     r.lastPulseHeight = height;
-    if (height >= kSpectrumSize)
-        return;
+    ++r.counters.pulses; // a pulse too high for the spectrum is still a pulse
     if (r.spectrum.count() == 0)
         r.spectrum.reset(kSpectrumSize, 0.0, 1.0);
-    const double n = r.spectrum.points[height].y += 1.0;
-    r.spectrumMax = std::max(r.spectrumMax, static_cast<unsigned>(std::ceil(n)));
-    ++r.counters.pulses;
+    if (height < kSpectrumSize) {
+        const double n = r.spectrum.points[height].y += 1.0;
+        r.spectrumMax = std::max(r.spectrumMax, static_cast<unsigned>(std::ceil(n)));
+    }
 }
 
 void PulseAnalysis::accept(const PulseCluster& c, double x, double y)

@@ -68,7 +68,7 @@ unsigned enhancedIndex(double x, double factor, unsigned size);
 unsigned enhancedSide(unsigned side, double factor);
 
 struct PulseCounters {
-    uint64_t pulses = 0;       // pulses entered in the spectrum
+    uint64_t pulses = 0;       // pulses measured, also those above the spectrum's range
     uint64_t seen = 0;         // clusters found
     uint64_t flagged = 0;      // overlapping
     uint64_t tooSmall = 0;
@@ -97,7 +97,7 @@ struct PulseResults {
     PulseCounters counters;
     double lastPulseHeight = 0.0;
     unsigned spectrumMax = 0;
-    ChartSeries spectrum;       // kSpectrumSize points once the first pulse came
+    ChartSeries spectrum;       // kSpectrumSize points once the first pulse came (heights 0..4095)
     ChartSeries sizes;          // point i: accepted clusters of size i
     ChartSeries roundness;      // clusters that reached the roundness test, by roundness
     std::deque<std::vector<uint16_t>> shapes; // the last pulse shapes, oldest first

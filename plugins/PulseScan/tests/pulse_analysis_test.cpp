@@ -1,6 +1,8 @@
 // The analysis of one device: pulse height and spectrum, the cluster finder, the acceptance of clusters
 // and the images of accepted clusters and coincidences.
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -66,27 +68,47 @@ TEST(PulseHeight, BaselineIsTheMedianLessTheOffset)
     }
 }
 
-TEST(PulseSpectrum, HeightsBelow4096AreCounted)
+// Every measured pulse counts as a pulse; only heights 0..4095 have a spectrum point, and the spectrum
+// keeps its 4096 points whatever the heights.
+TEST(PulseSpectrum, EveryPulseCountsHeightsBelow4096EnterTheSpectrum)
 {
-    PulseAnalysis a;
+    struct Case {
+        const char* name;
+        std::vector<uint16_t> heights; // one single-sample pulse each, in order
+        uint64_t pulses;
+        std::vector<std::pair<unsigned, double>> points; // spectrum points that are not 0
+        unsigned spectrumMax;
+    } cases[] = {
+        {"in range and above", {4095, 4096, 3, 3}, 4, {{4095, 1}, {3, 2}}, 2},
+        {"only above the range", {4096}, 1, {}, 0},
+        {"the largest height", {65535, 0}, 2, {{0, 1}}, 1},
+    };
     PulseSettings s;
     s.baselineOn = false;
-    a.setSettings(s);
     const Frame empty(4, 4);
-    const uint16_t h4095 = 4095, h4096 = 4096, h3 = 3;
-    a.analyse(empty.pixels.data(), 4, 4, &h4095, 1);
-    a.analyse(empty.pixels.data(), 4, 4, &h4096, 1);
-    a.analyse(empty.pixels.data(), 4, 4, &h3, 1);
-    a.analyse(empty.pixels.data(), 4, 4, &h3, 1);
-    const PulseResults& r = a.results();
-    ASSERT_EQ(r.spectrum.count(), kSpectrumSize);
-    EXPECT_EQ(r.spectrum.points[4095].y, 1);
-    EXPECT_EQ(r.spectrum.points[3].y, 2);
-    EXPECT_EQ(r.counters.pulses, 3u);
-    EXPECT_EQ(r.spectrumMax, 2u);
-    EXPECT_EQ(r.lastPulseHeight, 3);
-    ASSERT_EQ(r.shapes.size(), 4u);
-    EXPECT_EQ(r.shapes[1], std::vector<uint16_t>{4096});
+    for (const Case& c : cases) {
+        PulseAnalysis a;
+        a.setSettings(s);
+        for (const uint16_t& h : c.heights)
+            a.analyse(empty.pixels.data(), 4, 4, &h, 1);
+        const PulseResults& r = a.results();
+        EXPECT_EQ(r.counters.pulses, c.pulses) << c.name;
+        EXPECT_EQ(r.spectrumMax, c.spectrumMax) << c.name;
+        EXPECT_EQ(r.lastPulseHeight, c.heights.back()) << c.name;
+        ASSERT_EQ(r.spectrum.count(), kSpectrumSize) << c.name;
+        std::vector<std::pair<unsigned, double>> points;
+        for (unsigned i = 0; i < r.spectrum.count(); ++i) {
+            EXPECT_EQ(r.spectrum.points[i].x, i) << c.name;
+            if (r.spectrum.points[i].y != 0)
+                points.emplace_back(i, r.spectrum.points[i].y);
+        }
+        std::sort(points.begin(), points.end());
+        auto expected = c.points;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(points, expected) << c.name;
+        ASSERT_EQ(r.shapes.size(), c.heights.size()) << c.name;
+        EXPECT_EQ(r.shapes.back(), std::vector<uint16_t>{c.heights.back()}) << "a shape for every pulse: " << c.name;
+    }
 }
 
 TEST(PulseSpectrum, ShapeHistoryKeepsTheNewest)
