@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -127,7 +128,7 @@ bool BoxLink::transmit(const uint8_t* data, size_t size)
     }
     if (size > 0)
         ++sent_[data[0]];
-    if (log_)
+    if (log_ && log_->dumpsPackets())
         log_->packet(true, data, size, size ? commandName(data[0]) : std::string());
     uint32_t written = 0;
     const int status = link_->write(data, static_cast<uint32_t>(size), &written);
@@ -138,12 +139,22 @@ bool BoxLink::transmit(const uint8_t* data, size_t size)
     return true;
 }
 
+// Drops what is parsed and dumped; the piece being parsed stays whole for its dump.
 void BoxLink::compact()
 {
-    if (pos_ > 0 && (pos_ == in_.size() || pos_ > 65536)) {
-        in_.erase(in_.begin(), in_.begin() + static_cast<long>(pos_));
-        pos_ = 0;
+    if (dumped_ > 0 && (dumped_ == in_.size() || dumped_ > 65536)) {
+        in_.erase(in_.begin(), in_.begin() + static_cast<long>(dumped_));
+        pos_ -= dumped_;
+        dumped_ = 0;
     }
+}
+
+void BoxLink::dumpTaken(const char* label, size_t length)
+{
+    const size_t end = pos_ - dumped_ > length ? dumped_ + length : pos_;
+    if (end > dumped_ && log_ && log_->dumpsPackets())
+        log_->packet(false, in_.data() + dumped_, end - dumped_, label);
+    dumped_ = end;
 }
 
 bool BoxLink::fill()
@@ -166,14 +177,12 @@ bool BoxLink::fill()
     in_.resize(old + depth);
     uint32_t got = 0;
     const int status = link_->read(in_.data() + old, depth, &got);
-    in_.resize(old + (status == FT_OK ? got : 0));
+    in_.resize(old + (status == FT_OK ? std::min<size_t>(got, depth) : 0));
     if (status != FT_OK) {
         linkFailed_ = true;
         report(kNotResponding, "Can't receive - " + std::string(ftStatusText(status)));
         return false;
     }
-    if (log_ && got)
-        log_->packet(false, in_.data() + old, got, "");
     return true;
 }
 
@@ -199,6 +208,7 @@ bool BoxLink::need(size_t bytes, double deadline, bool quiet)
 
 bool BoxLink::failParse(const char* what)
 {
+    dumpTaken(pending_);
     const bool ok = resynchronise();
     report(ok ? kBadResponse : kFatalError, format("%s. Resynchronization %s.", what, ok ? "OK" : "failed"));
     return false;
@@ -224,6 +234,9 @@ bool BoxLink::parseReply(uint8_t code, double deadline, Reply* reply)
 {
     reply->code = code;
     reply->params.clear();
+    const BoxCommand* command = findCommand(code);
+    const char* name = command ? command->name : "";
+    pending_ = name;
     const int kind = replyKindOf(code);
     size_t length = 0;
     if (kind > 0) {
@@ -235,6 +248,8 @@ bool BoxLink::parseReply(uint8_t code, double deadline, Reply* reply)
         length |= size_t{take()} << 8;
         if (length > wire::kMaxTextParameter)
             return failParse("Reception of string parameter failed");
+        dumpTaken(name);
+        pending_ = "String message.";
     } else if (kind == kReplyMatrix) {
         if (!need(4, deadline))
             return failParse("Too short response");
@@ -256,14 +271,29 @@ bool BoxLink::parseReply(uint8_t code, double deadline, Reply* reply)
         return failParse(kind > 0 ? "Missing response parameters" : "Too short response");
     reply->params.assign(in_.begin() + static_cast<long>(pos_), in_.begin() + static_cast<long>(pos_ + length));
     pos_ += length;
-    return readStatus(deadline, &reply->status);
+    if (kind == kReplyText) {
+        dumpTaken(pending_);
+        pending_ = name;
+    }
+    const size_t beforeStatus = pos_ - dumped_; // compact() keeps this distance
+    if (!readStatus(deadline, &reply->status))
+        return false;
+    if (reply->status != wire::kStatusOk)
+        dumpTaken(name, beforeStatus);
+    dumpTaken(reply->status == wire::kStatusOk ? name : "Error message.");
+    return true;
 }
 
 bool BoxLink::parseMessage(uint8_t marker, double deadline)
 {
+    static constexpr const char* kBegin = "Background message begining.";
+    static constexpr const char* kEnd = "Background message end.";
+    pending_ = kBegin;
     BoxMessage m;
     if (marker == wire::kTextMessage) {
         m.kind = BoxMessage::Text;
+        dumpTaken(kBegin);
+        pending_ = kEnd;
         for (;;) {
             if (!need(1, deadline))
                 return failParse("Unexpected end of background message");
@@ -289,6 +319,7 @@ bool BoxLink::parseMessage(uint8_t marker, double deadline)
                 length |= size_t{take()} << (8 * i);
             if (length > wire::maxMatrixStream())
                 return failParse("Background message reception failed");
+            dumpTaken(kBegin);
         } else {
             if (!need(2, deadline))
                 return failParse("Background message reception failed");
@@ -296,7 +327,9 @@ bool BoxLink::parseMessage(uint8_t marker, double deadline)
             if (samples > wire::kMaxScopeSamples)
                 return failParse("Background message reception failed");
             length = 2 + 2 * samples;
+            dumpTaken(kBegin);
         }
+        pending_ = kEnd;
         if (!need(length + 1, deadline))
             return failParse("Unexpected end of background message");
         m.data.assign(in_.begin() + static_cast<long>(pos_), in_.begin() + static_cast<long>(pos_ + length));
@@ -304,6 +337,7 @@ bool BoxLink::parseMessage(uint8_t marker, double deadline)
         if (take() != wire::kTerminator)
             return failParse("Unexpected end of background message");
     }
+    dumpTaken(kEnd);
     if (sink_)
         sink_(std::move(m));
     return true;
@@ -311,7 +345,7 @@ bool BoxLink::parseMessage(uint8_t marker, double deadline)
 
 // One reply or message; Unit::None when nothing arrived before the deadline (or at once, when
 // waitForFirst is false).
-BoxLink::Unit BoxLink::receiveUnit(double deadline, Reply* reply, bool waitForFirst)
+BoxLink::Unit BoxLink::receiveUnit(double deadline, Reply* reply, bool waitForFirst, uint8_t expected)
 {
     linkFailed_ = false;
     if (!need(1, waitForFirst ? deadline : 0.0, true)) // silence between units is no short reception
@@ -320,17 +354,33 @@ BoxLink::Unit BoxLink::receiveUnit(double deadline, Reply* reply, bool waitForFi
     if (first == wire::kTextMessage || first == wire::kFrameMessage || first == wire::kScopeMessage)
         return parseMessage(first, deadline) ? Unit::Message : Unit::Failed;
     if (!findCommand(first)) {
+        dumpTaken(commandName(first).c_str());
         failParse("Unknown response received");
         return Unit::Failed;
     }
-    return parseReply(first, deadline, reply) ? Unit::Reply : Unit::Failed;
+    if (!parseReply(first, deadline, reply))
+        return Unit::Failed;
+    if (first != wire::kIntervalMeasure || expected == first)
+        return Unit::Reply;
+    // An interval the box measured and reports by itself.
+    if (reply->status != wire::kStatusOk) {
+        report(kDeviceError, format("Error \"%s\" reported by device performing command \"%s\"", reply->status.c_str(),
+                                    commandName(first).c_str()));
+        return Unit::Message;
+    }
+    BoxMessage m;
+    m.kind = BoxMessage::Interval;
+    m.ticks = codec::getTimer48(reply->params.data());
+    if (sink_)
+        sink_(std::move(m));
+    return Unit::Message;
 }
 
 bool BoxLink::waitForReply(uint8_t code, double timeout, Reply* reply)
 {
     const double deadline = plat::monotonicSeconds() + (timeout > 0 ? timeout : timeout_);
     for (;;) {
-        const Unit unit = receiveUnit(deadline, reply, true);
+        const Unit unit = receiveUnit(deadline, reply, true, code);
         if (unit == Unit::Message)
             continue;
         if (unit == Unit::Failed)
@@ -370,12 +420,14 @@ bool BoxLink::resynchronise(double timeout, double interByteTimeout)
     const double total = timeout > 0 ? timeout : syncTimeout_;
     const double pause = interByteTimeout > 0 && interByteTimeout < 0.03 ? 0.0 : 0.010;
     const double deadline = plat::monotonicSeconds() + total;
+    const char* label = findCommand(sync)->name;
     size_t matched = 0;
     for (;;) {
         while (available() > 0) {
             const uint8_t c = take();
             if (c == static_cast<uint8_t>(wire::kSyncString[matched])) {
                 if (++matched == wire::kSyncLength) {
+                    dumpTaken(label);
                     compact();
                     return true;
                 }
@@ -384,6 +436,7 @@ bool BoxLink::resynchronise(double timeout, double interByteTimeout)
                 matched = c == static_cast<uint8_t>(wire::kSyncString[0]) ? 1 : 0;
             }
         }
+        dumpTaken(label);
         compact();
         if (plat::monotonicSeconds() >= deadline)
             break;
@@ -444,7 +497,7 @@ bool BoxLink::drain()
     Nesting nest(nesting_);
     for (;;) {
         Reply stray;
-        const Unit unit = receiveUnit(plat::monotonicSeconds() + timeout_, &stray, false);
+        const Unit unit = receiveUnit(plat::monotonicSeconds() + timeout_, &stray, false, 0);
         if (unit == Unit::None)
             return true;
         if (unit == Unit::Failed)
@@ -464,7 +517,7 @@ void BoxLink::purge()
     if (link_)
         link_->purge();
     in_.clear();
-    pos_ = 0;
+    pos_ = dumped_ = 0;
 }
 
 } // namespace usb

@@ -29,10 +29,10 @@ struct Reply {
 
 // What the box sends by itself.
 struct BoxMessage {
-    enum Kind { Text, Frame, Scope } kind = Text;
+    enum Kind { Text, Frame, Scope, Interval } kind = Text;
     std::string text;
     uint16_t frameId = 0;
-    uint64_t ticks = 0;
+    uint64_t ticks = 0;        // Frame: its exposure time; Interval: the measured interval (timer ticks)
     std::vector<uint8_t> data; // Frame: matrix stream; Scope: the -4 block
 };
 
@@ -41,8 +41,14 @@ class LinkLog {
 public:
     virtual ~LinkLog() = default;
     virtual void message(int type, const std::string& text) = 0;
-    // label: the command name, or one of "Error message.", "String message.", ...
+    // A transmitted block is labelled with its command's name. Received bytes are dumped as they are
+    // parsed, a block per piece: a reply with its command's name (an error status apart, as "Error
+    // message."), the text of a text reply as "String message.", the box's own messages in two blocks,
+    // "Background message begining." (marker and header) and "Background message end.", and what a
+    // resynchronisation hunts through with the sync command's name.
     virtual void packet(bool transmitted, const uint8_t* data, size_t size, const std::string& label) = 0;
+    // False while packets are not dumped: the link then builds no label.
+    virtual bool dumpsPackets() const { return true; }
 };
 
 class BoxLink {
@@ -94,7 +100,8 @@ private:
     bool fill();                                         // reads what the link holds; false on a failure
     // Waits until bytes are buffered; a count still short at the deadline is logged unless quiet.
     bool need(size_t bytes, double deadline, bool quiet = false);
-    Unit receiveUnit(double deadline, Reply* reply, bool waitForFirst);
+    // expected: the code whose reply is awaited (0 for none).
+    Unit receiveUnit(double deadline, Reply* reply, bool waitForFirst, uint8_t expected);
     bool parseReply(uint8_t code, double deadline, Reply* reply);
     bool parseMessage(uint8_t marker, double deadline);
     bool readStatus(double deadline, std::string* status);
@@ -102,6 +109,8 @@ private:
     size_t available() const { return in_.size() - pos_; }
     uint8_t take() { return in_[pos_++]; }
     void compact();
+    // Dumps the bytes taken since the last dump, up to dumped_ + length (all of them by default).
+    void dumpTaken(const char* label, size_t length = SIZE_MAX);
 
     std::unique_ptr<FtLink> link_;
     LinkLog* log_;
@@ -113,7 +122,9 @@ private:
     double timeout_;
     double syncTimeout_;
     std::vector<uint8_t> in_;      // bytes read from the link, guarded by command_
-    size_t pos_ = 0;
+    size_t pos_ = 0;               // in_[pos_] is the next byte to parse
+    size_t dumped_ = 0;            // in_[dumped_, pos_) is taken but not yet dumped; kept by compact()
+    const char* pending_ = "";     // the label of the piece being parsed, for a dump on a failure
     bool linkFailed_ = false;      // the last fill() failed; guarded by command_
     std::vector<uint64_t> sent_;   // transmissions per code, guarded by command_
     mutable std::mutex state_;     // guards errorType_ and errorText_; nothing is called while held

@@ -11,6 +11,8 @@
 //   kTextMessage  text, '\r'                                   ("Trigger detected", ...)
 //   kFrameMessage 16-bit id, 6 timer bytes, then as -3, '\r'   (the frame of a timed exposure)
 //   kScopeMessage as -4, '\r'                                  (the scope capture after a trigger)
+//   the reply of "Interval measure" ('%': 6 timer bytes, status, '\r'), an interval the box measured;
+//   it is a reply only while the library waits for that very command
 // Requests: the code, then the parameter bytes of the layouts below (lengths as the command table,
 // except "Set Tarvik DACs": 0xFF and 32 bytes per chip, and "Set matrix": the codec stream of layout
 // ToReadout, exactly its streamSize() bytes).
@@ -36,6 +38,7 @@ constexpr uint32_t kMaxChips = 4;
 constexpr uint8_t kTextMessage = 0x02;
 constexpr uint8_t kFrameMessage = 0x03;
 constexpr uint8_t kScopeMessage = 0x04;
+constexpr uint8_t kIntervalMeasure = '%';
 
 // The longest matrix stream a box may announce (4 chips of 14-bit blocks).
 inline size_t maxMatrixStream()

@@ -21,6 +21,7 @@ public:
     void setLogErrorsOnly(bool on) { errorsOnly_ = on; }
     bool logToFile() const { return toFile_; }
     bool logErrorsOnly() const { return errorsOnly_; }
+    bool dumpsPackets() const { return toFile_ && !errorsOnly_; }
 
     // device: the device id, or -1 for a message of no device (written "???").
     void message(int device, int type, const std::string& text);
@@ -47,6 +48,7 @@ public:
     {
         debugLog().packet(device_, transmitted, data, size, label);
     }
+    bool dumpsPackets() const override { return debugLog().dumpsPackets(); }
 
 private:
     int device_;

@@ -440,6 +440,13 @@ void UsbDevice::onMessage(BoxMessage&& m)
         }
         return;
     }
+    if (m.kind == BoxMessage::Interval) {
+        const double seconds = codec::timerSeconds(m.ticks, clockSetting());
+        std::lock_guard<std::mutex> guard(values_);
+        if (coincidence && (v_->coincMode & 1))
+            v_->coincLiveTime += seconds;
+        return;
+    }
     if (m.kind == BoxMessage::Scope) {
         std::lock_guard<std::mutex> guard(values_);
         std::fill(std::begin(v_->scopeData), std::end(v_->scopeData), 0);

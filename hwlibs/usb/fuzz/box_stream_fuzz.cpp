@@ -2,7 +2,8 @@
 // rest is all the box sends, read by the library as it comes: first its own messages (drain), then the
 // reply to that command, with one retry and short time-outs. Whatever the bytes, the command ends (true
 // only with the reply to that very code and the status "OK"), every message handed on is whole and
-// within what the box sent, and no command is left running.
+// within what the box sent, the packet dump shows the bytes taken once each and in order, and no command
+// is left running.
 // Built as a libFuzzer target with clang; the kept inputs are replayed by an ordinary test.
 #include <algorithm>
 #include <cstddef>
@@ -19,9 +20,15 @@ namespace {
 
 using namespace usb;
 
+// Keeps what the packet dump shows of the received bytes.
 struct SilentLog final : LinkLog {
+    std::string received;
     void message(int, const std::string&) override {}
-    void packet(bool, const uint8_t*, size_t, const std::string&) override {}
+    void packet(bool transmitted, const uint8_t* data, size_t size, const std::string&) override
+    {
+        if (!transmitted)
+            received.append(reinterpret_cast<const char*>(data), size);
+    }
 };
 
 size_t commandCount()
@@ -61,5 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort(); // a message cannot hold more than the box sent
     if (link.commandRunning())
         std::abort();
+    if (sent.compare(0, log.received.size(), log.received) != 0)
+        std::abort(); // the dump shows each byte taken once, in the order sent
     return 0;
 }

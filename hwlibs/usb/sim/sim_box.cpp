@@ -260,6 +260,16 @@ void SimBox::sendFrame(double seconds)
     send(m);
 }
 
+void SimBox::sendIntervalMeasure(double seconds)
+{
+    std::lock_guard<std::mutex> guard(m_);
+    std::vector<uint8_t> m(7, 0);
+    m[0] = wire::kIntervalMeasure;
+    codec::putTimer48(m.data() + 1, static_cast<uint64_t>(seconds / timerTickSeconds(clock_) + 0.5));
+    m.insert(m.end(), {'O', 'K', wire::kTerminator});
+    send(m);
+}
+
 void SimBox::sendScope()
 {
     std::vector<uint8_t> m{wire::kScopeMessage};

@@ -67,6 +67,10 @@ public:
     void plugIn();
     bool plugged() const;
 
+    // ---- what the box sends by itself, at a test's call ----
+    // The reply of "Interval measure" nobody asked for: an interval of that many seconds the box measured.
+    void sendIntervalMeasure(double seconds);
+
     // ---- what the box holds ----
     std::vector<uint16_t> matrixCodes() const;
     std::vector<uint8_t> pixelConfigs() const;

@@ -259,6 +259,122 @@ TEST(BoxLinkReplies, BoxGivenLengthsAreBoundedAndBrokenRepliesRefused)
     }
 }
 
+// The packet dump of what the box sends: each piece as it is parsed, under its label, every byte once
+// and in order, so that the received blocks put together are the stream the link took.
+struct DumpLog final : LinkLog {
+    struct Block {
+        std::string label, bytes;
+        bool operator==(const Block& o) const { return label == o.label && bytes == o.bytes; }
+    };
+    std::vector<Block> received;
+    void message(int, const std::string&) override {}
+    void packet(bool transmitted, const uint8_t* data, size_t size, const std::string& label) override
+    {
+        if (!transmitted)
+            received.push_back({label, std::string(reinterpret_cast<const char*>(data), size)});
+    }
+    std::string all() const
+    {
+        std::string s;
+        for (const Block& b : received) {
+            s += b.label + ":";
+            for (unsigned char c : b.bytes)
+                s += " " + std::to_string(c);
+            s += "\n";
+        }
+        return s;
+    }
+};
+
+TEST(BoxLinkDump, ReceivedPiecesCarryTheirLabels)
+{
+    auto le16 = [](unsigned v) { return std::string{char(v & 0xFF), char(v >> 8)}; };
+    const std::string interval = std::string("%\x40\x4b\x4c\x00\x00\x00", 7) + "OK\r"; // 5000000 ticks
+    const std::string frameHead = std::string("\x03\x34\x12", 3) + std::string(6, '\x01') + std::string("\x03\0\0\0", 4);
+    struct Case {
+        const char* what;
+        uint8_t code;
+        std::string stream;
+        bool ok;
+        std::vector<DumpLog::Block> blocks;
+    };
+    const Case cases[] = {
+        {"reply with parameters", '#', "#\x01OK\r", true, {{"Get mumber of tarvik chips", "#\x01OK\r"}}},
+        {"text reply: its text apart", 'i', "i" + le16(5) + "ab:cdOK\r", true,
+         {{"Version info", "i" + le16(5)}, {"String message.", "ab:cd"}, {"Version info", "OK\r"}}},
+        {"error status apart", 'e', "eNo power\r", false, {{"Erase matrix", "e"}, {"Error message.", "No power\r"}}},
+        {"error status of a reply with parameters", '#', "#\x01No chips\r", false,
+         {{"Get mumber of tarvik chips", "#\x01"}, {"Error message.", "No chips\r"}}},
+        {"text message before the reply", 'e', "\x02Trigger detected\reOK\r", true,
+         {{"Background message begining.", "\x02"}, {"Background message end.", "Trigger detected\r"},
+          {"Erase matrix", "eOK\r"}}},
+        {"frame message before the reply", 'e', frameHead + "abc\r" + "eOK\r", true,
+         {{"Background message begining.", frameHead}, {"Background message end.", "abc\r"},
+          {"Erase matrix", "eOK\r"}}},
+        {"unasked interval measure before the reply", 'e', interval + "eOK\r", true,
+         {{"Interval measure", interval}, {"Erase matrix", "eOK\r"}}},
+        {"unknown code, then the sync hunt", 'e', "\xF5OK\r" + kSync, false,
+         {{"Unknown command [0xf5]", "\xF5"}, {"Synchronisation packet", "OK\r" + kSync}}},
+        {"parameters cut short: what came is hunted through", 'M', "M" + std::string(3, '\0'), false,
+         {{"ADC monitor", "M"}, {"Synchronisation packet", std::string(3, '\0')}}},
+        {"status without terminator, then the sync hunt", 'e', "e" + std::string(100, 'x') + kSync, false,
+         {{"Erase matrix", "e" + std::string(65, 'x')}, {"Synchronisation packet", std::string(35, 'x') + kSync}}},
+    };
+    for (const Case& c : cases) {
+        DumpLog log;
+        BoxLink link(std::make_unique<ScriptLink>(c.stream), &log, nullptr);
+        link.setTimeout(0.05);
+        link.setSyncTimeout(0.05);
+        EXPECT_EQ(link.execute(c.code, nullptr, 0, nullptr, 1), c.ok) << c.what;
+        EXPECT_EQ(log.received, c.blocks) << c.what << "\n" << log.all();
+    }
+}
+
+// The box reports a measured interval by itself: the reply of "Interval measure" nobody waits for is a
+// message with its timer ticks, neither a stray reply (no resynchronisation) nor the awaited one; a
+// reply to "Interval measure" itself stays a reply.
+TEST(BoxLinkMessages, UnaskedIntervalMeasureIsAMessage)
+{
+    const std::string interval = std::string("%\x40\x4b\x4c\x00\x00\x00", 7) + "OK\r";
+    const std::string failed = std::string("%\0\0\0\0\0\0", 7) + "Busy\r";
+    struct Case {
+        const char* what;
+        uint8_t code;          // 0: only the box's own messages are taken
+        std::string stream;
+        std::vector<uint64_t> ticks; // interval messages handed on
+        const char* logPart;   // "" for no line expected
+    };
+    const Case cases[] = {
+        {"between commands", 0, interval, {5000000}, ""},
+        {"while another reply is awaited", 'e', interval + "eOK\r", {5000000}, ""},
+        {"two in a row", 'e', interval + interval + "eOK\r", {5000000, 5000000}, ""},
+        {"with an error status", 'e', failed + "eOK\r", {},
+         "Error \"Busy\" reported by device performing command \"Interval measure\""},
+        {"as the awaited reply", '%', interval, {}, ""},
+    };
+    for (const Case& c : cases) {
+        RecordingLog log;
+        std::vector<uint64_t> ticks;
+        BoxLink link(std::make_unique<ScriptLink>(c.stream), &log, [&](BoxMessage&& m) {
+            if (m.kind == BoxMessage::Interval)
+                ticks.push_back(m.ticks);
+        });
+        link.setTimeout(0.05);
+        link.setSyncTimeout(0.05);
+        Reply reply;
+        const bool ok = c.code ? link.execute(c.code, nullptr, 0, &reply, 1) : link.drain();
+        EXPECT_TRUE(ok) << c.what << "\n" << log.all();
+        EXPECT_EQ(ticks, c.ticks) << c.what;
+        EXPECT_EQ(link.resyncs(), 0u) << c.what << "\n" << log.all();
+        if (c.code == '%') {
+            EXPECT_EQ(reply.params, std::vector<uint8_t>(interval.begin() + 1, interval.begin() + 7)) << c.what;
+        }
+        if (*c.logPart) {
+            EXPECT_TRUE(log.has(c.logPart)) << c.what << "\n" << log.all();
+        }
+    }
+}
+
 // Messages the box sends between replies reach the sink, in order, while commands go on.
 TEST(BoxLinkMessages, TriggerAndFrameArriveBetweenReplies)
 {

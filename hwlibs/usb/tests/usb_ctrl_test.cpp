@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -357,9 +358,10 @@ TEST_F(UsbThroughCtrl, UnpluggingEndsTheRun)
     EXPECT_NE(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << "the box stays gone";
 }
 
-// With "LogToFile" on and "LogErrs" off every packet is dumped with its command name, 16 bytes a line,
-// a matrix cut short after 1024 bytes; with "LogErrs" on only errors are written, with the text the
-// device reports.
+// With "LogToFile" on and "LogErrs" off every packet is dumped with its label, 16 bytes a line, a
+// matrix cut short after 1024 bytes: a transmitted command and a reply under the command's name, a
+// frame the box sends by itself in two blocks; with "LogErrs" on only errors are written, with the text
+// the device reports.
 TEST_F(UsbThroughCtrl, DebugLogDumpsPacketsUntilErrorsOnly)
 {
     start("");
@@ -371,6 +373,17 @@ TEST_F(UsbThroughCtrl, DebugLogDumpsPacketsUntilErrorsOnly)
     for (const char* part : {"Transmited: ", "Received:   ", "Erase matrix", "  >>      Abreviated       <<",
                              "-> Bytes transmited: 1", "-> Bytes received: ", "Message: ", "Message: Command \"Erase matrix\" performed OK."})
         EXPECT_NE(log.find(part), std::string::npos) << part << "\n" << log;
+    const std::string head = R"(\d\d:\d\d:\d\d\.\d{3} +\d+ \(\d{5}\))";
+    const char* const packets[] = {
+        R"(Transmited: HEAD Erase matrix\n65 {46}\| e\n\|  -> Bytes transmited: 1\n)",
+        R"(Received:   HEAD Erase matrix\n65 4f 4b 0d {37}\| eOK\.\n\|  -> Bytes received: 4\n)",
+        R"(Received:   HEAD Background message begining\.\n03 ([0-9a-f]{2} ){12} +\| \.)",
+        R"(Received:   HEAD Background message end\.\n([0-9a-f]{2} ){16}\| )",
+    };
+    for (const char* packet : packets) {
+        const std::string pattern = std::regex_replace(packet, std::regex("HEAD"), head);
+        EXPECT_TRUE(std::regex_search(log, std::regex(pattern))) << pattern << "\n" << log;
+    }
     logTo(true, true);
     const size_t before = log.size();
     ASSERT_EQ(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << message();

@@ -34,7 +34,10 @@ const _HwFuncTable& hw()
     return *hwkit::funcTable<&current>();
 }
 
-enum Item { kHv = 5, kDac0 = 8, kDac1 = 10, kScopeOnTrg = 16, kScopeData = 17, kCoincMode = 24, kAutoErase = 28 };
+enum Item {
+    kHv = 5, kDac0 = 8, kDac1 = 10, kScopeOnTrg = 16, kScopeData = 17, kCoincMode = 24, kCoincLiveTime = 27,
+    kAutoErase = 28
+};
 
 struct Events {
     std::mutex m;
@@ -365,6 +368,40 @@ TEST(UsbAcquisition, TriggerStartsReportsTheStartBeforeTheFrame)
     ASSERT_EQ(setItem<int32_t>(id, kScopeOnTrg, 0), 0);
     ASSERT_EQ(hw().hwGetHwInfoFlags(id, kScopeData, &flags), 0);
     EXPECT_EQ(flags, 0u);
+}
+
+// Intervals the box measured and reports by itself add to "Coinc live time" only while the coincidence
+// mode is on in "trigger stops"; taking them costs no resynchronisation.
+TEST(UsbAcquisition, IntervalMeasuresAddToTheCoincidenceLiveTime)
+{
+    struct Case {
+        const char* what;
+        int mode;
+        uint8_t coincMode;
+        double added; // by each interval
+    };
+    const Case cases[] = {
+        {"trigger stops, coincidence on", ACQMODE_TRIG_STOP, 1, 0.25},
+        {"trigger stops, coincidence off", ACQMODE_TRIG_STOP, 0, 0},
+        {"manual, coincidence on", ACQMODE_MANUAL, 1, 0},
+    };
+    for (const Case& c : cases) {
+        Lib lib("");
+        const int id = lib.open();
+        _AcqPars pars{1, 0, 1, c.mode, 0.01};
+        ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+        ASSERT_EQ(setItem<uint8_t>(id, kCoincMode, c.coincMode), 0);
+        ASSERT_EQ(hw().hwStartAcquisition(id), 0) << hw().hwGetLastError(id);
+        ASSERT_TRUE(lib.events.waitFor(HWCB_ACQ_FINISHED, 10)) << c.what;
+        const double before = getItem<double>(id, kCoincLiveTime);
+        const uint64_t syncs = lib.box()->received(' ');
+        lib.box()->sendIntervalMeasure(0.25);
+        lib.box()->sendIntervalMeasure(0.25);
+        // What the box sent before this reply is taken by the time it returns.
+        ASSERT_EQ(hw().hwResetMatrix(id), 0) << c.what << ": " << hw().hwGetLastError(id);
+        EXPECT_NEAR(getItem<double>(id, kCoincLiveTime) - before, 2 * c.added, 1e-9) << c.what;
+        EXPECT_EQ(lib.box()->received(' '), syncs) << c.what << ": no resynchronisation";
+    }
 }
 
 TEST(UsbAcquisition, TestPulsesAndDigitalPatterns)
