@@ -402,6 +402,19 @@ TEST(UsbAcquisition, IntervalMeasuresAddToTheCoincidenceLiveTime)
         EXPECT_NEAR(getItem<double>(id, kCoincLiveTime) - before, 2 * c.added, 1e-9) << c.what;
         EXPECT_EQ(lib.box()->received(' '), syncs) << c.what << ": no resynchronisation";
     }
+    // One that comes while an exposure runs leaves it running, and its frame is read.
+    Lib lib("");
+    const int id = lib.open();
+    _AcqPars pars{0, 0, 1, ACQMODE_MANUAL, 0};
+    ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
+    ASSERT_EQ(hw().hwStartAcquisition(id), 0) << hw().hwGetLastError(id);
+    lib.box()->sendIntervalMeasure(0.25);
+    int busy = 0;
+    ASSERT_EQ(hw().hwCheckBusy(id, &busy), 0) << hw().hwGetLastError(id);
+    EXPECT_EQ(busy, 1);
+    ASSERT_EQ(hw().hwStopAcquisition(id), 0) << hw().hwGetLastError(id);
+    std::vector<uint16_t> frame(65536);
+    EXPECT_EQ(hw().hwReadMatrix(id, frame.data(), static_cast<uint32_t>(frame.size())), 0) << hw().hwGetLastError(id);
 }
 
 TEST(UsbAcquisition, TestPulsesAndDigitalPatterns)
