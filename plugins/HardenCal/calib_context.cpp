@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 #include <new>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -287,8 +288,19 @@ Status CalibContext::addPoint(double thickness, double time, std::vector<double>
         return Status::notBound;
     if (data.size() != static_cast<size_t>(c.pixels) || (!sigma.empty() && sigma.size() != data.size()))
         return Status::badSize;
+    // A profile holds finite numbers only: a point holding anything else could be saved but never loaded.
+    for (const auto& [values, what] : {std::pair{&data, "Data"}, std::pair{&sigma, "Sigma"}}) {
+        const auto bad = std::find_if(values->begin(), values->end(), [](double v) { return !std::isfinite(v); });
+        if (bad != values->end()) {
+            c.message(std::string("Error adding item to calibration. ") + what +
+                      " array holds a value that is not a finite number (pixel=" +
+                      std::to_string(bad - values->begin()) + ").");
+            return Status::refused;
+        }
+    }
     const size_t n = c.points.size();
-    if (!(thickness > 0.0)) {
+    // Only a thickness or time <= 0 is replaced; NaN is refused below with infinity.
+    if (thickness <= 0.0) {
         if (n == 0)
             thickness = 0.0;
         else if (n == 1)
@@ -297,7 +309,7 @@ Status CalibContext::addPoint(double thickness, double time, std::vector<double>
             thickness = c.points[n - 1]->thickness +
                         (c.points[n - 1]->thickness - c.points[0]->thickness) / static_cast<double>(n - 1);
     }
-    if (!(time > 0.0))
+    if (time <= 0.0)
         time = n == 0 ? 1.0 : c.points[n - 1]->time;
     if (!std::isfinite(thickness) || !std::isfinite(time)) {
         c.message("Error adding item to calibration. Invalid thickness or time.");

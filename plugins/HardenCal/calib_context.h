@@ -106,7 +106,9 @@ public:
     // ---- points ----
     // Adds a point from summed counts; sigma empty = sqrt(data) (0 where data <= 1e-200). A thickness <= 0
     // continues the list's spacing, a time <= 0 takes the last point's; the name is the last point's.
-    // Refused with the Part's message when the thickness is taken. index (may be null): its place.
+    // Refused with a message when the thickness is taken, or when thickness, time, data or sigma hold a value
+    // that is not finite (NaN included: a profile holds finite numbers only, so such a point would be saved
+    // but never loaded again). index (may be null): its place.
     Status addPoint(double thickness, double time, std::vector<double> data, std::vector<double> sigma,
                     int* index = nullptr);
     Status removePoint(int index);

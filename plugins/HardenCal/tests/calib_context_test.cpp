@@ -445,7 +445,7 @@ TEST_F(ContextTest, PoissonSigmaOfAPointHoldsAtEveryPixel)
         double sigma;
     };
     const Case cases[] = {
-        {9.0, 3.0}, {2.25, 1.5}, {1e-200, 0.0}, {4e-200, 2e-100}, {0.0, 0.0}, {-4.0, 0.0}, {std::nan(""), 0.0},
+        {9.0, 3.0}, {2.25, 1.5}, {1e-200, 0.0}, {4e-200, 2e-100}, {0.0, 0.0}, {-4.0, 0.0}, {0.25, 0.5},
     };
     constexpr int kPeriod = static_cast<int>(std::size(cases));
     std::vector<double> data(kPixels);

@@ -113,6 +113,59 @@ TEST_F(ProfileTest, LoadGivesBackExactlyWhatWasSaved)
     }
 }
 
+// A profile holds finite numbers only, so a point holding anything else is refused when it is added:
+// taken, it would be saved into a profile that then never loads again.
+TEST_F(ProfileTest, PointAProfileCouldNotHoldIsRefusedSoTheSavedProfileLoads)
+{
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    const std::string dataMessage =
+        "Error adding item to calibration. Data array holds a value that is not a finite number (pixel=12345).";
+    const std::string sigmaMessage =
+        "Error adding item to calibration. Sigma array holds a value that is not a finite number (pixel=12345).";
+    const std::string numberMessage = "Error adding item to calibration. Invalid thickness or time.";
+    struct Case {
+        const char* what;
+        double thickness;
+        double time;
+        double data;  // at pixel 12345; 5 elsewhere
+        double sigma; // at pixel 12345, < 0: sigma none given
+        std::string message;
+    };
+    const Case cases[] = {
+        {"NaN in the data", 4.0, 1.0, nan, -1.0, dataMessage},
+        {"infinity in the data", 4.0, 1.0, inf, -1.0, dataMessage},
+        {"minus infinity in the data", 4.0, 1.0, -inf, -1.0, dataMessage},
+        {"NaN in the given data and sigma", 4.0, 1.0, nan, 2.0, dataMessage},
+        {"NaN in the sigma", 4.0, 1.0, 5.0, nan, sigmaMessage},
+        {"infinity in the sigma", 4.0, 1.0, 5.0, inf, sigmaMessage},
+        {"NaN thickness", nan, 1.0, 5.0, -1.0, numberMessage},
+        {"infinite thickness", inf, 1.0, 5.0, -1.0, numberMessage},
+        {"NaN time", 4.0, nan, 5.0, -1.0, numberMessage},
+        {"infinite time", 4.0, inf, 5.0, -1.0, numberMessage},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<double> data(kPixels, 5.0);
+        data[12345] = c.data;
+        std::vector<double> sigma;
+        if (!(c.sigma < 0.0)) { // NaN included
+            sigma.assign(kPixels, 2.0);
+            sigma[12345] = c.sigma;
+        }
+        log.clear();
+        EXPECT_EQ(ctx.addPoint(c.thickness, c.time, data, sigma), Status::refused);
+        EXPECT_TRUE(log.has(c.message)) << (log.lines().empty() ? "no message" : log.lines().back());
+        EXPECT_EQ(ctx.points().size(), 3u);
+    }
+    ASSERT_TRUE(ctx.saveProfile(path));
+    hcaltest::LogRecorder otherLog;
+    hcal::CalibContext other(otherLog.sink());
+    ASSERT_EQ(other.bind(1, hcaltest::kOneChip), Status::ok);
+    ASSERT_TRUE(other.loadProfile(path)) << (otherLog.lines().empty() ? "" : otherLog.lines().back());
+    expectSameAs(other);
+}
+
 TEST_F(ProfileTest, HostileFileKeepsThePreviousList)
 {
     const std::string good = readFile(path);
