@@ -191,7 +191,9 @@ int CalibHost::setupFromFrames(CalibContext& ctx, int devId, double thickness, i
         for (double& s : sigma)
             s = s > 1e-200 ? std::sqrt(s) : 0.0;
     }
-    return ctx.addPoint(thickness, timesKnown ? total : 0.0, std::move(data), std::move(sigma), index) == Status::ok
+    // The time is the sum of the times read, also when a frame had none; with none read at all it is 0,
+    // which the point takes as the last point's time.
+    return ctx.addPoint(thickness, total, std::move(data), std::move(sigma), index) == Status::ok
                ? 0
                : -1;
 }

@@ -50,7 +50,8 @@ public:
     // "<configs folder><interface>_<chip-board id>_calib.txt" of the context's device.
     std::string defaultProfilePath(const CalibContext& ctx) const;
     // A new point at thickness from the frames of the device's last acquisition: counts summed, times
-    // summed ("Acq time"), sigma from the spread of the frames. 0, or -1 with the reason logged.
+    // summed ("Acq time"; those that can be read), sigma from the spread of the frames (sqrt of the counts
+    // with one frame or a frame without time). 0, or -1 with the reason logged.
     int setupFromFrames(CalibContext& ctx, int devId, double thickness, int* index = nullptr);
 
     // The registered functions: registration of all six (0, or the manager's code of the first that

@@ -3,6 +3,7 @@
 // them (8-byte input slots, pointers to the caller's output buffers).
 #include <cmath>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -309,33 +310,43 @@ TEST_F(HostTest, PointSetUpFromTheFramesOfTheLastAcquisition)
     struct Case {
         const char* what;
         std::vector<hcaltest::FakeDevice::Frame> frames;
-        double time;     // summed
-        double sigma0;   // at pixel 0
+        std::optional<double> time; // summed; none: the last point's (no time could be read)
+        double sigma0;              // at pixel 0
         std::string message;
     };
     // Frames of 0.5 s and 1 s: counts 10, 30 at pixel 0; mean rate 40 / 1.5; sigma^2 = 0.5 (80/3 - 20)^2 +
     // 1 (80/3 - 30)^2.
     const double spread = std::sqrt(0.5 * std::pow(80.0 / 3 - 20, 2) + std::pow(80.0 / 3 - 30, 2));
+    const std::string noTime = "Error getting frame - Couldn't get exposition time for frame=1. Sigma will be set "
+                               "to default.";
     const Case cases[] = {
         {"one frame", {{frameOf(16.0, 0.0), 0.5}}, 0.5, 4.0, ""},
         {"two frames", {{frameOf(10.0, 0.0), 0.5}, {frameOf(30.0, 0.0), 1.0}}, 1.5, spread, ""},
-        {"a frame without time",
-         {{frameOf(10.0, 0.0), 0.5}, {frameOf(15.0, 0.0), std::nullopt}},
-         4.0, // the last point's time: no summed time
-         5.0,
-         "Error getting frame - Couldn't get exposition time for frame=1. Sigma will be set to default."},
+        // The time of a point is the sum of the times read, not a time taken from another point.
+        {"a frame without time", {{frameOf(10.0, 0.0), 0.5}, {frameOf(15.0, 0.0), std::nullopt}}, 0.5, 5.0, noTime},
+        {"the first of three without time",
+         {{frameOf(10.0, 0.0), std::nullopt}, {frameOf(6.0, 0.0), 0.25}, {frameOf(20.0, 0.0), 2.0}},
+         2.25,
+         6.0,
+         "Error getting frame - Couldn't get exposition time for frame=0. Sigma will be set to default."},
+        {"no frame with a time",
+         {{frameOf(10.0, 0.0), std::nullopt}, {frameOf(39.0, 0.0), std::nullopt}},
+         std::nullopt,
+         7.0,
+         noTime},
     };
     int thickness = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         fake().log.clear();
         fake().devices[0].frames = c.frames;
+        const double lastTime = ctx.points().empty() ? 1.0 : ctx.points().back().time;
         int index = -1;
         ASSERT_EQ(host.setupFromFrames(ctx, 0, thickness, &index), 0);
         hcal::PointData d;
         ASSERT_TRUE(ctx.pointData(index, d));
         EXPECT_EQ(d.info.thickness, thickness);
-        EXPECT_DOUBLE_EQ(d.info.time, c.time == 4.0 ? ctx.points()[static_cast<size_t>(index) - 1].time : c.time);
+        EXPECT_DOUBLE_EQ(d.info.time, c.time.value_or(lastTime));
         double sum = 0.0;
         for (const auto& f : c.frames)
             sum += f.counts[0];
@@ -347,9 +358,30 @@ TEST_F(HostTest, PointSetUpFromTheFramesOfTheLastAcquisition)
         }
         ++thickness;
     }
-    fake().devices[0].frames.clear();
-    EXPECT_EQ(host.setupFromFrames(ctx, 0, 9.0), -1);
-    EXPECT_TRUE(fake().logged("SetupFromFrames: Error getting frames"));
+    // Frames that make no point: none at all, or counts that a profile could not hold.
+    const size_t taken = ctx.points().size();
+    struct Refusal {
+        const char* what;
+        std::vector<hcaltest::FakeDevice::Frame> frames;
+        std::string message;
+    };
+    const Refusal refusals[] = {
+        {"no frame", {}, "SetupFromFrames: Error getting frames"},
+        {"a frame holding NaN",
+         {{frameOf(3.0, std::nan("")), 1.0}},
+         "Error adding item to calibration. Data array holds a value that is not a finite number (pixel=1)."},
+        {"counts that overflow when summed",
+         {{frameOf(3.0, 1e308), 1.0}, {frameOf(3.0, 1e308), 1.0}},
+         "Error adding item to calibration. Data array holds a value that is not a finite number (pixel=1)."},
+    };
+    for (const Refusal& r : refusals) {
+        SCOPED_TRACE(r.what);
+        fake().log.clear();
+        fake().devices[0].frames = r.frames;
+        EXPECT_EQ(host.setupFromFrames(ctx, 0, 9.0), -1);
+        EXPECT_TRUE(fake().logged(r.message));
+        EXPECT_EQ(ctx.points().size(), taken);
+    }
 }
 
 } // namespace
