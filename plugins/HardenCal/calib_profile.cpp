@@ -5,6 +5,7 @@
 // number must be finite, and the new list is built aside and taken over only when the whole file was
 // read. Numbers are written in the shortest form that reads back exactly (plain "%lg" readers read it
 // too) and without the user's locale.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -181,6 +182,14 @@ void appendNumber(std::string& out, double v)
     out.append(text, r.ptr);
 }
 
+// A header text from the device on one line: a line end inside would break the header, and the profile
+// would not load again.
+std::string oneLine(std::string text)
+{
+    std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
 bool writeMatrix(plat::AtomicFileWriter& w, std::string& chunk, const std::vector<double>& values)
 {
     for (size_t i = 0; i < values.size(); ++i) {
@@ -209,8 +218,8 @@ bool CalibContext::saveProfile(const std::string& path)
     }
     std::string chunk;
     chunk += "Calibration config\n\n";
-    chunk += "Interface: " + c.shape.interfaceName + "\n";
-    chunk += "Chipboard: " + c.shape.chipboardId + "\n";
+    chunk += "Interface: " + oneLine(c.shape.interfaceName) + "\n";
+    chunk += "Chipboard: " + oneLine(c.shape.chipboardId) + "\n";
     chunk += "Chips = " + std::to_string(c.shape.chips) + "\n";
     chunk += "Rows = " + std::to_string(c.shape.rows) + "\n";
     chunk += "Pixels = " + std::to_string(c.pixels) + "\n";

@@ -246,6 +246,40 @@ TEST_F(ProfileTest, FailedSaveLeavesTheOldFile)
     EXPECT_TRUE(log.has("Error saving calibration configuration file. Cannot open file: " + nowhere));
 }
 
+// The header names the device as it describes itself; a line end in a name must not break the header,
+// or the saved profile would never load again.
+TEST(ProfileHeader, DeviceNamesWithLineEndsStillLoad)
+{
+    const std::string dir = ombrel_test::scratchDir("hardencal-header");
+    struct Case {
+        const char* what;
+        hcal::DeviceShape shape;
+        std::string header; // the two name lines as written
+    };
+    const Case cases[] = {
+        {"line end in the interface", {1, 1, "W3", "usb\nbox"}, "Interface: usb box\nChipboard: W3\n"},
+        {"CR LF in the chip board", {1, 1, "W3\r\nX", "usb"}, "Interface: usb\nChipboard: W3  X\n"},
+        {"line end closing both", {1, 1, "W3\n", "usb\n"}, "Interface: usb \nChipboard: W3 \n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        hcaltest::LogRecorder log;
+        hcal::CalibContext saved(log.sink());
+        ASSERT_EQ(saved.bind(0, c.shape), Status::ok);
+        ASSERT_EQ(saved.addPoint(2.0, 1.5, std::vector<double>(kPixels, 8.0), {}), Status::ok);
+        const std::string file = dir + "/names_calib.txt";
+        ASSERT_TRUE(saved.saveProfile(file));
+        EXPECT_NE(readFile(file).find(c.header), std::string::npos);
+        hcal::CalibContext loaded(log.sink());
+        ASSERT_EQ(loaded.bind(0, c.shape), Status::ok);
+        ASSERT_TRUE(loaded.loadProfile(file)) << (log.lines().empty() ? "" : log.lines().back());
+        ASSERT_EQ(loaded.points().size(), 1u);
+        EXPECT_EQ(loaded.points()[0].thickness, 2.0);
+        EXPECT_EQ(loaded.points()[0].time, 1.5);
+    }
+    std::filesystem::remove_all(dir);
+}
+
 TEST(DefaultProfile, NamedAfterInterfaceAndCleanedChipBoard)
 {
     hcal::CalibContext ctx(nullptr);
