@@ -411,7 +411,9 @@ int ThEqualization::prepare()
             ++maskedTotal_;
         }
     spacingMode_ = (type_ == 5 || type_ == 6 || type_ == 10) ? 1 : (type_ == 7 || type_ == 12) ? 2 : 0;
-    spacing_ = spacingMode_ ? settings_.spacing : 1;
+    // Every method measures the pixels in S x S interleaved sub-masks; with test pulses the pitch on chip
+    // types 2 and 3 is a power of two, as their column mask repeats every 32 columns.
+    spacing_ = settings_.spacing;
     if (spacingMode_ && chipType_ > 1) {
         int p = 1;
         while (p < spacing_)
@@ -588,7 +590,8 @@ void ThEqualization::detect(int column, int value, const uint32_t* frame)
             if (working_[j] & 1) {
                 if (n >= threshold_)
                     record(column, j, value);
-            } else if (n > static_cast<uint32_t>(settings_.acqCount) && !spacingMode_) {
+            } else if (n > static_cast<uint32_t>(settings_.acqCount)) {
+                // A pixel that counts while disabled does not obey its mask: its edge is no response.
                 maskPixel(j, column);
             }
         }

@@ -60,7 +60,7 @@ struct EqualizationSettings {
     double pulseHeight = 0.2;         // [V]
     double pulsePeriod = 1e-4;        // [s]
     uint32_t pulseCount = 100;
-    int spacing = 1;                  // sub-mask pitch S, 1..32 with test pulses
+    int spacing = 1;                  // sub-mask pitch S, 1..32, of every method
     bool oneChipAtATime = false;      // only with more than one chip
     bool preStepCoarse = false;       // narrow the window by a coarse sweep at the extreme levels first
     bool preStepNoisy = false;        // mask pixels that count at the quiet end first
@@ -83,7 +83,7 @@ public:
     // -1 for an unknown type, type 11 on chip type 3, a THH type without THH, step 0, or values outside the
     // scanned DAC's range.
     int configure(int type, bool twoLevel, int first, int second, int step);
-    // -1 when a setting is out of range (spacing with test pulses above 32, one chip at a time on one chip).
+    // -1 when a setting is out of range (spacing above 32, one chip at a time on one chip).
     int setSettings(const EqualizationSettings& settings);
     void setPulserPrepare(PulserPrepare prepare) { pulserPrepare_ = std::move(prepare); }
 

@@ -476,6 +476,156 @@ TEST(ThEqualization, ConfigureTable)
     }
 }
 
+// Every method measures the pixels in S x S interleaved sub-masks, the noise methods as well as the
+// test-pulse ones: each configuration sent in phase i of a sweep enables only pixels of rows i / P,
+// i / P + P, ... and columns i mod P, i mod P + P, ..., every sweep runs P x P phases, and the sub-masks
+// together measure every pixel. The pitch P is S rounded up to a power of two only with test pulses on chip
+// types 2 and 3, whose pulses then go to exactly the enabled pixels.
+TEST(ThEqualization, EveryMethodMeasuresInSubMasks)
+{
+    const std::string narrowType2 = "[Model]\nChips=1\nType=2\nOffsetSigma=2.5\nAdjGain=1.5\nNoiseWidth=0.7\n";
+    struct Case {
+        const char* name;
+        std::string modelIni;
+        int type;
+        int from, to;
+        int spacing;
+        int pitch;
+    };
+    const Case cases[] = {
+        {"noise edge, chip type 1", kNarrow1, equalizer::kThlNoiseEdge, kNarrow1From, kNarrow1To, 2, 2},
+        {"noise centre, chip type 1", kNarrow1, equalizer::kThlNoiseCenter, kNarrow1From, kNarrow1To, 2, 2},
+        {"noise edge, chip type 2", narrowType2, equalizer::kThlNoiseEdge, 485, 530, 3, 3},
+        {"test pulses, chip type 2", narrowType2, equalizer::kThlTestPulses, 483, 530, 3, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelRig rig(c.modelIni);
+        auto lastPixels = rig.model<ModelLastPixelsFn>("modelLastPixels");
+        const bool pulses = c.type == equalizer::kThlTestPulses;
+        std::vector<int> phasesPerSweep;
+        std::vector<uint8_t> sent(kChipPixels);
+        std::string wrong; // the first configuration that leaves its sub-mask
+        ThEqualization eq;
+        const auto notify = [&](unsigned m, int) {
+            if (m == equalizer::kMsgLevel)
+                phasesPerSweep.push_back(0);
+            else if (m == equalizer::kMsgPhase)
+                ++phasesPerSweep.back();
+            if (m != equalizer::kMsgDacStep || !wrong.empty())
+                return;
+            const int phase = phasesPerSweep.back();
+            ASSERT_EQ(lastPixels(0, sent.data(), kChipPixels), 0);
+            for (uint32_t j = 0; j < kChipPixels && wrong.empty(); ++j) {
+                const bool inside = static_cast<int>(j / 256) % c.pitch == phase / c.pitch &&
+                                    static_cast<int>(j % 256) % c.pitch == phase % c.pitch;
+                if ((sent[j] & 1) && !inside)
+                    wrong = "pixel " + std::to_string(j) + " enabled in phase " + std::to_string(phase);
+                if (pulses && ((sent[j] & 1) != 0) == ((sent[j] & 2) != 0))
+                    wrong = "pixel " + std::to_string(j) + ": test pulses not exactly on the enabled pixels";
+            }
+        };
+        ASSERT_EQ(eq.setUp(rig.table(), 0, notify), 0);
+        EqualizationSettings s = quickSettings();
+        s.spacing = c.spacing;
+        ASSERT_EQ(eq.setSettings(s), 0);
+        ASSERT_EQ(eq.configure(c.type, true, c.from, c.to, 1), 0);
+        ASSERT_EQ(eq.run(), 0) << lastLog();
+        EXPECT_EQ(wrong, "");
+        EXPECT_EQ(phasesPerSweep, std::vector<int>(3, c.pitch * c.pitch)); // levels 0 and 7, the final sweep
+
+        // Every sub-mask was measured: nearly all of its pixels end enabled with an equalized edge.
+        const std::vector<uint8_t> after = devicePixels(rig, kChipPixels);
+        std::vector<int> measured(static_cast<size_t>(c.pitch * c.pitch)), all(measured.size());
+        for (uint32_t j = 0; j < kChipPixels; ++j) {
+            const size_t phase = static_cast<size_t>(j / 256 % c.pitch * c.pitch + j % 256 % c.pitch);
+            ++all[phase];
+            measured[phase] += (after[j] & 1) && eq.edge(eq.levels(), j) != 0;
+        }
+        for (size_t phase = 0; phase < all.size(); ++phase)
+            EXPECT_GE(measured[phase], 0.9 * all[phase]) << "phase " << phase;
+    }
+}
+
+// Frames of a device whose listed pixels count in every acquisition, enabled or not: their mask does not
+// hold.
+struct StuckPixels {
+    static inline int (*frame)(unsigned, uint32_t*, uint32_t, int) = nullptr;
+    static inline std::vector<uint32_t> pixels;
+    static int frame32(unsigned dev, uint32_t* buffer, uint32_t size, int index)
+    {
+        const int r = frame(dev, buffer, size, index);
+        if (r == 0)
+            for (uint32_t j : pixels)
+                if (j < size)
+                    buffer[j] += 1000;
+        return r;
+    }
+};
+
+// A pixel that counts while disabled is masked as soon as it does, with and without test pulses: the edge
+// it shows at the sweep's first value never enters a level's statistics, and the run ends exactly as it
+// does with the same pixels dead.
+TEST(ThEqualization, PixelsCountingWhileDisabledAreMasked)
+{
+    struct Case {
+        const char* name;
+        int type;
+        int from, to;
+    };
+    const Case cases[] = {
+        {"noise edge", equalizer::kThlNoiseEdge, kNarrow1From, kNarrow1To},
+        {"test pulses", equalizer::kThlTestPulses, 107, 150},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        struct Result {
+            std::vector<double> means, sigmas;
+            int masked = 0;
+            std::vector<uint8_t> cfg;
+        };
+        const auto runOn = [&](const _MgrFuncTable* table, Result* out) {
+            ThEqualization eq;
+            ASSERT_EQ(eq.setUp(table, 0, nullptr), 0);
+            ASSERT_EQ(eq.setSettings(quickSettings()), 0);
+            ASSERT_EQ(eq.configure(c.type, true, c.from, c.to, 1), 0);
+            ASSERT_EQ(eq.run(), 0) << lastLog();
+            for (int column : {0, eq.levels() - 1, eq.levels()}) {
+                out->means.push_back(eq.mean(0, column));
+                out->sigmas.push_back(eq.sigma(0, column));
+            }
+            out->masked = eq.maskedTotal();
+            out->cfg = eq.equalizedConfig();
+        };
+        Result dead, stuck;
+        {
+            ModelRig rig(kNarrow1 + "Dead=20\n");
+            runOn(rig.table(), &dead);
+        }
+        ModelRig rig(kNarrow1 + "Dead=20\n");
+        const std::vector<double> edges = trueEdges(rig, devicePixels(rig, kChipPixels));
+        StuckPixels::pixels.clear();
+        for (uint32_t j = 0; j < kChipPixels; ++j)
+            if (std::isnan(edges[j]))
+                StuckPixels::pixels.push_back(j);
+        ASSERT_EQ(StuckPixels::pixels.size(), 20u);
+        _MgrFuncTable table = *rig.table();
+        StuckPixels::frame = table.tvkCtrlGetFrame32;
+        table.tvkCtrlGetFrame32 = StuckPixels::frame32;
+        runOn(&table, &stuck);
+        StuckPixels::pixels.clear();
+
+        EXPECT_EQ(stuck.means, dead.means);
+        EXPECT_EQ(stuck.sigmas, dead.sigmas);
+        EXPECT_EQ(stuck.masked, dead.masked);
+        EXPECT_EQ(stuck.cfg, dead.cfg);
+        for (uint32_t j = 0; j < kChipPixels; ++j)
+            if (std::isnan(edges[j])) {
+                EXPECT_EQ(stuck.cfg[j] & 1, 0) << "pixel " << j;
+            }
+    }
+}
+
 TEST(ThEqualization, SettingsAreRefusedOutOfRange)
 {
     ModelRig rig("[Model]\n");
