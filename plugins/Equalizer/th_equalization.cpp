@@ -30,12 +30,13 @@ int roundHalfUp(double v)
     return static_cast<int>(std::floor(v + 0.5));
 }
 
-bool inPhase(uint32_t pixel, int spacing, int phase)
+// The sub-mask phase that measures pixel: row r and column c of its chip fall into phase (r mod S)·S + c mod S.
+int phaseOf(uint32_t pixel, int spacing)
 {
     const uint32_t local = pixel % kChipPixels;
     const int row = static_cast<int>(local / kChipSide);
     const int column = static_cast<int>(local % kChipSide);
-    return row % spacing == phase / spacing && column % spacing == phase % spacing;
+    return (row % spacing) * spacing + column % spacing;
 }
 
 } // namespace
@@ -474,7 +475,7 @@ int ThEqualization::sweepPhase(int column, int phase)
     for (uint32_t j = 0; j < pixels_; ++j) {
         random_ = random_ * 1103515245u + 12345u;
         uint8_t cfg = withAdjustment(static_cast<uint8_t>(base_[j] & ~1u), static_cast<int>((random_ >> 16) & levelMask));
-        if (spacing_ == 1 || inPhase(j, spacing_, phase))
+        if (spacing_ == 1 || phaseOf(j, spacing_) == phase)
             cfg = static_cast<uint8_t>(base_[j]);
         if (spacingMode_)
             cfg = static_cast<uint8_t>((cfg & ~2u) | ((cfg & 1u) ? 0u : 2u));
@@ -651,11 +652,8 @@ void ThEqualization::phaseStatistics(int column)
     for (uint32_t j = 0; j < pixels_; ++j) {
         if (!(base_[j] & 1))
             continue;
-        bool measured = spacing_ == 1;
-        for (int p = 0; p < phases && !measured; ++p)
-            measured = inPhase(j, spacing_, p);
-        if (!measured)
-            continue;
+        if (spacing_ > 1 && phaseOf(j, spacing_) >= phases)
+            continue; // not measured yet
         const int chip = static_cast<int>(j / kChipPixels);
         const double m = mean_[index(chip, column)];
         const double s = sigma_[index(chip, column)];
