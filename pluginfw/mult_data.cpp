@@ -133,11 +133,13 @@ WindowPlacement fitToScreens(const WindowPlacement& placement, const ScreenArea*
         p.bottom = clampToInt(p.top + height);
         return p;
     }
-    // The screen nearest to the window's top-left corner (distance 0 on it).
+    // The screen nearest to the window's top-left corner (distance 0 on it). The squares are taken in
+    // doubles: two offsets of up to 2^32 each (a corner stored at the far end of the coordinates) would
+    // overflow a 64-bit sum and make the farthest screen look nearest.
     const auto distance = [&](const ScreenArea& s) {
         const int64_t dx = p.left < s.left ? int64_t{s.left} - p.left : p.left >= s.right ? int64_t{p.left} - s.right + 1 : 0;
         const int64_t dy = p.top < s.top ? int64_t{s.top} - p.top : p.top >= s.bottom ? int64_t{p.top} - s.bottom + 1 : 0;
-        return dx * dx + dy * dy;
+        return double(dx) * double(dx) + double(dy) * double(dy);
     };
     const ScreenArea* best = &screens[0];
     for (size_t i = 1; i < screenCount; ++i)

@@ -228,6 +228,9 @@ double RegionHistogram::fractile(double p) const
     const double d = (max_ - min_) / (kBinCount - 1);
     if (!(d > 0))
         return min_;
+    // An infinite end leaves no bins to walk (nothing was binned): the nearer end, never min + inf x 0.
+    if (!std::isfinite(d))
+        return p <= 0.5 ? min_ : max_;
     const double t = p * counted_;
     if (p <= 0.5) {
         double sum = 0;

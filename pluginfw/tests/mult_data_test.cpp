@@ -150,6 +150,14 @@ TEST(FitToScreens, StoredPlacementLandsOnTheNearestScreen)
         EXPECT_EQ(p.right, c.out.right) << c.name;
         EXPECT_EQ(p.bottom, c.out.bottom) << c.name;
     }
+    // A corner stored at the far end of the coordinates is measured without overflow: the screen up and
+    // to the left is the nearer one, not the one at the origin.
+    const ScreenArea farApart[] = {{0, 0, 1920, 1080}, {-3000, -3000, -1000, -1000}};
+    const WindowPlacement corner = fitToScreens({1, INT_MIN, INT_MIN, INT_MIN + 400, INT_MIN + 300}, farApart, 2, 300, 200);
+    EXPECT_EQ(corner.left, -3000);
+    EXPECT_EQ(corner.top, -3000);
+    EXPECT_EQ(corner.right, -2600);
+    EXPECT_EQ(corner.bottom, -2700);
     // No screen known: only the minimum size.
     const WindowPlacement p = fitToScreens({1, 5, 5, 0, 0}, nullptr, 0, 300, 200);
     EXPECT_EQ(p.right, 305);

@@ -456,6 +456,24 @@ TEST_F(PictureDataTest, StatisticsOfConstantSpreadAndNaNRegions)
     EXPECT_EQ(model.getRegionMin(0), 1);
     EXPECT_EQ(model.getRegionMax(0), 2);
     EXPECT_EQ(model.getRegionMin(5), 0) << "no such region";
+
+    // An infinite pixel (a filter that divided by 0) leaves no bins over the region's range: every
+    // fractile is still a level within it, never NaN (which would paint the whole frame black).
+    const struct {
+        const char* name;
+        std::vector<double> values;
+    } infinite[] = {
+        {"+inf", {1, 2, 3, kInf}},
+        {"-inf", {-kInf, 1, 2, 3}},
+        {"both", {-kInf, 1, kNaN, kInf}},
+    };
+    for (const auto& c : infinite) {
+        ASSERT_EQ(model.showFrame(manager.add(4, 1, c.values)), 0) << c.name;
+        for (double p : {0.01, 0.5, 0.95, 0.99}) {
+            const double f = model.getRegionFractile(p, 0);
+            EXPECT_TRUE(f >= model.getRegionMin(0) && f <= model.getRegionMax(0)) << c.name << ": " << p << " gives " << f;
+        }
+    }
 }
 
 TEST_F(PictureDataTest, DisplayHistogramCountsWhatLiesInItsRange)
