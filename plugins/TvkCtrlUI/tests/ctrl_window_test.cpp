@@ -289,6 +289,52 @@ TEST_F(CtrlWindow, ClosingDuringASeriesAbortsWaitsAndSaves)
     EXPECT_EQ(saved.acq.acqTime, 1e-6);
 }
 
+// Values typed into the edits after the last start (or with no start at all) are kept when the window
+// goes, whichever way it goes.
+TEST_F(CtrlWindow, ValuesTypedSinceTheLastStartAreSavedOnClose)
+{
+    const std::string ini = controlIniPath(0);
+    const struct {
+        const char* how;
+        std::function<void(CTvkCtrlUIDialog*)> close;
+    } cases[] = {
+        {"closed by the user", [this](CTvkCtrlUIDialog* w) {
+             answer_ = MSGBOX_IDYES;
+             w->close();
+             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+         }},
+        {"at Exit", [](CTvkCtrlUIDialog*) { resetControlWindows(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        fs::remove(ini);
+        CTvkCtrlUIDialog* w = open();
+        ASSERT_NE(w, nullptr);
+        setUp(w, 1, 7, 0, out("typed.txt"));
+        w->timeEdit()->setText(QStringLiteral("0.25"));
+        w->timeEdit()->validate();
+        w->spacingEdit()->setText(QStringLiteral("3"));
+        w->spacingEdit()->validate();
+        setRepeat(w, 4);
+        w->delayEdit()->setText(QStringLiteral("1.5 2.5"));
+        w->delayEdit()->validate();
+        w->filtEdit()->setText(QString::fromStdString(out("filtered.txt")));
+        c.close(w);
+        ASSERT_EQ(controlWindow(0), nullptr);
+        CtrlSettings saved;
+        saved.load(ini);
+        EXPECT_EQ(saved.acq.acqType, 1);
+        EXPECT_EQ(saved.acq.acqCount, 7);
+        EXPECT_EQ(saved.acq.acqTime, 0.25);
+        EXPECT_EQ(saved.acq.acqSpacing, 3);
+        EXPECT_EQ(saved.acq.repeatCount, 4u);
+        EXPECT_EQ(saved.acq.delayFrom, 1.5);
+        EXPECT_EQ(saved.acq.delayTo, 2.5);
+        EXPECT_EQ(saved.acq.fileName, out("typed.txt"));
+        EXPECT_EQ(saved.acq.filtFileName, out("filtered.txt"));
+    }
+}
+
 TEST_F(CtrlWindow, AWindowWithoutItsPreviewSavesNothing)
 {
     const std::string ini = controlIniPath(0);
