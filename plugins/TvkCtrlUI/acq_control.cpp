@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <set>
 
 #include "pluginfw/file_names.h"
 #include "pluginfw/time_utils.h"
@@ -83,6 +85,46 @@ std::vector<std::string> plannedOutputNames(const AcqSettings& s, bool raw, size
                 names.push_back(std::move(name));
         }
     return names;
+}
+
+namespace {
+
+// A name as the file system resolves it, so that two spellings of one file compare equal.
+std::string resolvedName(const std::string& name)
+{
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::absolute(name, ec);
+    return (ec ? std::filesystem::path(name) : p).lexically_normal().string();
+}
+
+// The files an output writes under its names: each data file and, unless left out, its description file.
+std::vector<std::string> writtenFiles(const std::vector<std::string>& names, uint32_t flags)
+{
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        files.push_back(resolvedName(name));
+        char dsc[kMaxFileName + 1];
+        if (!(flags & FSAVE_NODSC) && makeDscFileName(name.c_str(), dsc) == 0)
+            files.push_back(resolvedName(dsc));
+    }
+    return files;
+}
+
+} // namespace
+
+std::string outputNamesProblem(const AcqSettings& s)
+{
+    const bool rawFiles = s.fileFlags != 0 && !(s.fileFlags & kFileFlagNoFile) && s.acqType != 2;
+    if (rawFiles && s.fileName.empty())
+        return "The file name is empty.";
+    const std::vector<std::string> raw = writtenFiles(plannedOutputNames(s, true), s.fileFlags);
+    if (raw.empty())
+        return {};
+    const std::set<std::string> rawSet(raw.begin(), raw.end());
+    for (const std::string& file : writtenFiles(plannedOutputNames(s, false), s.filtFlags))
+        if (rawSet.count(file))
+            return "The raw and the filtered output would both write the file " + file + ".";
+    return {};
 }
 
 AcqControl::~AcqControl()

@@ -63,6 +63,11 @@ int decimalDigits(uint64_t value);
 // without end is followed up to its 9th repetition; at most maxNames names.
 std::vector<std::string> plannedOutputNames(const AcqSettings& s, bool raw, size_t maxNames = 10000);
 
+// Why a series with these settings must not start, as the text shown to the user; empty when it may. Raw
+// files asked for without a name would be written nowhere, and a file that both outputs write (a data
+// file or a description file) would lose the first output's frame to the second.
+std::string outputNamesProblem(const AcqSettings& s);
+
 struct AcqProgress {
     double total = 0;       // fraction of the run, 0..1
     double frame = 0;       // fraction of the current frame, 0..1

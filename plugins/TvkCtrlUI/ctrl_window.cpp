@@ -527,6 +527,10 @@ void CTvkCtrlUIDialog::startAcquisition()
                        MSGBOX_OK | MSGBOX_ICONWARNING);
             return;
         }
+    if (const std::string problem = outputNamesProblem(s); !problem.empty()) {
+        messageBox(this, QString::fromStdString(problem), QString(), MSGBOX_OK | MSGBOX_ICONWARNING);
+        return;
+    }
     if (!confirmOverwrite(s, true) || !confirmOverwrite(s, false))
         return;
     updateControls(false);

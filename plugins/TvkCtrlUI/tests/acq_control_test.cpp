@@ -110,6 +110,50 @@ TEST(PlannedOutputNames, WhatASeriesWrites)
     EXPECT_EQ(plannedOutputNames(filtered, false), V{"f.txt"}) << "a test-pulse run gives one filtered frame";
 }
 
+TEST(OutputNamesProblem, NoNameOrAFileBothOutputsWrite)
+{
+    auto settings = [](int type, uint32_t flags, const char* name, uint32_t filtFlags, const char* filtName) {
+        AcqSettings s;
+        s.acqType = type;
+        s.fileFlags = flags;
+        s.fileName = name;
+        s.filterChainId = 3;
+        s.filtFlags = filtFlags;
+        s.filtFileName = filtName;
+        return s;
+    };
+    const std::string both = "The raw and the filtered output would both write the file ";
+    struct Case {
+        const char* what;
+        AcqSettings s;
+        std::string problem; // empty: the series may start
+    } cases[] = {
+        {"raw files without a name", settings(0, 2, "", 0, ""), "The file name is empty."},
+        {"integral files without a name", settings(1, 1, "", 0, ""), "The file name is empty."},
+        {"No file needs no name", settings(0, 0x8000, "", 0, ""), ""},
+        {"To files off needs no name", settings(0, 0, "", 0, ""), ""},
+        {"test pulses write no raw file", settings(2, 2, "", 0, ""), ""},
+        {"different names", settings(0, 2, "/d/raw.txt", 2, "/d/filt.txt"), ""},
+        {"the same data file", settings(0, 2, "/d/x.txt", 1, "/d/x.txt"), both + "/d/x.txt."},
+        {"the same file spelt twice", settings(0, 2, "/d/a/../x.txt", 2, "/d//x.txt"), both + "/d/x.txt."},
+        {"the same description file", settings(0, 2, "/d/x.txt", 1, "/d/x.bin"), both + "/d/x.dsc."},
+        {"no filtered description file", settings(0, 2, "/d/x.txt", 0x101, "/d/x.bin"), ""},
+        {"no raw description file", settings(0, 0x102, "/d/x.txt", 1, "/d/x.bin"), ""},
+        {"filtered No file", settings(0, 2, "/d/x.txt", 0x8000, "/d/x.txt"), ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(outputNamesProblem(c.s), c.problem) << c.what;
+
+    AcqSettings noChain = settings(0, 2, "/d/x.txt", 2, "/d/x.txt");
+    noChain.filterChainId = 0;
+    EXPECT_EQ(outputNamesProblem(noChain), "") << "no chain: no filtered output";
+    // A repetition's raw name is the filtered base name.
+    AcqSettings repeated = settings(0, 2, "/d/x.txt", 2, "/d/x_r1_.txt");
+    repeated.repeat = 1;
+    repeated.repeatCount = 1;
+    EXPECT_EQ(outputNamesProblem(repeated), both + "/d/x_r1_.txt.");
+}
+
 // ---- settings ----
 
 class MainSettings : public ::testing::Test {

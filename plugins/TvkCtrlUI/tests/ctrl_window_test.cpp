@@ -251,6 +251,49 @@ TEST_F(CtrlWindow, OverwriteQuestions)
     }
 }
 
+// A series whose files would go nowhere, or whose filtered files would replace its raw ones, does not start.
+int passFilter(void*, const _FuncSlot*, void* const*) { return 0; }
+
+TEST_F(CtrlWindow, OutputsThatCannotBothBeWrittenDoNotStart)
+{
+    _FuncItem filter{};
+    filter.callback = passFilter;
+    std::snprintf(filter.plugin, sizeof filter.plugin, "prevtest_table");
+    std::snprintf(filter.function, sizeof filter.function, "Pass");
+    filter.flags = FUNC_FILTER;
+    ASSERT_EQ(t_->mgrAddFuncItem(&filter), 0);
+    int chain = 0;
+    ASSERT_EQ(t_->mgrCreateFilterChain("prevtest_table", "chain", &chain), 0);
+    ASSERT_EQ(t_->mgrAddToFilterChain(chain, filter.id, 0), 0);
+    CTvkCtrlUIDialog* w = open();
+    const struct {
+        const char* what;
+        std::string raw, filtered;
+        std::string message;
+    } cases[] = {
+        {"raw files without a name", "", "", "The file name is empty."},
+        {"both outputs on one name", out("x.txt"), out("x.txt"),
+         "The raw and the filtered output would both write the file " + out("x.txt") + "."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        setUp(w, 0, 1, 0, c.raw);
+        w->toFilesCheck()->setChecked(true);
+        emit w->toFilesCheck()->clicked(true);
+        w->chainCombo()->setCurrentIndex(w->chainCombo()->findText("chain"));
+        emit w->chainCombo()->activated(w->chainCombo()->currentIndex());
+        ASSERT_EQ(w->worker()->settings().filterChainId, chain);
+        w->filtEdit()->setText(QString::fromStdString(c.filtered));
+        questions_.clear();
+        w->startAcquisition();
+        ASSERT_EQ(questions_.size(), 1u);
+        EXPECT_EQ(questions_[0], c.message);
+        EXPECT_TRUE(w->idle());
+        EXPECT_FALSE(w->worker()->isRunning());
+    }
+    EXPECT_TRUE(outFiles().empty());
+}
+
 TEST_F(CtrlWindow, DeviceMessagesArriveWholeAndInOrder)
 {
     CTvkCtrlUIDialog* w = open();
