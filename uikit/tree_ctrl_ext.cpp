@@ -69,6 +69,21 @@ CTreeCtrlExt::CTreeCtrlExt(QWidget* parent) : QTreeWidget(parent)
 {
     setSelectionMode(QAbstractItemView::MultiSelection); // the selection is this control's own
     setItemDelegate(new Delegate(this));
+    // Items are forgotten while they are still in the tree, whichever way they leave it.
+    connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                QTreeWidgetItem* p = parent.isValid() ? itemFromIndex(parent) : nullptr;
+                for (int row = first; row <= last; ++row)
+                    if (QTreeWidgetItem* item = p ? p->child(row) : topLevelItem(row))
+                        forget(item);
+            });
+    connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { forgetAll(); });
+}
+
+CTreeCtrlExt::~CTreeCtrlExt()
+{
+    // The base deletes the items after this object's members are gone: no notice may reach them then.
+    disconnect(model(), nullptr, this, nullptr);
 }
 
 void CTreeCtrlExt::applyProperty(QTreeWidgetItem* item)
@@ -162,6 +177,14 @@ void CTreeCtrlExt::forget(QTreeWidgetItem* item)
         anchor_ = nullptr;
     if (rangeEnd_ == item)
         rangeEnd_ = nullptr;
+}
+
+void CTreeCtrlExt::forgetAll()
+{
+    properties_.clear();
+    selection_.clear();
+    anchor_ = nullptr;
+    rangeEnd_ = nullptr;
 }
 
 void CTreeCtrlExt::deleteItem(QTreeWidgetItem* item)

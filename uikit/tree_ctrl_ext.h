@@ -1,9 +1,10 @@
 // A tree with a multi-selection of its own beside the view's current item: Ctrl-click toggles an item,
 // Shift-click selects the siblings from the anchor to the clicked item, a plain click starts again; per-item
 // text colours and fonts, drawn by the control itself (a text split at a character goes on in the split colour);
-// a right click that keeps a selection it lands in; and a signal when Delete is pressed. Deleting an item or
-// its children also forgets every descendant's selection entry and properties, and the anchor and range end
-// when they went with them.
+// a right click that keeps a selection it lands in; and a signal when Delete is pressed. An item that leaves
+// the tree by any road (deleteItem, deleteChildren, the tree's clear, a delete or take of the owner's) takes
+// every descendant's selection entry and properties with it, and the anchor and range end when they went
+// with them: nothing keeps a pointer to a deleted item.
 // GUI thread only.
 #pragma once
 
@@ -19,6 +20,7 @@ class CTreeCtrlExt : public QTreeWidget {
     Q_OBJECT
 public:
     explicit CTreeCtrlExt(QWidget* parent = nullptr);
+    ~CTreeCtrlExt() override;
 
     struct ItemProperty {
         int splitPos = -1;     // -1: no split
@@ -62,6 +64,7 @@ private:
     void pruneItemProperty(QTreeWidgetItem* item);
     void applyProperty(QTreeWidgetItem* item);
     void forget(QTreeWidgetItem* item); // the item and its descendants
+    void forgetAll();
     void select(QTreeWidgetItem* item, bool on);
     QTreeWidgetItem* sibling(QTreeWidgetItem* item, bool forward) const;
 

@@ -3,6 +3,7 @@
 // it stays behind), and the Delete key.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,6 +185,42 @@ TEST(TreeCtrlExt, DeletedSubtreeLeavesNothingBehind)
     EXPECT_EQ(t.tree.anchor(), nullptr);
     EXPECT_EQ(t.tree.itemProperty(c1x), nullptr);
     EXPECT_FALSE(t.tree.deleteChildren(t.items["c"])) << "no children left";
+}
+
+TEST(TreeCtrlExt, ItemsLeavingByTheTreesOwnWaysLeaveNothingBehind)
+{
+    // The selection, the anchor and a property sit in the subtree of c; each road takes it out of the tree.
+    const struct {
+        const char* name;
+        void (*remove)(Tree& t);
+    } roads[] = {
+        {"the tree's clear", [](Tree& t) { t.tree.clear(); }},
+        {"a delete of the owner's", [](Tree& t) { delete t.items["c"]; }},
+        {"a take of the owner's", [](Tree& t) { delete t.tree.takeTopLevelItem(t.tree.indexOfTopLevelItem(t.items["c"])); }},
+        {"a child taken", [](Tree& t) { delete t.items["c"]->takeChild(0); delete t.items["c"]->takeChild(0); }},
+    };
+    for (const auto& road : roads) {
+        Tree t;
+        t.tree.clickItem(t.items["c1x"], Qt::NoModifier);
+        t.tree.clickItem(t.items["c2"], Qt::ControlModifier);
+        t.tree.setItemColor(Qt::blue, t.items["c1"]);
+        QTreeWidgetItem* c1 = t.items["c1"];
+        road.remove(t);
+        EXPECT_TRUE(t.tree.selection().empty()) << road.name;
+        EXPECT_EQ(t.tree.anchor(), nullptr) << road.name;
+        EXPECT_EQ(t.tree.itemProperty(c1), nullptr) << road.name;
+        // A click afterwards touches only items that are still there.
+        QTreeWidgetItem* first = t.tree.topLevelItem(0);
+        t.tree.clickItem(first, Qt::NoModifier);
+        EXPECT_EQ(t.tree.selection(), first ? std::set<QTreeWidgetItem*>{first} : std::set<QTreeWidgetItem*>{})
+            << road.name;
+    }
+    // An item taken out of a tree that is left alone keeps the others' selection.
+    Tree t;
+    t.tree.clickItem(t.items["a"], Qt::NoModifier);
+    t.tree.clickItem(t.items["c2"], Qt::ControlModifier);
+    delete t.items["c"]->takeChild(1);
+    EXPECT_EQ(t.selected(t.tree.selection()), "a");
 }
 
 TEST(TreeCtrlExt, ColoursAndDeleteKey)
