@@ -164,9 +164,6 @@ void CtrlSettings::load(const std::string& iniPath)
         if (key.read(*this, it->second))
             position += std::string_view(key.name) == "Left" || std::string_view(key.name) == "Top";
     }
-    // A delay range whose ends are the wrong way round is no range the edit accepts.
-    if (acq.delayFrom > acq.delayTo)
-        acq.delayFrom = acq.delayTo = 0;
     hasPosition = position == 2;
 }
 

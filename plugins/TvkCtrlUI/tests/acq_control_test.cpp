@@ -221,8 +221,8 @@ TEST_F(MainSettings, RoundTripInOrder)
 TEST_F(MainSettings, ValuesBeyondTheEditsKeepDefaults)
 {
     ASSERT_TRUE(ombrel_test::writeFile(path_, "[Main]\nAcqCount=0\nAcqTime=0\nAcqSpacing=65\nSpacing=0\n"
-                                              "AcqType=3\nRepeatCount=1000000001\nRepeatDelayFrom=3\n"
-                                              "RepeatDelayTo=1\nFileOutputMode=7\nFiltOutputMode=-1\n"
+                                              "AcqType=3\nRepeatCount=1000000001\nRepeatDelayFrom=-3\n"
+                                              "RepeatDelayTo=2e9\nFileOutputMode=7\nFiltOutputMode=-1\n"
                                               "PulseHeight=-1\nRepeat=5\nAutostart=x\nFileName=" +
                                                   std::string(600, 'n') + "\nShowCmd=12\nLeft=10\n"));
     CtrlSettings r;
@@ -244,6 +244,12 @@ TEST_F(MainSettings, ValuesBeyondTheEditsKeepDefaults)
     EXPECT_EQ(r.acq.fileName, "");
     EXPECT_EQ(r.showCmd, 5);
     EXPECT_FALSE(r.hasPosition) << "Left without Top";
+
+    // The delay edit takes a range with its ends either way round (the series draws between them).
+    ASSERT_TRUE(ombrel_test::writeFile(path_, "[Main]\nRepeatDelayFrom=3\nRepeatDelayTo=1\n"));
+    r.load(path_);
+    EXPECT_EQ(r.acq.delayFrom, 3);
+    EXPECT_EQ(r.acq.delayTo, 1);
 
     CtrlSettings none;
     none.load(path_ + ".missing");
