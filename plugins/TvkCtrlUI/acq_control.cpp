@@ -197,6 +197,28 @@ int AcqControl::acquire(const std::string& name)
 
 int AcqControl::run()
 {
+    // A fault that escapes an acquisition (a hardware library's, translated) still ends the series as
+    // the window knows it: spacing back to 1 and the end reported, or the window would wait for it forever.
+    try {
+        runSeries();
+    } catch (...) {
+        inPerform_ = false;
+        endSeries();
+        throw; // the thread's own handler logs it
+    }
+    endSeries();
+    return 0;
+}
+
+void AcqControl::endSeries()
+{
+    mgr_->tvkCtrlSetAcqSpacing(unsigned(devIndex_), 1);
+    if (observer_)
+        observer_->seriesEnded();
+}
+
+void AcqControl::runSeries()
+{
     workerThread_ = std::this_thread::get_id();
     const unsigned dev = unsigned(devIndex_);
     const double start = getPreciseTime();
@@ -255,10 +277,6 @@ int AcqControl::run()
         if (!more)
             break;
     }
-    mgr_->tvkCtrlSetAcqSpacing(dev, 1);
-    if (observer_)
-        observer_->seriesEnded();
-    return 0;
 }
 
 bool AcqControl::inOwnAcquisition() const

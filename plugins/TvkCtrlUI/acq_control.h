@@ -129,6 +129,8 @@ public:
     std::string filteredName() const;
 
 private:
+    void runSeries(); // the runs of a series
+    void endSeries(); // spacing back to 1, the end reported
     bool inOwnAcquisition() const;
     double delayFor();
     int acquire(const std::string& name);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -534,6 +535,31 @@ TEST_F(Series, AbortRacingTheStartNeverRunsOn)
                   1) << "round " << i << ": another run after the abort";
     }
     EXPECT_EQ(recorder_.ended.load(), 100);
+}
+
+// A fault that escapes an acquisition call (a hardware library's, translated into an exception) ends the
+// thread; the series still ends as its window knows it, with the spacing back to 1.
+TEST_F(Series, AFaultInAnAcquisitionStillEndsTheSeries)
+{
+    _MgrFuncTable faulty = *t_;
+    faulty.tvkCtrlPerformFrameAcq = [](unsigned, int, double, uint32_t, const char*) -> int {
+        throw std::runtime_error("fault in the hardware library");
+    };
+    AcqControl worker(&faulty);
+    worker.setDevIndex(0);
+    Recorder recorder;
+    worker.setObserver(&recorder);
+    AcqSettings& s = worker.settings();
+    s.refreshDacs = s.refreshPixCfg = 0;
+    s.acqSpacing = 2;
+    s.repeat = 1; // until aborted, had it not failed
+    ASSERT_TRUE(worker.startSeries());
+    waitForThread(worker);
+    EXPECT_EQ(worker.thread().exitCode(), -1);
+    EXPECT_EQ(recorder.events, (std::vector<std::string>{"end"}));
+    int spacing = 0;
+    ASSERT_EQ(t_->tvkCtrlGetAcqSpacing(0, &spacing), 0);
+    EXPECT_EQ(spacing, 1);
 }
 
 TEST_F(Series, AnotherClientsAcquisitionIsNotOurs)
