@@ -110,6 +110,8 @@ void CTvkCtrlUIDialog::saveSettings()
     if (!initialised_)
         return; // a window without its preview never loaded the settings: it must not overwrite them
     collectValues(); // what the edits hold now, typed since the last start or never started
+    if (worker_->thread()) // a series ran: the delay it used before its last repetition
+        worker_->settings().currentDelay = worker_->currentDelay();
     settings_.acq = worker_->settings();
     // The outer rectangle of the normal state, as the window is moved to it again.
     const WindowPlacement p = closed_ ? closedPlacement_ : currentPlacement(this);

@@ -332,6 +332,40 @@ TEST_F(CtrlWindow, ClosingDuringASeriesAbortsWaitsAndSaves)
     EXPECT_EQ(saved.acq.acqTime, 1e-6);
 }
 
+// "RepeatDelay" keeps the delay used before the last repetition of the last series; with no series run it
+// stays as it was read.
+TEST_F(CtrlWindow, TheLastRepeatDelayIsSaved)
+{
+    const std::string ini = controlIniPath(0);
+    const struct {
+        const char* what;
+        const char* delay; // typed into the delay edit
+        bool run;
+        double saved;
+    } cases[] = {
+        {"a delay used", "0.02", true, 0.02},
+        {"no delay used", "0", true, 0},
+        {"no series run", "0.03", false, 0.5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(ombrel_test::writeFile(ini, "[Main]\nRepeatDelay=0.5\n"));
+        CTvkCtrlUIDialog* w = open();
+        ASSERT_NE(w, nullptr);
+        setUp(w, 0, 1, 0, "");
+        setRepeat(w, 1);
+        w->delayEdit()->setText(QString::fromLatin1(c.delay));
+        w->delayEdit()->validate();
+        if (c.run)
+            ASSERT_TRUE(runToEnd(w));
+        resetControlWindows(); // as "Exit" does; the records come back for the next case
+        ASSERT_EQ(initControlWindows(t_), 0);
+        CtrlSettings saved;
+        saved.load(ini);
+        EXPECT_EQ(saved.acq.currentDelay, c.saved);
+    }
+}
+
 // Values typed into the edits after the last start (or with no start at all) are kept when the window
 // goes, whichever way it goes.
 TEST_F(CtrlWindow, ValuesTypedSinceTheLastStartAreSavedOnClose)
