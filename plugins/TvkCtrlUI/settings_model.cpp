@@ -134,7 +134,17 @@ const char* hwTypeName(uint32_t type)
 }
 
 namespace {
-// Reads item index with a data buffer grown as the library asks: 0 or its code.
+constexpr int kMaxItemBytes = 16 << 20; // more than any device-specific item holds
+
+// Bytes of an item's value.
+uint64_t itemBytes(const HwInfoItem& item)
+{
+    return item.type > 10 ? 0 : uint64_t(typeElementSize(int(item.type))) * item.count;
+}
+
+// Reads item index with a data buffer grown as the library asks: 0 or its code; -1 when the value does
+// not fit the buffer. The library raises the size it needs with or without reporting a failure (the
+// device-control library reports none), so a raised size is read again whatever the result.
 int readItem(const _MgrFuncTable* mgr, int dev, int index, HwInfoItem& item, std::vector<char>& data)
 {
     if (data.size() < 1024)
@@ -143,12 +153,18 @@ int readItem(const _MgrFuncTable* mgr, int dev, int index, HwInfoItem& item, std
     item.data = data.data();
     int size = int(data.size());
     int rc = mgr->tvkCtrlGetHwInfoItem(unsigned(dev), index, &item, &size);
-    if (rc != 0 && size > int(data.size())) {
+    if (size > int(data.size())) {
+        if (size > kMaxItemBytes)
+            return -1;
         data.resize(size_t(size));
         item = HwInfoItem{};
         item.data = data.data();
         rc = mgr->tvkCtrlGetHwInfoItem(unsigned(dev), index, &item, &size);
+        if (rc == 0 && size > int(data.size()))
+            rc = -1;
     }
+    if (rc == 0 && itemBytes(item) > data.size())
+        rc = -1; // the library's count would read beyond the value it gave
     return rc;
 }
 } // namespace
@@ -165,6 +181,7 @@ std::vector<HwItemRow> hwItemRows(const _MgrFuncTable* mgr, int dev)
         if (readItem(mgr, dev, i, item, data) != 0)
             continue;
         HwItemRow r;
+        r.index = i;
         const uint32_t type = item.type > 10 ? 11 : item.type;
         if (type <= 10) {
             std::vector<char> text(512);
@@ -188,7 +205,7 @@ int setHwItemText(const _MgrFuncTable* mgr, int dev, int index, const std::strin
         return rc;
     if (item.type > 10)
         return -1;
-    const size_t bytes = size_t(typeElementSize(int(item.type))) * item.count;
+    const size_t bytes = size_t(itemBytes(item));
     std::vector<char> value(std::max<size_t>(bytes, 1));
     std::memcpy(value.data(), item.data, std::min(bytes, data.size()));
     if (textToValue(value.data(), text.c_str(), int(item.type), int(item.count)) != 0)

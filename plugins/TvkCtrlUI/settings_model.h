@@ -37,10 +37,12 @@ int applyChipDacs(const _MgrFuncTable* mgr, int dev, int chip, const std::vector
 const char* hwTypeName(uint32_t type);
 
 struct HwItemRow {
+    int index = 0; // of the item in the library
     std::string value, description, type, count;
     uint32_t flags = 0;
 };
-// The device's hardware-info items as rows.
+// The device's hardware-info items as rows; an item that cannot be read has none, so a row's item is its
+// index, not its position.
 std::vector<HwItemRow> hwItemRows(const _MgrFuncTable* mgr, int dev);
 // Converts text into item index's value and sets it: 0, -1 when the text does not convert (nothing set),
 // or the library's code.

@@ -382,6 +382,7 @@ void CSettingsSheet::refreshItems()
     const QSignalBlocker block(itemList_);
     const std::vector<HwItemRow> rows = hwItemRows(mgr_, dev_);
     itemFlags_.clear();
+    itemIndices_.clear();
     for (size_t i = 0; i < rows.size(); ++i) {
         const HwItemRow& r = rows[i];
         QTreeWidgetItem* item = int(i) < itemList_->topLevelItemCount() ? itemList_->topLevelItem(int(i))
@@ -396,14 +397,17 @@ void CSettingsSheet::refreshItems()
         item->setFlags(editable ? item->flags() | Qt::ItemIsEditable : item->flags() & ~Qt::ItemIsEditable);
         item->setBackground(0, editable ? QColor(255, 242, 193) : QColor());
         itemFlags_.push_back(r.flags);
+        itemIndices_.push_back(r.index);
     }
+    while (itemList_->topLevelItemCount() > int(rows.size())) // items that can no longer be read
+        delete itemList_->takeTopLevelItem(itemList_->topLevelItemCount() - 1);
 }
 
 bool CSettingsSheet::editItem(int row, const QString& value)
 {
     if (row < 0 || size_t(row) >= itemFlags_.size() || !(itemFlags_[size_t(row)] & 0x2))
         return false;
-    const int rc = setHwItemText(mgr_, dev_, row, value.toStdString());
+    const int rc = setHwItemText(mgr_, dev_, itemIndices_[size_t(row)], value.toStdString());
     refreshItems(); // the row shows what the library reports, never the edited text
     return rc == 0;
 }

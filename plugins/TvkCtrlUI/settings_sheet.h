@@ -93,6 +93,7 @@ private:
     std::vector<uint32_t> maxValues_;
     std::vector<double> senseValues_;
     std::vector<uint32_t> itemFlags_;
+    std::vector<int> itemIndices_; // library index of the item of each row
 
     QTreeWidget* infoList_ = nullptr;
     QComboBox* modeCombo_ = nullptr;

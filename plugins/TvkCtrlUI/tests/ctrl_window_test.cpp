@@ -737,6 +737,99 @@ TEST_F(CtrlWindow, InterfaceItemsEditedThroughTheLibrary)
     EXPECT_EQ(items->topLevelItem(time)->text(0).trimmed(), "1.23456789") << "the row shows the library's value";
 }
 
+// A device's items as the device-control library hands them out: one that cannot be read, one larger than
+// the first buffer (the library raises the size it needs and reports no failure), fixed and editable ones.
+struct FakeItems {
+    int32_t gain = 7;
+    std::string file = "run-42.dat";
+    uint32_t threshold = 9;
+    bool secondReadable = false;
+    std::vector<int> sets; // indices set
+};
+FakeItems* gItems = nullptr;
+
+_MgrFuncTable itemsTable()
+{
+    _MgrFuncTable t{};
+    t.tvkCtrlGetDevInfo = [](unsigned, _DevInfo*) { return -1; };
+    t.tvkCtrlGetTarvikInfo = [](unsigned, int*, int*, char*, char*) { return -1; };
+    t.tvkCtrlGetDACsNames = [](unsigned, const char***, const int**, int*) { return -1; };
+    t.tvkCtrlGetHwInfoCount = [](unsigned, int* n) {
+        *n = 4;
+        return 0;
+    };
+    t.tvkCtrlGetHwInfoItem = [](unsigned, int index, HwInfoItem* item, int* size) {
+        const auto fill = [&](uint32_t type, uint32_t count, const char* what, const void* value, int bytes) {
+            item->type = type;
+            item->count = count;
+            item->flags = 0x2;
+            item->name = what;
+            item->description = what;
+            if (*size < bytes) {
+                *size = bytes;
+                return 0;
+            }
+            std::memcpy(item->data, value, size_t(bytes));
+            return 0;
+        };
+        switch (index) {
+        case 0: return fill(TYPE_I32, 1, "Gain", &gItems->gain, 4);
+        case 1:
+            if (!gItems->secondReadable)
+                return -114;
+            return fill(TYPE_I32, 1, "Spare", &gItems->gain, 4);
+        case 2: {
+            std::vector<char> text(2048, 0);
+            std::copy(gItems->file.begin(), gItems->file.end(), text.begin());
+            return fill(TYPE_CHAR, 2048, "Data file", text.data(), 2048);
+        }
+        case 3: return fill(TYPE_U32, 1, "Threshold", &gItems->threshold, 4);
+        default: return -114;
+        }
+    };
+    t.tvkCtrlSetHwInfoItem = [](unsigned, int index, const void* data, int bytes) {
+        gItems->sets.push_back(index);
+        if (index == 2)
+            gItems->file = std::string(static_cast<const char*>(data), strnlen(static_cast<const char*>(data), size_t(bytes)));
+        if (index == 3)
+            std::memcpy(&gItems->threshold, data, 4);
+        return 0;
+    };
+    return t;
+}
+
+// Each row shows and edits its own item, whatever the items before it: a large item is read whole, and an
+// item that cannot be read leaves no row, so the rows after it keep their items.
+TEST(InterfacePage, EachRowEditsItsOwnItem)
+{
+    FakeItems items;
+    gItems = &items;
+    const _MgrFuncTable t = itemsTable();
+    CSettingsSheet sheet(&t, 0);
+    QTreeWidget* list = sheet.itemList();
+    const auto values = [list] {
+        std::vector<std::string> v;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            v.push_back(list->topLevelItem(i)->text(1).toStdString() + "=" + list->topLevelItem(i)->text(0).trimmed().toStdString());
+        return v;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(values(), (V{"Gain=7", "Data file=run-42.dat", "Threshold=9"}));
+    EXPECT_TRUE(sheet.editItem(2, "11"));
+    EXPECT_TRUE(sheet.editItem(1, "run-43.dat"));
+    EXPECT_EQ(items.sets, (std::vector<int>{3, 2}));
+    EXPECT_EQ(values(), (V{"Gain=7", "Data file=run-43.dat", "Threshold=11"}));
+
+    // Rows follow the items as they become readable or not.
+    items.secondReadable = true;
+    sheet.refreshItems();
+    EXPECT_EQ(values(), (V{"Gain=7", "Spare=7", "Data file=run-43.dat", "Threshold=11"}));
+    items.secondReadable = false;
+    sheet.refreshItems();
+    EXPECT_EQ(values(), (V{"Gain=7", "Data file=run-43.dat", "Threshold=11"}));
+    gItems = nullptr;
+}
+
 // Space on the item list opens the in-place edit of the first selected row when that row is editable, the
 // edit showing the row's value; a fixed row or no selection opens nothing.
 TEST_F(CtrlWindow, SpaceEditsTheFirstSelectedEditableItem)
