@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
 
+#include "platform/clock.h"
 #include "platform/syserror.h"
 
 namespace plat {
@@ -47,16 +49,31 @@ bool makeRaw(int fd, speed_t speed)
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
-bool writeAll(int fd, const void* data, size_t size, std::string* error)
+// Milliseconds left until deadline (monotonic seconds), 0 when it has passed.
+int msLeft(double deadline)
 {
+    const double left = (deadline - monotonicSeconds()) * 1000.0;
+    return left <= 0.0 ? 0 : left >= 2e9 ? 2000000000 : static_cast<int>(left) + 1;
+}
+
+// Every byte, within timeoutMs: the other end may stop taking them (a full queue), and the wait for room
+// must end then.
+bool writeAll(int fd, const void* data, size_t size, int timeoutMs, std::string* error)
+{
+    const double deadline = monotonicSeconds() + (timeoutMs < 0 ? 0 : timeoutMs) / 1000.0;
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
+            const int left = msLeft(deadline);
+            if (left == 0) {
+                *error = "Writing to the serial line timed out: the other end takes no more bytes.";
+                return false;
+            }
             pollfd pfd{fd, POLLOUT, 0};
-            ::poll(&pfd, 1, 100);
+            ::poll(&pfd, 1, left < 100 ? left : 100);
             continue;
         }
         if (n <= 0) {
@@ -161,12 +178,23 @@ bool SerialPort::open(const std::string& port, int baud)
 
 void SerialPort::close() { closeFd(fd_); }
 
-bool SerialPort::write(const void* data, size_t size)
+bool SerialPort::write(const void* data, size_t size, int timeoutMs)
 {
     if (fd_ < 0)
         return fail("The serial port is not open.");
-    if (!writeAll(fd_, data, size, &error_))
+    const double deadline = monotonicSeconds() + (timeoutMs < 0 ? 0 : timeoutMs) / 1000.0;
+    if (!writeAll(fd_, data, size, timeoutMs, &error_))
         return false;
+    // tcdrain could wait without end for a line that does not send; the driver's queue is watched
+    // instead, and tcdrain only waits for the last bytes in the hardware.
+    int queued = 0;
+    while (ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (msLeft(deadline) == 0) {
+            error_ = "Writing to the serial line timed out: the bytes do not leave.";
+            return false;
+        }
+        sleepSeconds(0.001);
+    }
     tcdrain(fd_);
     return true;
 }
@@ -210,9 +238,9 @@ void PseudoTerminal::closeMaster()
     closeFd(slave_); // with both ends gone the port side sees a hang-up
 }
 
-bool PseudoTerminal::write(const void* data, size_t size)
+bool PseudoTerminal::write(const void* data, size_t size, int timeoutMs)
 {
-    return master_ >= 0 && writeAll(master_, data, size, &error_);
+    return master_ >= 0 && writeAll(master_, data, size, timeoutMs, &error_);
 }
 
 long PseudoTerminal::read(void* data, size_t size, int timeoutMs)

@@ -12,6 +12,8 @@ namespace plat {
 // Empty for an empty name or "COM0".
 std::string serialDevicePath(const std::string& port);
 
+constexpr int kWriteTimeoutMs = 5000; // a write's time-out when none is given
+
 class SerialPort {
 public:
     SerialPort() = default;
@@ -27,8 +29,9 @@ public:
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
-    // Writes every byte (and waits until they have left). false on a failure, error() set.
-    bool write(const void* data, size_t size);
+    // Writes every byte and waits until they have left, at most timeoutMs in all. false on a failure or
+    // when the time-out passed first (the other end takes no bytes), error() set.
+    bool write(const void* data, size_t size, int timeoutMs = kWriteTimeoutMs);
     // Waits at most timeoutMs for bytes and reads what is there, at most size. The count read (> 0);
     // 0 when none arrived in time; -1 on a failure or when the other end hung up (error() set).
     long read(void* data, size_t size, int timeoutMs);
@@ -58,7 +61,7 @@ public:
     const std::string& error() const { return error_; }
 
     // The device side's I/O, with the semantics of SerialPort's.
-    bool write(const void* data, size_t size);
+    bool write(const void* data, size_t size, int timeoutMs = kWriteTimeoutMs);
     long read(void* data, size_t size, int timeoutMs);
 
 private:

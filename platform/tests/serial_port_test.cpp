@@ -1,5 +1,6 @@
 // Serial ports on a pseudo-terminal: bytes pass unchanged both ways ('\r' and '\n' are not translated),
-// nothing is echoed, a read waits no longer than asked, a hang-up is an error; port names.
+// nothing is echoed, a read waits no longer than asked, a write to an end that takes no bytes ends with
+// its time-out, a hang-up is an error; port names.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -80,4 +81,20 @@ TEST(SerialPort, HangUpAndRefusedOpens)
         EXPECT_FALSE(p.error().empty()) << c.port;
         EXPECT_FALSE(p.isOpen());
     }
+}
+
+// The device side stops taking bytes: once the line's queue is full, a write fails with a time-out
+// instead of waiting for room without end, in both directions; a short write still passes.
+TEST(SerialPort, WriteToAnEndThatTakesNothingTimesOut)
+{
+    plat::PseudoTerminal pty;
+    ASSERT_TRUE(pty.open()) << pty.error();
+    plat::SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePath(), 9600)) << port.error();
+    const std::string flood(1 << 20, 'x'); // far more than a line's queue holds
+    EXPECT_TRUE(port.write("prbup\r", 6, 200)) << port.error();
+    EXPECT_FALSE(port.write(flood.data(), flood.size(), 200));
+    EXPECT_NE(port.error().find("timed out"), std::string::npos) << port.error();
+    EXPECT_FALSE(pty.write(flood.data(), flood.size(), 200));
+    EXPECT_NE(pty.error().find("timed out"), std::string::npos) << pty.error();
 }

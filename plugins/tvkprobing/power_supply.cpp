@@ -1,5 +1,7 @@
 #include "power_supply.h"
 
+#include <cmath>
+
 #include "platform/numbers.h"
 
 namespace probing {
@@ -8,6 +10,10 @@ namespace {
 
 constexpr uint32_t kOpenTimeoutMs = 2000;
 constexpr uint32_t kReplyMax = 256;
+constexpr ViStatus kViSuccessMaxCnt = 0x3FFF0006; // the read filled the buffer before the reply's end
+constexpr int kDrainReads = 64;                   // reads that drop the rest of an overlong reply
+// Instruments answer 9.9E37 (and 9.91E37) for a reading they could not make: no measured value.
+constexpr double kNoReading = 9.9e37;
 
 } // namespace
 
@@ -87,14 +93,38 @@ bool PowerSupply::write(const std::string& text)
     return true;
 }
 
+namespace {
+
+// Whether a read of got bytes into a buffer of kReplyMax with that status left part of the reply unread.
+bool replyGoesOn(ViStatus status, const unsigned char* buffer, uint32_t got)
+{
+    return status == kViSuccessMaxCnt || (got == kReplyMax && buffer[got - 1] != '\n');
+}
+
+} // namespace
+
 bool PowerSupply::query(const std::string& text, std::string* reply)
 {
     if (!write(text))
         return false;
     unsigned char buffer[kReplyMax] = {};
     uint32_t got = 0;
-    if (visa_->viRead(vi_, buffer, kReplyMax, &got) < 0 || got > kReplyMax) {
+    const ViStatus status = visa_->viRead(vi_, buffer, kReplyMax, &got);
+    if (status < 0 || got > kReplyMax) {
         error_ = "Reading the answer to \"" + text + "\" from the power supply failed.";
+        return false;
+    }
+    if (replyGoesOn(status, buffer, got)) {
+        // The rest is read and dropped, so that it is not taken for the answer to the next query.
+        bool more = true;
+        for (int n = 0; more && n < kDrainReads; ++n) {
+            unsigned char rest[kReplyMax];
+            uint32_t restGot = 0;
+            const ViStatus restStatus = visa_->viRead(vi_, rest, kReplyMax, &restGot);
+            more = restStatus >= 0 && restGot <= kReplyMax && replyGoesOn(restStatus, rest, restGot);
+        }
+        error_ = "The power supply's answer to \"" + text + "\" is longer than " + std::to_string(kReplyMax) +
+                 " bytes.";
         return false;
     }
     reply->assign(reinterpret_cast<const char*>(buffer), got);
@@ -111,6 +141,10 @@ bool PowerSupply::queryNumber(const std::string& text, double* value)
     const std::optional<double> number = plat::parseDouble(reply);
     if (!number) {
         error_ = "The power supply's answer \"" + reply + "\" is no number.";
+        return false;
+    }
+    if (std::fabs(*number) >= kNoReading) {
+        error_ = "The power supply's answer \"" + reply + "\" is no measured value.";
         return false;
     }
     *value = *number;

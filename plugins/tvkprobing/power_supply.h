@@ -50,7 +50,9 @@ public:
     void close();
     bool isOpen() const { return vi_ != 0; }
 
-    // "MEASURE:CURRENT?" in mA (the reply is in A) and "MEASURE:VOLTAGE?" in V. false on a failure.
+    // "MEASURE:CURRENT?" in mA (the reply is in A) and "MEASURE:VOLTAGE?" in V. false on a failure: no
+    // answer, or one that is not a single finite number, is longer than 256 bytes or is the 9.9E37 of
+    // "no reading".
     bool currentMa(double* value);
     bool voltage(double* value);
 

@@ -15,12 +15,20 @@ constexpr size_t kReplyMax = 4096; // a longer reply is a port fault, not a repl
 
 int parseStationReply(const std::string& reply)
 {
-    if (reply.size() < 2 || reply[0] != 'E')
+    // Line noise before the reply (blanks, line ends, control bytes) does not hide an error reply.
+    size_t first = 0;
+    while (first < reply.size() && static_cast<unsigned char>(reply[first]) <= ' ')
+        ++first;
+    if (reply.size() < first + 2 || reply[first] != 'E')
         return kStationDone;
-    const std::string digits = reply.substr(1, reply.size() - 2);
-    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos)
+    const std::string digits = reply.substr(first + 1, reply.size() - first - 2);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
         return kStationDone;
-    const int n = std::atoi(digits.c_str());
+    // An error number too large for a result is still an error, never success.
+    const size_t significant = digits.find_first_not_of('0');
+    if (significant != std::string::npos && digits.size() - significant > 9)
+        return kStationBadError;
+    const int n = std::atoi(digits.c_str() + (significant == std::string::npos ? digits.size() - 1 : significant));
     return n <= 1 ? kStationBadError : n;
 }
 
@@ -83,7 +91,7 @@ int StationLink::send(const std::string& command)
         trace('<', stale, static_cast<size_t>(n));
     const std::string bytes = command + '\r';
     trace('>', bytes.data(), bytes.size());
-    if (!port_.write(bytes.data(), bytes.size())) {
+    if (!port_.write(bytes.data(), bytes.size(), timeoutMs_)) {
         error_ = port_.error();
         return kStationPortError;
     }

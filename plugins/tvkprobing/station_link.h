@@ -4,14 +4,16 @@
 // - A command is its ASCII text ended by '\r' ("prbup\r", "prbcr(3,1)\r"), sent as it is.
 // - Every command is answered by one reply: any bytes ended by '@'. A reply that starts with 'E' and a
 //   decimal number ("E7@") reports the station's error n; every other reply is success (the text before
-//   '@', such as the position after "prbpos", is not used).
-// - Bytes that arrive before a command is sent belong to no reply and are dropped.
+//   '@', such as the position after "prbpos", is not used). Blanks and control bytes before the 'E' are
+//   line noise and do not count.
+// - Bytes that arrive before a command is sent belong to no reply and are dropped. A reply longer than
+//   4096 bytes is a port fault (-3); a command that cannot be sent within the time-out too.
 // The code of an await names the kind of command (1 move XY, 2 move down, 3 move up, 4 get position,
 // 5 overdrive or touch-down mode); every kind's reply has the same form, so the code changes nothing.
 //
 // Results of an await: 0 done, 1 aborted (the abort flag was set), -2 no complete reply within the
-// time-out, -3 the port failed or hung up, n > 1 the station's error n; an error reply "E0@" or "E1@"
-// gives -4, so that it cannot be taken for success or abort.
+// time-out, -3 the port failed or hung up, n > 1 the station's error n; an error reply "E0@" or "E1@", or
+// one whose number does not fit a result, gives -4, so that it cannot be taken for success or abort.
 //
 // Every byte sent and received goes to the trace file, a line per direction and piece:
 // "> <bytes>" and "< <bytes>" ('\r' written as "\r", other control bytes as "\xNN").

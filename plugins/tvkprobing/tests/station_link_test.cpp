@@ -1,6 +1,6 @@
 // The station's command line over a pseudo-terminal station: replies read to '@' (also when split), the
-// error replies, a silent station (time-out), a hang-up, an abort while waiting, and the trace of every
-// byte both ways.
+// error replies (also behind line noise), a silent station (time-out), a hang-up, an abort while waiting,
+// and the trace of every byte both ways.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -15,12 +15,18 @@ using probetest::StationSim;
 TEST(StationReplies, ParsedResults)
 {
     struct Case {
-        const char* reply;
+        std::string reply;
         int result;
     } cases[] = {{"OK@", 0}, {"@", 0},     {"X1 Y1@", 0}, {"E7@", 7},   {"E12@", 12},
-                 {"E0@", kStationBadError}, {"E1@", kStationBadError}, {"E@", 0}, {"Ex@", 0}, {"E2x@", 0}};
+                 {"E0@", kStationBadError}, {"E1@", kStationBadError}, {"E@", 0}, {"Ex@", 0}, {"E2x@", 0},
+                 // line noise before an error reply does not make it success
+                 {"\r\nE7@", 7}, {" E7@", 7}, {std::string("\0E7@", 4), 7}, {"\r\n@", 0}, {"xE7@", 0},
+                 // an error number beyond a result is an error all the same
+                 {"E999999999@", 999999999}, {"E9999999999@", kStationBadError},
+                 {"E99999999999999999999999@", kStationBadError}, {"E0000000000007@", 7},
+                 {"E0000000000000@", kStationBadError}};
     for (const Case& c : cases)
-        EXPECT_EQ(parseStationReply(c.reply), c.result) << c.reply;
+        EXPECT_EQ(parseStationReply(c.reply), c.result) << testing::PrintToString(c.reply);
 }
 
 TEST(StationLink, AwaitResultsAgainstTheSimulatedStation)

@@ -1,6 +1,8 @@
 // A simulated VISA library with one bench supply per GPIB address: it answers "*IDN?",
 // "MEASURE:CURRENT?" (in A) and "MEASURE:VOLTAGE?", and records every command. The test sets the current
-// through visaSimSetCurrentMa; a build without viRead shows a library that lacks a function.
+// through visaSimSetCurrentMa, or the very bytes of the current's answer through visaSimSetCurrentReply;
+// a read shorter than the answer leaves the rest for the next read, with the status that says so. A build
+// without viRead shows a library that lacks a function.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,7 @@ std::mutex g_mutex; // guards everything below
 std::map<uint32_t, Supply> g_sessions;
 uint32_t g_next = 100;
 std::map<int, double> g_currents;
+std::map<int, std::string> g_currentReplies; // raw answers to "MEASURE:CURRENT?" per address
 std::vector<std::string> g_commands;
 bool g_failReads = false;
 
@@ -71,7 +74,11 @@ SIM_EXPORT int32_t viWrite(uint32_t vi, const unsigned char* buffer, uint32_t co
         std::snprintf(reply, sizeof reply, "%.3f\n", 2.2);
     else
         reply[0] = 0;
-    it->second.pendingReply = reply;
+    const auto raw = g_currentReplies.find(it->second.address);
+    if (command == "MEASURE:CURRENT?" && raw != g_currentReplies.end())
+        it->second.pendingReply = raw->second;
+    else
+        it->second.pendingReply = reply; // a new command drops an answer nobody read
     *written = count;
     return 0;
 }
@@ -83,12 +90,15 @@ SIM_EXPORT int32_t viRead(uint32_t vi, unsigned char* buffer, uint32_t count, ui
     auto it = g_sessions.find(vi);
     if (it == g_sessions.end() || g_failReads)
         return -1073807339; // time-out
-    const std::string reply = it->second.pendingReply;
-    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(reply.size(), count));
-    std::memcpy(buffer, reply.data(), n);
+    std::string& pending = it->second.pendingReply;
+    // A read ends at the answer's line end, or when the buffer is full (status: more to come).
+    const size_t end = pending.find('\n');
+    const size_t answer = end == std::string::npos ? pending.size() : end + 1;
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(answer, count));
+    std::memcpy(buffer, pending.data(), n);
     *got = n;
-    it->second.pendingReply.clear();
-    return 0;
+    pending.erase(0, n);
+    return n < answer ? 0x3FFF0006 : 0;
 }
 #endif
 
@@ -98,6 +108,16 @@ SIM_EXPORT void visaSimSetCurrentMa(int address, double mA)
 {
     std::lock_guard<std::mutex> guard(g_mutex);
     g_currents[address] = mA;
+}
+
+// The bytes of the answers to "MEASURE:CURRENT?" at address (null: the current set in mA again).
+SIM_EXPORT void visaSimSetCurrentReply(int address, const char* reply)
+{
+    std::lock_guard<std::mutex> guard(g_mutex);
+    if (reply)
+        g_currentReplies[address] = reply;
+    else
+        g_currentReplies.erase(address);
 }
 
 SIM_EXPORT void visaSimFailReads(int fail)
