@@ -15,16 +15,12 @@ bool CPluginDlg::Create()
 
 void CPluginDlg::deviceChanged()
 {
-    PluginWindowOwner* owner = owner_; // closeWindow detaches this dialog from its owner
-    if (!owner)
-        return;
-    owner->closeWindow(false);
-    owner->showWindow(SW_SHOWNORMAL);
+    reopenKeepingVisibility();
 }
 
 void CPluginDlg::reopenKeepingVisibility()
 {
-    PluginWindowOwner* owner = owner_;
+    PluginWindowOwner* owner = owner_; // closeWindow detaches this dialog from its owner
     if (!owner)
         return;
     const bool visible = isVisible();

@@ -37,9 +37,10 @@ public:
     // cannot be made; the skeleton then deletes the object and reports -1.
     virtual bool Create();
 
-    // The device of this window was reconnected or replaced. Default: closeWindow(false), then
-    // showWindow(SW_SHOWNORMAL), so that a window is built for the changed device and reads the new
-    // settings file. A dialog that may be hidden calls reopenKeepingVisibility instead.
+    // The device of this window was reconnected or replaced. Default: reopenKeepingVisibility, so that a
+    // window is built for the changed device and reads the new settings file, its placement written to
+    // the old one, also while the skeleton keeps windows hidden on close (a close that is not forced would
+    // only hide this one and show it again with the old device's settings).
     virtual void deviceChanged();
 
 protected:
@@ -47,7 +48,8 @@ protected:
     // owner()->closeWindow(false); a dialog that takes values from its controls first overrides it.
     virtual void OnClose();
 
-    // closeWindow(true), then showWindow(SW_SHOW) when the window was visible, else SW_HIDE.
+    // closeWindow(true), then showWindow(SW_SHOW) when the window was visible (a new window takes the
+    // show state of its placement, as with SW_SHOWNORMAL), else SW_HIDE.
     void reopenKeepingVisibility();
 
     void closeEvent(QCloseEvent* event) override;

@@ -324,6 +324,46 @@ TEST_F(SkeletonTest, HiddenWindowStaysHiddenAndIsSavedAtExit)
     EXPECT_EQ(plat::iniRead(iniOf("A"), "Position Analog scan", "Left"), "40");
 }
 
+TEST_F(SkeletonTest, DeviceChangeRebuildsAWindowKeptHiddenOnClose)
+{
+    // A dialog with the default device change whose plug-in keeps it hidden on close (as another plug-in
+    // may ask through a registered function): the change still rebuilds it for the new chip board.
+    const struct {
+        const char* name;
+        bool hideFirst;
+    } cases[] = {{"shown", false}, {"hidden by the user's close", true}};
+    for (const auto& c : cases) {
+        fakemgr::reset(configs); // the subscriptions of the case before
+        fakemgr::setDevice(0, "A");
+        std::filesystem::remove(iniOf("A"));
+        ASSERT_TRUE(ombrel_test::writeFile(iniOf("B"), "[Position DAC scan]\nShowCmd=1\nLeft=300\nTop=200\n"));
+        gDacScanCreated = 0;
+        MultDataPluginMgr<DacScanData> tool;
+        ExitAtEnd exitAtEnd;
+        ASSERT_EQ(tool.init(&table), 0);
+        DacScanData* data = tool.find(0);
+        data->hideOnClose = true;
+        ASSERT_EQ(data->showWindow(SW_SHOWNORMAL), 0);
+        data->dlg()->move(50, 60);
+        if (c.hideFirst) {
+            data->dlg()->close();
+            settle();
+            ASSERT_FALSE(data->dlg()->isVisible()) << c.name;
+        }
+
+        fakemgr::setDevice(0, "B");
+        fire("tvkctrl", "TvkDevChanged", 0);
+        settle();
+
+        EXPECT_EQ(gDacScanCreated.load(), 2) << c.name;
+        EXPECT_EQ(plat::iniRead(iniOf("A"), "Position DAC scan", "Left"), "50") << c.name;
+        ASSERT_NE(data->dlg(), nullptr) << c.name;
+        EXPECT_EQ(data->dlg()->pos(), QPoint(300, 200)) << c.name;
+        EXPECT_EQ(data->dlg()->isVisible(), !c.hideFirst) << c.name;
+        EXPECT_EQ(windowsOf<DacScanDlg>().size(), 1u) << c.name;
+    }
+}
+
 TEST_F(SkeletonTest, ChangeFromAnotherThreadWhileTheWindowIsBusy)
 {
     fakemgr::setDevice(0, "A");
