@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <set>
 
+#include "settings_model.h"
+
 bool commandEnabled(int id, bool idle, int chipType)
 {
     const bool type3 = chipType == 3;
@@ -53,9 +55,12 @@ int setPixelBits(const _MgrFuncTable* mgr, int devIndex, int kind)
     _DevInfo info{};
     if (const int rc = mgr->tvkCtrlGetDevInfo(unsigned(devIndex), &info))
         return rc;
+    const uint32_t pixels = devicePixelCount(info);
+    if (pixels == 0)
+        return -2;
     std::vector<uint8_t> cfg;
     try {
-        cfg.resize(info.pixelCount);
+        cfg.resize(pixels);
     } catch (const std::bad_alloc&) {
         return -3;
     }

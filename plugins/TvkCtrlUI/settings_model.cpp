@@ -6,6 +6,12 @@
 #include "pluginfw/value_text.h"
 #include "platform/numbers.h"
 
+uint32_t devicePixelCount(const _DevInfo& info)
+{
+    constexpr int32_t kMaxPixels = 64 * 65536;
+    return info.pixelCount > 0 && info.pixelCount <= kMaxPixels ? uint32_t(info.pixelCount) : 0;
+}
+
 const char* acqModeName(int mode)
 {
     switch (mode) {
@@ -66,9 +72,9 @@ int runDigitalTest(const _MgrFuncTable* mgr, int dev, bool mask, bool showInPrev
     mgr->tvkCtrlGetAutoConvToSM(unsigned(dev), &toSM);
     _DevInfo info{};
     mgr->tvkCtrlGetDevInfo(unsigned(dev), &info);
-    const uint32_t pixels = uint32_t(info.pixelCount);
+    const uint32_t pixels = devicePixelCount(info);
     std::vector<uint8_t> cfg(pixels);
-    if (size >= pixels * sizeof(int16_t)) {
+    if (pixels > 0 && size >= pixels * sizeof(int16_t)) {
         const int rc = toSM ? mgr->tvkCtrlGetSuperMatrixPixCfg(unsigned(dev), cfg.data(), pixels)
                             : mgr->tvkCtrlGetPixelsCfg(unsigned(dev), cfg.data(), pixels, -1);
         if (rc == 0) {

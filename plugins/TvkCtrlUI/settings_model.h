@@ -9,6 +9,10 @@
 
 #include "tvk_mgr.h"
 
+// The pixel count a device's information gives (the hardware library's), when a device can have it: up to
+// 64 chips of 256 x 256 pixels; else 0.
+uint32_t devicePixelCount(const _DevInfo& info);
+
 const char* acqModeName(int mode);   // null for a value outside 1, 2, 4, 8, 16
 const char* chipTypeName(int type);  // "Unknown" outside 1..3
 

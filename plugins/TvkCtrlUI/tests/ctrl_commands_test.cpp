@@ -3,6 +3,7 @@
 // and value parsing, and the digital test's texts.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,7 @@ struct FakeQuad {
     int toSM = 0;
     std::vector<int16_t> badFrame = std::vector<int16_t>(kPixels, 0);
     bool lockFails = false;
+    int32_t pixelCount = kPixels; // as the hardware library reports it
     int closes = 0, unlocks = 0;
     // Super-matrix order: the chip-order index reversed (any fixed shuffle shows a mix-up).
     static uint32_t toChip(uint32_t sm) { return kPixels - 1 - sm; }
@@ -233,7 +235,7 @@ _MgrFuncTable quadTable()
     t.tvkCtrlGetAutoConvToSM = [](unsigned, int* on) { *on = gQuad->toSM; return 0; };
     t.tvkCtrlGetDevInfo = [](unsigned, _DevInfo* info) {
         *info = _DevInfo{};
-        info->pixelCount = FakeQuad::kPixels;
+        info->pixelCount = gQuad->pixelCount;
         info->chipCount = FakeQuad::kChips;
         return 0;
     };
@@ -300,6 +302,26 @@ TEST(DigitalTest, BadPixelsMaskedInTheFramesOwnOrder)
     EXPECT_TRUE(lockFailed);
     EXPECT_EQ(quad.closes, 1) << "the bad-pixel frame is closed when its lock fails too";
     EXPECT_EQ(quad.chipCfg, std::vector<uint8_t>(FakeQuad::kPixels, 0xFF));
+    gQuad = nullptr;
+}
+
+// A pixel count no device can have (a hardware library's fault) changes no pixel and allocates nothing.
+TEST(DeviceInfo, ImpossiblePixelCountsTouchNoPixel)
+{
+    for (int32_t count : {0, -1, INT32_MIN}) {
+        SCOPED_TRACE(count);
+        FakeQuad quad;
+        gQuad = &quad;
+        quad.pixelCount = count;
+        quad.badFrame[1] = 3;
+        const _MgrFuncTable t = quadTable();
+        EXPECT_EQ(setPixelBits(&t, 0, 0), -2);
+        int good = 0;
+        bool lockFailed = false;
+        EXPECT_EQ(runDigitalTest(&t, 0, true, false, &good, &lockFailed), 0);
+        EXPECT_EQ(quad.chipCfg, std::vector<uint8_t>(FakeQuad::kPixels, 0xFF));
+        EXPECT_EQ(quad.closes, 1) << "the bad-pixel frame is still closed";
+    }
     gQuad = nullptr;
 }
 
