@@ -538,7 +538,7 @@ TEST_F(Series, AbortRacingTheStartNeverRunsOn)
 }
 
 // A fault that escapes an acquisition call (a hardware library's, translated into an exception) ends the
-// thread; the series still ends as its window knows it, with the spacing back to 1.
+// thread; the series still ends as its window knows it, logged, with the spacing back to 1.
 TEST_F(Series, AFaultInAnAcquisitionStillEndsTheSeries)
 {
     _MgrFuncTable faulty = *t_;
@@ -557,6 +557,8 @@ TEST_F(Series, AFaultInAnAcquisitionStillEndsTheSeries)
     waitForThread(worker);
     EXPECT_EQ(worker.thread().exitCode(), -1);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"end"}));
+    EXPECT_EQ(loggedLines(), (std::vector<std::string>{
+                                 "tvkctrlui: The acquisition series ended on a fault: fault in the hardware library"}));
     int spacing = 0;
     ASSERT_EQ(t_->tvkCtrlGetAcqSpacing(0, &spacing), 0);
     EXPECT_EQ(spacing, 1);
