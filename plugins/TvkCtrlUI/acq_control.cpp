@@ -118,6 +118,16 @@ std::string outputNamesProblem(const AcqSettings& s)
     const bool rawFiles = s.fileFlags != 0 && !(s.fileFlags & kFileFlagNoFile) && s.acqType != 2;
     if (rawFiles && s.fileName.empty())
         return "The file name is empty.";
+    // A file in a folder that does not exist is never written: the frame exposed for it would be lost.
+    const bool filtFiles = s.filterChainId != 0 && !(s.filtFlags & kFileFlagNoFile) && !s.filtFileName.empty();
+    for (const std::string* name : {rawFiles ? &s.fileName : nullptr, filtFiles ? &s.filtFileName : nullptr}) {
+        if (!name)
+            continue;
+        const std::filesystem::path folder = std::filesystem::path(*name).parent_path();
+        std::error_code ec;
+        if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+            return "The folder " + folder.string() + " does not exist.";
+    }
     const std::vector<std::string> raw = writtenFiles(plannedOutputNames(s, true), s.fileFlags);
     if (raw.empty())
         return {};

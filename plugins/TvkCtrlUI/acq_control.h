@@ -64,8 +64,9 @@ int decimalDigits(uint64_t value);
 std::vector<std::string> plannedOutputNames(const AcqSettings& s, bool raw, size_t maxNames = 10000);
 
 // Why a series with these settings must not start, as the text shown to the user; empty when it may. Raw
-// files asked for without a name would be written nowhere, and a file that both outputs write (a data
-// file or a description file) would lose the first output's frame to the second.
+// files asked for without a name, or files in a folder that does not exist, would be written nowhere, and
+// a file that both outputs write (a data file or a description file) would lose the first output's frame
+// to the second. Looks at the file system.
 std::string outputNamesProblem(const AcqSettings& s);
 
 struct AcqProgress {

@@ -111,19 +111,21 @@ TEST(PlannedOutputNames, WhatASeriesWrites)
     EXPECT_EQ(plannedOutputNames(filtered, false), V{"f.txt"}) << "a test-pulse run gives one filtered frame";
 }
 
-TEST(OutputNamesProblem, NoNameOrAFileBothOutputsWrite)
+TEST(OutputNamesProblem, NoNameNoFolderOrAFileBothOutputsWrite)
 {
-    auto settings = [](int type, uint32_t flags, const char* name, uint32_t filtFlags, const char* filtName) {
+    const std::string d = ombrel_test::scratchDir("out-names");
+    fs::create_directories(d + "/a");
+    auto settings = [&d](int type, uint32_t flags, std::string name, uint32_t filtFlags, std::string filtName) {
         AcqSettings s;
         s.acqType = type;
         s.fileFlags = flags;
-        s.fileName = name;
+        s.fileName = name.empty() ? name : d + name;
         s.filterChainId = 3;
         s.filtFlags = filtFlags;
-        s.filtFileName = filtName;
+        s.filtFileName = filtName.empty() ? filtName : d + filtName;
         return s;
     };
-    const std::string both = "The raw and the filtered output would both write the file ";
+    const std::string both = "The raw and the filtered output would both write the file " + d;
     struct Case {
         const char* what;
         AcqSettings s;
@@ -134,25 +136,28 @@ TEST(OutputNamesProblem, NoNameOrAFileBothOutputsWrite)
         {"No file needs no name", settings(0, 0x8000, "", 0, ""), ""},
         {"To files off needs no name", settings(0, 0, "", 0, ""), ""},
         {"test pulses write no raw file", settings(2, 2, "", 0, ""), ""},
-        {"different names", settings(0, 2, "/d/raw.txt", 2, "/d/filt.txt"), ""},
-        {"the same data file", settings(0, 2, "/d/x.txt", 1, "/d/x.txt"), both + "/d/x.txt."},
-        {"the same file spelt twice", settings(0, 2, "/d/a/../x.txt", 2, "/d//x.txt"), both + "/d/x.txt."},
-        {"the same description file", settings(0, 2, "/d/x.txt", 1, "/d/x.bin"), both + "/d/x.dsc."},
-        {"no filtered description file", settings(0, 2, "/d/x.txt", 0x101, "/d/x.bin"), ""},
-        {"no raw description file", settings(0, 0x102, "/d/x.txt", 1, "/d/x.bin"), ""},
-        {"filtered No file", settings(0, 2, "/d/x.txt", 0x8000, "/d/x.txt"), ""},
+        {"different names", settings(0, 2, "/raw.txt", 2, "/filt.txt"), ""},
+        {"raw folder missing", settings(0, 2, "/none/raw.txt", 2, "/filt.txt"), "The folder " + d + "/none does not exist."},
+        {"filtered folder missing", settings(0, 2, "/raw.txt", 2, "/none/f.txt"), "The folder " + d + "/none does not exist."},
+        {"No file needs no folder", settings(0, 0x8000, "/none/raw.txt", 0x8000, "/none/f.txt"), ""},
+        {"the same data file", settings(0, 2, "/x.txt", 1, "/x.txt"), both + "/x.txt."},
+        {"the same file spelt twice", settings(0, 2, "/a/../x.txt", 2, "//x.txt"), both + "/x.txt."},
+        {"the same description file", settings(0, 2, "/x.txt", 1, "/x.bin"), both + "/x.dsc."},
+        {"no filtered description file", settings(0, 2, "/x.txt", 0x101, "/x.bin"), ""},
+        {"no raw description file", settings(0, 0x102, "/x.txt", 1, "/x.bin"), ""},
+        {"filtered No file", settings(0, 2, "/x.txt", 0x8000, "/x.txt"), ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(outputNamesProblem(c.s), c.problem) << c.what;
 
-    AcqSettings noChain = settings(0, 2, "/d/x.txt", 2, "/d/x.txt");
+    AcqSettings noChain = settings(0, 2, "/x.txt", 2, "/x.txt");
     noChain.filterChainId = 0;
     EXPECT_EQ(outputNamesProblem(noChain), "") << "no chain: no filtered output";
     // A repetition's raw name is the filtered base name.
-    AcqSettings repeated = settings(0, 2, "/d/x.txt", 2, "/d/x_r1_.txt");
+    AcqSettings repeated = settings(0, 2, "/x.txt", 2, "/x_r1_.txt");
     repeated.repeat = 1;
     repeated.repeatCount = 1;
-    EXPECT_EQ(outputNamesProblem(repeated), both + "/d/x_r1_.txt.");
+    EXPECT_EQ(outputNamesProblem(repeated), both + "/x_r1_.txt.");
 }
 
 // ---- settings ----

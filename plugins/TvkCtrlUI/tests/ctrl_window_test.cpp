@@ -254,7 +254,7 @@ TEST_F(CtrlWindow, OverwriteQuestions)
 // A series whose files would go nowhere, or whose filtered files would replace its raw ones, does not start.
 int passFilter(void*, const _FuncSlot*, void* const*) { return 0; }
 
-TEST_F(CtrlWindow, OutputsThatCannotBothBeWrittenDoNotStart)
+TEST_F(CtrlWindow, OutputsThatCannotBeWrittenDoNotStart)
 {
     _FuncItem filter{};
     filter.callback = passFilter;
@@ -272,6 +272,7 @@ TEST_F(CtrlWindow, OutputsThatCannotBothBeWrittenDoNotStart)
         std::string message;
     } cases[] = {
         {"raw files without a name", "", "", "The file name is empty."},
+        {"a folder that does not exist", out("none/x.txt"), "", "The folder " + out("none") + " does not exist."},
         {"both outputs on one name", out("x.txt"), out("x.txt"),
          "The raw and the filtered output would both write the file " + out("x.txt") + "."},
     };
