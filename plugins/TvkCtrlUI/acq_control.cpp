@@ -127,6 +127,8 @@ std::string outputNamesProblem(const AcqSettings& s)
         std::error_code ec;
         if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
             return "The folder " + folder.string() + " does not exist.";
+        if (std::filesystem::is_directory(*name, ec))
+            return "The file name " + *name + " is a folder.";
     }
     const std::vector<std::string> raw = writtenFiles(plannedOutputNames(s, true), s.fileFlags);
     if (raw.empty())

@@ -140,6 +140,8 @@ TEST(OutputNamesProblem, NoNameNoFolderOrAFileBothOutputsWrite)
         {"raw folder missing", settings(0, 2, "/none/raw.txt", 2, "/filt.txt"), "The folder " + d + "/none does not exist."},
         {"filtered folder missing", settings(0, 2, "/raw.txt", 2, "/none/f.txt"), "The folder " + d + "/none does not exist."},
         {"No file needs no folder", settings(0, 0x8000, "/none/raw.txt", 0x8000, "/none/f.txt"), ""},
+        {"a folder as the raw name", settings(0, 2, "/a", 0, ""), "The file name " + d + "/a is a folder."},
+        {"a folder as the filtered name", settings(0, 0, "", 2, "/a/"), "The file name " + d + "/a/ is a folder."},
         {"the same data file", settings(0, 2, "/x.txt", 1, "/x.txt"), both + "/x.txt."},
         {"the same file spelt twice", settings(0, 2, "/a/../x.txt", 2, "//x.txt"), both + "/x.txt."},
         {"the same description file", settings(0, 2, "/x.txt", 1, "/x.bin"), both + "/x.dsc."},
