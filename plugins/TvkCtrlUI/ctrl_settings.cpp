@@ -180,7 +180,23 @@ int CtrlSettings::save(const std::string& iniPath, std::string* errorText) const
 {
     if (iniPath.empty())
         return 0;
-    return plat::iniWriteSection(iniPath, kSection, entries(), errorText);
+    // A text that an ini line cannot hold (a name pasted with a line break) is left out, so that it does
+    // not cost every other setting; the others are written and the loss is reported.
+    std::vector<std::pair<std::string, std::string>> kept;
+    std::string dropped;
+    for (auto& entry : entries()) {
+        if (entry.second.find_first_of("\r\n") == std::string::npos)
+            kept.push_back(std::move(entry));
+        else
+            dropped += (dropped.empty() ? "" : ", ") + entry.first;
+    }
+    if (const int rc = plat::iniWriteSection(iniPath, kSection, kept, errorText))
+        return rc;
+    if (dropped.empty())
+        return 0;
+    if (errorText)
+        *errorText = "Not saved in \"" + iniPath + "\" (a line break, which an ini line cannot store): " + dropped;
+    return -2;
 }
 
 int readAutostart(const std::string& iniPath)

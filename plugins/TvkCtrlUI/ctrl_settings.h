@@ -25,7 +25,8 @@ struct CtrlSettings {
     bool hasPosition = false; // "Left" and "Top" were read
 
     void load(const std::string& iniPath);
-    // 0, or the ini layer's error code (errorText filled). An empty path writes nothing.
+    // 0, or the ini layer's error code (errorText filled). An empty path writes nothing. A text holding a
+    // line break is not written (-2, the other keys are).
     int save(const std::string& iniPath, std::string* errorText = nullptr) const;
     // The section's entries as save writes them.
     std::vector<std::pair<std::string, std::string>> entries() const;

@@ -226,6 +226,25 @@ TEST_F(MainSettings, RoundTripInOrder)
     EXPECT_EQ(readAutostart(path_), 0);
 }
 
+// A name pasted with a line break cannot go into the file; it alone is lost, and the loss is reported.
+TEST_F(MainSettings, ALineBreakCostsOnlyItsOwnKey)
+{
+    CtrlSettings s;
+    s.acq.acqCount = 12;
+    s.acq.fileName = "/data/run\none.txt";
+    s.filterChain = "Flat\r";
+    s.acq.filtFileName = "/data/f.txt";
+    std::string error;
+    EXPECT_EQ(s.save(path_, &error), -2);
+    EXPECT_NE(error.find("FileName, FilterChain"), std::string::npos) << error;
+    CtrlSettings r;
+    r.load(path_);
+    EXPECT_EQ(r.acq.acqCount, 12);
+    EXPECT_EQ(r.acq.filtFileName, "/data/f.txt");
+    EXPECT_EQ(r.acq.fileName, "");
+    EXPECT_EQ(r.filterChain, "");
+}
+
 TEST_F(MainSettings, ValuesBeyondTheEditsKeepDefaults)
 {
     ASSERT_TRUE(ombrel_test::writeFile(path_, "[Main]\nAcqCount=0\nAcqTime=0\nAcqSpacing=65\nSpacing=0\n"
