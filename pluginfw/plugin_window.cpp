@@ -80,6 +80,11 @@ void keepWindowOnScreen(QWidget* w)
         w->move(fitted.left, fitted.top);
 }
 
+bool isShownNormal(const QWidget* w)
+{
+    return w && w->isVisible() && !w->isMinimized() && !w->isMaximized();
+}
+
 bool isGuiThread()
 {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -151,6 +156,7 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
         d->setOwner(this);
         dlg_ = d;
         pendingShowCmd_ = SW_SHOW;
+        placementPending_ = false;
         if (!d->Create()) {
             // A window that could not be made is not kept: the next call tries again.
             dlg_ = nullptr;
@@ -161,6 +167,7 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
         d->setWindowTitle(QString::fromStdString(title_));
         created = true;
     }
+    const bool wasShownNormal = !created && isShownNormal(dlg_);
     int state = nCmdShow;
     // A new window takes the show state of its placement (never hidden: readWindowPlacement sees to that).
     if (created && (nCmdShow == SW_SHOWNORMAL || nCmdShow == SW_SHOW))
@@ -185,6 +192,7 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
         dlg_->showNormal();
         break;
     }
+    placeOnceShownNormal(wasShownNormal);
     if (created)
         keepWindowOnScreen(dlg_);
     dlg_->activateWindow(); // brings it to the front where the window system allows it
@@ -211,6 +219,7 @@ void PluginWindowHolder::destroyWindow()
 {
     CPluginDlg* d = dlg_;
     dlg_ = nullptr;
+    placementPending_ = false;
     d->setOwner(nullptr);
     d->hide();
     // One of the dialog's own handlers may be what closes it: the object goes once that has returned.
@@ -237,7 +246,22 @@ void PluginWindowHolder::readWindowPos(const std::string& iniFile, PlacementForm
     if (!dlg_)
         return;
     const WindowPlacement p = readWindowPlacement(iniFile, toolName_, currentPlacement(dlg_), form);
-    pendingShowCmd_ = placeWindow(dlg_, p).showCmd;
+    const WindowPlacement fitted = placeWindow(dlg_, p);
+    pendingShowCmd_ = fitted.showCmd;
+    // A window not shown yet has no frame: the size just set went to its client, and the frame would come on
+    // top of the stored outer size (a window that grows by its frame at every opening). The stored size is
+    // set again once the window shows normal, and stands for its placement until then.
+    placementPending_ = form == PlacementForm::MoveAndSize && !dlg_->isVisible();
+    pendingPlacement_ = fitted;
+}
+
+void PluginWindowHolder::placeOnceShownNormal(bool wasShownNormal)
+{
+    if (!placementPending_ || !isShownNormal(dlg_))
+        return;
+    placementPending_ = false;
+    if (!wasShownNormal) // a window the user already had on the screen keeps the size it has there
+        placeWindow(dlg_, pendingPlacement_);
 }
 
 void PluginWindowHolder::writeWindowPos(const std::string& iniFile)
@@ -245,7 +269,13 @@ void PluginWindowHolder::writeWindowPos(const std::string& iniFile)
     CritSecGuard guard(lock);
     if (!dlg_ || iniFile.empty())
         return;
-    writeWindowPlacement(iniFile, toolName_, currentPlacement(dlg_)); // a failed write is not the user's concern here
+    WindowPlacement p = currentPlacement(dlg_);
+    if (placementPending_ && !isShownNormal(dlg_)) { // not shown normal yet: the placement it was given
+        const int showCmd = p.showCmd;
+        p = pendingPlacement_;
+        p.showCmd = showCmd;
+    }
+    writeWindowPlacement(iniFile, toolName_, p); // a failed write is not the user's concern here
 }
 
 bool PluginWindowHolder::postToWindow(QEvent* event)

@@ -31,6 +31,8 @@ WindowPlacement currentPlacement(const QWidget* w);
 WindowPlacement placeWindow(QWidget* w, const WindowPlacement& placement);
 // Moves a shown normal window whose outer rectangle leaves the screens back onto the nearest one.
 void keepWindowOnScreen(QWidget* w);
+// w is on the screen in its normal state (shown, neither minimised nor maximised).
+bool isShownNormal(const QWidget* w);
 
 class PluginWindowHolder : public PluginWindowOwner {
 public:
@@ -84,10 +86,14 @@ protected:
 private:
     int showOnGuiThread(int nCmdShow);
     void destroyWindow();
+    // Sets the pending placement once the window is shown normal (its frame then known).
+    void placeOnceShownNormal(bool wasShownNormal);
 
     std::string toolName_;
     std::string title_;
     CPluginDlg* dlg_ = nullptr;
     std::atomic<bool> closing_{false}; // set while closeWindow runs: posts from other threads are dropped
     int pendingShowCmd_ = SW_SHOW;     // show state of the placement read for a new window
+    bool placementPending_ = false;    // a stored outer size waits for the window's first normal show
+    WindowPlacement pendingPlacement_; // that placement, as fitted to the screens
 };

@@ -80,6 +80,24 @@ public:
     void deviceChanged() override { reopenKeepingVisibility(); }
 };
 
+// Restores its size too (the cluster and pulse tools' kind).
+class SizedDlg : public CPluginDlg {
+public:
+    static constexpr const char* kToolName = "Sized";
+    explicit SizedDlg(int) {}
+    bool Create() override
+    {
+        resize(200, 100);
+        owner()->loadWindowPos(PlacementForm::MoveAndSize);
+        return true;
+    }
+};
+
+class SizedData : public MultDataBaseWnd<SizedDlg> {
+public:
+    explicit SizedData(int devId) : MultDataBaseWnd(devId) {}
+};
+
 class DacScanData : public MultDataBaseWnd<DacScanDlg> {
 public:
     explicit DacScanData(int devId) : MultDataBaseWnd(devId) {}
@@ -362,6 +380,39 @@ TEST_F(SkeletonTest, DeviceChangeRebuildsAWindowKeptHiddenOnClose)
         EXPECT_EQ(data->dlg()->isVisible(), !c.hideFirst) << c.name;
         EXPECT_EQ(windowsOf<DacScanDlg>().size(), 1u) << c.name;
     }
+}
+
+TEST_F(SkeletonTest, StoredOuterSizeHoldsOverOpeningsAndClosings)
+{
+    // A new window has no frame until it is shown: the stored outer size must not become its client size,
+    // or the window grows by its frame at every opening.
+    fakemgr::setDevice(0, "A");
+    const std::string stored = "[Position Sized]\nShowCmd=1\nLeft=100\nTop=80\nRight=400\nBottom=300\n";
+    ASSERT_TRUE(ombrel_test::writeFile(iniOf("A"), stored));
+    MultDataPluginMgr<SizedData> tool;
+    ExitAtEnd exitAtEnd;
+    ASSERT_EQ(tool.init(&table), 0);
+    SizedData* data = tool.find(0);
+    const auto storedRect = [&] {
+        const char* keys[] = {"Left", "Top", "Right", "Bottom"};
+        std::string text;
+        for (const char* key : keys)
+            text += plat::iniRead(iniOf("A"), "Position Sized", key).value_or("-") + " ";
+        return text;
+    };
+    for (int opening = 1; opening <= 3; ++opening) {
+        ASSERT_EQ(data->showWindow(SW_SHOWNORMAL), 0);
+        settle();
+        EXPECT_EQ(data->dlg()->frameGeometry(), QRect(100, 80, 300, 220)) << "opening " << opening;
+        data->dlg()->close();
+        settle();
+        EXPECT_EQ(storedRect(), "100 80 400 300 ") << "opening " << opening;
+    }
+    // A window made hidden and never shown keeps the stored placement, not its frameless size.
+    ASSERT_EQ(data->showWindow(SW_HIDE), 0);
+    fire("tvkmgr", "Exit", 0);
+    settle();
+    EXPECT_EQ(storedRect(), "100 80 400 300 ");
 }
 
 TEST_F(SkeletonTest, ChangeFromAnotherThreadWhileTheWindowIsBusy)
