@@ -577,6 +577,9 @@ int PictureData::showFrame(uint32_t id)
             return fail();
         }
         rotation_ = oldRotation;
+        // The mask was the old frame's; setSize keeps it when the new frame's size equals the turned display's.
+        mask_.clear();
+        maskOn_ = false;
         addRegions(count - 1);
         flags = RegionsFollowRotation | RegionsFollowMirror;
     }

@@ -121,8 +121,8 @@ public:
     SelectionRegion* region(int i);
 
     // Fetches the frame (through the filter chain when one is set; the unfiltered frame when the chain
-    // fails) and shows it in the current orientation. 0, or -1 with the display unchanged and no copy of
-    // the frame left behind.
+    // fails) and shows it in the current orientation; a frame of another size than the last drops the
+    // mask. 0, or -1 with the display unchanged and no copy of the frame left behind.
     int showFrame(uint32_t frameId);
     // Loads a frame file into the manager and shows it; the new frame's id goes to loadedId (the caller
     // closes it when done). On failure a message box, the loaded frame closed, -1.

@@ -418,6 +418,25 @@ TEST_F(PictureDataTest, MaskedPixelsTakeTheMaskColourAndLeaveTheStatistics)
     EXPECT_EQ(r->stdDev(), 0);
     ASSERT_EQ(model.setMask(nullptr, false, 0), 0);
     EXPECT_EQ(r->max(), 1);
+
+    // A mask belongs to frames of its size: a frame of another size drops it, also one whose size matches
+    // the turned display (the mask would otherwise lie across the new frame turned by a quarter).
+    const struct {
+        const char* name;
+        int rotation;
+        uint32_t nextWidth, nextHeight;
+    } sizes[] = {{"another size", 0, 4, 2}, {"the turned display's size", 90, 2, 3}};
+    for (const auto& c : sizes) {
+        PictureData m(&table);
+        ASSERT_EQ(m.showFrame(manager.add(3, 2, {1, 2, 3, 4, 5, 6})), 0) << c.name;
+        const uint16_t six[] = {0, 1, 1, 1, 1, 1};
+        ASSERT_EQ(m.setMask(six, true, 6), 0) << c.name;
+        ASSERT_EQ(m.setRotation(c.rotation), 0) << c.name;
+        const uint32_t next = manager.add(c.nextWidth, c.nextHeight, std::vector<double>(c.nextWidth * c.nextHeight, 7));
+        ASSERT_EQ(m.showFrame(next), 0) << c.name;
+        EXPECT_FALSE(m.maskOn()) << c.name;
+        EXPECT_EQ(m.getRegionMin(0), 7) << c.name << ": no pixel masked";
+    }
 }
 
 // ---- statistics ----
