@@ -465,9 +465,12 @@ bool CPicture::exportSize(int sizeMode, int width, int height, QSize& size)
         want = QSize(zoom_.w, zoom_.h);
         break;
     case 1:
-        calcLayout(rect()); // the image area on screen
-        want = QSize(imageRect_.width(), imageRect_.height());
-        calcLayout(QRect(0, 0, 0, 0));
+        if (screenImageSize_.isValid()) { // an export: measured with the screen's labels, bar and border
+            want = screenImageSize_;
+        } else {
+            calcLayout(rect()); // the image area on screen
+            want = QSize(imageRect_.width(), imageRect_.height());
+        }
         break;
     case 2:
         want = QSize(width, height);
@@ -499,6 +502,8 @@ int CPicture::exportTo(int sizeMode, int width, int height, int flags, Paint pai
 {
     const bool labels = showLabels_, bar = showColorBar_, border = drawBorder_;
     const int borderWidth = borderWidth_;
+    screenImageSize_ = imageArea().size(); // before the export's flags change the layout
+
     showLabels_ = flags & ExportLabels;
     showColorBar_ = flags & ExportColorBar;
     drawBorder_ = flags & ExportBorder;
@@ -511,6 +516,7 @@ int CPicture::exportTo(int sizeMode, int width, int height, int flags, Paint pai
     drawBorder_ = border;
     borderWidth_ = borderWidth;
     exportStyle_ = false;
+    screenImageSize_ = QSize();
     calcLayout(rect());
     return result;
 }

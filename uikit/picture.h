@@ -130,4 +130,5 @@ private:
     QString labels_[6];
     bool interpolate_ = false, showGrid_ = false, showLabels_ = false, showColorBar_ = false, drawBorder_ = true;
     bool exportStyle_ = false, noRepaintOnZoom_ = false;
+    QSize screenImageSize_; // during an export: the image area on screen (size mode 1)
 };

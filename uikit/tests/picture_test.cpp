@@ -217,6 +217,7 @@ TEST_F(PictureTest, ExportsHaveTheSizeTheirModeAsksFor)
         QSize size;
     } cases[] = {
         {0, 0, 0, 0, 0, {272, 272}},
+        {1, 0, 0, 0, 0, {314, 314}}, // the 298 x 298 inside the screen's border, whatever the export draws
         {2, 100, 50, 0, 0, {116, 66}},
         {3, 200, 150, 7, 0, {200, 150}},
         {0, 0, 0, 7, 0, {}},
@@ -244,6 +245,12 @@ TEST_F(PictureTest, ExportsHaveTheSizeTheirModeAsksFor)
             EXPECT_EQ(image.pixelColor(2, 2), QColor(Qt::white));
         }
     }
+
+    // The image area on screen also with labels and a colour bar that the screen does not show.
+    const std::string asOnScreen = scratch("screen.png"), asAsked = scratch("asked.png");
+    ASSERT_EQ(picture.saveBitmap(asOnScreen.c_str(), 0, 0, 1, 7), 0);
+    ASSERT_EQ(picture.saveBitmap(asAsked.c_str(), 298, 298, 2, 7), 0);
+    EXPECT_EQ(QImage(QString::fromStdString(asOnScreen)).size(), QImage(QString::fromStdString(asAsked)).size());
 
     const std::string svg = scratch("export.svg");
     ASSERT_EQ(model.saveImage(svg.c_str(), 0, 0, 0, 7), 0);
