@@ -126,6 +126,7 @@ QWidget* CSettingsSheet::buildInfoPage()
     modeCombo_ = new QComboBox(page);
     timerCombo_ = new QComboBox(page);
     timerCombo_->addItems({QStringLiteral("HW"), QStringLiteral("PC"), QStringLiteral("Auto")});
+    timerCombo_->setCurrentIndex(2); // "Auto" until the device tells its own
     polarityCombo_ = new QComboBox(page);
     polarityCombo_->addItems({QStringLiteral("Positive"), QStringLiteral("Negative")});
     cstCheck_ = new QCheckBox(QStringLiteral("CST"), page);

@@ -831,6 +831,49 @@ TEST(InterfacePage, EachRowEditsItsOwnItem)
     gItems = nullptr;
 }
 
+// The info page's settings as Apply sends them, on a device whose hardware timer cannot be read: "Auto",
+// the page's default, never "HW" by accident.
+struct FakeInfo {
+    int timerRead = -1; // -1: the read fails
+    int timerSet = -1;
+};
+FakeInfo* gInfo = nullptr;
+
+TEST(InfoPage, AnUnreadTimerAppliesAuto)
+{
+    for (int timer : {-1, 0, 1}) {
+        SCOPED_TRACE(timer);
+        FakeInfo info;
+        info.timerRead = timer;
+        gInfo = &info;
+        _MgrFuncTable t{};
+        t.tvkCtrlGetDevInfo = [](unsigned, _DevInfo* d) {
+            *d = _DevInfo{};
+            d->chipCount = d->chipRows = 1;
+            d->acqModeMask = 1;
+            return 0;
+        };
+        t.tvkCtrlGetPolarity = [](unsigned, int*) { return 0; };
+        t.tvkCtrlGetCST = [](unsigned, int*) { return 0; };
+        t.tvkCtrlGetAcqMode = [](unsigned, int* m) { *m = 1; return 0; };
+        t.tvkCtrlGetHwTimer = [](unsigned, int* m) {
+            *m = gInfo->timerRead;
+            return gInfo->timerRead < 0 ? -1 : 0;
+        };
+        t.tvkCtrlSetPolarity = [](unsigned, int) { return 0; };
+        t.tvkCtrlSetCST = [](unsigned, int) { return 0; };
+        t.tvkCtrlSetAcqMode = [](unsigned, int) { return 0; };
+        t.tvkCtrlSetHwTimer = [](unsigned, int m) { gInfo->timerSet = m; return 0; };
+        t.tvkCtrlGetTarvikInfo = [](unsigned, int*, int*, char*, char*) { return -1; };
+        t.tvkCtrlGetDACsNames = [](unsigned, const char***, const int**, int*) { return -1; };
+        t.tvkCtrlGetHwInfoCount = [](unsigned, int*) { return -1; };
+        CSettingsSheet sheet(&t, 0);
+        EXPECT_TRUE(sheet.apply());
+        EXPECT_EQ(info.timerSet, timer < 0 ? 2 : timer);
+    }
+    gInfo = nullptr;
+}
+
 // Space on the item list opens the in-place edit of the first selected row when that row is editable, the
 // edit showing the row's value; a fixed row or no selection opens nothing.
 TEST_F(CtrlWindow, SpaceEditsTheFirstSelectedEditableItem)
