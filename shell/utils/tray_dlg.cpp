@@ -33,6 +33,7 @@ namespace {
 
 const char kSplashSection[] = "Splash screen";
 const char kSplashKey[] = "Disable";
+constexpr int kExitRetryMs = 50; // long enough for an ended dialog's loop to return before Exit comes back
 
 void assertGuiThread()
 {
@@ -292,6 +293,16 @@ void CTrayDlg::OnExit()
     assertGuiThread();
     if (exiting_)
         return;
+    // A modal dialog's loop runs inside the code of a window that Exit destroys: the dialog is ended
+    // first, and Exit comes back after its loop has returned (and ends the next one its caller opens).
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else if (!modal->close())
+            modal->hide();
+        QTimer::singleShot(kExitRetryMs, this, &CTrayDlg::OnExit);
+        return;
+    }
     exiting_ = true;
     splashTimer_.stop();
     hide();

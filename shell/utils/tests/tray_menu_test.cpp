@@ -2,8 +2,10 @@
 // the manager), items by path, removal and renames, changes queued from other threads in call order,
 // the fixed commands with Exit held back while the manager starts, and the fallback window.
 #include <QAction>
+#include <QDialog>
 #include <QMenu>
 #include <QPushButton>
+#include <QTimer>
 
 #include <thread>
 
@@ -202,6 +204,23 @@ TEST_F(UtilsTest, FixedCommands)
     tray.findCommand(CTrayDlg::ID_SHOW_MANAGED_ITEMS)->trigger();
     ASSERT_NE(app().itemListing(), nullptr);
     EXPECT_TRUE(app().itemListing()->isVisible());
+}
+
+// Before the tests whose Exit ends the application's loop: a dialog's loop started after that returns at once.
+TEST_F(UtilsTest, ExitEndsAnOpenModalDialogBeforeTheManagerShutsDown)
+{
+    CTrayDlg& tray = *app().tray();
+    int exitCallsWhenTheDialogReturned = -1;
+    QTimer::singleShot(0, [&] {
+        QDialog dialog;
+        QTimer::singleShot(0, &dialog, [&] { tray.findCommand(CTrayDlg::ID_APP_EXIT)->trigger(); });
+        QTimer::singleShot(3000, &dialog, &QDialog::accept); // only if Exit leaves it open
+        EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+        exitCallsWhenTheDialogReturned = fake.exitCalls;
+    });
+    ASSERT_TRUE(utilstest::processUntil([&] { return fake.exitCalls == 1; }));
+    EXPECT_EQ(exitCallsWhenTheDialogReturned, 0) << "the manager shut down under the dialog's loop";
+    EXPECT_TRUE(tray.exiting());
 }
 
 TEST_F(UtilsTest, ExitShutsTheManagerDownOnceAndWaitsForItsStart)
