@@ -357,8 +357,9 @@ TEST_F(CtrlWindow, TheLastRepeatDelayIsSaved)
         setRepeat(w, 1);
         w->delayEdit()->setText(QString::fromLatin1(c.delay));
         w->delayEdit()->validate();
-        if (c.run)
+        if (c.run) {
             ASSERT_TRUE(runToEnd(w));
+        }
         resetControlWindows(); // as "Exit" does; the records come back for the next case
         ASSERT_EQ(initControlWindows(t_), 0);
         CtrlSettings saved;
