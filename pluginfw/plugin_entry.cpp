@@ -3,11 +3,21 @@
 #include <QString>
 
 #include "plugin_table.h"
+#include "thread_op.h"
 #include "uikit/message_box.h"
 
 namespace {
+
 const char kModuleAnchor = 0; // an address inside the plug-in's module
+const _MgrFuncTable* logTable = nullptr; // set once, before the plug-in starts any worker
+
+// Reports of this module's worker threads go to the manager's log, the text taken verbatim.
+void logWorkerReport(const char* source, const char* text, int flags)
+{
+    logTable->mgrLogMsg(source, "%s", flags, text);
 }
+
+} // namespace
 
 int initTvkPlugin(const _MgrFuncTable* table, const std::function<int(const _MgrFuncTable*)>& init)
 {
@@ -18,6 +28,10 @@ int initTvkPlugin(const _MgrFuncTable* table, const std::function<int(const _Mgr
         messageBox(nullptr, QString::fromStdString(refusal), QStringLiteral("Plugin version check failed"),
                    MSGBOX_OK | MSGBOX_ICONWARNING);
         return -1;
+    }
+    if (table->mgrLogMsg) {
+        logTable = table;
+        setWorkerLogSink(&logWorkerReport);
     }
     return init ? init(table) : 0;
 }

@@ -1,10 +1,13 @@
 // A multi-device tool plug-in written on the skeleton alone, as the tests and the look at the windows
 // use it: tool "Demo", one small window per device.
+#include <stdexcept>
+
 #include <QLabel>
 #include <QLineEdit>
 
 #include "pluginfw/mult_data_wnd.h"
 #include "pluginfw/plugin_entry.h"
+#include "pluginfw/thread_op.h"
 #include "uikit/message_box.h"
 
 namespace {
@@ -46,6 +49,13 @@ MultDataPluginMgr<DemoData> gDemo;
 extern "C" TVK_EXPORT int InitTvkPlugin(const _MgrFuncTable* table)
 {
     return initTvkPlugin(table, [](const _MgrFuncTable* t) { return gDemo.init(t); });
+}
+
+// For the tests: a worker of this module whose work throws; its exit code.
+extern "C" TVK_EXPORT int demoRunThrowingWorker()
+{
+    ThreadOpHandle worker = startThreadOp([](ThOpPars*) -> int { throw std::runtime_error("demo fault"); }, nullptr);
+    return worker.join();
 }
 
 // For the tests: this module's own message-box handler (each module keeps its own).

@@ -65,6 +65,15 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
         ASSERT_EQ(demo.init(&table), 0);
         EXPECT_EQ(fakemgr::subscribedEvents(),
                   (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged"}));
+        // A fault of the plug-in's worker reaches the manager's log with a warning box.
+        const auto runThrowingWorker = reinterpret_cast<int (*)()>(demo.module().symbol("demoRunThrowingWorker"));
+        ASSERT_NE(runThrowingWorker, nullptr);
+        EXPECT_EQ(runThrowingWorker(), -1);
+        const std::vector<fakemgr::LogEntry> log = fakemgr::logEntries();
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].source, "demo_multi");
+        EXPECT_EQ(log[0].text, "Unhandled exception occurred in worker thread:\rdemo fault\rConsider restarting program.");
+        EXPECT_EQ(log[0].flags, MGRLOG_MSGBOX);
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
         ASSERT_EQ(s.menuItems.size(), 2u);

@@ -1,11 +1,12 @@
 // A manager function table for the skeleton tests: devices whose description the test changes (or makes
 // unreadable), a configuration folder, and records of what a plug-in registers (event subscriptions,
-// menu items, message handlers) and of the preview functions it calls, which a recording "tvkctrlui"
+// menu items, message handlers, log entries) and of the preview functions it calls, which a recording "tvkctrlui"
 // answers. One fake per test program; the test resets it.
 #pragma once
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -42,6 +43,12 @@ struct Device {
     int readResult = 0; // what tvkCtrlGetDevInfo returns; non-zero: nothing is filled
 };
 
+struct LogEntry {
+    std::string source;
+    std::string text;
+    int flags;
+};
+
 struct State {
     std::mutex m; // guards everything below against calls from the test's threads
     std::string configs; // with trailing '/'
@@ -52,6 +59,7 @@ struct State {
     std::vector<std::string> calls; // every table entry called, by name, in order
     std::map<std::string, _FuncItem> functions; // registered functions by name (plug-in "tvkctrlui")
     std::vector<PreviewCall> previewCalls;
+    std::vector<LogEntry> log; // mgrLogMsg's entries, formatted
     std::string lastError = "Preview failed."; // what "PrevWndGetLastErr" reports
     int lastErrorResult = 0;
     uint32_t nextPreviewId = 7;
@@ -227,6 +235,25 @@ inline std::vector<PreviewCall> previewCalls()
     return state().previewCalls;
 }
 
+inline int logMsg(const char* source, const char* fmt, int flags, ...)
+{
+    char text[4096];
+    va_list args;
+    va_start(args, flags);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    std::lock_guard lock(state().m);
+    record("mgrLogMsg");
+    state().log.push_back({source ? source : "", text, flags});
+    return 0;
+}
+
+inline std::vector<LogEntry> logEntries()
+{
+    std::lock_guard lock(state().m);
+    return state().log;
+}
+
 inline std::vector<Subscription> subscriptions()
 {
     std::lock_guard lock(state().m);
@@ -264,6 +291,7 @@ inline void reset(const std::string& configs)
         s.calls.clear();
         s.functions.clear();
         s.previewCalls.clear();
+        s.log.clear();
         s.lastError = "Preview failed.";
         s.lastErrorResult = 0;
     }
@@ -274,6 +302,7 @@ inline _MgrFuncTable table(uint32_t version = MGR_INTERFACE_VERSION)
     _MgrFuncTable t{};
     t.version = version;
     t.mgrGetConfigsDir = getConfigsDir;
+    t.mgrLogMsg = logMsg;
     t.mgrRegisterCallback = registerCallback;
     t.mgrAddMenuItem = addMenuItem;
     t.mgrAddTvkMenuItem = addTvkMenuItem;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <set>
 
@@ -211,15 +210,10 @@ int AcqControl::acquire(const std::string& name)
 int AcqControl::run()
 {
     // A fault that escapes an acquisition (a hardware library's, translated) still ends the series as
-    // the window knows it: logged, spacing back to 1 and the end reported, or the window would wait for it
-    // forever. The thread's own handler then reports it in full.
+    // the window knows it: spacing back to 1 and the end reported, or the window would wait for it
+    // forever. The thread's own handler then reports it to the manager's log.
     try {
         runSeries();
-    } catch (const std::exception& e) {
-        inPerform_ = false;
-        logMsg("The acquisition series ended on a fault: %s", 0, e.what());
-        endSeries();
-        throw;
     } catch (...) {
         inPerform_ = false;
         endSeries();

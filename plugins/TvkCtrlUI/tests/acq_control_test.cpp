@@ -564,9 +564,13 @@ TEST_F(Series, AbortRacingTheStartNeverRunsOn)
 }
 
 // A fault that escapes an acquisition call (a hardware library's, translated into an exception) ends the
-// thread; the series still ends as its window knows it, logged, with the spacing back to 1.
+// thread with its report; the series still ends as its window knows it, with the spacing back to 1.
+std::vector<std::string> gWorkerReports;
+
 TEST_F(Series, AFaultInAnAcquisitionStillEndsTheSeries)
 {
+    gWorkerReports.clear();
+    setWorkerLogSink([](const char*, const char* text, int) { gWorkerReports.push_back(text); });
     _MgrFuncTable faulty = *t_;
     faulty.tvkCtrlPerformFrameAcq = [](unsigned, int, double, uint32_t, const char*) -> int {
         throw std::runtime_error("fault in the hardware library");
@@ -583,8 +587,9 @@ TEST_F(Series, AFaultInAnAcquisitionStillEndsTheSeries)
     waitForThread(worker);
     EXPECT_EQ(worker.thread().exitCode(), -1);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"end"}));
-    EXPECT_EQ(loggedLines(), (std::vector<std::string>{
-                                 "tvkctrlui: The acquisition series ended on a fault: fault in the hardware library"}));
+    setWorkerLogSink(nullptr);
+    EXPECT_EQ(gWorkerReports, (std::vector<std::string>{"Unhandled exception occurred in worker thread:\rfault in "
+                                                         "the hardware library\rConsider restarting program."}));
     int spacing = 0;
     ASSERT_EQ(t_->tvkCtrlGetAcqSpacing(0, &spacing), 0);
     EXPECT_EQ(spacing, 1);
