@@ -346,8 +346,10 @@ int runCrop(void*, const _FuncSlot* in, void* const*)
             return -1;
         }
         std::vector<unsigned char> old;
-        if (copyOut(id, shape, old) != 0)
+        if (const int rc = copyOut(id, shape, old); rc != 0) {
+            logMsg("Crop: the data of frame %u cannot be read (code %d); it is unchanged.", id, rc);
             return -1;
+        }
         std::vector<unsigned char> cropped(size_t(r.width) * size_t(r.height) * elementSizeOf(shape.type));
         cropCopy(old.data(), shape.width, elementSizeOf(shape.type), r, cropped.data());
         const int rc = replaceFrame(id, shape, old, uint32_t(r.width), uint32_t(r.height), cropped);
@@ -465,8 +467,10 @@ int runSrn(void*, const _FuncSlot* in, void* const*)
         if (lock.result() != 0)
             return lockFailed("Srn calibration", id, lock.result());
         FrameShape shape;
-        if (readShape(id, shape) != 0)
+        if (const int rc = readShape(id, shape); rc != 0) {
+            logMsg("Srn calibration: frame %u cannot be read (code %d).", id, rc);
             return -1;
+        }
         if (shape.width != k.width || shape.height != k.height) {
             logMsg("Srn calibration: frame %u is %ux%u, the coefficient matrices %ux%u; it is unchanged.", id,
                    shape.width, shape.height, k.width, k.height);
@@ -629,8 +633,10 @@ int runQuad516(void* userData, const _FuncSlot* in, void* const*)
         if (lock.result() != 0)
             return lockFailed("Quad 516", id, lock.result());
         FrameShape shape;
-        if (readShape(id, shape) != 0)
+        if (const int rc = readShape(id, shape); rc != 0) {
+            logMsg("Quad 516: frame %u cannot be read (code %d).", id, rc);
             return -1;
+        }
         if (shape.width != kQuadSide || shape.height != kQuadSide)
             return 0; // only quad frames are converted
         if (elementSizeOf(shape.type) == 0) {
@@ -639,8 +645,10 @@ int runQuad516(void* userData, const _FuncSlot* in, void* const*)
             return -1;
         }
         std::vector<unsigned char> old;
-        if (copyOut(id, shape, old) != 0)
+        if (const int rc = copyOut(id, shape, old); rc != 0) {
+            logMsg("Quad 516: the data of frame %u cannot be read (code %d); it is unchanged.", id, rc);
             return -1;
+        }
         std::vector<unsigned char> wide(size_t(kQuad516Side) * kQuad516Side * elementSizeOf(shape.type));
         switch (shape.type) {
         case TYPE_I16:
@@ -665,7 +673,11 @@ int runQuad516(void* userData, const _FuncSlot* in, void* const*)
 int runConvert(void* userData, const _FuncSlot* in, void* const*)
 {
     return guarded("Convert", [&] {
-        return mgr().mgrSetFrameType(frameIdOf(in), static_cast<int>(reinterpret_cast<intptr_t>(userData)));
+        const int type = static_cast<int>(reinterpret_cast<intptr_t>(userData));
+        const int rc = mgr().mgrSetFrameType(frameIdOf(in), type);
+        if (rc != 0)
+            logMsg("Convert: frame %u cannot be given the element type %d (code %d).", frameIdOf(in), type, rc);
+        return rc;
     });
 }
 

@@ -381,11 +381,19 @@ bool ClustAnalData::display() const
 int ClustAnalData::processAcquiredFrame()
 {
     int frameIndex = 0;
-    if (mgr_->tvkCtrlGetAcqInfo(devIndex_, &frameIndex, nullptr, nullptr, nullptr) != 0)
+    int rc = mgr_->tvkCtrlGetAcqInfo(devIndex_, &frameIndex, nullptr, nullptr, nullptr);
+    if (rc != 0) {
+        log("The acquired frame of device " + std::to_string(devIndex_) + " is not analysed: the acquisition "
+            "cannot be asked for it (code " + std::to_string(rc) + ").");
         return -1;
+    }
     uint32_t frameId = 0;
-    if (mgr_->tvkCtrlGetFrameID(devIndex_, frameIndex, &frameId) != 0)
+    rc = mgr_->tvkCtrlGetFrameID(devIndex_, frameIndex, &frameId);
+    if (rc != 0) {
+        log("The acquired frame " + std::to_string(frameIndex) + " of device " + std::to_string(devIndex_) +
+            " is not analysed: it cannot be found (code " + std::to_string(rc) + ").");
         return -1;
+    }
     return processFrame(frameId, std::to_string(frameId));
 }
 
@@ -424,34 +432,50 @@ int ClustAnalData::processFrame(uint32_t frameId, const std::string& listName)
         }
         frame = copy;
     }
+    // Each refusal below is logged: an acquired frame has no other caller to report it.
+    const std::string which = "Frame " + std::to_string(frameId) + " is not analysed: ";
     int type = 0;
-    if (mgr_->mgrGetFrameType(frame, &type) != 0)
+    int rc = mgr_->mgrGetFrameType(frame, &type);
+    if (rc != 0) {
+        log(which + "its type cannot be read (code " + std::to_string(rc) + ").");
         return -1;
-    if (type != TYPE_I16 && type != TYPE_U32 && type != TYPE_DOUBLE)
+    }
+    if (type != TYPE_I16 && type != TYPE_U32 && type != TYPE_DOUBLE) {
+        log(which + "its element type " + std::to_string(type) + " is none of i16, u32 and double.");
         return -1;
+    }
     if (!finder_ || clusterFindType(*finder_) != type)
         finder_ = makeClusterFind(type);
     if (!finder_)
         return -1;
     uint32_t width = 0, height = 0;
-    if (mgr_->mgrGetFrameSize(frame, &width, &height) != 0)
+    rc = mgr_->mgrGetFrameSize(frame, &width, &height);
+    if (rc != 0) {
+        log(which + "its size cannot be read (code " + std::to_string(rc) + ").");
         return -1;
+    }
     const size_t element = type == TYPE_I16 ? 2 : type == TYPE_U32 ? 4 : 8;
     const uint64_t pixels = uint64_t{width} * height;
     const uint64_t bytes = pixels * element;
     if (pixels > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
-        bytes > std::numeric_limits<uint32_t>::max())
+        bytes > std::numeric_limits<uint32_t>::max()) {
+        log(which + "it is too large (" + std::to_string(width) + " x " + std::to_string(height) + ").");
         return -1;
+    }
     try {
         if (buffer_.size() != bytes)
             buffer_.assign(static_cast<size_t>(bytes), 0);
     } catch (const std::bad_alloc&) {
         buffer_.clear();
+        log(which + "not enough memory for its data.");
         return -1;
     }
     uint32_t size = static_cast<uint32_t>(bytes);
-    if (bytes && mgr_->mgrGetFrameData(frame, buffer_.data(), &size, type) != 0)
+    rc = bytes ? mgr_->mgrGetFrameData(frame, buffer_.data(), &size, type) : 0;
+    if (rc != 0) {
+        log(which + "its data cannot be read (code " + std::to_string(rc) + ").");
         return -1;
+    }
 
     IClusterFind& f = *finder_;
     f.LimDotPixCount = s.LimDotPixCount;
@@ -464,8 +488,10 @@ int ClustAnalData::processFrame(uint32_t frameId, const std::string& listName)
     f.LimHeavyTrackInBorRatio = s.LimHeavyTrackInBorRatio;
     f.LimStraightTrackHtMaxRatio = s.LimStraightTrackHtMaxRatio;
     f.setThresholds(s.LowTh, s.HighTh);
-    if (f.find(static_cast<int32_t>(width), static_cast<int32_t>(height), buffer_.data()) != 0)
+    if (f.find(static_cast<int32_t>(width), static_cast<int32_t>(height), buffer_.data()) != 0) {
+        log(which + "its clusters cannot be found (not enough memory).");
         return -1;
+    }
     if (s.JoinEnabled) {
         f.JoinMaskSize = s.JoinMaskSize;
         f.JoinSigma = s.JoinSigma;
@@ -570,7 +596,10 @@ const IClusterFind* ClustAnalData::finderFor(int entry) const
         return static_cast<size_t>(entry) < history_.size() ? history_[static_cast<size_t>(entry)].get() : nullptr;
     if (shown_)
         return shown_.get();
-    return finder_.get();
+    if (finder_)
+        return finder_.get();
+    // With the history on and the display off, the last analysed finder went to the history.
+    return history_.empty() ? nullptr : history_.back().get();
 }
 
 ClustView ClustAnalData::view() const
@@ -732,9 +761,12 @@ int ClustAnalData::writeClusterList(const std::string& path, int entry, bool app
         std::lock_guard<std::mutex> processing(processMutex_);
         std::lock_guard<std::mutex> lock(historyMutex_);
         const IClusterFind* f = finderFor(entry);
-        if (!f)
-            return -1;
-        rc = f->writeClusterList(path, append, &filter, &error);
+        if (!f) {
+            rc = -1;
+            error = entry < 0 ? "no frame has been analysed" : "there is no history entry " + std::to_string(entry);
+        } else {
+            rc = f->writeClusterList(path, append, &filter, &error);
+        }
     }
     if (rc != 0) {
         const std::string text = "Error while writing to file \"" + path + "\": " + error + ".";

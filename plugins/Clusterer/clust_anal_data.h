@@ -178,7 +178,7 @@ public:
     // Filtered class counts per frame: row c - 1 holds how many frames had n clusters of class c.
     std::vector<std::vector<int32_t>> classTable() const;
     int historySize() const;
-    // Properties of cluster index of history entry (entry < 0: the shown finder, else the current one).
+    // Properties of cluster index of history entry (entry < 0: the shown finder, else the last analysed one).
     int clusterProperties(int entry, int index, ClusterProps* out) const;
     // Copies of the spectra, empty when switched off.
     Spectrum sizeSpectrum(bool valid) const;

@@ -42,6 +42,9 @@ int ClustFolderJob::processAll()
     std::error_code ec;
     if (!fs::is_directory(folder_, ec)) {
         data_.logText("The folder \"" + folder_ + "\" cannot be read.");
+        // The closing report all the same: the window waits for it to show the outcome.
+        if (progress_)
+            progress_(0, 0);
         return -1;
     }
     const std::vector<std::string> files = frameFilesOf(folder_);

@@ -18,7 +18,8 @@ std::vector<std::string> frameFilesOf(const std::string& folder);
 
 class ClustFolderJob : public ThreadOp {
 public:
-    // progress(done, total) is called in the worker after each file, and once with done = total at the end.
+    // progress(done, total) is called in the worker after each file, and once with done = total at the end
+    // (also when the folder cannot be read: then 0, 0).
     using Progress = std::function<void(int done, int total)>;
 
     ClustFolderJob(ClustAnalData& data, std::string folder, Progress progress);

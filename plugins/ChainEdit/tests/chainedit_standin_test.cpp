@@ -28,6 +28,7 @@ std::string g_log;
 bool g_lockedElsewhere = false;
 int g_failSetSize = 0; // the next n calls fail
 int g_failSetData = 0;
+int g_failGetData = 0;
 
 size_t elementSize(int type)
 {
@@ -82,6 +83,10 @@ _MgrFuncTable standIn()
         Frame* f = find(id);
         if (!f || type != f->type || *size < f->data.size())
             return -1;
+        if (g_failGetData > 0) {
+            --g_failGetData;
+            return -3;
+        }
         std::memcpy(buffer, f->data.data(), f->data.size());
         *size = uint32_t(f->data.size());
         return 0;
@@ -110,6 +115,14 @@ _MgrFuncTable standIn()
         std::memcpy(f->data.data(), data, size);
         return 0;
     };
+    t.mgrSetFrameType = [](uint32_t id, int type) {
+        Frame* f = find(id);
+        if (!f)
+            return -200;
+        f->type = type;
+        f->data.assign(size_t(f->width) * f->height * elementSize(type), 0);
+        return 0;
+    };
     return t;
 }
 
@@ -125,7 +138,7 @@ protected:
         g_frames.clear();
         g_log.clear();
         g_lockedElsewhere = false;
-        g_failSetSize = g_failSetData = 0;
+        g_failSetSize = g_failSetData = g_failGetData = 0;
     }
     static const _FuncItem& item(const char* name)
     {
@@ -218,6 +231,41 @@ TEST_F(ChainEditStandIn, ResizingFiltersFinishOrLeaveTheFrameAsItWas)
     const uint32_t small = frame(64, 64, TYPE_U32);
     EXPECT_EQ(run("Crop", small, cropHandle), 0);
     EXPECT_EQ(g_frames[small].width, 10u);
+    EXPECT_EQ(crop.destroy(nullptr, cropHandle), 0);
+}
+
+TEST_F(ChainEditStandIn, AFailedFrameCallIsLoggedWithTheFrame)
+{
+    // The manager stops the chain on -1 without saying why: the filter's log line is the only account.
+    const auto& crop = *static_cast<const _FilterInstCallbacks*>(item("Crop").userData);
+    void* cropHandle = nullptr;
+    ASSERT_EQ(crop.create(nullptr, &cropHandle), 0);
+    const int32_t rect[4] = {1, 1, 8, 8};
+    for (int k = 0; k < 4; ++k)
+        ASSERT_EQ(crop.set(nullptr, cropHandle, k, &rect[k], 4), 0);
+
+    struct Case {
+        const char* name;
+        const char* filter;
+        uint32_t side; // 0: a frame id the manager does not know
+        int failGetData;
+    };
+    const Case cases[] = {
+        {"crop: the data cannot be copied out", "Crop", 64, 1},
+        {"quad: the data cannot be copied out", "Quad 516 duplicate", 512, 1},
+        {"convert: the frame is gone", "Convert to u32", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_log.clear();
+        const uint32_t id = c.side ? frame(c.side, c.side, TYPE_U32) : 9999;
+        g_failGetData = c.failGetData;
+        EXPECT_NE(run(c.filter, id, std::string(c.filter) == "Crop" ? cropHandle : nullptr), 0);
+        EXPECT_NE(g_log.find("frame " + std::to_string(id)), std::string::npos) << g_log;
+        if (c.side) {
+            EXPECT_EQ(g_frames[id].width, c.side);
+        }
+    }
     EXPECT_EQ(crop.destroy(nullptr, cropHandle), 0);
 }
 

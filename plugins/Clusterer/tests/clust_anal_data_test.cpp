@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -276,8 +277,16 @@ TEST_F(ClustAnalTest, FrameTypesDispatchAndOthersLeaveTheSpectraUnchanged)
         EXPECT_EQ(a.processFrame(id, "f"), 0) << id;
     const Spectrum before = a.sizeSpectrum(false);
     EXPECT_EQ(before.bins, (std::vector<int32_t>{3, 0, 0, 3, 0, 0, 0, 0, 0, 3, 0, 0}));
+    // Refused frames are logged with the reason: an acquired frame has no other caller that would say so.
+    logged.clear();
     EXPECT_EQ(a.processFrame(bad, "f"), -1);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("Frame " + std::to_string(bad) + " is not analysed: its element type 5"),
+              std::string::npos)
+        << logged[0];
     EXPECT_EQ(a.processFrame(999, "f"), -1);
+    ASSERT_EQ(logged.size(), 2u);
+    EXPECT_NE(logged[1].find("Frame 999 is not analysed"), std::string::npos) << logged[1];
     EXPECT_EQ(a.sizeSpectrum(false).bins, before.bins);
     const ClustTotals t = a.totals();
     EXPECT_EQ(t.frames, 3);
@@ -426,13 +435,43 @@ TEST_F(ClustAnalTest, HistoryAndShownFinderOwnership)
     EXPECT_EQ(p.clusterClass, kClassSmallBlob);
 }
 
+TEST_F(ClustAnalTest, LastAnalysedFrameStaysReachableWithTheHistoryAndDisplayOff)
+{
+    ClustAnalData a(&table, 0, logger());
+    std::vector<std::string> boxes;
+    a.setErrorBox([&](const std::string& t) { boxes.push_back(t); });
+    // Nothing analysed yet: the list is not written, and the user is told so.
+    EXPECT_EQ(a.writeClusterList(dir + "/early.txt", -1, false), -1);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("no frame has been analysed"), std::string::npos) << boxes[0];
+    EXPECT_EQ(a.writeClusterList(dir + "/entry.txt", 4, false), -1);
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/early.txt"));
+
+    // The history holds the last analysed finder; the window opened afterwards still reaches it.
+    ClustSettings s;
+    s.HoldHistory = true;
+    a.setSettings(s);
+    ASSERT_EQ(a.processFrame(addFixture<int16_t>(TYPE_I16), "f"), 0);
+    ClusterProps p;
+    ASSERT_EQ(a.clusterProperties(-1, 0, &p), 0);
+    EXPECT_EQ(p.volume, 10);
+    EXPECT_EQ(a.view().width, 16);
+    ASSERT_EQ(a.writeClusterList(dir + "/last.txt", -1, false), 0);
+    EXPECT_EQ(ombrel_test::readFile(dir + "/last.txt").rfind("[1 1 10] \n", 0), 0u);
+    EXPECT_EQ(boxes.size(), 2u);
+}
+
 TEST_F(ClustAnalTest, AcquiredFrameIsFoundThroughTheDevicesCurrentFrame)
 {
     ClustAnalData a(&table, 2, logger());
     frames.currentFrameIndex = static_cast<int>(addFixture<int16_t>(TYPE_I16));
     EXPECT_EQ(a.processAcquiredFrame(), 0);
     frames.currentFrameIndex = 77;
+    logged.clear();
     EXPECT_EQ(a.processAcquiredFrame(), -1);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_NE(logged[0].find("acquired frame 77 of device 2 is not analysed"), std::string::npos) << logged[0];
     EXPECT_EQ(a.totals().frames, 1);
     // Per-class table: one frame with one dot, one small blob.
     const auto classes = a.classTable();

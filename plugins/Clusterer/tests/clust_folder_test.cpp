@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <random>
+#include <utility>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -155,15 +156,20 @@ TEST(ClustFolder, HundredFramesOneCorruptEqualTheGoodOnesAnalysedOneByOne)
     EXPECT_EQ(data.totals().frames, 109);
 }
 
-TEST(ClustFolder, MissingFolderIsLogged)
+TEST(ClustFolder, MissingFolderIsLoggedAndStillEndsWithTheClosingReport)
 {
     std::vector<std::string> logged;
     _MgrFuncTable none{};
     ClustAnalData data(&none, 0, [&](const std::string& text) { logged.push_back(text); });
-    ClustFolderJob missing(data, ombrel_test::scratchDir("clust-folder") + "/none", nullptr);
+    // The window leaves its "Abort" state only on the report with done = total.
+    std::vector<std::pair<int, int>> progress;
+    ClustFolderJob missing(data, ombrel_test::scratchDir("clust-folder") + "/none",
+                           [&](int done, int total) { progress.emplace_back(done, total); });
     EXPECT_EQ(missing.processAll(), -1);
     ASSERT_EQ(logged.size(), 1u);
     EXPECT_NE(logged[0].find("/none\" cannot be read"), std::string::npos) << logged[0];
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_EQ(progress[0].first, progress[0].second);
 }
 
 } // namespace
