@@ -91,7 +91,7 @@ void countsToTime(double* data, size_t n, double clockMHz);
 double srnEnergy(double tot, double a, double b, double c, double t);
 void srnCalibrate(double* tot, const double* a, const double* b, const double* c, const double* t, size_t n);
 
-// Sum and number of the values that differ from invalid.
+// Sum and number of the values that differ from invalid (a not-a-number invalid: the values that are numbers).
 struct FrameSums {
     double total = 0;
     size_t counted = 0;

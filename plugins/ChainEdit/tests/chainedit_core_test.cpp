@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,16 @@ TEST(ChainEditStatistics, FrameOfOnlyInvalidPixelsHasMeanZero)
 {
     const std::vector<double> frame(4, -1);
     EXPECT_EQ(statisticsLine({false, false, true, true, false, false}, 0, "", frame.data(), 2, 2, -1), "0\t0");
+}
+
+TEST(ChainEditStatistics, NotANumberAsTheInvalidValueSkipsThePixelsThatAreNotNumbers)
+{
+    // 2 x 2 frame: (0,0) = 1, (0,1) = 3, the other two not numbers.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<double> frame = {1, nan, 3, nan};
+    EXPECT_EQ(statisticsLine({false, false, true, true, true, true}, 0, "", frame.data(), 2, 2, nan),
+              "2\t4\t0 0 1\t0 1 3");
+    EXPECT_EQ(frameSums(frame.data(), frame.size(), nan).counted, 2u);
 }
 
 // ---- mask ----
