@@ -124,17 +124,22 @@ int copyOutDoubles(uint32_t id, const FrameShape& shape, std::vector<double>& ou
 }
 
 // Gives a frame that the caller has locked a new size and data; on failure its old size and data are put back.
-int replaceFrame(uint32_t id, const FrameShape& old, const std::vector<unsigned char>& oldData, uint32_t width,
-                 uint32_t height, const std::vector<unsigned char>& data)
+// Logs a failure under filter: the frame unchanged, or (when even the old data could not be put back) lost.
+int replaceFrame(const char* filter, uint32_t id, const FrameShape& old, const std::vector<unsigned char>& oldData,
+                 uint32_t width, uint32_t height, const std::vector<unsigned char>& data)
 {
     int rc = mgr().mgrSetFrameSize(id, width, height);
+    if (rc == 0) {
+        rc = mgr().mgrSetFrameData(id, data.data(), static_cast<uint32_t>(data.size()));
+        if (rc != 0 && (mgr().mgrSetFrameSize(id, old.width, old.height) != 0 ||
+                        mgr().mgrSetFrameData(id, oldData.data(), static_cast<uint32_t>(oldData.size())) != 0)) {
+            logMsg("%s: frame %u cannot be resized (code %d), and its old data cannot be put back: its data are lost.",
+                   filter, id, rc);
+            return rc;
+        }
+    } // else the frame keeps its buffer when a new one cannot be made
     if (rc != 0)
-        return rc; // the frame keeps its buffer when a new one cannot be made
-    rc = mgr().mgrSetFrameData(id, data.data(), static_cast<uint32_t>(data.size()));
-    if (rc != 0) {
-        mgr().mgrSetFrameSize(id, old.width, old.height);
-        mgr().mgrSetFrameData(id, oldData.data(), static_cast<uint32_t>(oldData.size()));
-    }
+        logMsg("%s: frame %u cannot be resized (code %d); it is unchanged.", filter, id, rc);
     return rc;
 }
 
@@ -352,12 +357,7 @@ int runCrop(void*, const _FuncSlot* in, void* const*)
         }
         std::vector<unsigned char> cropped(size_t(r.width) * size_t(r.height) * elementSizeOf(shape.type));
         cropCopy(old.data(), shape.width, elementSizeOf(shape.type), r, cropped.data());
-        const int rc = replaceFrame(id, shape, old, uint32_t(r.width), uint32_t(r.height), cropped);
-        if (rc != 0) {
-            logMsg("Crop: frame %u cannot be resized (code %d); it is unchanged.", id, rc);
-            return -1;
-        }
-        return 0;
+        return replaceFrame("Crop", id, shape, old, uint32_t(r.width), uint32_t(r.height), cropped) == 0 ? 0 : -1;
     });
 }
 
@@ -661,12 +661,7 @@ int runQuad516(void* userData, const _FuncSlot* in, void* const*)
             quad516(reinterpret_cast<const double*>(old.data()), reinterpret_cast<double*>(wide.data()), divisor);
             break;
         }
-        const int rc = replaceFrame(id, shape, old, kQuad516Side, kQuad516Side, wide);
-        if (rc != 0) {
-            logMsg("Quad 516: frame %u cannot be resized (code %d); it is unchanged.", id, rc);
-            return -1;
-        }
-        return 0;
+        return replaceFrame("Quad 516", id, shape, old, kQuad516Side, kQuad516Side, wide) == 0 ? 0 : -1;
     });
 }
 

@@ -266,6 +266,20 @@ TEST_F(ChainEditStandIn, AFailedFrameCallIsLoggedWithTheFrame)
             EXPECT_EQ(g_frames[id].width, c.side);
         }
     }
+    // The new data refused and the old data refused again: the log does not claim the frame unchanged.
+    for (const char* filter : {"Crop", "Quad 516 distribute"}) {
+        SCOPED_TRACE(filter);
+        g_log.clear();
+        const bool isCrop = std::string(filter) == "Crop";
+        const uint32_t id = frame(isCrop ? 64 : 512, isCrop ? 64 : 512, TYPE_U32);
+        g_failSetData = 2;
+        EXPECT_EQ(run(filter, id, isCrop ? cropHandle : nullptr), -1);
+        EXPECT_EQ(g_log.find("unchanged"), std::string::npos) << g_log;
+        EXPECT_NE(g_log.find("frame " + std::to_string(id) + " cannot be resized (code -3), and its old data"),
+                  std::string::npos)
+            << g_log;
+        g_failSetData = 0;
+    }
     EXPECT_EQ(crop.destroy(nullptr, cropHandle), 0);
 }
 
