@@ -1,5 +1,6 @@
 #include "dac_deck_core.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <utility>
@@ -49,7 +50,7 @@ void DacState::setIndices(int thl, int thh, int fbk)
 void DacState::setSenseCount(int count)
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    senseCount_ = count < 1 ? 1 : count;
+    senseCount_ = std::clamp(count, 1, kMaxSenseCount);
 }
 
 int DacState::senseCount() const
@@ -447,8 +448,7 @@ Settings readSettings(const std::string& deviceFile, const std::string& defaultF
     s.activeDacs = plat::getProfileInt("Settings", "ActiveDacs", -1, file.c_str());
     s.lockedDacs = plat::getProfileInt("Settings", "LockedDacs", 0, file.c_str());
     s.senseCount = plat::getProfileInt("Settings", "SenseCount", 1, file.c_str());
-    if (s.senseCount < 1)
-        s.senseCount = 1;
+    s.senseCount = std::clamp(s.senseCount, 1, kMaxSenseCount);
     return s;
 }
 

@@ -183,12 +183,17 @@ int extDacPosition(double value, double min, double step);
 std::string senseText(const std::vector<double>& a, const std::vector<double>& fbk, int chip, int chipCount,
                       int senseCount);
 
+// The readings averaged per sensed value: 1 .. 1000, as the settings dialog allows. A larger count from a
+// hand-edited file would hold the device for as many readings at every read-back.
+constexpr int kMaxSenseCount = 1000;
+
 struct Settings {
     int activeDacs = -1;
     int lockedDacs = 0;
     int senseCount = 1;
 };
-// Section "Settings" of the per-device file, or of the default file when the per-device file cannot be read.
+// Section "Settings" of the per-device file, or of the default file when the per-device file cannot be read;
+// SenseCount is brought into 1 .. kMaxSenseCount.
 Settings readSettings(const std::string& deviceFile, const std::string& defaultFile);
 // Writes the three keys (decimal); 0 or the ini layer's code with errorText.
 int writeSettings(const std::string& file, const Settings& settings, std::string* errorText = nullptr);

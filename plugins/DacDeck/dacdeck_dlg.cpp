@@ -39,9 +39,17 @@ CDacDeckDlg::~CDacDeckDlg() = default;
 void CDacDeckDlg::saveSettings()
 {
     DacDeckData* d = data();
-    if (d && built_)
-        dacdeck::writeSettings(d->saveIniFile,
-                               {static_cast<int>(activeDacs_), static_cast<int>(lockedDacs_), senseCount_});
+    if (!d || !built_)
+        return;
+    // The window is going: no box here, the manager's log tells that the settings were not kept.
+    std::string error;
+    if (dacdeck::writeSettings(d->saveIniFile,
+                               {static_cast<int>(activeDacs_), static_cast<int>(lockedDacs_), senseCount_},
+                               &error) != 0) {
+        if (const _MgrFuncTable* t = pluginTable(); t && t->mgrLogMsg)
+            t->mgrLogMsg("dacdeck", "Device %d: the settings were not saved to %s: %s", 0, devId_,
+                         d->saveIniFile.c_str(), error.c_str());
+    }
 }
 
 DacDeckData* CDacDeckDlg::data() const { return findDacDeckData(devId_); }
@@ -459,11 +467,11 @@ CSettingsDlg::CSettingsDlg(CDacDeckDlg* panel, const std::vector<QString>& names
     edit_ = new CSmartEdit(this);
     edit_->setObjectName(QStringLiteral("senseCount"));
     edit_->setMode(SmartEditValue::MODE_INT);
-    edit_->setDoubleLimits(1, 1000);
+    edit_->setDoubleLimits(1, dacdeck::kMaxSenseCount);
     edit_->setGeometry(dx(60), y, dx(40), dy(12));
     edit_->setInt(senseCount);
     spin_ = new QSpinBox(this);
-    spin_->setRange(1, 1000);
+    spin_->setRange(1, dacdeck::kMaxSenseCount);
     spin_->setValue(senseCount);
     spin_->setGeometry(dx(100), y, dx(12), dy(12));
     connect(spin_, &QSpinBox::valueChanged, edit_, [this](int v) { edit_->setInt(v); });
@@ -495,5 +503,7 @@ uint32_t CSettingsDlg::mask() const
 
 int CSettingsDlg::senseCount() const
 {
-    return edit_->isValid() ? static_cast<int>(std::clamp<int64_t>(edit_->intValue(), 1, 1000)) : 1;
+    if (!edit_->isValid())
+        return 1;
+    return static_cast<int>(std::clamp<int64_t>(edit_->intValue(), 1, dacdeck::kMaxSenseCount));
 }

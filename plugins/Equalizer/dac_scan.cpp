@@ -153,8 +153,9 @@ int DacScan::setRange(int to, int followIndex, int scannedIndex, int from, int s
 
 int DacScan::stepCount() const
 {
-    const int size = std::abs(step_);
-    return (std::abs(to_ - from_) + size) / size;
+    // In 64 bits: a step far above the range (up to the largest int) is one step, not an overflow.
+    const int64_t size = std::abs(static_cast<int64_t>(step_));
+    return static_cast<int>((std::abs(static_cast<int64_t>(to_) - from_) + size) / size);
 }
 
 int DacScan::setOutput(const std::string& path, uint32_t fileFlags, bool log)
@@ -223,16 +224,18 @@ int DacScan::run()
     table_->tvkCtrlGetAutoConvToSM(dev_, &savedConv);
     int result = 0;
     if (table_->tvkCtrlSetAcqSpacing(dev_, spacing_) != 0 || table_->tvkCtrlSetAutoConvToSM(dev_, 0) != 0)
-        result = -1;
+        result = fail(0, "Setting acquisition spacing failed, aborting operation.");
     if (result == 0)
         result = readConfig();
     if (result == 0 && integrate_ &&
         table_->mgrCreateFrame(&integration_, width_, height_, kIntegrationType, "DAC Scan") != 0) {
         integration_ = 0;
-        result = -1;
+        result = fail(0, "Cannot create integration frame, aborting operation.");
     }
-    int value = from_;
-    for (int step = 0; result == 0 && step < stepCount(); ++step, value += step_) {
+    const int steps = stepCount();
+    for (int step = 0; result == 0 && step < steps; ++step) {
+        // Every value visited lies between from and to; the one past the last step is never formed.
+        const int value = static_cast<int>(from_ + static_cast<int64_t>(step) * step_);
         if (setStepDacs(value) != 0)
             result = -1;
         else if (readConfig() != 0)
@@ -266,10 +269,10 @@ int DacScan::prepare()
         cfg_.assign(pixels_, 0);
         enabled_.assign(static_cast<size_t>(chips_), 0);
     } catch (const std::bad_alloc&) {
-        return -1;
+        return fail(0, "Memory allocation failed, aborting operation.");
     }
     if (table_->tvkCtrlGetDACs(dev_, dacs_.data(), static_cast<int>(dacs_.size()), -1) != 0)
-        return -1;
+        return fail(0, "Cannot get DACs, aborting operation.");
     originalDacs_ = dacs_;
     std::lock_guard<std::mutex> guard(historyMutex_);
     history_.resize(history_.size() + static_cast<size_t>(chips_));
@@ -314,7 +317,7 @@ int DacScan::setStepDacs(int value)
 int DacScan::readConfig()
 {
     if (table_->tvkCtrlGetPixelsCfg(dev_, cfg_.data(), pixels_, -1) != 0)
-        return -1;
+        return fail(0, "Cannot get pixel cfgs, aborting operation.");
     for (int chip = 0; chip < chips_; ++chip) {
         const uint8_t* c = cfg_.data() + static_cast<size_t>(chip) * kChipPixels;
         enabled_[static_cast<size_t>(chip)] =
@@ -415,8 +418,11 @@ int DacScan::writeLogLine(int step)
 {
     auto analog = [&](int dac, double* mean, double* deviation) {
         double values[2] = {0, 0};
-        if (dac >= 0)
-            table_->tvkCtrlGetSingleDACAnalog(dev_, values, 2, dac, 0, 1);
+        // A failed reading is told in the log; its line keeps its columns (zeros) so the file stays aligned.
+        if (dac >= 0 && table_->tvkCtrlGetSingleDACAnalog(dev_, values, 2, dac, 0, 1) != 0) {
+            fail(0, "Reading the analog value of DAC %s failed.", names_[static_cast<size_t>(dac)].c_str());
+            values[0] = values[1] = 0;
+        }
         *mean = values[0];
         *deviation = values[1];
     };

@@ -79,6 +79,8 @@ public:
     // -1 (logged) when none were ever kept, they are refused, or a scan is running.
     int start(const DacScanParams* params);
     void setOutput(const std::string& path, uint32_t flags);
+    // The window's output name; the frame-file flags set by name (DacScanSetFileOutput) stay.
+    void setOutputPath(const std::string& path);
     std::string outputPath() const;
     void abort() { op.requestAbort(); }
     bool running() const { return op.isRunning(); }

@@ -325,7 +325,7 @@ void CDacScanDlg::onStart()
     p.perStep = perStep_->value();
     p.acqTime = acqTime_->value();
     p.log = log_->isChecked();
-    d->setOutput(output_->text().toStdString(), 0);
+    d->setOutputPath(output_->text().toStdString());
     const int rc = d->start(&p);
     status()->setText(rc == 0 ? QStringLiteral("Scanning...") : QStringLiteral("The scan was refused (see the log)."));
     if (rc == 0)

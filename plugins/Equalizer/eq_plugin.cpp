@@ -138,6 +138,12 @@ void DacScanData::setOutput(const std::string& path, uint32_t flags)
     flags_ = flags;
 }
 
+void DacScanData::setOutputPath(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    output_ = path;
+}
+
 std::string DacScanData::outputPath() const
 {
     std::lock_guard<std::mutex> guard(mutex_);

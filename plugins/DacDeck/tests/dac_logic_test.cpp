@@ -110,4 +110,16 @@ TEST(DacDeckLogic, SettingsFiles)
     std::string error;
     EXPECT_NE(writeSettings(dir + "/missing/DacDeck_F0.ini", {}, &error), 0);
     EXPECT_FALSE(error.empty());
+
+    // A hand-edited sense count is brought into what the settings dialog allows: a huge one would hold the
+    // device for that many readings at every read-back.
+    const struct {
+        const char* text;
+        int count;
+    } counts[] = {{"0", 1}, {"-7", 1}, {"1000", 1000}, {"1001", 1000}, {"2000000000", 1000}, {"abc", 1}};
+    for (const auto& c : counts) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(ombrel_test::writeFile(dev, std::string("[Settings]\nSenseCount=") + c.text + "\n"));
+        EXPECT_EQ(readSettings(dev, def).senseCount, c.count);
+    }
 }

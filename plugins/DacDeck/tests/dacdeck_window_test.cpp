@@ -310,6 +310,13 @@ TEST(DacDeckWindowSimulated, SettingsWrittenWhenClosedAndEventsFollowAReopenedWi
     ASSERT_EQ(app.t().tvkCtrlSetExtDAC(0, index, 0.0), 0); // raises "ExtDACSet"
     EXPECT_TRUE(processUntil([&] { return ext->currentIndex() == index + 1; }))
         << "the reopened panel ignores the device's events";
+
+    // Settings that cannot be written when the window closes are told in the log (a folder in the file's place).
+    std::filesystem::remove(file);
+    std::filesystem::create_directory(file);
+    panel->close();
+    ASSERT_TRUE(processUntil([] { return DeckApp::panel() == nullptr; }));
+    EXPECT_NE(app.log().find("the settings were not saved to " + file), std::string::npos) << app.log();
 }
 
 // "Save as default" of the settings dialog writes the columns and the sense count typed in the dialog to

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <random>
@@ -95,6 +96,9 @@ TEST(DacScan, RangeIsRefusedOrStoredWithItsDirection)
         {100, 0, kThl, 10, 0, false, -1, 0},
         {100, 0, 13, 10, 5, false, -1, 0},     // no such DAC
         {100, 13, kThl, 10, 5, true, -1, 0},   // no such following DAC
+        // A step far beyond the range is one step, not an overflow of (range + step).
+        {255, 0, kThl, 0, std::numeric_limits<int>::max(), false, 0, 1},
+        {0, 0, kThl, 255, std::numeric_limits<int>::max(), false, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.from << ".." << c.to << " by " << c.step);
@@ -254,6 +258,53 @@ TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
         }
         EXPECT_EQ(scan.pointCount(0), c.points);
         EXPECT_EQ(deviceDacs(rig, 13), dacs);
+    }
+}
+
+// A device call that fails anywhere in a run is told in the log, not only by the run's result: the window
+// says "see the log". A failed analog reading for the ".log" file is told too while the scan goes on. A step
+// beyond the range scans the from value once.
+TEST(DacScan, EveryFailureIsLogged)
+{
+    using Table = _MgrFuncTable;
+    struct Case {
+        const char* name;
+        void (*breakIt)(Table&);
+        bool integrate;
+        int result;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"DACs", [](Table& t) { t.tvkCtrlGetDACs = [](unsigned, uint16_t*, int, int) { return -3; }; }, false, -1,
+         "equalizer: Cannot get DACs, aborting operation."},
+        {"pixel cfgs", [](Table& t) { t.tvkCtrlGetPixelsCfg = [](unsigned, uint8_t*, uint32_t, int) { return -3; }; },
+         false, -1, "equalizer: Cannot get pixel cfgs, aborting operation."},
+        {"spacing", [](Table& t) { t.tvkCtrlSetAcqSpacing = [](unsigned, int) { return -3; }; }, false, -1,
+         "equalizer: Setting acquisition spacing failed, aborting operation."},
+        {"integration frame",
+         [](Table& t) { t.mgrCreateFrame = [](uint32_t*, uint32_t, uint32_t, int, const char*) { return -3; }; }, true,
+         -1, "equalizer: Cannot create integration frame, aborting operation."},
+        {"analog",
+         [](Table& t) { t.tvkCtrlGetSingleDACAnalog = [](unsigned, double*, int, int, int, int) { return -3; }; },
+         false, 0, "equalizer: Reading the analog value of DAC THL failed."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelRig rig("[Model]\nChips=1\nType=1\n");
+        Table table = *rig.table();
+        c.breakIt(table);
+        DacScan scan;
+        ASSERT_EQ(scan.setUp(&table, 0, nullptr), 0);
+        ASSERT_EQ(scan.setRange(0, 0, kThl, 100, std::numeric_limits<int>::max(), false, 0), 0);
+        ASSERT_EQ(scan.setOutput(scratchFile(std::string(c.name) + ".txt"), 0, true), 0);
+        scan.setAcquisition(1, 1e-6, 1, c.integrate);
+        EXPECT_EQ(scan.run(), c.result);
+        const std::vector<std::string> log = ModelRig::log();
+        EXPECT_NE(std::find(log.begin(), log.end(), c.message), log.end()) << testing::PrintToString(log);
+        if (c.result == 0) {
+            ASSERT_EQ(scan.pointCount(0), 1);
+            EXPECT_EQ(scan.firstValue(0), 100);
+        }
     }
 }
 

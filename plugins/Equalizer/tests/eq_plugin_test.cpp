@@ -515,6 +515,36 @@ TEST_F(EqualizerInManager, WindowsOpenRunAbortAndClose)
     EXPECT_EQ(window<CEqualizerDlg>("EqualizerDlg"), nullptr);
 }
 
+// The frame-file flags set by name stay when the user starts the scan from the window (which has the name
+// but no flags): every step's frame is saved under the name the window shows.
+TEST_F(EqualizerInManager, WindowStartKeepsTheFileFlagsSetByName)
+{
+    EqApp& app = *app_;
+    ASSERT_EQ(callMenu(app, CDacScanDlg::kToolName), 0);
+    ASSERT_TRUE(pumpUntil([&] { return window<CDacScanDlg>("DacScanDlg") != nullptr; }));
+    CDacScanDlg* dac = window<CDacScanDlg>("DacScanDlg");
+    const std::string folder = app.dir() + "/frames";
+    fs::create_directories(folder);
+    ASSERT_EQ(app.callFunc("DacScanSetFileOutput",
+                           {tvkSlotUint(0), tvkSlotPtr((folder + "/scan.txt").c_str()), tvkSlotUint(FSAVE_ASCII)}),
+              0);
+    settle();
+    EXPECT_EQ(dac->outputEdit()->text().toStdString(), folder + "/scan.txt");
+    dac->fromSpin()->setValue(0);
+    dac->toSpin()->setValue(20);
+    dac->stepSpin()->setValue(20);
+    dac->perStepSpin()->setValue(1);
+    dac->acqTimeSpin()->setValue(1e-6);
+    dac->startButton()->click();
+    ASSERT_TRUE(pumpUntil([&] { return !dac->abortButton()->isEnabled(); }));
+    EXPECT_EQ(dac->status()->text().toStdString(), "DAC scan finished.");
+    EXPECT_TRUE(fs::exists(folder + "/scan_THL_00.txt"));
+    EXPECT_TRUE(fs::exists(folder + "/scan_THL_20.txt"));
+    dac->close();
+    settle();
+    EXPECT_EQ(window<CDacScanDlg>("DacScanDlg"), nullptr);
+}
+
 // The types that need the external test pulser keep their places in the method list; without its library
 // (this program's plain run) they are disabled, so that the user cannot pick a type that configure refuses,
 // and a selection that lands on one by other means than the list goes back to the default type. With the
