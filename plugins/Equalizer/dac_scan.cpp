@@ -205,13 +205,27 @@ std::string DacScan::fileName(int value, int acquisition) const
 
 // ---- a run ----
 
+void DacScan::abort()
+{
+    abort_ = true;
+    // Not outside a run: the device may then be another tool's.
+    if (running_ && table_ && table_->tvkCtrlAbortOperation)
+        table_->tvkCtrlAbortOperation(dev_);
+}
+
 int DacScan::run()
 {
-    // An abort asked for before the worker got here still counts; the flag is cleared when the run ends.
+    // An abort asked for before the worker got here still counts; the flags are cleared when the run ends.
+    running_ = true;
     const struct ClearAbort {
         std::atomic<bool>& flag;
-        ~ClearAbort() { flag = false; }
-    } clearAbort{abort_};
+        std::atomic<bool>& running;
+        ~ClearAbort()
+        {
+            running = false;
+            flag = false;
+        }
+    } clearAbort{abort_, running_};
     if (!bound_ || scanned_ < 0)
         return -1;
     if (prepare() != 0)
@@ -353,12 +367,13 @@ int DacScan::acquireStep(int value, int step)
         const std::string name = fileFlags_ && !integrate_ ? fileName(value, acq) : std::string();
         if (testPulses_) {
             if (table_->tvkCtrlPerformTestPulseAcq(dev_, tpHeight_, tpPeriod_, tpCount_, tpMask_) != 0)
-                return fail(0, "Test pulse acq. failed, aborting operation.");
+                return abort_ ? kScanAborted : fail(0, "Test pulse acq. failed, aborting operation.");
             if (!name.empty() && table_->tvkCtrlSaveFrame(dev_, name.c_str(), 0, fileFlags_) != 0)
                 return fail(0, "Save frame failed, aborting operation.");
         } else if (table_->tvkCtrlPerformFrameAcq(dev_, 1, acqTime_, integrate_ ? 0 : fileFlags_,
                                                   name.empty() ? nullptr : name.c_str()) != 0) {
-            return fail(0, "Perform acq. failed, aborting operation.");
+            // An acquisition that the abort ended is no failure.
+            return abort_ ? kScanAborted : fail(0, "Perform acq. failed, aborting operation.");
         }
         if (table_->tvkCtrlGetFrame16(dev_, reinterpret_cast<int16_t*>(frame_.data()), pixels_, 0) != 0)
             return fail(0, "Cannot get frame, aborting operation.");

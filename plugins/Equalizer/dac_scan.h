@@ -58,7 +58,9 @@ public:
 
     // 0 when every step ran, kScanAborted when aborted, -1 on a failure; the points measured stay.
     int run();
-    void abort() { abort_ = true; }
+    // Stops the run after the current acquisition, which the device ends at once (a step may last long:
+    // the acquisition time times the acquisitions per step).
+    void abort();
 
     int stepCount() const;
     // The name the acquisition would be saved under (the integrated frame with acquisition -1).
@@ -112,6 +114,7 @@ private:
     bool log_ = false;
 
     std::atomic<bool> abort_{false};
+    std::atomic<bool> running_{false}; // while run() works: only then does abort() stop the device
     std::vector<uint16_t> dacs_, originalDacs_;
     std::vector<uint16_t> frame_;
     std::vector<uint8_t> cfg_;

@@ -1,6 +1,8 @@
 #include "model_rig.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <iterator>
 #include <limits>
@@ -8,6 +10,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -259,6 +262,49 @@ TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
         EXPECT_EQ(scan.pointCount(0), c.points);
         EXPECT_EQ(deviceDacs(rig, 13), dacs);
     }
+}
+
+// An abort ends a long acquisition at once (not after its time): the device is told to abort, and the
+// acquisition it ends makes the run aborted, not failed, with the original DACs back. The acquisition here
+// lasts until the device is told (20 s at most).
+std::atomic<bool> g_deviceAborted{false};
+
+TEST(DacScan, AbortEndsTheRunningAcquisition)
+{
+    ModelRig rig("[Model]\nChips=1\nType=1\n");
+    const std::vector<uint16_t> dacs = deviceDacs(rig, 13);
+    _MgrFuncTable table = *rig.table();
+    g_deviceAborted = false;
+    table.tvkCtrlPerformFrameAcq = [](unsigned, int, double, uint32_t, const char*) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!g_deviceAborted && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return g_deviceAborted ? -1 : 0;
+    };
+    table.tvkCtrlAbortOperation = [](unsigned) {
+        g_deviceAborted = true;
+        return 0;
+    };
+    DacScan idle;
+    ASSERT_EQ(idle.setUp(&table, 0, nullptr), 0);
+    idle.abort(); // no run: the device is not told (it may be another tool's)
+    EXPECT_FALSE(g_deviceAborted);
+    DacScan scan;
+    ASSERT_EQ(scan.setUp(&table, 0, nullptr), 0);
+    ASSERT_EQ(scan.setRange(110, 0, kThl, 100, 10, false, 0), 0);
+    ASSERT_EQ(scan.setOutput(scratchFile("long.txt"), 0, false), 0);
+    scan.setAcquisition(3, 20.0, 1, false);
+    const auto start = std::chrono::steady_clock::now();
+    int result = 1;
+    std::thread worker([&] { result = scan.run(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    scan.abort();
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(result, equalizer::kScanAborted);
+    const std::vector<std::string> log = ModelRig::log();
+    EXPECT_EQ(std::find(log.begin(), log.end(), "equalizer: Perform acq. failed, aborting operation."), log.end());
+    EXPECT_EQ(deviceDacs(rig, 13), dacs);
 }
 
 // A device call that fails anywhere in a run is told in the log, not only by the run's result: the window
