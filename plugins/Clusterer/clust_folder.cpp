@@ -8,7 +8,7 @@
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> frameFilesOf(const std::string& folder)
+std::vector<std::string> frameFilesOf(const std::string& folder, std::error_code* error)
 {
     std::vector<std::string> files;
     std::error_code ec;
@@ -23,6 +23,8 @@ std::vector<std::string> frameFilesOf(const std::string& folder)
         files.push_back(it->path().filename().string());
     }
     std::sort(files.begin(), files.end());
+    if (error)
+        *error = ec;
     return files;
 }
 
@@ -40,14 +42,21 @@ ClustFolderJob::~ClustFolderJob()
 int ClustFolderJob::processAll()
 {
     std::error_code ec;
-    if (!fs::is_directory(folder_, ec)) {
-        data_.logText("The folder \"" + folder_ + "\" cannot be read.");
+    const fs::file_type type = fs::status(folder_, ec).type();
+    if (!ec && type == fs::file_type::not_found)
+        ec = std::make_error_code(std::errc::no_such_file_or_directory);
+    else if (!ec && type != fs::file_type::directory)
+        ec = std::make_error_code(std::errc::not_a_directory);
+    std::vector<std::string> files;
+    if (!ec)
+        files = frameFilesOf(folder_, &ec); // a folder listed only in part is not taken for a whole one
+    if (ec) {
+        data_.logText("The folder \"" + folder_ + "\" cannot be read: " + ec.message() + ".");
         // The closing report all the same: the window waits for it to show the outcome.
         if (progress_)
             progress_(0, 0);
         return -1;
     }
-    const std::vector<std::string> files = frameFilesOf(folder_);
     total_ = static_cast<int>(files.size());
     const _MgrFuncTable* mgr = data_.table();
     int analysed = 0;

@@ -7,14 +7,16 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "pluginfw/thread_op.h"
 
 class ClustAnalData;
 
-// The frame files of folder in name order: regular files, ".dsc" files left out.
-std::vector<std::string> frameFilesOf(const std::string& folder);
+// The frame files of folder in name order: regular files, ".dsc" files left out. error (may be null) gets
+// the failure of opening or reading the folder (then the list is what was read before it).
+std::vector<std::string> frameFilesOf(const std::string& folder, std::error_code* error = nullptr);
 
 class ClustFolderJob : public ThreadOp {
 public:

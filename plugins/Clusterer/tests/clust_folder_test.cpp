@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <linux/capability.h>
 #include <random>
 #include <utility>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "clust_anal_data.h"
 #include "clust_folder.h"
@@ -68,6 +72,35 @@ private:
     plat::Module lib_;
     plat::Module probe_; // the manager's copy of the probe plug-in, one more reference
     const _MgrFuncTable* table_ = nullptr;
+};
+
+// While alive, the calling thread is held to the permission bits of files and folders even when it runs as
+// root (the two capabilities that override them are off), so that a folder without permissions cannot be
+// listed by it either.
+class FolderPermissionsApply {
+public:
+    FolderPermissionsApply()
+    {
+        header_.version = _LINUX_CAPABILITY_VERSION_3;
+        if (::syscall(SYS_capget, &header_, saved_) != 0)
+            return;
+        __user_cap_data_struct lowered[2] = {saved_[0], saved_[1]};
+        for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+            lowered[CAP_TO_INDEX(cap)].effective &= ~CAP_TO_MASK(cap);
+        active_ = ::syscall(SYS_capset, &header_, lowered) == 0;
+    }
+    ~FolderPermissionsApply()
+    {
+        if (active_)
+            ::syscall(SYS_capset, &header_, saved_);
+    }
+    FolderPermissionsApply(const FolderPermissionsApply&) = delete;
+    FolderPermissionsApply& operator=(const FolderPermissionsApply&) = delete;
+
+private:
+    __user_cap_header_struct header_{};
+    __user_cap_data_struct saved_[2]{};
+    bool active_ = false;
 };
 
 std::vector<int16_t> randomFrame(std::mt19937& rng)
@@ -156,20 +189,43 @@ TEST(ClustFolder, HundredFramesOneCorruptEqualTheGoodOnesAnalysedOneByOne)
     EXPECT_EQ(data.totals().frames, 109);
 }
 
-TEST(ClustFolder, MissingFolderIsLoggedAndStillEndsWithTheClosingReport)
+TEST(ClustFolder, FolderThatCannotBeReadIsLoggedAndStillEndsWithTheClosingReport)
 {
-    std::vector<std::string> logged;
+    const std::string dir = ombrel_test::scratchDir("clust-folder");
+    ASSERT_TRUE(ombrel_test::writeFile(dir + "/file", "x"));
+    fs::create_directories(dir + "/locked");
+    ASSERT_TRUE(ombrel_test::writeFile(dir + "/locked/frame.bin", "x"));
+    fs::permissions(dir + "/locked", fs::perms::none);
+    struct Case {
+        const char* name;
+        std::string folder;
+        const char* logPart;
+    };
+    const Case cases[] = {
+        {"missing", dir + "/none", "/none\" cannot be read"},
+        {"a file", dir + "/file", "/file\" cannot be read"},
+        // Before, a folder that could not be listed passed for an empty one: "0 files analysed".
+        {"no permission to list it", dir + "/locked", "/locked\" cannot be read"},
+    };
     _MgrFuncTable none{};
-    ClustAnalData data(&none, 0, [&](const std::string& text) { logged.push_back(text); });
-    // The window leaves its "Abort" state only on the report with done = total.
-    std::vector<std::pair<int, int>> progress;
-    ClustFolderJob missing(data, ombrel_test::scratchDir("clust-folder") + "/none",
-                           [&](int done, int total) { progress.emplace_back(done, total); });
-    EXPECT_EQ(missing.processAll(), -1);
-    ASSERT_EQ(logged.size(), 1u);
-    EXPECT_NE(logged[0].find("/none\" cannot be read"), std::string::npos) << logged[0];
-    ASSERT_EQ(progress.size(), 1u);
-    EXPECT_EQ(progress[0].first, progress[0].second);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> logged;
+        ClustAnalData data(&none, 0, [&](const std::string& text) { logged.push_back(text); });
+        // The window leaves its "Abort" state only on the report with done = total.
+        std::vector<std::pair<int, int>> progress;
+        ClustFolderJob job(data, c.folder, [&](int done, int total) { progress.emplace_back(done, total); });
+        const FolderPermissionsApply asUser;
+        std::error_code listing;
+        fs::directory_iterator(c.folder, listing);
+        ASSERT_TRUE(listing) << "the folder can be listed"; // no null manager call below
+        EXPECT_EQ(job.processAll(), -1);
+        ASSERT_EQ(logged.size(), 1u);
+        EXPECT_NE(logged[0].find(c.logPart), std::string::npos) << logged[0];
+        ASSERT_EQ(progress.size(), 1u);
+        EXPECT_EQ(progress[0].first, progress[0].second);
+    }
+    fs::permissions(dir + "/locked", fs::perms::owner_all);
 }
 
 } // namespace
