@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builtin_filters.h"
+#include "platform/tests/test_files.h"
 
 namespace {
 
@@ -281,6 +282,35 @@ TEST_F(ChainEditStandIn, AFailedFrameCallIsLoggedWithTheFrame)
         g_failSetData = 0;
     }
     EXPECT_EQ(crop.destroy(nullptr, cropHandle), 0);
+}
+
+TEST_F(ChainEditStandIn, StatisticsLineThatDoesNotFitIsCutOffAgain)
+{
+    const auto& stats = *static_cast<const _FilterInstCallbacks*>(item("Frame statistics").userData);
+    void* handle = nullptr;
+    ASSERT_EQ(stats.create(nullptr, &handle), 0);
+    const int32_t off = 0;
+    ASSERT_EQ(stats.set(nullptr, handle, 1, &off, 4), 0); // no time stamp
+    const std::string path = testfiles::scratchDir("chainedit-stats") + "/stat.txt";
+    ASSERT_EQ(stats.set(nullptr, handle, 8, path.c_str(), uint32_t(path.size() + 1)), 0);
+    const uint32_t id = frame(2, 2, TYPE_DOUBLE);
+    const double values[4] = {1, 2, 3, 4};
+    std::memcpy(g_frames[id].data.data(), values, sizeof values);
+
+    ASSERT_EQ(run("Frame statistics", id, handle), 0);
+    const std::string first = testfiles::readFile(path);
+    ASSERT_EQ(first, "0\t2.5\t10\n");
+    {
+        // A full disk part-way through the line: the filter fails, the file keeps its whole records.
+        const testfiles::FileSizeLimit full(first.size() + 3);
+        g_log.clear();
+        EXPECT_EQ(run("Frame statistics", id, handle), -1);
+        EXPECT_NE(g_log.find("cannot write to " + path), std::string::npos) << g_log;
+    }
+    EXPECT_EQ(testfiles::readFile(path), first);
+    ASSERT_EQ(run("Frame statistics", id, handle), 0);
+    EXPECT_EQ(testfiles::readFile(path), first + "1\t2.5\t10\n");
+    EXPECT_EQ(stats.destroy(nullptr, handle), 0);
 }
 
 } // namespace
