@@ -108,7 +108,13 @@ int DacScan::setUp(const _MgrFuncTable* table, unsigned devId, std::function<voi
     if (info.chipCount <= 0 || info.rowLength <= 0 || info.pixelCount != info.chipCount * static_cast<int>(kChipPixels))
         return -1;
     chipType_ = info.chipType;
-    chips_ = info.chipCount;
+    {
+        // The history is laid out by chips: runs of another chip count cannot stay beside the new ones.
+        std::lock_guard<std::mutex> guard(historyMutex_);
+        if (chips_ != info.chipCount)
+            history_.clear();
+        chips_ = info.chipCount;
+    }
     pixels_ = static_cast<uint32_t>(info.pixelCount);
     width_ = static_cast<uint32_t>(info.rowLength);
     height_ = pixels_ / width_;

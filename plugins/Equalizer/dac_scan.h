@@ -48,6 +48,8 @@ public:
     DacScan(const DacScan&) = delete;
     DacScan& operator=(const DacScan&) = delete;
 
+    // Reads the device description (again at every call: the device may have changed); the history is
+    // cleared when the chip count differs from the one it was taken with.
     int setUp(const _MgrFuncTable* table, unsigned devId, std::function<void(unsigned message)> notify);
     // -1 without change for a scanned or following index past the DAC count, from or to outside the
     // scanned DAC's range, or step <= 0.

@@ -94,7 +94,6 @@ private:
     std::optional<DacScanParams> params_;
     std::string output_;
     uint32_t flags_ = 0;
-    bool bound_ = false;
     std::atomic<int> lastResult_{1};
 };
 

@@ -168,18 +168,22 @@ int DacScanData::start(const DacScanParams* params)
         logText("The DAC scan's log needs an output file name.");
         return -1;
     }
-    if (!bound_ && engine.setUp(pluginTable(), static_cast<unsigned>(devId), [](unsigned) {}) != 0) {
+    // Every start reads the device again: after a device change the old chip count and DACs are wrong.
+    if (engine.setUp(pluginTable(), static_cast<unsigned>(devId), [](unsigned) {}) != 0) {
         logText("The DAC scan cannot read the device's DACs.");
         return -1;
     }
-    bound_ = true;
     if (engine.setRange(p.to, p.followIndex, p.scanned, p.from, p.step, p.follow, p.followOffset) != 0) {
         logText("The DAC scan range was refused.");
         return -1;
     }
     engine.setOutput(output_, flags_, p.log);
     engine.setAcquisition(p.perStep, p.acqTime, p.spacing, p.integrate);
-    return op.start() ? 0 : -1;
+    if (!op.start()) {
+        logText("The DAC scan thread cannot be started.");
+        return -1;
+    }
+    return 0;
 }
 
 // ---- dependency scan ----

@@ -264,6 +264,32 @@ TEST(DacScan, FailureOrAbortKeepsThePointsAndRestores)
     }
 }
 
+// The history is laid out by chips: after the device changed to another chip count (a new set-up), the
+// runs of the old count go, and the new run reads back as itself on every chip.
+TEST(DacScan, HistoryFollowsTheChipCountOfTheDevice)
+{
+    DacScan scan;
+    const struct {
+        const char* model;
+        int from, chips;
+    } devices[] = {{"[Model]\nChips=1\nType=1\n", 100, 1}, {"[Model]\nChips=4\nType=1\n", 50, 4}};
+    for (const auto& d : devices) {
+        SCOPED_TRACE(d.chips);
+        ModelRig rig(d.model);
+        ASSERT_EQ(scan.setUp(rig.table(), 0, nullptr), 0);
+        ASSERT_EQ(scan.setRange(d.from + 10, 0, kThl, d.from, 10, false, 0), 0);
+        ASSERT_EQ(scan.setOutput(scratchFile("chips.txt"), 0, false), 0);
+        scan.setAcquisition(1, 1e-6, 1, false);
+        ASSERT_EQ(scan.run(), 0);
+        ASSERT_EQ(scan.runCount(), 1);
+        EXPECT_EQ(scan.pointCount(0), 2);
+        EXPECT_EQ(scan.firstValue(0), d.from);
+        EXPECT_EQ(scan.runStep(0), 10);
+        for (int chip = 0; chip < d.chips; ++chip)
+            EXPECT_GT(scan.value(0, 1, chip, 1, false, false), 0.0) << "chip " << chip;
+    }
+}
+
 // An abort ends a long acquisition at once (not after its time): the device is told to abort, and the
 // acquisition it ends makes the run aborted, not failed, with the original DACs back. The acquisition here
 // lasts until the device is told (20 s at most).
