@@ -96,7 +96,8 @@ void CRunDlg::buildCommon(QWidget* settings, const QString& caption)
     if (!caption.isEmpty())
         layout->addWidget(new QLabel(caption, this));
     connect(start_, &QPushButton::clicked, this, [this] {
-        onStart();
+        // A run may end before the state is read here: its end is then still shown by the next poll.
+        endPending_ = onStart();
         updateState();
     });
     connect(abort_, &QPushButton::clicked, this, [this] { onAbort(); });
@@ -125,11 +126,13 @@ void CRunDlg::poll()
     if (busy) {
         progress_->setValue(std::clamp(progressPercent(), 0, 100));
         refreshPlot();
-    } else if (wasBusy) {
+    } else if (wasBusy || endPending_) {
         progress_->setValue(std::clamp(progressPercent(), 0, 100));
         status_->setText(endText());
         refreshPlot();
     }
+    if (!busy)
+        endPending_ = false;
     if (busy != wasBusy)
         updateState();
 }
@@ -199,11 +202,11 @@ bool CEqualizerDlg::Create()
     return true;
 }
 
-void CEqualizerDlg::onStart()
+bool CEqualizerDlg::onStart()
 {
     ThEqualData* d = findThEqualData(devId_);
     if (!d)
-        return;
+        return false;
     equalizer::EqualizationSettings s;
     s.acqCount = acqCount_->value();
     s.acqTime = acqTime_->value();
@@ -213,6 +216,7 @@ void CEqualizerDlg::onStart()
                               : QStringLiteral("The equalization was refused (see the log)."));
     if (rc == 0)
         progressBar()->setValue(0);
+    return rc == 0;
 }
 
 void CEqualizerDlg::onAbort()
@@ -312,11 +316,11 @@ void CDacScanDlg::showOutput()
         output_->setText(QString::fromStdString(d->outputPath()));
 }
 
-void CDacScanDlg::onStart()
+bool CDacScanDlg::onStart()
 {
     DacScanData* d = findDacScanData(devId_);
     if (!d || dac_->currentIndex() < 0)
-        return;
+        return false;
     DacScanParams p;
     p.scanned = dac_->currentIndex();
     p.from = from_->value();
@@ -330,6 +334,7 @@ void CDacScanDlg::onStart()
     status()->setText(rc == 0 ? QStringLiteral("Scanning...") : QStringLiteral("The scan was refused (see the log)."));
     if (rc == 0)
         progressBar()->setValue(0);
+    return rc == 0;
 }
 
 void CDacScanDlg::onAbort()
@@ -441,11 +446,11 @@ void CAnalogScanDlg::enableUserInterface(bool on)
     updateState();
 }
 
-void CAnalogScanDlg::onStart()
+bool CAnalogScanDlg::onStart()
 {
     DepScanData* d = findDepScanData(devId_);
     if (!d)
-        return;
+        return false;
     uint32_t mask = 0;
     for (size_t i = 0; i < dacs_.size(); ++i)
         if (dacs_[i]->isChecked())
@@ -455,6 +460,7 @@ void CAnalogScanDlg::onStart()
     status()->setText(rc == 0 ? QStringLiteral("Scanning...") : QString::fromStdString(d->lastError()));
     if (rc == 0)
         progressBar()->setValue(0);
+    return rc == 0;
 }
 
 void CAnalogScanDlg::onAbort()

@@ -43,7 +43,7 @@ public:
 protected:
     // Builds the common controls below the derived dialog's settings form, a caption under the plot.
     void buildCommon(QWidget* settings, const QString& caption = {});
-    virtual void onStart() = 0;
+    virtual bool onStart() = 0; // true when a run was started
     virtual void onAbort() = 0;
     virtual bool running() const = 0;
     virtual int progressPercent() const = 0;
@@ -66,6 +66,7 @@ private:
     QLabel* status_ = nullptr;
     Plot2D* plot_ = nullptr;
     QTimer* timer_ = nullptr;
+    bool endPending_ = false; // a run started from this window whose end is not shown yet
 };
 
 // Threshold equalization of a device: method, range, acquisitions; the plot shows the edge distribution
@@ -86,7 +87,7 @@ public:
     QCheckBox* twoLevelBox() const { return twoLevel_; }
 
 protected:
-    void onStart() override;
+    bool onStart() override;
     void onAbort() override;
     bool running() const override;
     int progressPercent() const override;
@@ -124,7 +125,7 @@ public:
     void showOutput();
 
 protected:
-    void onStart() override;
+    bool onStart() override;
     void onAbort() override;
     bool running() const override;
     int progressPercent() const override;
@@ -162,7 +163,7 @@ public:
     QLineEdit* outputEdit() const { return output_; }
 
 protected:
-    void onStart() override;
+    bool onStart() override;
     void onAbort() override;
     bool running() const override;
     int progressPercent() const override;

@@ -478,7 +478,11 @@ TEST_F(EqualizerInManager, WindowsOpenRunAbortAndClose)
     dac->stepSpin()->setValue(20);
     calls.clear();
     dac->startButton()->click();
-    ASSERT_TRUE(pumpUntil([&] { return !dac->abortButton()->isEnabled() && calls.waitFor(0).size() >= 2; }));
+    // A short run may end before the window reads its state after Start; its end is shown all the same.
+    ASSERT_TRUE(pumpUntil([&] {
+        return !dac->abortButton()->isEnabled() && calls.waitFor(0).size() >= 2 &&
+               dac->status()->text() != QStringLiteral("Scanning...");
+    }));
     EXPECT_EQ(calls.waitFor(2), (std::vector<std::pair<std::string, intptr_t>>{{"DacScanStart", 0}, {"DacScanFinish", 0}}));
     EXPECT_EQ(dac->status()->text().toStdString(), "DAC scan finished.");
     EXPECT_EQ(dac->progressBar()->value(), 100);
