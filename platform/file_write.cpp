@@ -28,6 +28,25 @@ std::atomic<unsigned> tempCounter{0};
 std::atomic<SyncFunction> syncFunction{nullptr};
 thread_local SyncBatch* currentBatch = nullptr;
 
+// Writes every byte to fd: 0, or the system's error number of the failure.
+int writeAll(int fd, const void* data, size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return ENOSPC;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 int syncDescriptor(int fd, const std::string& path)
 {
     if (const SyncFunction fn = syncFunction.load())
@@ -255,23 +274,8 @@ bool AtomicFileWriter::write(const void* data, size_t size)
         error_ = EBADF;
         return false;
     }
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd_, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = errno;
-            return false;
-        }
-        if (n == 0) {
-            error_ = ENOSPC;
-            return false;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    error_ = writeAll(fd_, data, size);
+    return error_ == 0;
 }
 
 int AtomicFileWriter::finishTemporary(std::string* errorText)
@@ -366,6 +370,21 @@ void AtomicFileWriter::discard()
         ::unlink(tmpPath_.c_str());
         tmpPath_.clear();
     }
+}
+
+int appendWhole(const std::string& path, const void* data, size_t size)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    const off_t before = ::lseek(fd, 0, SEEK_END);
+    int error = writeAll(fd, data, size);
+    if (error != 0 && before >= 0 && ::ftruncate(fd, before) != 0) {
+        // The cut failed too: the first error is the one reported.
+    }
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
 }
 
 int replaceFile(const std::string& path, const void* data, size_t size, std::string* errorText)

@@ -13,6 +13,10 @@
 
 namespace plat {
 
+// Appends data to path (created when missing); a write that fails part-way (a full disk) is cut off again,
+// so that the file keeps whole records only. Returns 0 or the system's error number of the first failure.
+int appendWhole(const std::string& path, const void* data, size_t size);
+
 // Writes data over path through a temporary file in the same folder. Returns 0, -6 when the file cannot
 // be opened for writing or the temporary file cannot be created, -8 when a write, the flush, the close
 // or the rename fails. On failure the old file is untouched and the temporary is removed; errorText

@@ -421,7 +421,11 @@ uint8_t UsbDevice::clockSetting() const
 void UsbDevice::onMessage(BoxMessage&& m)
 {
     const int mode = acqMode_.load();
-    const bool coincidence = mode == ACQMODE_TRIG_STOP;
+    // Measured time counts as coincidence live time while the coincidence mode is on in "trigger stops".
+    const auto addLiveTime = [this, coincidence = mode == ACQMODE_TRIG_STOP](double seconds) { // values_ held
+        if (coincidence && (v_->coincMode & 1))
+            v_->coincLiveTime += seconds;
+    };
     if (m.kind == BoxMessage::Text) {
         std::lock_guard<std::mutex> guard(values_);
         if (m.text == "Interval finished") {
@@ -443,8 +447,7 @@ void UsbDevice::onMessage(BoxMessage&& m)
     if (m.kind == BoxMessage::Interval) {
         const double seconds = codec::timerSeconds(m.ticks, clockSetting());
         std::lock_guard<std::mutex> guard(values_);
-        if (coincidence && (v_->coincMode & 1))
-            v_->coincLiveTime += seconds;
+        addLiveTime(seconds);
         return;
     }
     if (m.kind == BoxMessage::Scope) {
@@ -466,8 +469,7 @@ void UsbDevice::onMessage(BoxMessage&& m)
     frame_ = std::move(counts);
     v_->expTime = plat::preciseNow();
     v_->acqDuration = seconds;
-    if (coincidence && (v_->coincMode & 1))
-        v_->coincLiveTime += seconds;
+    addLiveTime(seconds);
     frameReady_ = true;
     running_ = false;
     events_.push_back(HWCB_ACQ_FINISHED);

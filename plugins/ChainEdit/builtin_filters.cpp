@@ -12,10 +12,9 @@
 #include <type_traits>
 #include <vector>
 
-#include <unistd.h>
-
 #include "filter_settings.h"
 #include "frame_kernels.h"
+#include "platform/file_write.h"
 
 namespace chainedit {
 
@@ -511,22 +510,14 @@ int appendLine(const std::string& path, const std::string& line)
     std::error_code ec;
     if (!folder.empty())
         std::filesystem::create_directories(folder, ec);
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file)
-        return -1;
-    // A line that cannot be written whole (a full disk) is cut off again: the file keeps whole records only,
-    // and the next record does not run on from a broken one.
-    const long before = std::ftell(file);
-    bool ok = std::fwrite(line.data(), 1, line.size(), file) == line.size() && std::fputc('\n', file) != EOF;
-    ok = std::fflush(file) == 0 && ok;
-    const int error = ok ? 0 : errno;
-    if (!ok && before >= 0 && ::ftruncate(fileno(file), before) != 0) {
-        // The cut failed too: the first error is the one reported.
-    }
-    ok = std::fclose(file) == 0 && ok;
-    if (error != 0)
+    // A line that cannot be written whole (a full disk) is cut off again, so that the next record does not
+    // run on from a broken one.
+    const std::string record = line + '\n';
+    if (const int error = plat::appendWhole(path, record.data(), record.size())) {
         errno = error;
-    return ok ? 0 : -1;
+        return -1;
+    }
+    return 0;
 }
 
 int runStatistics(void*, const _FuncSlot* in, void* const*)

@@ -82,21 +82,22 @@ void applyMask(double* data, const uint8_t* config, size_t n, double value)
     maskPixels(data, config, n, value);
 }
 
+namespace {
+
+// Whether v is the invalid value. Not-a-number never equals itself: as the invalid value it marks the
+// pixels that are not numbers.
+bool isInvalid(double v, double invalid)
+{
+    return v == invalid || (std::isnan(invalid) && std::isnan(v));
+}
+
+} // namespace
+
 FrameSums frameSums(const double* data, size_t n, double invalid)
 {
     FrameSums sums;
-    if (std::isnan(invalid)) {
-        // Not-a-number never equals itself: the invalid pixels are the ones that are not numbers.
-        for (size_t i = 0; i < n; ++i) {
-            if (!std::isnan(data[i])) {
-                sums.total += data[i];
-                ++sums.counted;
-            }
-        }
-        return sums;
-    }
     for (size_t i = 0; i < n; ++i) {
-        if (data[i] != invalid) {
+        if (!isInvalid(data[i], invalid)) {
             sums.total += data[i];
             ++sums.counted;
         }
@@ -109,7 +110,6 @@ std::string statisticsLine(const StatFields& fields, uint32_t recordIndex, const
 {
     const size_t n = size_t(width) * height;
     const FrameSums sums = frameSums(data, n, invalid);
-    const bool nanInvalid = std::isnan(invalid);
     // Each field is followed by a tab except the last; an empty first field still takes its column.
     std::string line;
     bool first = true;
@@ -131,7 +131,7 @@ std::string statisticsLine(const StatFields& fields, uint32_t recordIndex, const
         for (uint32_t y = 0; y < height; ++y) {
             for (uint32_t x = 0; x < width; ++x) {
                 const double v = data[size_t(y) * width + x];
-                if (v == invalid || (nanInvalid && std::isnan(v)))
+                if (isInvalid(v, invalid))
                     continue;
                 if (fields.pixelPositions)
                     add(std::to_string(x) + " " + std::to_string(y) + " " + plat::formatDouble(v));

@@ -10,7 +10,6 @@
 #include <new>
 #include <type_traits>
 
-#include <unistd.h>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -592,23 +591,9 @@ int IClusterFind::writeClusterList(const std::string& path, bool append, Cluster
         return 0;
     }
     // Appending: a write that fails part-way is cut off again, so the file keeps what it held.
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) {
+    if (const int err = plat::appendWhole(path, text.data(), text.size())) {
         if (errorText)
-            *errorText = plat::lastSystemErrorText();
-        return -1;
-    }
-    const long before = std::ftell(f);
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    const int err = ok ? 0 : errno;
-    if (!ok && before >= 0 && ::ftruncate(fileno(f), before) != 0) {
-        // The cut failed too: the message below still reports the first error.
-    }
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok) {
-        if (errorText)
-            *errorText = plat::systemErrorText(err ? err : errno);
+            *errorText = plat::systemErrorText(err);
         return -1;
     }
     return 0;

@@ -28,7 +28,7 @@ int parseStationReply(const std::string& reply)
     const size_t significant = digits.find_first_not_of('0');
     if (significant != std::string::npos && digits.size() - significant > 9)
         return kStationBadError;
-    const int n = std::atoi(digits.c_str() + (significant == std::string::npos ? digits.size() - 1 : significant));
+    const int n = std::atoi(digits.c_str());
     return n <= 1 ? kStationBadError : n;
 }
 
