@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <functional>
 
+#include <QContextMenuEvent>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -276,20 +278,114 @@ void CTreeCtrlExt::rightClickItem(QTreeWidgetItem* hit)
     setCurrentItem(hit, 0, QItemSelectionModel::NoUpdate);
 }
 
+bool CTreeCtrlExt::onBranchArrow(QTreeWidgetItem* item, const QPoint& at) const
+{
+    // The arrow sits in the indentation left of the item's own rectangle.
+    return item && item->childCount() > 0 && at.x() < visualItemRect(item).left() &&
+           at.x() >= visualItemRect(item).left() - indentation();
+}
+
 void CTreeCtrlExt::mousePressEvent(QMouseEvent* event)
 {
     const QPoint at = event->position().toPoint();
-    if (event->button() == Qt::LeftButton)
-        clickItem(itemAt(at), event->modifiers());
-    else if (event->button() == Qt::RightButton)
-        rightClickItem(itemAt(at)); // the view's own handling would change the selection
-    else
-        QTreeWidget::mousePressEvent(event);
+    QTreeWidgetItem* hit = itemAt(at);
+    if (event->button() == Qt::LeftButton) {
+        if (!onBranchArrow(hit, at)) {
+            const Qt::KeyboardModifiers mods = event->modifiers();
+            const bool keepCaret = (mods & Qt::ControlModifier) || ((mods & Qt::ShiftModifier) && anchor_);
+            QTreeWidgetItem* caret = currentItem();
+            clickItem(hit, mods);
+            // The view's own processing (its selection commands are off) keeps the press for the release,
+            // which sends itemClicked; a Ctrl or Shift click leaves the caret where it was.
+            QTreeWidget::mousePressEvent(event);
+            if (keepCaret && currentItem() != caret)
+                setCurrentItem(caret, 0, QItemSelectionModel::NoUpdate);
+            return;
+        }
+    } else if (event->button() == Qt::RightButton) {
+        rightClickItem(hit); // the view's own handling would change the selection
+        return;
+    }
+    QTreeWidget::mousePressEvent(event);
+}
+
+QItemSelectionModel::SelectionFlags CTreeCtrlExt::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate; // the highlight follows this control's own selection only
+}
+
+void CTreeCtrlExt::selectAllShown()
+{
+    for (QTreeWidgetItem* i = topLevelItemCount() ? topLevelItem(0) : nullptr; i; i = itemBelow(i))
+        if (!i->isHidden() && !selection_.count(i))
+            select(i, true);
 }
 
 void CTreeCtrlExt::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Delete)
         emit deleteKeyPressed(this);
+    if (event->matches(QKeySequence::SelectAll)) {
+        selectAllShown();
+        event->accept();
+        return;
+    }
+    if (event->key() == Qt::Key_Space && currentItem()) {
+        clickItem(currentItem(), Qt::ControlModifier);
+        event->accept();
+        return;
+    }
+    QTreeWidgetItem* before = currentItem();
     QTreeWidget::keyPressEvent(event);
+    // A move of the caret without Ctrl moves the selection with it, as a plain (or Shift) click there would.
+    QTreeWidgetItem* after = currentItem();
+    if (after && after != before && !(event->modifiers() & Qt::ControlModifier))
+        clickItem(after, event->modifiers() & Qt::ShiftModifier);
+}
+
+namespace {
+
+CTreeCtrlChains::MenuPopup& menuPopup()
+{
+    static CTreeCtrlChains::MenuPopup popup;
+    return popup;
+}
+
+} // namespace
+
+void CTreeCtrlChains::setMenuPopupForTests(MenuPopup popup)
+{
+    menuPopup() = std::move(popup);
+}
+
+CTreeCtrlChains::CTreeCtrlChains(QWidget* parent) : CTreeCtrlExt(parent), menu_(new QMenu(this))
+{
+    menu_->setObjectName(QStringLiteral("treeMenu"));
+}
+
+QTreeWidgetItem* CTreeCtrlChains::findRootItem(const QString& text) const
+{
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->text(0) == text)
+            return topLevelItem(i);
+    return nullptr;
+}
+
+void CTreeCtrlChains::contextMenuEvent(QContextMenuEvent* event)
+{
+    QTreeWidgetItem* item = nullptr;
+    QPoint global = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        item = itemAt(viewport()->mapFromGlobal(global));
+    } else if ((item = currentItem())) { // the menu key: the menu at the current item
+        global = viewport()->mapToGlobal(visualItemRect(item).center());
+    }
+    emit aboutToShowMenu(item);
+    if (!menu_->isEmpty()) {
+        if (menuPopup())
+            menuPopup()(menu_, global);
+        else
+            menu_->popup(global);
+    }
+    event->accept();
 }

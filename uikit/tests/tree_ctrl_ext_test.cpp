@@ -1,6 +1,8 @@
 // The tree's own multi-selection: a table of click sequences with the selection they leave, the items
 // acted on, the right click, colour and font properties and their drawing, deletion of a subtree (nothing of
-// it stays behind), and the Delete key.
+// it stays behind), and the Delete key; real mouse and key events on the control: the expand/collapse arrow,
+// itemClicked, the keys that change the selection (highlight and selection set together); the filter-chain
+// variant's root lookup, items acted on and context menu.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -12,7 +14,9 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QMenu>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -240,6 +244,123 @@ TEST(TreeCtrlExt, ColoursAndDeleteKey)
     QKeyEvent key(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(&t.tree, &key);
     EXPECT_EQ(spy.count(), 1);
+}
+
+// Every item is highlighted exactly when the control's selection holds it.
+void expectHighlightIsSelection(Tree& t, const std::string& what)
+{
+    for (auto& [name, item] : t.items)
+        EXPECT_EQ(item->isSelected(), t.tree.selection().count(item) == 1) << what << ": " << name;
+}
+
+QPoint arrowOf(CTreeCtrlExt& tree, QTreeWidgetItem* item)
+{
+    const QRect r = tree.visualItemRect(item);
+    return {r.left() - tree.indentation() / 2, r.center().y()};
+}
+
+TEST(TreeCtrlExt, ArrowOpensAndClosesAndClicksAreReported)
+{
+    Tree t;
+    t.tree.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree));
+    QSignalSpy clicked(&t.tree, &QTreeWidget::itemClicked);
+    QWidget* vp = t.tree.viewport();
+
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, arrowOf(t.tree, t.items["c"]));
+    EXPECT_FALSE(t.items["c"]->isExpanded()) << "a click on the arrow closes c";
+    EXPECT_EQ(t.selected(t.tree.selection()), "") << "the arrow does not select";
+    QTest::mouseClick(vp, Qt::LeftButton, Qt::NoModifier, arrowOf(t.tree, t.items["c"]));
+    EXPECT_TRUE(t.items["c"]->isExpanded()) << "and opens it again";
+
+    const struct {
+        const char* item;
+        Qt::KeyboardModifiers mods;
+        const char* selection;
+    } clicks[] = {{"b", Qt::NoModifier, "b"}, {"c2", Qt::ControlModifier, "b c2"}, {"d", Qt::NoModifier, "d"}};
+    for (const auto& c : clicks) {
+        clicked.clear();
+        QTest::mouseClick(vp, Qt::LeftButton, c.mods, t.tree.visualItemRect(t.items[c.item]).center());
+        ASSERT_EQ(clicked.count(), 1) << c.item;
+        EXPECT_EQ(clicked.at(0).at(0).value<QTreeWidgetItem*>(), t.items[c.item]);
+        EXPECT_EQ(t.selected(t.tree.selection()), c.selection) << c.item;
+        expectHighlightIsSelection(t, c.item);
+    }
+    EXPECT_EQ(t.tree.currentItem(), t.items["d"]);
+}
+
+TEST(TreeCtrlExt, KeysChangeTheSelectionWithTheHighlight)
+{
+    struct Key {
+        int key;
+        Qt::KeyboardModifiers mods;
+    };
+    const Qt::KeyboardModifiers none = Qt::NoModifier;
+    const struct {
+        const char* what;
+        std::vector<Key> keys;
+        const char* selection;
+        const char* current;
+    } cases[] = {
+        {"ctrl+a selects every shown item", {{Qt::Key_A, Qt::ControlModifier}}, "a b c c1 c1x c2 d e", "b"},
+        {"space adds the current item", {{Qt::Key_Down, Qt::ControlModifier}, {Qt::Key_Space, none}}, "b c", "c"},
+        {"space on a selected item takes it out", {{Qt::Key_Space, none}}, "", "b"},
+        {"an arrow moves the selection", {{Qt::Key_Down, none}, {Qt::Key_Down, none}}, "c1", "c1"},
+        {"shift+arrow extends it over siblings", {{Qt::Key_Down, Qt::ShiftModifier}}, "b c", "c"},
+        {"ctrl+arrow moves only the caret", {{Qt::Key_Up, Qt::ControlModifier}}, "b", "a"},
+    };
+    for (const auto& c : cases) {
+        Tree t;
+        t.tree.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree));
+        QTest::mouseClick(t.tree.viewport(), Qt::LeftButton, Qt::NoModifier,
+                          t.tree.visualItemRect(t.items["b"]).center());
+        for (const Key& k : c.keys)
+            QTest::keyClick(&t.tree, Qt::Key(k.key), k.mods);
+        EXPECT_EQ(t.selected(t.tree.selection()), c.selection) << c.what;
+        EXPECT_EQ(t.tree.currentItem(), t.items[c.current]) << c.what;
+        expectHighlightIsSelection(t, c.what);
+        EXPECT_EQ(t.tree.selectedItems().size(), t.tree.selection().size()) << c.what;
+    }
+}
+
+TEST(TreeCtrlChains, RootLookupItemsActedOnAndMenu)
+{
+    CTreeCtrlChains tree;
+    tree.resize(200, 300);
+    auto* flat = new QTreeWidgetItem(&tree, {"Flat"});
+    auto* flatField = new QTreeWidgetItem(&tree, {"Flat field"});
+    auto* member = new QTreeWidgetItem(flatField, {"chainedit:Save"});
+    new QTreeWidgetItem(member, {"Default instance"});
+    tree.expandAll();
+    EXPECT_EQ(tree.findRootItem("Flat field"), flatField);
+    EXPECT_EQ(tree.findRootItem("Flat"), flat) << "exact text, not a prefix";
+    EXPECT_EQ(tree.findRootItem("flat"), nullptr) << "case counts";
+    EXPECT_EQ(tree.findRootItem("chainedit:Save"), nullptr) << "children are not roots";
+
+    tree.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+    QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, tree.visualItemRect(flatField).center());
+    EXPECT_EQ(tree.getSelectedItems(), std::set<QTreeWidgetItem*>{flatField}) << "an item with children stands for itself";
+
+    tree.contextMenu()->addAction("Rename");
+    QMenu* shown = nullptr;
+    QPoint shownAt;
+    CTreeCtrlChains::setMenuPopupForTests([&](QMenu* menu, const QPoint& global) {
+        shown = menu;
+        shownAt = global;
+    });
+    QSignalSpy about(&tree, &CTreeCtrlChains::aboutToShowMenu);
+    const QPoint at = tree.visualItemRect(member).center();
+    QTest::mouseClick(tree.viewport(), Qt::RightButton, Qt::NoModifier, at);
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, at, tree.viewport()->mapToGlobal(at));
+    QApplication::sendEvent(tree.viewport(), &menuEvent);
+    ASSERT_EQ(about.count(), 1);
+    EXPECT_EQ(about.at(0).at(0).value<QTreeWidgetItem*>(), member);
+    EXPECT_EQ(tree.getSelectedItems(), std::set<QTreeWidgetItem*>{member}) << "the right click moved to the member";
+    EXPECT_EQ(shown, tree.contextMenu());
+    EXPECT_EQ(shownAt, tree.viewport()->mapToGlobal(at)) << "the menu opens where the pointer is";
+    CTreeCtrlChains::setMenuPopupForTests({});
 }
 
 } // namespace
