@@ -6,9 +6,22 @@
 
 namespace {
 
-bool storableChainName(std::string_view name)
+// Why a chain name cannot be stored (null when it can): [Filter chains] holds each chain as a "{owner:name}"
+// header line followed by "plugin:function[:instance]" member lines, and the choosers find a chain by name.
+const char* chainNameProblem(std::string_view name)
 {
-    return name.find_first_of("\r\n") == std::string_view::npos;
+    if (name.empty())
+        return "it is empty";
+    for (const unsigned char c : name)
+        if (c < 0x20 || c == 0x7f)
+            return "it holds a line break or another control character";
+    if (name.find_first_of("[]{}") != std::string_view::npos)
+        return "it holds '[', ']', '{' or '}'";
+    if (name.find_first_of(":|") != std::string_view::npos)
+        return "it holds ':' or '|'";
+    if (name.front() == ' ' || name.back() == ' ')
+        return "it begins or ends with a blank";
+    return nullptr;
 }
 
 } // namespace
@@ -17,9 +30,8 @@ int FilterChainMgr::createChain(const char* plugin, const char* chainName, uint3
 {
     Log& log = plugins_.log();
     const std::string pluginText = plugin ? plugin : "";
-    if (!chainName || !storableChainName(chainName)) {
-        log.logMsg("tvkmgr", "Filter chain name of plugin %s is refused: it is missing or holds a line break.", 0,
-                   pluginText.c_str());
+    if (const char* problem = chainName ? chainNameProblem(chainName) : "it is missing") {
+        log.logMsg("tvkmgr", "Filter chain name of plugin %s is refused: %s.", 0, pluginText.c_str(), problem);
         return TVK_ERR_PARAM;
     }
     std::lock_guard pluginsLock(plugins_.mutex());

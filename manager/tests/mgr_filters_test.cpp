@@ -403,7 +403,28 @@ TEST_F(Filters, ChainCodesAndMessages)
     EXPECT_EQ(core_.messages(), expectedMessages);
 
     EXPECT_EQ(chains_.addToChain(chain, notAFilter, -1), TVK_ERR_PARAM) << "a function that is no filter";
-    EXPECT_EQ(chains_.createChain("chainedit", "two\nlines", &id), TVK_ERR_PARAM);
+    core_.messages();
+    // Names that [Filter chains] cannot hold as a "{owner:name}" header are refused with the reason; the
+    // header of each would read back as another chain or none.
+    const struct {
+        const char* name;
+        const char* reason;
+    } unsafe[] = {
+        {"two\nlines", "it holds a line break or another control character"},
+        {"cr\rhere", "it holds a line break or another control character"},
+        {"[Plugins]", "it holds '[', ']', '{' or '}'"},
+        {"a}b", "it holds '[', ']', '{' or '}'"},
+        {"p:q", "it holds ':' or '|'"},
+        {"a|b", "it holds ':' or '|'"},
+        {"", "it is empty"},
+        {" padded", "it begins or ends with a blank"},
+    };
+    for (const auto& u : unsafe) {
+        EXPECT_EQ(chains_.createChain("chainedit", u.name, &id), TVK_ERR_PARAM) << u.name;
+        EXPECT_EQ(core_.messages(),
+                  Strings{std::string("Filter chain name of plugin chainedit is refused: ") + u.reason + "."})
+            << u.name;
+    }
 
     // Chains walk in id order; removing one keeps the others.
     const uint32_t second = createChain("clusterer", "Pre");
