@@ -1,7 +1,8 @@
 // Chooser of the manager's filter chains: "None" (item data 0), then each chain with its id as item data.
-// The list is refilled each time it drops down, so chains made or removed elsewhere show up; the chain
-// chosen before stays chosen (by id, else by exact name, else "None"), and chainChanged tells when the
-// choice had to change.
+// The list is refilled each time it drops down and each time the filter-chain editor reports a change
+// (chain_list.h), so chains made or removed elsewhere show up at once; the chain chosen before stays chosen
+// (by id, else by exact name, else "None"), and chainChanged tells when the choice had to change. A chosen
+// chain that no longer exists leaves the chooser on "None" with a line in the manager's log.
 #pragma once
 
 #include <QComboBox>
@@ -12,6 +13,7 @@ class CComboBoxFilterChains : public QComboBox {
     Q_OBJECT
 public:
     explicit CComboBoxFilterChains(const _MgrFuncTable* mgr, QWidget* parent = nullptr);
+    ~CComboBoxFilterChains() override;
 
     void fillChains();
     void refresh();

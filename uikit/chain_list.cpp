@@ -1,6 +1,7 @@
 #include "chain_list.h"
 
 #include <cstring>
+#include <strings.h>
 
 std::vector<ChainEntry> listFilterChains(const _MgrFuncTable* mgr)
 {
@@ -27,4 +28,19 @@ int chainReselectIndex(const std::vector<ChainEntry>& entries, int oldId, const 
             if (entries[i].name == oldName)
                 return int(i);
     return 0;
+}
+
+bool chainEventRegistered(const _MgrFuncTable* mgr)
+{
+    if (!mgr || !mgr->mgrGetRegFirstCBEvent || !mgr->mgrGetRegNextCBEvent)
+        return false;
+    int id = 0;
+    _EventDesc desc{};
+    for (int rc = mgr->mgrGetRegFirstCBEvent(&id, &desc); rc == 0; rc = mgr->mgrGetRegNextCBEvent(&id, &desc)) {
+        if (strncasecmp(desc.plugin, kChainEventSource, sizeof desc.plugin) == 0 &&
+            std::string(desc.name, strnlen(desc.name, sizeof desc.name)) == kChainEventName)
+            return true;
+        desc = _EventDesc{};
+    }
+    return false;
 }

@@ -7,6 +7,14 @@
 
 #include "tvk_mgr.h"
 
+// The event that the filter-chain editor fires after each change of a chain (argument: the chain's id);
+// the choosers subscribe to it so that they follow the change at once.
+inline constexpr const char* kChainEventSource = "chainedit";
+inline constexpr const char* kChainEventName = "FilterChainsChanged";
+
+// Whether the manager has the event registered (the editor's plug-in is loaded).
+bool chainEventRegistered(const _MgrFuncTable* mgr);
+
 struct ChainEntry {
     int id = 0; // the chain's id; 0 for "None"
     std::string name;
