@@ -4,6 +4,8 @@ target_sources(tvkctrl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/acq_engine.cpp
   ${CMAKE_CURRENT_LIST_DIR}/last_frames.cpp
   ${CMAKE_CURRENT_LIST_DIR}/super_matrix.cpp)
+# The digital test leaves alone the pixel bits that the chips' matrix stream cannot carry.
+target_link_libraries(tvkctrl_core PRIVATE ombrel_codec)
 
 # The exported names of libTvkCtrl.so against the list kept in exports.txt.
 ombrel_add_test(ctrl_exports SOURCES tests/exports_test.cpp)

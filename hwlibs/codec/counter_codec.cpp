@@ -156,38 +156,30 @@ inline uint64_t transpose8(uint64_t x)
     return x;
 }
 
-// Byte j of the bytes stream[0, size) moved by shift bits (toward the end when positive): the bits that
-// come in from outside them are zero. Given a whole stream, a block's bytes take in the neighbouring
-// bits of the stream; given just the block, zeros.
-inline uint8_t shiftedByte(const uint8_t* stream, size_t size, long shift, size_t j)
+// Byte j of the block block[0, size) moved by shift bits (toward the end when positive): the bits that
+// come in from outside the block are zero, the bits moved out of it are lost.
+inline uint8_t shiftedByte(const uint8_t* block, size_t size, long shift, size_t j)
 {
     const long q = shift >= 0 ? shift / 8 : -((-shift + 7) / 8);
     const int r = static_cast<int>(shift - q * 8); // 0..7
-    auto at = [&](long i) -> unsigned { return i >= 0 && static_cast<size_t>(i) < size ? stream[i] : 0u; };
+    auto at = [&](long i) -> unsigned { return i >= 0 && static_cast<size_t>(i) < size ? block[i] : 0u; };
     const long src = static_cast<long>(j) - q;
     if (r == 0)
         return static_cast<uint8_t>(at(src));
     return static_cast<uint8_t>((at(src - 1) << (8 - r)) | (at(src) >> r));
 }
 
-// Moves the block at stream[at, at + blockSize) by shift bits (|shift| < 8) in place; vacated bits are
-// zero. The bits moved out of it are merged into the neighbouring byte of stream[0, size) where there is
-// one, so that the chip whose bits they are still finds them there: the neighbour must be zero in those
-// bits (a chip's leading byte or the vacated start of the next block). Given just the block (at 0, size
-// blockSize), the bits moved out of it are dropped.
-void shiftBlock(uint8_t* stream, size_t size, size_t at, size_t blockSize, long shift)
+// Moves the block block[0, size) by shift bits (|shift| < 8) in place, within itself: vacated bits are
+// zero, the bits moved past its edge are lost. Nothing outside the block is touched, so the leading bytes
+// and every other block keep what they hold.
+void shiftBlock(uint8_t* block, size_t size, long shift)
 {
-    uint8_t* block = stream + at;
     if (shift > 0) {
-        if (at + blockSize < size)
-            stream[at + blockSize] |= static_cast<uint8_t>(block[blockSize - 1] << (8 - shift));
-        for (size_t j = blockSize; j-- > 0;)
-            block[j] = shiftedByte(block, blockSize, shift, j);
+        for (size_t j = size; j-- > 0;)
+            block[j] = shiftedByte(block, size, shift, j);
     } else if (shift < 0) {
-        if (at > 0)
-            stream[at - 1] |= static_cast<uint8_t>(block[0] >> (8 + shift));
-        for (size_t j = 0; j < blockSize; ++j)
-            block[j] = shiftedByte(block, blockSize, shift, j);
+        for (size_t j = 0; j < size; ++j)
+            block[j] = shiftedByte(block, size, shift, j);
     }
 }
 
@@ -638,45 +630,42 @@ bool anyAbove(const uint16_t* v, size_t n, uint16_t top)
 }
 
 // Where the blocks of a stream begin, where the rows begin within a block, and how far a block is moved.
+// Every move is within the block (vacated bits zero, bits moved past its edge lost): no bit travels in
+// a leading byte or a neighbouring block, so a stream reads the same in any buffer at least its size.
+// What this loses is listed by layoutLosses().
 struct Geometry {
     size_t firstBlock;
     size_t block;
     size_t rowsAt;
     long shiftBase; // block i is moved by shiftSign x i + shiftBase bits
     long shiftSign;
-    // The readout's stream carries the bits that a move takes over a block's edge in the neighbouring
-    // bytes, and the host reads them from there. The host's stream drops them (its gaps stay zero) when
-    // it is sent as it is, and carries them too inside a longer transfer (size: the buffer's bytes).
-    bool edgeBitsTravel;
 };
 
-Geometry geometry(size_t chips, CounterWidth width, Layout layout, size_t size)
+Geometry geometry(size_t chips, CounterWidth width, Layout layout)
 {
     const size_t block = blockBytes(width);
     const bool bits13 = width == CounterWidth::Bits13;
     if (layout == Layout::ToReadout)
-        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0, size > streamSize(chips, width, layout)};
+        return {1, block, bits13 ? kGap13 : 0, 0, bits13 ? 1 : 0};
     // The host moves block i by (1 - i) before reading, so the readout sends it moved by (i - 1).
     if (bits13 && chips > 1)
-        return {chips, block, 0, -1, 1, true};
-    return {chips, block, 0, 0, 0, true};
+        return {chips, block, 0, -1, 1};
+    return {chips, block, 0, 0, 0};
 }
 
 // Rows packed per call of a stream's row function: the host's encoding keeps the codes of a call's rows
 // in a buffer on the stack.
 constexpr size_t kChunkRows = 8;
 
-// Writes the stream's streamSize() bytes into a buffer of size bytes; where edge bits travel, the bits
-// moved past the last block go into the byte after it. packRowsOf(values, rows, n, first) packs n rows of
-// values (the first at value index first) into rows rowBytes() apart.
+// Writes the stream's streamSize() bytes and nothing after them. packRowsOf(values, rows, n, first) packs
+// n rows of values (the first at value index first) into rows rowBytes() apart.
 template <typename PackRows>
 void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout layout, uint8_t* stream,
-                size_t size, PackRows packRowsOf)
+                PackRows packRowsOf)
 {
-    const Geometry g = geometry(chips, width, layout, size);
-    const size_t used = streamSize(chips, width, layout);
-    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes, each
-    // block's bytes before and after its rows, and the byte after the stream where bits may go.
+    const Geometry g = geometry(chips, width, layout);
+    // Every row is written whole, so only the bytes around the rows are cleared: the leading bytes and
+    // each block's bytes before and after its rows.
     const size_t rowsEnd = g.rowsAt + kRowsPerChip * rowBytes(width);
     std::memset(stream, 0, g.firstBlock);
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -684,10 +673,6 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
         std::memset(block, 0, g.rowsAt);
         std::memset(block + rowsEnd, 0, g.block - rowsEnd);
     }
-    const long lastShift = g.shiftSign * static_cast<long>(chips - 1) + g.shiftBase;
-    const size_t reach = g.edgeBitsTravel && lastShift > 0 ? std::min(size, used + 1) : used;
-    if (reach > used)
-        stream[used] = 0;
     if (layout == Layout::ToReadout)
         stream[0] = 0xFF;
     for (size_t chip = 0; chip < chips; ++chip) {
@@ -696,37 +681,22 @@ void packStream(const uint16_t* values, size_t chips, CounterWidth width, Layout
             const size_t first = (chip * kRowsPerChip + row) * 256;
             packRowsOf(values + first, block + g.rowsAt + row * rowBytes(width), kChunkRows, first);
         }
-    }
-    // From the last block to the first: where the bits moved over a block's edge travel, a block moved
-    // toward the end spills into the next one, which has already been moved (only block 0 is ever moved
-    // toward the start, into the leading bytes). Elsewhere each block is moved within itself.
-    for (size_t chip = chips; chip-- > 0;) {
-        const size_t at = g.firstBlock + chip * g.block;
-        const long shift = g.shiftSign * static_cast<long>(chip) + g.shiftBase;
-        if (g.edgeBitsTravel)
-            shiftBlock(stream, reach, at, g.block, shift);
-        else
-            shiftBlock(stream + at, g.block, 0, g.block, shift);
+        shiftBlock(block, g.block, g.shiftSign * static_cast<long>(chip) + g.shiftBase);
     }
 }
 
 // unpackRowsOf(rows, values, n, first) unpacks n rows (rowBytes() apart) into values: a block's rows
 // in one call, or one row at a time where the block is moved.
 template <typename UnpackRows>
-void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth width, Layout layout,
-                  uint16_t* values, UnpackRows unpackRowsOf)
+void unpackStream(const uint8_t* stream, size_t chips, CounterWidth width, Layout layout, uint16_t* values,
+                  UnpackRows unpackRowsOf)
 {
-    const Geometry g = geometry(chips, width, layout, size);
+    const Geometry g = geometry(chips, width, layout);
     const size_t rb = rowBytes(width);
     uint8_t moved[14 * kPlaneBytes];
     for (size_t chip = 0; chip < chips; ++chip) {
-        const size_t blockAt = g.firstBlock + chip * g.block;
-        const uint8_t* block = stream + blockAt;
-        // Undo the sender's move: read the block moved back, with the bits from beyond its edges where
-        // they travel, else with zeros in their place.
-        const uint8_t* from = g.edgeBitsTravel ? stream : block;
-        const size_t fromSize = g.edgeBitsTravel ? size : g.block;
-        const size_t fromAt = g.edgeBitsTravel ? blockAt : 0;
+        const uint8_t* block = stream + g.firstBlock + chip * g.block;
+        // Undo the sender's move within the block: what comes in from beyond its edges is zero.
         const long shift = -(g.shiftSign * static_cast<long>(chip) + g.shiftBase);
         if (shift == 0) {
             const size_t first = chip * kPixelsPerChip;
@@ -736,7 +706,7 @@ void unpackStream(const uint8_t* stream, size_t size, size_t chips, CounterWidth
         for (size_t row = 0; row < kRowsPerChip; ++row) {
             const size_t at = g.rowsAt + row * rb;
             for (size_t j = 0; j < rb; ++j)
-                moved[j] = shiftedByte(from, fromSize, shift, fromAt + at + j);
+                moved[j] = shiftedByte(block, g.block, shift, at + j);
             const size_t first = (chip * kRowsPerChip + row) * 256;
             unpackRowsOf(moved, values + first, 1, first);
         }
@@ -803,7 +773,7 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
     const uint16_t mask = static_cast<uint16_t>(codeCount(width) - 1);
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
-    packStream(codes.data(), chips, width, layout, stream.data(), stream.size(),
+    packStream(codes.data(), chips, width, layout, stream.data(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t) {
                    alignas(64) uint16_t masked[256];
                    for (size_t row = 0; row < n; ++row, in += 256) {
@@ -822,7 +792,7 @@ bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidt
         return false;
     const int planes = planeCount(width);
     const size_t rb = rowBytes(width);
-    unpackStream(stream.data(), stream.size(), chips, width, layout, codes.data(),
+    unpackStream(stream.data(), chips, width, layout, codes.data(),
                  [&](const uint8_t* rows, uint16_t* out, size_t n, size_t) {
                      for (size_t row = 0; row < n; ++row)
                          unpackRow(rows + row * rb, planes, out + row * 256);
@@ -849,7 +819,7 @@ bool encodeMatrix(std::span<const uint16_t> counts, size_t chips, CounterWidth w
     // On 512-bit vectors the codes of a row of valid counts are computed within its packing. Elsewhere the
     // codes of the next row are looked up before a row is packed, so that the packing's vector loads do not
     // wait for the lookup's narrow stores and the two kinds of work overlap.
-    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(), stream.size(),
+    packStream(counts.data(), chips, width, Layout::ToReadout, stream.data(),
                [&](const uint16_t* in, uint8_t* rows, size_t n, size_t first) {
                    alignas(64) uint16_t codes[kChunkRows * 256];
 #if defined(__x86_64__)
@@ -906,7 +876,7 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
     // counts are checked for them (every count is below 0x8000) once the next row is looked up, when its
     // stores are done, and only when there is one are the rows unpacked again to note them.
     bool anyBad = false;
-    unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
+    unpackStream(stream.data(), chips, width, Layout::FromReadout, counts.data(),
                  [&](const uint8_t* rows, uint16_t* out, size_t n, size_t) {
                      alignas(64) uint16_t codes[2][256];
                      unpackRow(rows, planes, codes[0]);
@@ -921,7 +891,7 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
                  });
     if (anyBad) [[unlikely]] {
         const Converter convert = converter(Direction::CodeToCount, width, &r);
-        unpackStream(stream.data(), stream.size(), chips, width, Layout::FromReadout, counts.data(),
+        unpackStream(stream.data(), chips, width, Layout::FromReadout, counts.data(),
                      [&](const uint8_t* rows, uint16_t* out, size_t n, size_t first) {
                          alignas(64) uint16_t codes[256];
                          for (size_t row = 0; row < n; ++row) {
@@ -936,6 +906,19 @@ bool decodeMatrix(std::span<const uint8_t> stream, size_t chips, CounterWidth wi
                      });
     }
     return r.ok();
+}
+
+std::vector<LostBits> layoutLosses(size_t chips, CounterWidth width)
+{
+    std::vector<LostBits> lost;
+    if (width != CounterWidth::Bits13 || chips < 2)
+        return lost;
+    lost.push_back({0, uint16_t{1} << 12});
+    constexpr size_t kLastRow = (kRowsPerChip - 1) * 256;
+    for (size_t chip = 1; chip < chips; ++chip)
+        for (size_t column = 256 - chip; column < 256; ++column)
+            lost.push_back({chip * kPixelsPerChip + kLastRow + column, 1});
+    return lost;
 }
 
 uint64_t timerTicks(double seconds, int clockSetting)

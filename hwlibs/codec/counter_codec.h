@@ -13,18 +13,15 @@
 // significant bit. Two layouts exist per width:
 // - ToReadout, the stream the host sends ("Set matrix"): one start byte 0xFF, then one block per chip,
 //   streamSize() bytes in all. 13 bits: blocks of 114688 bytes, cleared, rows from offset 8192 on, block
-//   i then moved i bits toward its end within itself: the bits moved past its end are lost (bit 0 of the
-//   last i pixels of its row 255), the vacated bits are zero, so every block's leading gap stays zero.
-//   Written into a longer buffer (a transfer with room after the stream) the moved-out bits are kept
-//   instead: each travels in the neighbouring byte (the next block's leading gap, the byte after the
-//   last block), and a reader given the same longer buffer takes it back from there.
-//   14 bits: blocks of 114720 bytes, rows from offset 0.
+//   i then moved i bits toward its end within itself. 14 bits: blocks of 114720 bytes, rows from offset 0.
 // - FromReadout, the stream the readout sends back ("Read matrix"): one leading byte per chip (skipped),
-//   then the blocks, rows from offset 0. 13 bits with more than one chip: block i must be moved (1 - i)
-//   bits (toward its end when positive) before its rows are read. A bit that this takes from beyond a
-//   block's edge is read from the neighbouring byte of the stream (the leading byte before block 0, the
-//   start of the next block), where the readout puts it, so this direction loses nothing.
-// Both directions of both layouts are here, so that a simulated readout is the exact inverse of the host.
+//   then the blocks, rows from offset 0. 13 bits with more than one chip: block i is moved (1 - i) bits
+//   (toward its end when positive) within itself before its rows are read.
+// Every move stays within its block: vacated bits are zero and the bits moved past the block's edge are
+// lost; no bit is taken from or put into a leading byte, a gap or another block, so a stream written into
+// a longer buffer (a transfer with room after it) is the same stream. The bits the two layouts cannot
+// carry are listed by layoutLosses(). Both directions of both layouts are here, so that a simulated
+// readout is the exact inverse of the host.
 //
 // Durations travel as 48-bit little-endian tick counts.
 #pragma once
@@ -33,6 +30,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace codec {
 
@@ -89,6 +87,16 @@ bool streamFromMatrix(std::span<const uint16_t> codes, size_t chips, CounterWidt
 // Unpacks the codes of a stream of the layout; false (and nothing written) when a buffer is too short.
 bool matrixFromStream(std::span<const uint8_t> stream, size_t chips, CounterWidth width, Layout layout,
                       std::span<uint16_t> codes);
+
+// A pixel bit that the stream layouts cannot carry: pixel (chip-ordered index, chip x 65536 + row x 256 +
+// column) and the code bits of it that a write followed by a read comes back without (as zeros). 13 bits
+// with more than one chip only: writing, the move of block i (i >= 1) drops bit 0 of the last i pixels
+// of its row 255; reading, the move of block 0 toward its end leaves bit 12 of its first pixel zero.
+struct LostBits {
+    size_t pixel;
+    uint16_t bits;
+};
+std::vector<LostBits> layoutLosses(size_t chips, CounterWidth width);
 
 // The host's fast paths: counts -> "Set matrix" stream and "Read matrix" stream -> counts, the conversion
 // done in the same pass as the packing. false when a buffer is too short (sizeOk false, nothing

@@ -1,5 +1,6 @@
 #include "counter_streams.h"
 
+#include <cstring>
 #include <vector>
 
 #include "hwlibs/codec/counter_codec.h"
@@ -37,7 +38,13 @@ bool decodeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, u
 bool encodeMatrix(const uint16_t* values, int chips, int chipType, uint8_t* stream, size_t size)
 {
     const size_t pixels = static_cast<size_t>(chips) * codec::kPixelsPerChip;
-    return codec::encodeMatrix({values, pixels}, static_cast<size_t>(chips), widthOf(chipType), {stream, size});
+    const codec::CounterWidth width = widthOf(chipType);
+    const bool ok = codec::encodeMatrix({values, pixels}, static_cast<size_t>(chips), width, {stream, size});
+    // The transfer is longer than the stream: the chips are clocked on through zeros.
+    const size_t used = codec::streamSize(static_cast<size_t>(chips), width, codec::Layout::ToReadout);
+    if (ok && size > used)
+        std::memset(stream + used, 0, size - used);
+    return ok;
 }
 
 void chipsSendMatrix(const uint16_t* counts, int chips, int chipType, uint8_t* stream, size_t size)

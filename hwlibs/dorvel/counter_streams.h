@@ -12,7 +12,8 @@ namespace dorvel {
 // pixel then holds 0xFFFF) or the stream is too short. *badValue receives the first code without a count.
 bool decodeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, uint16_t* values,
                   int16_t* badValue);
-// The write stream of the pixel values; false when a value is above every count or the stream is short.
+// The write stream of the pixel values, the bytes of `size` after it zero; false when a value is above
+// every count or the stream is short.
 bool encodeMatrix(const uint16_t* values, int chips, int chipType, uint8_t* stream, size_t size);
 
 // ---- the chips' side, for the simulated card ----

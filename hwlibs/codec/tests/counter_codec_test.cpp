@@ -1,8 +1,8 @@
 // The counter tables and the matrix streams: every count survives the round trip, values outside the
 // counter's states are refused without stopping the rest, every bit lands where the readout expects it,
-// the host's 13-bit "Set matrix" blocks are moved within themselves (their gaps stay zero, the bits moved
-// past a block's end are lost, kept in a longer transfer), and the readout's bits moved over a block's
-// edge are read back from the neighbouring bytes.
+// the 13-bit blocks are moved within themselves in both directions (gaps and leading bytes stay zero and
+// are never read, the bits moved past a block's edge are lost, in a longer transfer too), and streams
+// worked out by hand are written and read byte for byte.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "counter_codec.h"
+#include "hand_streams.h"
 
 namespace {
 
@@ -207,11 +208,11 @@ TEST_P(CounterStreams, GoldenBitPositions)
         // 13-bit from the readout: one leading byte per chip, rows from offset 0.
         {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 0, 0, 12, 1, 0x80},
         {CounterWidth::Bits13, Layout::FromReadout, 1, 0, 2, 17, 3, 1 + 2 * 416 + 9 * 32 + 2, 0x40},
-        // with two chips the host moves block 0 one bit toward the end, so it arrives one bit early: its
-        // first bit in the leading byte before it
+        // with two chips the host moves block 0 one bit toward the end, so it arrives one bit early; its
+        // first bit would be before the block: lost, the leading byte stays zero
         {CounterWidth::Bits13, Layout::FromReadout, 2, 0, 0, 1, 12, 2, 0x80},
-        {CounterWidth::Bits13, Layout::FromReadout, 2, 0, 0, 0, 12, 1, 0x01},
-        {CounterWidth::Bits13, Layout::FromReadout, 4, 0, 0, 0, 12, 3, 0x01},
+        {CounterWidth::Bits13, Layout::FromReadout, 2, 0, 0, 0, 12, 0, 0},
+        {CounterWidth::Bits13, Layout::FromReadout, 4, 0, 0, 0, 12, 0, 0},
         {CounterWidth::Bits13, Layout::FromReadout, 2, 1, 0, 0, 12, 2 + b13, 0x80},
         // block 3 of four is moved two bits toward the start by the host, so it arrives two bits late
         {CounterWidth::Bits13, Layout::FromReadout, 4, 3, 0, 0, 12, 4 + 3 * b13, 0x20},
@@ -249,12 +250,15 @@ struct Lost {
 };
 
 // Block i of a 13-bit "Set matrix" stream is moved i bits toward its end, past it: bit 0 of the last i
-// pixels of its row 255 is lost. Nothing else is lost, and nothing at all from the readout's stream.
-// The tests run 1, 2 and 4 chips.
+// pixels of its row 255 is lost. The host moves block 0 of a 13-bit "Read matrix" stream of several
+// chips one bit toward its end: bit 12 of its first pixel comes in as zero. Nothing else is lost. The
+// tests run 1, 2 and 4 chips.
 std::set<Lost> lostBits(size_t chips, CounterWidth w, Layout l)
 {
-    if (w != CounterWidth::Bits13 || l != Layout::ToReadout || chips < 2)
+    if (w != CounterWidth::Bits13 || chips < 2)
         return {};
+    if (l == Layout::FromReadout)
+        return {{0, 0, 0, 12}};
     if (chips == 2)
         return {{1, 255, 255, 0}};
     EXPECT_EQ(chips, 4u);
@@ -308,9 +312,10 @@ TEST_P(CounterStreams, RoundTripLosesOnlyTheBitsMovedOutOfABlock)
 
 // Host -> readout -> host as a 4-chip box runs it: the host's "Set matrix" stream loaded into the chips,
 // then read back with "Read matrix". Every count comes back, save bit 0 of the last i pixels of chip i
-// of 13-bit chips (moved past the end of its block). Counts 0 are all ones in code, so every lost bit
-// shows as count 1. In a longer buffer (a padded transfer) those bits travel in the next block's gap and
-// the byte after the stream, and every count comes back; nothing beyond that byte is written.
+// of 13-bit chips (moved past the end of its block) and bit 12 of chip 0's first pixel (moved in as zero
+// when read). Counts 0 are all ones in code, so a lost bit 0 shows as count 1 and the lost bit 12 as
+// count 8000 (code 0x0FFF). The same holds in a longer buffer (a padded transfer), and nothing after the
+// stream is written.
 TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
 {
     for (CounterWidth w : kWidths)
@@ -329,8 +334,7 @@ TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
                     const size_t size = codec::streamSize(chips, w, Layout::ToReadout);
                     std::vector<uint8_t> toBox(size + spare, 0xA5);
                     ASSERT_TRUE(codec::encodeMatrix(counts, chips, w, toBox)) << what;
-                    const long carried = spare && w == CounterWidth::Bits13 && chips > 1 ? 1 : 0;
-                    EXPECT_TRUE(std::all_of(toBox.begin() + static_cast<long>(size) + carried, toBox.end(),
+                    EXPECT_TRUE(std::all_of(toBox.begin() + static_cast<long>(size), toBox.end(),
                                             [](uint8_t b) { return b == 0xA5; }))
                         << what << ": written past the stream";
                     std::vector<uint16_t> codes(counts.size());
@@ -339,7 +343,8 @@ TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
                     ASSERT_TRUE(codec::streamFromMatrix(codes, chips, w, Layout::FromReadout, fromBox)) << what;
                     std::vector<uint16_t> back(counts.size(), 0x5555);
                     codec::decodeMatrix(fromBox, chips, w, back);
-                    const std::set<Lost> lost = spare ? std::set<Lost>{} : lostBits(chips, w, Layout::ToReadout);
+                    const std::set<Lost> lost = lostBits(chips, w, Layout::ToReadout);
+                    const bool firstLost = !lostBits(chips, w, Layout::FromReadout).empty();
                     size_t differ = 0;
                     for (size_t i = 0; i < counts.size(); ++i) {
                         const Lost at{i / kPixelsPerChip, (i % kPixelsPerChip) / 256, i % 256, 0};
@@ -349,10 +354,118 @@ TEST_P(CounterStreams, CountsComeBackThroughTheReadout)
                             }
                             continue;
                         }
+                        if (i == 0 && firstLost) {
+                            if (pattern == 0) {
+                                EXPECT_EQ(back[i], 8000) << what << " pixel 0";
+                            }
+                            continue;
+                        }
                         differ += back[i] != counts[i];
                     }
                     EXPECT_EQ(differ, 0u) << what;
                 }
+}
+
+// The codec's list of what the layouts lose is the one above.
+TEST(CounterStreamLosses, ListedForEveryWidthAndChipCount)
+{
+    for (CounterWidth w : kWidths)
+        for (size_t chips : {1u, 2u, 4u}) {
+            std::set<Lost> expected = lostBits(chips, w, Layout::ToReadout);
+            for (const Lost& l : lostBits(chips, w, Layout::FromReadout))
+                expected.insert(l);
+            std::set<Lost> listed;
+            for (const codec::LostBits& l : codec::layoutLosses(chips, w))
+                for (int bit = 0; bit < 16; ++bit)
+                    if ((l.bits >> bit) & 1)
+                        listed.insert({l.pixel / kPixelsPerChip, (l.pixel % kPixelsPerChip) / 256, l.pixel % 256, bit});
+            EXPECT_TRUE(listed == expected) << name(w) << " chips " << chips << ": " << listed.size() << " listed";
+        }
+}
+
+std::string firstDifference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& expected)
+{
+    if (got.size() != expected.size())
+        return "size " + std::to_string(got.size()) + " instead of " + std::to_string(expected.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        if (got[i] != expected[i])
+            return "byte " + std::to_string(i) + " is " + std::to_string(got[i]) + ", expected " +
+                   std::to_string(expected[i]);
+    return "";
+}
+
+std::string firstDifference(const std::vector<uint16_t>& got, const std::vector<uint16_t>& expected)
+{
+    for (size_t i = 0; i < got.size() && i < expected.size(); ++i)
+        if (got[i] != expected[i])
+            return "pixel " + std::to_string(i) + " (chip " + std::to_string(i / kPixelsPerChip) + " row " +
+                   std::to_string(i % kPixelsPerChip / 256) + " col " + std::to_string(i % 256) + ") is " +
+                   std::to_string(got[i]) + ", expected " + std::to_string(expected[i]);
+    return got.size() == expected.size() ? "" : "sizes differ";
+}
+
+// "Set matrix" streams worked out by hand: the host's counts encoded, and the codes packed, give them
+// byte for byte, into a buffer of the stream's size and into a longer one (a transfer with room after
+// the stream), whose bytes after the stream stay zero.
+TEST_P(CounterStreams, HostStreamsAsWorkedOutByHand)
+{
+    for (const handstreams::Case& c : handstreams::hostStreams()) {
+        const CounterWidth w = c.bits == 13 ? CounterWidth::Bits13 : CounterWidth::Bits14;
+        ASSERT_EQ(codec::streamSize(c.chips, w, Layout::ToReadout), c.size) << c.name;
+        const std::vector<uint8_t> expected = handstreams::bytesOf(c);
+        for (size_t spare : {0u, 3u}) {
+            const std::string what = std::string(c.name) + (spare ? " in a longer buffer" : "");
+            std::vector<uint8_t> encoded(c.size + spare, 0);
+            ASSERT_TRUE(codec::encodeMatrix(handstreams::countsOf(c), c.chips, w, encoded)) << what;
+            std::vector<uint8_t> packed(c.size + spare, 0);
+            ASSERT_TRUE(codec::streamFromMatrix(handstreams::codesOf(c), c.chips, w, Layout::ToReadout, packed))
+                << what;
+            for (size_t i = c.size; i < c.size + spare; ++i) {
+                EXPECT_EQ(encoded[i], 0) << what << ": byte " << i << " after the stream";
+                EXPECT_EQ(packed[i], 0) << what << ": byte " << i << " after the stream";
+            }
+            encoded.resize(c.size);
+            packed.resize(c.size);
+            EXPECT_EQ(firstDifference(encoded, expected), "") << what << " encoded";
+            EXPECT_EQ(firstDifference(packed, expected), "") << what << " packed";
+        }
+        // The chips' side takes the same codes back, save the bits moved out of a block (count 0 then
+        // reads as code 0x1FFE).
+        std::vector<uint16_t> taken(c.chips * kPixelsPerChip);
+        ASSERT_TRUE(codec::matrixFromStream(expected, c.chips, w, Layout::ToReadout, taken)) << c.name;
+        std::vector<uint16_t> codes = handstreams::codesOf(c);
+        for (const Lost& l : lostBits(c.chips, w, Layout::ToReadout))
+            codes[l.chip * kPixelsPerChip + l.row * 256 + l.col] &= static_cast<uint16_t>(~(1u << l.bit));
+        EXPECT_EQ(firstDifference(taken, codes), "") << c.name << " taken by the chips";
+    }
+}
+
+// "Read matrix" streams worked out by hand, with leading bytes 0x00 and 0xFF: the counts and codes read
+// from them, in the stream's own buffer and in a longer one; the readout's side sends the same bytes
+// (its leading bytes zero).
+TEST_P(CounterStreams, ReadoutStreamsAsWorkedOutByHand)
+{
+    for (uint8_t lead : {uint8_t{0x00}, uint8_t{0xFF}})
+        for (const handstreams::Case& c : handstreams::readoutStreams(lead)) {
+            const CounterWidth w = c.bits == 13 ? CounterWidth::Bits13 : CounterWidth::Bits14;
+            const std::string what = std::string(c.name) + (lead ? ", leading bytes 0xFF" : ", leading bytes 0x00");
+            ASSERT_EQ(codec::streamSize(c.chips, w, Layout::FromReadout), c.size) << what;
+            std::vector<uint8_t> stream = handstreams::bytesOf(c);
+            for (size_t spare : {0u, 3u}) {
+                stream.resize(c.size + spare, 0xFF);
+                std::vector<uint16_t> counts(c.chips * kPixelsPerChip, 0x5555);
+                EXPECT_TRUE(codec::decodeMatrix(stream, c.chips, w, counts)) << what;
+                EXPECT_EQ(firstDifference(counts, handstreams::countsOf(c)), "") << what << " spare " << spare;
+                std::vector<uint16_t> codes(c.chips * kPixelsPerChip, 0x5555);
+                ASSERT_TRUE(codec::matrixFromStream(stream, c.chips, w, Layout::FromReadout, codes)) << what;
+                EXPECT_EQ(firstDifference(codes, handstreams::codesOf(c)), "") << what << " spare " << spare;
+            }
+            if (lead == 0) {
+                std::vector<uint8_t> sent(c.size, 0x5A);
+                ASSERT_TRUE(codec::streamFromMatrix(handstreams::codesOf(c), c.chips, w, Layout::FromReadout, sent));
+                EXPECT_EQ(firstDifference(sent, handstreams::bytesOf(c)), "") << what << " sent by the readout";
+            }
+        }
 }
 
 TEST_P(CounterStreams, ShortBuffersAreRefusedAndNothingIsWritten)
@@ -409,6 +522,9 @@ TEST_P(CounterStreams, FastPathsMatchConvertThenPack)
             counts[5] = static_cast<uint16_t>(codec::stateCount(w)); // refused
             counts[9] = 0;
             counts[10] = static_cast<uint16_t>(codec::stateCount(w) - 1);
+            // Pixel 0 of a 13-bit readout stream of several chips comes back without bit 12: the last
+            // count's code (0x0FFF) has it clear.
+            counts[0] = static_cast<uint16_t>(codec::stateCount(w) - 1);
 
             std::vector<uint8_t> fast(codec::streamSize(chips, w, Layout::ToReadout));
             codec::StreamReport report;
