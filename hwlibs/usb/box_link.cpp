@@ -74,6 +74,13 @@ BoxLink::~BoxLink()
     close();
 }
 
+bool BoxLink::alive()
+{
+    std::lock_guard<std::recursive_mutex> lock(command_);
+    uint32_t depth = 0;
+    return link_ && link_->queueDepth(&depth) == FT_OK;
+}
+
 int BoxLink::close()
 {
     std::lock_guard<std::recursive_mutex> lock(command_);
@@ -484,7 +491,7 @@ bool BoxLink::execute(uint8_t code, const uint8_t* params, size_t size, Reply* r
                                         name.c_str()));
         else
             report(kDeviceError, format("Retry %d of %d. Error \"%s\" reported by device performing command \"%s\"",
-                                        attempt, attempts, r.status.c_str(), name.c_str()));
+                                        attempt + 1, attempts, r.status.c_str(), name.c_str()));
         if (replyKindOf(code) == kReplyMatrix)
             return false;
     }

@@ -73,6 +73,8 @@ public:
     bool drain();
     // Empties both directions of the link and the bytes already taken.
     void purge();
+    // Whether the link still answers (it is asked for its queue depth); logs nothing.
+    bool alive();
     int close();
 
     std::recursive_mutex& commandLock() { return command_; }

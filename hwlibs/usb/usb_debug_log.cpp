@@ -19,6 +19,15 @@ DebugLog::~DebugLog()
         std::fclose(file_);
 }
 
+void DebugLog::setLogToFile(bool on)
+{
+    if (on) {
+        std::lock_guard<std::mutex> guard(m_);
+        open();
+    }
+    toFile_ = on;
+}
+
 bool DebugLog::open()
 {
     if (opened_)
@@ -30,6 +39,7 @@ bool DebugLog::open()
     const std::string row(100, '=');
     std::fprintf(file_, "%s\n====>      Time (UTC)       Device Packet  Message/Error text                      <====\n%s\n",
                  row.c_str(), row.c_str());
+    std::fflush(file_);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The library's debug log "__debug_USBhwlib.log": one per process, switched by the items "LogToFile"
-// and "LogErrs". The file is created on the first line written; a file that cannot be created is
-// tolerated (nothing is logged). Its one mutex guards the file and the switches.
+// and "LogErrs". The file is created (mode "w", an old log replaced) with its three header lines when
+// "LogToFile" is first switched on, before any line is due; while logging stays off nothing is created. A
+// file that cannot be created is tolerated (nothing is logged). Its one mutex guards the file.
 #pragma once
 
 #include <atomic>
@@ -17,7 +18,7 @@ public:
     static constexpr const char* kFileName = "__debug_USBhwlib.log";
 
     ~DebugLog();
-    void setLogToFile(bool on) { toFile_ = on; }
+    void setLogToFile(bool on);
     void setLogErrorsOnly(bool on) { errorsOnly_ = on; }
     bool logToFile() const { return toFile_; }
     bool logErrorsOnly() const { return errorsOnly_; }

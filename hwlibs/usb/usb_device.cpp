@@ -77,6 +77,9 @@ bool isAdcItem(int index)
 
 constexpr double kAdcVolts = 2.5 / 4096.0;
 constexpr double kAdcMaxAge = 0.02;
+// The test-pulse heights offered (_DevInfo) and the largest the box makes: DAC0's code is
+// (5669.556 - height x 4096.5) / 2.5, 0 at 1.384 V.
+constexpr double kOfferedPulseHeight = 1.4;
 constexpr double kMaxPulseHeight = 1.384;
 
 uint16_t interfaceDacCode(double volts)
@@ -161,7 +164,7 @@ UsbDevice::UsbDevice(int id, LinkInfo info, DeviceHost* host)
     devInfo_.hwTimerMax = 14073748.8355328;
     devInfo_.hwTimerStep = 5e-8;
     devInfo_.maxTestPulseCount = 65536;
-    devInfo_.maxTestPulseHeight = 1.4;
+    devInfo_.maxTestPulseHeight = kOfferedPulseHeight;
     devInfo_.maxTestPulsePeriod = 0.000256;
     devInfo_.extDacMax = 2.5;
     devInfo_.extDacStep = 0.0006105006105006105;
@@ -192,6 +195,14 @@ int UsbDevice::invalid(const char* format, ...)
 
 int UsbDevice::failed()
 {
+    if (lost())
+        return goneError();
+    // A link that failed to transmit or receive and no longer answers is gone (the box was unplugged).
+    if (link_ && (link_->errorType() == kTransmissionFailed || link_->errorType() == kNotResponding) &&
+        !link_->alive()) {
+        markLost(link_->errorText());
+        return goneError();
+    }
     const int type = link_ ? link_->errorType() : kBadHandle;
     const std::string text = link_ ? link_->errorText() : std::string("Device is not opened.");
     const int t = type >= kGeneralError ? type : kGeneralError;
@@ -204,8 +215,44 @@ bool UsbDevice::run(uint8_t code, const uint8_t* params, size_t size, Reply* rep
         setError(-kBadHandle, "Device is not opened.");
         return false;
     }
+    if (lost())
+        return false; // nothing reaches the box: failed() says it is gone
     link_->clearError();
     return link_->execute(code, params, size, reply, retries, timeout);
+}
+
+bool UsbDevice::lost() const
+{
+    std::lock_guard<std::mutex> guard(values_);
+    return linkLost_;
+}
+
+int UsbDevice::goneError()
+{
+    std::string cause;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        cause = lostText_;
+    }
+    return setError(-kNotResponding, "The readout box is gone (%s). Plug it in and reconnect the device.",
+                    cause.empty() ? "its link failed" : cause.c_str());
+}
+
+void UsbDevice::markLost(const std::string& cause)
+{
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        if (linkLost_)
+            return;
+        linkLost_ = true;
+        lostText_ = cause;
+        if (running_) {
+            running_ = false;
+            events_.push_back(HWCB_ACQ_FINISHED);
+        }
+    }
+    log_.message(kNotResponding, "The readout box is gone (" + (cause.empty() ? std::string("its link failed") : cause) +
+                                     "): its link is polled less and less often until the device is reconnected.");
 }
 
 // ---- opening and closing ----
@@ -213,6 +260,11 @@ bool UsbDevice::run(uint8_t code, const uint8_t* params, size_t size, Reply* rep
 int UsbDevice::init()
 {
     stopMonitor();
+    if (link_ && (lost() || !link_->alive())) {
+        // The box was unplugged: its old link stays dead, also once it is back. A new one is opened.
+        link_->close();
+        link_.reset();
+    }
     if (!link_) {
         std::unique_ptr<FtLink> ft;
         const int status = host_->backend() ? host_->backend()->open(info_, &ft) : FT_DEVICE_NOT_FOUND;
@@ -228,7 +280,8 @@ int UsbDevice::init()
     }
     {
         std::lock_guard<std::mutex> guard(values_);
-        linkLost_ = running_ = frameReady_ = frameLost_ = false;
+        linkLost_ = running_ = frameReady_ = frameLost_ = shutterOpen_ = false;
+        lostText_.clear();
         events_.clear();
     }
     Reply r;
@@ -323,33 +376,53 @@ void UsbDevice::stopMonitor()
 void UsbDevice::monitor()
 {
     // The box's messages (and an unplugged link) are looked for every 2 ms, idle or not; a start wakes
-    // the monitor at once.
+    // the monitor at once. A lost link is only asked whether it answers again, silently, at pauses that
+    // double up to kLostPauseMax: a dead link costs neither the processor nor lines in the log.
     constexpr auto kPause = std::chrono::milliseconds(2);
+    constexpr auto kLostPauseMax = std::chrono::milliseconds(1000);
+    std::chrono::milliseconds lostPause = kPause;
     std::unique_lock<std::mutex> sleep(monitorMutex_);
     while (!stop_) {
         sleep.unlock();
         BoxLink* link = link_.get();
+        const bool wasLost = lost();
         if (link && !link->commandRunning() && link->commandLock().try_lock()) {
-            const bool ok = link->drain();
-            link->commandLock().unlock();
-            if (!ok && link->errorType() != kBadResponse && link->errorType() != kFatalError) {
-                // The link failed: a running acquisition ends now, reported as finished so that nobody waits.
-                std::lock_guard<std::mutex> guard(values_);
-                if (!linkLost_) {
-                    linkLost_ = true;
-                    if (running_) {
-                        running_ = false;
-                        events_.push_back(HWCB_ACQ_FINISHED);
+            if (wasLost) {
+                const bool answers = link->alive();
+                link->commandLock().unlock();
+                if (answers) {
+                    {
+                        std::lock_guard<std::mutex> guard(values_);
+                        linkLost_ = false;
+                        lostText_.clear();
                     }
+                    log_.message(kMessage, "The readout box answers again.");
+                    lostPause = kPause;
+                } else {
+                    lostPause = std::min(lostPause * 2, kLostPauseMax);
                 }
+            } else {
+                const bool ok = link->drain();
+                link->commandLock().unlock();
+                // The link failed: a running acquisition ends now, reported as finished so that nobody waits.
+                if (!ok && link->errorType() != kBadResponse && link->errorType() != kFatalError)
+                    markLost(link->errorText());
+                endIfFrameLost(*link);
             }
-            endIfFrameLost(*link);
         }
         deliverEvents();
         sleep.lock();
-        monitorWake_.wait_for(sleep, kPause, [this] { return stop_ || wake_; });
+        monitorWake_.wait_for(sleep, lost() ? lostPause : kPause, [this] { return stop_ || wake_; });
         wake_ = false;
     }
+}
+
+int UsbDevice::reopenIfDead()
+{
+    if (!link_ || (!lost() && link_->alive()))
+        return 0;
+    log_.message(kMessage, "The readout box is back on the bus: its link is opened anew.");
+    return init();
 }
 
 // A resynchronisation drops whatever came before the sync string, the frame message of a running
@@ -552,8 +625,12 @@ int UsbDevice::applyItem(int index)
     double volts = 0;
     switch (index) {
     case kLogToFile: {
-        std::lock_guard<std::mutex> guard(values_);
-        debugLog().setLogToFile(v_->logToFile != 0);
+        bool on;
+        {
+            std::lock_guard<std::mutex> guard(values_);
+            on = v_->logToFile != 0;
+        }
+        debugLog().setLogToFile(on); // creates the log file when it is first switched on
         return 0;
     }
     case kLogErrs: {
@@ -709,9 +786,9 @@ int UsbDevice::startAcquisition()
         frameReady_ = false;
         v_->counters[0] = v_->counters[2] = 0;
         v_->autoEraseCounter = 0;
-        if (linkLost_)
-            return setError(-kNotResponding, "%s", link_ ? link_->errorText().c_str() : "Device is not opened.");
     }
+    if (lost())
+        return goneError();
     const int rc = startByMode();
     if (rc == 1)
         return 0; // a mode of which nothing is started
@@ -725,9 +802,18 @@ int UsbDevice::startAcquisition()
     }
     {
         std::lock_guard<std::mutex> guard(values_);
-        running_ = true;
         frameLost_ = false;
         resyncsAtStart_ = link_->resyncs();
+        if (pars_.acqMode == ACQMODE_MANUAL && pars_.useHwTimer && !(pars_.acqTime > 0)) {
+            // An exposure of no time on the hardware timer: the timer cannot run it, so the shutter was
+            // opened as without the timer, and the box would wait for ever for it to be closed. The
+            // exposure is over at once (reported as finished); stopping closes the shutter and the read
+            // takes the matrix.
+            shutterOpen_ = true;
+            events_.push_back(HWCB_ACQ_FINISHED);
+        } else {
+            running_ = true;
+        }
     }
     {
         std::lock_guard<std::mutex> guard(monitorMutex_);
@@ -799,12 +885,19 @@ int UsbDevice::stopAcquisition()
 {
     {
         std::lock_guard<std::mutex> guard(values_);
-        if (!running_) {
-            if (linkLost_)
-                return setError(-kNotResponding, "%s", link_ ? link_->errorText().c_str() : "Device is not opened.");
+        if (!running_ && !linkLost_ && !shutterOpen_)
             return 0;
-        }
     }
+    if (lost())
+        return goneError();
+    bool closeShutter;
+    {
+        std::lock_guard<std::mutex> guard(values_);
+        closeShutter = shutterOpen_;
+        shutterOpen_ = false;
+    }
+    if (closeShutter)
+        return run('c') ? 0 : failed();
     for (char c : wire::stopCommands(pars_.acqMode, pars_.useHwTimer && pars_.acqTime > 0))
         if (!run(static_cast<uint8_t>(c)))
             return failed();
@@ -817,37 +910,44 @@ int UsbDevice::checkBusy(int* busy)
 {
     if (!busy)
         return invalid("Invalid parameter.");
-    int rc = 0;
-    if (link_) {
-        std::lock_guard<std::recursive_mutex> lock(link_->commandLock());
-        link_->clearError();
-        if (!link_->drain() && link_->errorType() != kBadResponse && link_->errorType() != kFatalError) {
-            std::lock_guard<std::mutex> guard(values_);
-            linkLost_ = true;
-            running_ = false;
+    if (link_ && !lost()) {
+        bool failedNow = false;
+        {
+            std::lock_guard<std::recursive_mutex> lock(link_->commandLock());
+            link_->clearError();
+            failedNow = !link_->drain() && link_->errorType() != kBadResponse && link_->errorType() != kFatalError;
+            endIfFrameLost(*link_);
         }
-        endIfFrameLost(*link_);
+        if (failedNow)
+            markLost(link_->errorText());
     }
+    bool gone;
     {
         std::lock_guard<std::mutex> guard(values_);
         *busy = running_ ? 1 : 0;
-        if (linkLost_)
-            rc = -kNotResponding;
+        gone = linkLost_;
     }
     deliverEvents();
-    if (rc)
-        return failed();
-    return 0;
+    return gone ? goneError() : 0;
 }
 
 int UsbDevice::testPulses(double height, double period, uint32_t count)
 {
-    if (!(height >= 0 && height <= kMaxPulseHeight))
-        return invalid("Invalid parameter, test pulse height: %g V, allowed: 0 - %g V", height, kMaxPulseHeight);
-    if (count == 0 || count > 65536)
-        return invalid("Invalid parameter, test pulse count: %u, allowed: 1 - 65536", count);
+    // What the device information offers is accepted: heights 0 - 1.4 V, counts 0 - 65536.
+    if (!(height >= 0 && height <= kOfferedPulseHeight))
+        return invalid("Invalid parameter, test pulse height: %g V, allowed: 0 - %g V", height, kOfferedPulseHeight);
+    if (count > 65536)
+        return invalid("Invalid parameter, test pulse count: %u, allowed: 0 - 65536", count);
     if (!(period >= 0))
         return invalid("Invalid parameter, test pulse period: %g s", period);
+    // Above 1.384 V DAC0 is at the end of its range (code 0): the pulses are the box's highest, 1.384 V.
+    if (height > kMaxPulseHeight) {
+        char text[160];
+        std::snprintf(text, sizeof text, "Test pulse height %g V is above the highest the box makes: pulses of %g V.",
+                      height, kMaxPulseHeight);
+        log_.message(kMessage, text);
+        height = kMaxPulseHeight;
+    }
     const double code = (5669.556 - height * 4096.5) / 2.5;
     const auto dac = wire::interfaceDacRequest(0, static_cast<uint16_t>(std::clamp(code, 0.0, 4095.0)));
     if (!run('>', dac.data(), dac.size()))
@@ -855,6 +955,16 @@ int UsbDevice::testPulses(double height, double period, uint32_t count)
     {
         std::lock_guard<std::mutex> guard(values_);
         v_->dac0 = kMaxPulseHeight - height;
+    }
+    if (count == 0) {
+        // No pulse: the counters, cleared as a pulse train clears them, are the frame (the pulse command
+        // takes count - 1 and cannot ask for none).
+        if (!run('e'))
+            return failed();
+        std::lock_guard<std::mutex> guard(values_);
+        std::fill(frame_.begin(), frame_.end(), 0);
+        frameReady_ = true;
+        return 0;
     }
     const int clock = clockSetting();
     const auto train = wire::timerRequest(0, codec::timerTicks(pars_.acqTime + period * 2 * count, clock));

@@ -69,6 +69,10 @@ public:
 
     // The box left the bus: reported to the callback with event 3 (from the enumeration).
     void reportGone();
+    // The box is on the bus (the enumeration found it) but the device's link to it is dead (it was
+    // unplugged and plugged in again): the link is opened anew and the device initialised again. 0 when
+    // there was nothing to do or the reopening worked; called with the call lock held.
+    int reopenIfDead();
     // For tests: the executor of an open device (null while closed).
     BoxLink* link() { return link_.get(); }
 
@@ -86,6 +90,11 @@ private:
     int applyItem(int index);
     int startByMode();
     bool decodeInto(const std::vector<uint8_t>& stream, std::vector<uint16_t>* counts);
+    // The link failed and does not answer: ends a running acquisition (reported as finished), keeps the
+    // text of the failure for every later call and logs the loss, once.
+    void markLost(const std::string& cause);
+    bool lost() const;
+    int goneError(); // the device's error: the box is gone, a reconnect is needed
     void onMessage(BoxMessage&& message); // with the command lock held
     void deliverEvents();                 // with no lock of this device held by the caller's thread
     void monitor();
@@ -106,8 +115,10 @@ private:
     std::vector<uint16_t> frame_;
     bool frameReady_ = false;
     bool running_ = false;
-    bool linkLost_ = false;
+    bool linkLost_ = false;             // the link failed and did not answer since: no command is sent
+    std::string lostText_;              // why, for the device's messages
     bool frameLost_ = false;            // a resynchronisation ended the running acquisition
+    bool shutterOpen_ = false;          // an exposure of no time ended at its start; stopping closes the shutter
     uint64_t resyncsAtStart_ = 0;       // the link's resynchronisations when the acquisition started
     std::deque<int> events_;            // callback events not yet delivered
     std::recursive_mutex delivering_;   // one deliverer at a time (a callback may deliver again)

@@ -2,7 +2,6 @@
 // (tvkHwUSB.ini), and getMandatoryFuncs.
 #include <string>
 
-#include "hwlibs/common/hw_func_table.h"
 #include "tvk_export.h"
 #include "usb_library.h"
 
@@ -25,5 +24,5 @@ usb::UsbLibrary& usbLibrary()
 
 extern "C" TVK_EXPORT _HwFuncTable* getMandatoryFuncs(void)
 {
-    return hwkit::funcTable<&usbLibrary>();
+    return usb::funcTable<&usbLibrary>();
 }

@@ -74,22 +74,25 @@ void UsbLibrary::readSettings()
     config.firmware = iniText(f, "SimBox", "Firmware", config.firmware.c_str());
     const sim::Fault fault = sim::faultFromName(iniText(f, "SimBox", "Fault", ""));
     const int faultAfter = std::max(plat::getProfileInt("SimBox", "FaultAfter", 0, f.c_str()), 0);
+    const std::string faultSignature = std::to_string(static_cast<int>(fault)) + "/" + std::to_string(faultAfter);
+    const bool faultChanged = faultSignature != faultSignature_;
     const std::string signature = std::to_string(boxes) + "/" + std::to_string(config.chips) + "/" +
                                   std::to_string(config.chipType) + "/" + config.chipboardId + "/" + config.firmware;
-    const std::string faultSignature = std::to_string(static_cast<int>(fault)) + "/" + std::to_string(faultAfter);
     if (kind_ == kind && signature == simSignature_) {
         // The same boxes: a changed fault is given to them, counted from now, so that the devices on
         // their open links meet it.
-        if (faultSignature != faultSignature_)
+        if (faultChanged)
             for (const auto& box : static_cast<sim::SimBackend*>(backend_.get())->boxes())
                 box->injectFault(fault, faultAfter, 1);
         faultSignature_ = faultSignature;
         return;
     }
-    // A new set of boxes: the boxes of the old set are gone from the bus.
+    // As on the bus: a box whose serial stays in the settings, shaped as before, stays (with the link a
+    // device holds to it); a changed fault is given to it, counted from now. Boxes that are no longer
+    // there, or are shaped otherwise, leave the bus; the new ones are plugged in.
+    std::vector<std::shared_ptr<sim::SimBox>> old;
     if (kind_ == "sim")
-        for (const auto& box : static_cast<sim::SimBackend*>(backend_.get())->boxes())
-            box->unplug();
+        old = static_cast<sim::SimBackend*>(backend_.get())->boxes();
     std::vector<std::shared_ptr<sim::SimBox>> set;
     for (int i = 0; i < boxes; ++i) {
         sim::BoxConfig c = config;
@@ -97,18 +100,50 @@ void UsbLibrary::readSettings()
         std::snprintf(serial, sizeof serial, "SIM%04d", i + 1);
         c.serial = serial;
         c.description = std::string(wire::kBoxDescriptionPrefix) + "Simulated box " + std::to_string(i + 1);
+        auto kept = std::find_if(old.begin(), old.end(), [&](const std::shared_ptr<sim::SimBox>& box) {
+            const sim::BoxConfig& o = box->config();
+            return o.serial == c.serial && o.description == c.description && o.chips == c.chips &&
+                   o.chipType == c.chipType && o.chipboardId == c.chipboardId && o.firmware == c.firmware;
+        });
+        if (kept != old.end()) {
+            if (faultChanged)
+                (*kept)->injectFault(fault, faultAfter, 1);
+            set.push_back(*kept);
+            old.erase(kept);
+            continue;
+        }
         auto box = std::make_shared<sim::SimBox>(c);
         if (fault != sim::Fault::None)
             box->injectFault(fault, faultAfter, 1);
         set.push_back(box);
     }
-    auto sim = std::make_unique<sim::SimBackend>();
-    sim->setBoxes(set);
-    // A device whose link is still open keeps its box alive through the link; the old backend may go.
-    backend_ = std::move(sim);
-    kind_ = kind;
+    for (const auto& box : old)
+        box->unplug();
+    if (kind_ == "sim") {
+        static_cast<sim::SimBackend*>(backend_.get())->setBoxes(set);
+    } else {
+        auto sim = std::make_unique<sim::SimBackend>();
+        sim->setBoxes(set);
+        // A device whose link is still open keeps its box alive through the link; the old backend may go.
+        backend_ = std::move(sim);
+        kind_ = kind;
+    }
     simSignature_ = signature;
     faultSignature_ = faultSignature;
+}
+
+int UsbLibrary::nextAfter(int* id)
+{
+    return guardGeneral([&] {
+        if (!id)
+            return hwkit::setGeneralError(errorCode(), "Invalid parameter.");
+        std::lock_guard<std::mutex> guard(idsMutex_);
+        const auto at = ids_.find(*id);
+        if (at == ids_.end() || std::next(at) == ids_.end())
+            return static_cast<int>(HW_NO_MORE_DEVICES);
+        *id = *std::next(at);
+        return 0;
+    });
 }
 
 int UsbLibrary::discover()
@@ -135,11 +170,17 @@ int UsbLibrary::discover()
         });
         if (same != devices.end()) {
             (*same)->seen = true;
+            // The box is on the bus; a device whose link died meanwhile (unplugged and plugged in again
+            // since the last search) gets a new one, or says why not.
+            if (hwkit::LockedDevice locked = lockDevice((*same)->id()))
+                (*same)->reopenIfDead();
             continue;
         }
         auto device = std::make_unique<UsbDevice>(deviceCount(), info, this);
         device->seen = true;
-        addDevice(std::move(device));
+        const int id = addDevice(std::move(device));
+        std::lock_guard<std::mutex> guard(idsMutex_);
+        ids_.insert(id);
     }
     for (auto it = devices.rbegin(); it != devices.rend(); ++it) {
         UsbDevice* d = *it;
@@ -155,6 +196,8 @@ int UsbLibrary::discover()
                 d->closeDevice();
         }
         retireDevice(d->id());
+        std::lock_guard<std::mutex> guard(idsMutex_);
+        ids_.erase(d->id());
     }
     return 0;
 }

@@ -8,8 +8,10 @@
 
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
+#include "hwlibs/common/hw_func_table.h"
 #include "hwlibs/common/hw_library.h"
 #include "sim/sim_box.h"
 #include "usb_device.h"
@@ -22,6 +24,8 @@ public:
     ~UsbLibrary() override;
 
     HwCallback callback() const override { return Library::callback(); }
+    // hwGetNext: 0 and the next higher id of the list, or 1 when id is unknown or the last.
+    int nextAfter(int* id);
     LinkBackend* backend() override;
     // The simulated backend while the settings choose it (for tests), else null.
     sim::SimBackend* simBackend();
@@ -39,8 +43,23 @@ private:
     std::mutex backendMutex_; // guards backend_ and kind_; held only to hand the pointer out or replace it
     std::unique_ptr<LinkBackend> backend_;
     std::string kind_;
-    std::string simSignature_;
+    std::string simSignature_;   // the [SimBox] settings the simulated boxes were last made from
     std::string faultSignature_; // the fault settings the simulated boxes were last given
+    mutable std::mutex idsMutex_;  // guards ids_; held only to read or change it
+    std::set<int> ids_;            // the ids in the list (retired ones removed)
 };
+
+// The library's function table: the kit's, with hwGetNext following the id it is given (not the cursor of
+// the last enumeration).
+template <auto library>
+_HwFuncTable* funcTable()
+{
+    static _HwFuncTable* table = [] {
+        _HwFuncTable* t = hwkit::funcTable<library>();
+        t->hwGetNext = [](int* id) { return library().nextAfter(id); };
+        return t;
+    }();
+    return table;
+}
 
 } // namespace usb

@@ -136,6 +136,7 @@ void SimBox::injectFault(Fault fault, int afterCommands, int repeat)
     std::lock_guard<std::mutex> guard(m_);
     if (fault == Fault::Unplug && afterCommands <= 0) {
         plugged_ = false;
+        ++unplugs_;
         return;
     }
     fault_ = fault;
@@ -147,6 +148,13 @@ void SimBox::unplug()
 {
     std::lock_guard<std::mutex> guard(m_);
     plugged_ = false;
+    ++unplugs_;
+}
+
+uint64_t SimBox::plugCount() const
+{
+    std::lock_guard<std::mutex> guard(m_);
+    return unplugs_;
 }
 
 void SimBox::plugIn()
@@ -408,6 +416,7 @@ void SimBox::reply(uint8_t code, const std::vector<uint8_t>& params, const std::
         break;
     case Fault::Unplug:
         plugged_ = false;
+        ++unplugs_;
         tx_.clear();
         break;
     }
@@ -619,19 +628,26 @@ void SimBox::handle(uint8_t code, const uint8_t* p, size_t size)
 // ---- backend ----
 
 namespace {
+// A link to a box; it dies when the box is unplugged, also once the box is plugged in again.
 class SimLink final : public FtLink {
 public:
-    explicit SimLink(std::shared_ptr<SimBox> box) : box_(std::move(box)) {}
-    int queueDepth(uint32_t* bytes) override { return box_ ? box_->queueDepth(bytes) : FT_INVALID_HANDLE; }
+    explicit SimLink(std::shared_ptr<SimBox> box) : box_(std::move(box)), plugCount_(box_->plugCount()) {}
+    int queueDepth(uint32_t* bytes) override
+    {
+        *bytes = 0;
+        return usable() ? box_->queueDepth(bytes) : dead();
+    }
     int read(uint8_t* buffer, uint32_t wanted, uint32_t* got) override
     {
-        return box_ ? box_->read(buffer, wanted, got) : FT_INVALID_HANDLE;
+        *got = 0;
+        return usable() ? box_->read(buffer, wanted, got) : dead();
     }
     int write(const uint8_t* data, uint32_t size, uint32_t* written) override
     {
-        return box_ ? box_->write(data, size, written) : FT_INVALID_HANDLE;
+        *written = 0;
+        return usable() ? box_->write(data, size, written) : dead();
     }
-    int purge() override { return box_ ? box_->purge() : FT_INVALID_HANDLE; }
+    int purge() override { return usable() ? box_->purge() : dead(); }
     int close() override
     {
         if (!box_)
@@ -641,7 +657,11 @@ public:
     }
 
 private:
+    bool usable() const { return box_ && box_->plugCount() == plugCount_; }
+    int dead() const { return box_ ? FT_IO_ERROR : FT_INVALID_HANDLE; }
+
     std::shared_ptr<SimBox> box_;
+    const uint64_t plugCount_;
 };
 } // namespace
 

@@ -63,9 +63,12 @@ public:
     // The fault hits the command that follows afterCommands further commands (sync commands not counted),
     // and the repeat - 1 commands after it.
     void injectFault(Fault fault, int afterCommands = 0, int repeat = 1);
+    // Unplugging ends every link open to the box, as on the bus: plugged in again, the box is reached
+    // only through a link opened anew.
     void unplug();
     void plugIn();
     bool plugged() const;
+    uint64_t plugCount() const; // times the box was unplugged; a link belongs to one value of it
 
     // ---- what the box sends by itself, at a test's call ----
     // The reply of "Interval measure" nobody asked for: an interval of that many seconds the box measured.
@@ -98,6 +101,7 @@ private:
     const BoxConfig config_;
     mutable std::mutex m_; // guards everything below
     bool plugged_ = true;
+    uint64_t unplugs_ = 0;
     std::vector<uint8_t> rx_;
     std::deque<uint8_t> tx_;
     std::vector<uint8_t> lastReply_;

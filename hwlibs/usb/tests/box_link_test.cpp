@@ -137,7 +137,7 @@ TEST(BoxLinkFaults, EachFaultEndsInTheRightTypeAndFreesTheLock)
         {"device error once on erase", Fault::DeviceError, 1, 'e', true, 7,
          "Error \"Device error\" reported by device performing command \"Erase matrix\"", 2},
         {"device error on erase: every retry", Fault::DeviceError, 100, 'e', false, 7,
-         "Retry 2 of 3. Error \"Device error\" reported by device performing command \"Erase matrix\"", 3},
+         "Retry 3 of 3. Error \"Device error\" reported by device performing command \"Erase matrix\"", 3},
         {"device error on a matrix read: one transmission", Fault::DeviceError, 100, 'm', false, 7,
          "Error \"Device error\" reported by device performing command \"Read matrix\"", 1},
         {"unplugged", Fault::Unplug, 1, 'e', false, 4, "Can't transmit - IO error", 3},
