@@ -11,25 +11,54 @@ namespace {
 constexpr int kPollSliceMs = 20; // how often an await looks at the abort flag
 constexpr size_t kReplyMax = 4096; // a longer reply is a port fault, not a reply
 
+// Bytes as the trace writes them: '\r' as "\r", other control bytes, '\' and bytes past ASCII as "\xNN".
+std::string escapeBytes(const char* bytes, size_t size)
+{
+    std::string text;
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\r') {
+            text += "\\r";
+        } else if (c < 0x20 || c >= 0x7f || c == '\\') {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            text += hex;
+        } else {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
+}
+
 } // namespace
 
-int parseStationReply(const std::string& reply)
+int parseStationReply(const std::string& reply, std::string* errorText)
 {
     // Line noise before the reply (blanks, line ends, control bytes) does not hide an error reply.
     size_t first = 0;
     while (first < reply.size() && static_cast<unsigned char>(reply[first]) <= ' ')
         ++first;
-    if (reply.size() < first + 2 || reply[first] != 'E')
+    if (first >= reply.size() || reply[first] != 'E')
         return kStationDone;
-    const std::string digits = reply.substr(first + 1, reply.size() - first - 2);
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
-        return kStationDone;
-    // An error number too large for a result is still an error, never success.
-    const size_t significant = digits.find_first_not_of('0');
-    if (significant != std::string::npos && digits.size() - significant > 9)
-        return kStationBadError;
-    const int n = std::atoi(digits.c_str());
-    return n <= 1 ? kStationBadError : n;
+    // From here on it is an error reply: well formed only as 'E', decimal digits, '@'.
+    const size_t end = !reply.empty() && reply.back() == '@' ? reply.size() - 1 : reply.size();
+    const std::string digits = reply.substr(first + 1, end > first + 1 ? end - first - 1 : 0);
+    int result = kStationBadError;
+    if (!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) {
+        // An error number too large for a result is still an error, never success.
+        const size_t significant = digits.find_first_not_of('0');
+        if (significant == std::string::npos || digits.size() - significant <= 9) {
+            const int n = std::atoi(digits.c_str());
+            result = n <= 1 ? kStationBadError : n;
+        }
+    }
+    if (errorText) {
+        const std::string quoted = escapeBytes(reply.data() + first, reply.size() - first);
+        *errorText = result == kStationBadError
+                         ? "The probe station answered with a malformed or unknown error \"" + quoted + "\"."
+                         : "The probe station reported error " + std::to_string(result) + " (\"" + quoted + "\").";
+    }
+    return result;
 }
 
 StationLink::~StationLink() { close(); }
@@ -66,18 +95,7 @@ void StationLink::trace(char direction, const char* bytes, size_t size)
     if (!trace_)
         return;
     std::string line{direction, ' '};
-    for (size_t i = 0; i < size; ++i) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\r') {
-            line += "\\r";
-        } else if (c < 0x20 || c >= 0x7f || c == '\\') {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            line += hex;
-        } else {
-            line += static_cast<char>(c);
-        }
-    }
+    line += escapeBytes(bytes, size);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), trace_);
     std::fflush(trace_);
@@ -124,7 +142,7 @@ int StationLink::await(int awaitCode, const std::atomic<bool>& abort)
         const char* end = static_cast<const char*>(std::memchr(buf, '@', static_cast<size_t>(n)));
         reply.append(buf, end ? static_cast<size_t>(end - buf + 1) : static_cast<size_t>(n));
         if (end) // what follows '@' answers nothing: it is dropped (and traced) like stale bytes
-            return parseStationReply(reply);
+            return parseStationReply(reply, &error_);
         if (reply.size() > kReplyMax) {
             error_ = "The probe station's reply is too long.";
             return kStationPortError;

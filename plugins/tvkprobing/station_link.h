@@ -2,18 +2,20 @@
 //
 // Wire protocol (what the station's manual leaves to us, kept in this one place):
 // - A command is its ASCII text ended by '\r' ("prbup\r", "prbcr(3,1)\r"), sent as it is.
-// - Every command is answered by one reply: any bytes ended by '@'. A reply that starts with 'E' and a
-//   decimal number ("E7@") reports the station's error n; every other reply is success (the text before
-//   '@', such as the position after "prbpos", is not used). Blanks and control bytes before the 'E' are
-//   line noise and do not count.
+// - Every command is answered by one reply: any bytes ended by '@'. A reply that starts with the error
+//   mark 'E' followed only by a decimal number ("E7@") reports the station's error n; any other reply
+//   that starts with 'E' ("E@", "E 7@", "E7 @", "E-5@") is a malformed error reply and an error all the
+//   same. Every other reply is success (the text before '@', such as the position after "prbpos", is not
+//   used). Blanks and control bytes before the 'E' are line noise and do not count.
 // - Bytes that arrive before a command is sent belong to no reply and are dropped. A reply longer than
 //   4096 bytes is a port fault (-3); a command that cannot be sent within the time-out too.
 // The code of an await names the kind of command (1 move XY, 2 move down, 3 move up, 4 get position,
 // 5 overdrive or touch-down mode); every kind's reply has the same form, so the code changes nothing.
 //
 // Results of an await: 0 done, 1 aborted (the abort flag was set), -2 no complete reply within the
-// time-out, -3 the port failed or hung up, n > 1 the station's error n; an error reply "E0@" or "E1@", or
-// one whose number does not fit a result, gives -4, so that it cannot be taken for success or abort.
+// time-out, -3 the port failed or hung up, n > 1 the station's error n; an error reply "E0@" or "E1@",
+// one whose number does not fit a result, or a malformed error reply gives -4, so that it cannot be taken
+// for success or abort. After an error reply, error() holds the reply's text.
 //
 // Every byte sent and received goes to the trace file, a line per direction and piece:
 // "> <bytes>" and "< <bytes>" ('\r' written as "\r", other control bytes as "\xNN").
@@ -64,7 +66,8 @@ private:
     std::string error_;
 };
 
-// The result of a complete reply (ending with '@').
-int parseStationReply(const std::string& reply);
+// The result of a complete reply (ending with '@'). For an error reply, errorText (may be null) receives
+// a message that quotes the reply (control bytes written as in the trace).
+int parseStationReply(const std::string& reply, std::string* errorText = nullptr);
 
 } // namespace probing

@@ -18,7 +18,12 @@ TEST(StationReplies, ParsedResults)
         std::string reply;
         int result;
     } cases[] = {{"OK@", 0}, {"@", 0},     {"X1 Y1@", 0}, {"E7@", 7},   {"E12@", 12},
-                 {"E0@", kStationBadError}, {"E1@", kStationBadError}, {"E@", 0}, {"Ex@", 0}, {"E2x@", 0},
+                 {"E0@", kStationBadError}, {"E1@", kStationBadError},
+                 // a reply that starts with the error mark but is no well-formed "E<n>@" is an error too
+                 {"E@", kStationBadError}, {"Ex@", kStationBadError}, {"E2x@", kStationBadError},
+                 {"E7 @", kStationBadError}, {"E7\r\n@", kStationBadError}, {"E 7@", kStationBadError},
+                 {"E-5@", kStationBadError}, {"E+7@", kStationBadError}, {"E7E@", kStationBadError},
+                 {"\r\nE 7@", kStationBadError}, {"ERROR@", kStationBadError},
                  // line noise before an error reply does not make it success
                  {"\r\nE7@", 7}, {" E7@", 7}, {std::string("\0E7@", 4), 7}, {"\r\n@", 0}, {"xE7@", 0},
                  // an error number beyond a result is an error all the same
@@ -27,6 +32,50 @@ TEST(StationReplies, ParsedResults)
                  {"E0000000000000@", kStationBadError}};
     for (const Case& c : cases)
         EXPECT_EQ(parseStationReply(c.reply), c.result) << testing::PrintToString(c.reply);
+}
+
+TEST(StationReplies, ErrorRepliesCarryTheirText)
+{
+    struct Case {
+        std::string reply;
+        std::string text;
+    } cases[] = {
+        {"E7@", "The probe station reported error 7 (\"E7@\")."},
+        {"\r\nE12@", "The probe station reported error 12 (\"E12@\")."},
+        {"E-5@", "The probe station answered with a malformed or unknown error \"E-5@\"."},
+        {"E7\r\n@", "The probe station answered with a malformed or unknown error \"E7\\r\\x0A@\"."},
+        {"E@", "The probe station answered with a malformed or unknown error \"E@\"."},
+        {"E1@", "The probe station answered with a malformed or unknown error \"E1@\"."},
+    };
+    for (const Case& c : cases) {
+        std::string text;
+        EXPECT_NE(parseStationReply(c.reply, &text), kStationDone) << testing::PrintToString(c.reply);
+        EXPECT_EQ(text, c.text) << testing::PrintToString(c.reply);
+    }
+    std::string untouched = "kept";
+    EXPECT_EQ(parseStationReply("X1 Y1@", &untouched), kStationDone);
+    EXPECT_EQ(untouched, "kept") << "a success sets no error text";
+}
+
+// Malformed error replies as the station sends them: the wait reports an error with the reply's text,
+// and the next command on the line works.
+TEST(StationLink, MalformedErrorRepliesStopTheCommand)
+{
+    for (const std::string reply : {"E7 @", "E7\r\n@", "E 7@", "E-5@", "E@"}) {
+        StationSim sim;
+        sim.failAt("prbcr(2,3)", 1, StationSim::Fault::Silence); // the hook's reply is the only one
+        sim.setHook([&](const std::string& command) {
+            if (command == "prbcr(2,3)")
+                sim.sendRaw(reply);
+        });
+        StationLink link;
+        ASSERT_TRUE(link.open(sim.port(), 9600, 2000, "")) << link.error();
+        const std::atomic<bool> abort{false};
+        EXPECT_EQ(link.command("prbcr(2,3)", kAwaitMoveXY, abort), kStationBadError) << testing::PrintToString(reply);
+        EXPECT_NE(link.error().find("malformed or unknown error"), std::string::npos) << link.error();
+        EXPECT_EQ(link.command("prbdn", kAwaitDown, abort), kStationDone) << testing::PrintToString(reply);
+        sim.setHook(nullptr);
+    }
 }
 
 TEST(StationLink, AwaitResultsAgainstTheSimulatedStation)
