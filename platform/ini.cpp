@@ -7,12 +7,16 @@
 #include "platform/syserror.h"
 #include "platform/text_copy.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
+#include <unordered_map>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,33 +92,61 @@ std::string encodeValue(std::string_view value)
     return altered ? "\"" + std::string(value) + "\"" : std::string(value);
 }
 
-void classify(Line& line, size_t skip)
+// What a line is: offsets are into the line's text (without its line end); skip bytes at its start are
+// no part of its meaning (a byte order mark).
+struct LineClass {
+    LineKind kind = LineKind::Other;
+    size_t nameBegin = 0;
+    size_t nameLength = 0;
+    size_t valueStart = 0; // Key: offset of the value (after '=' and the blanks that follow)
+};
+
+LineClass classifyText(std::string_view line, size_t skip)
 {
-    const std::string_view text = std::string_view(line.text).substr(skip);
+    LineClass c;
+    const std::string_view text = line.substr(skip);
     const std::string_view body = trim(text);
     if (body.empty() || body.front() == ';')
-        return;
+        return c;
+    std::string_view name;
     if (body.front() == '[') {
-        std::string_view name = body.substr(1);
+        name = body.substr(1);
         const size_t close = name.find(']');
         if (close != std::string_view::npos)
             name = name.substr(0, close);
-        line.kind = LineKind::Section;
-        line.name = std::string(trim(name));
-        return;
+        name = trim(name);
+        c.kind = LineKind::Section;
+    } else {
+        const size_t eq = text.find('=');
+        if (eq == std::string_view::npos)
+            return c;
+        name = trim(text.substr(0, eq));
+        if (name.empty())
+            return c;
+        size_t start = eq + 1;
+        while (start < text.size() && isBlank(text[start]))
+            ++start;
+        c.kind = LineKind::Key;
+        c.valueStart = skip + start;
     }
-    const size_t eq = text.find('=');
-    if (eq == std::string_view::npos)
-        return;
-    const std::string_view key = trim(text.substr(0, eq));
-    if (key.empty())
-        return;
-    size_t start = eq + 1;
-    while (start < text.size() && isBlank(text[start]))
-        ++start;
-    line.kind = LineKind::Key;
-    line.name = std::string(key);
-    line.valueStart = skip + start;
+    c.nameBegin = static_cast<size_t>(name.data() - line.data());
+    c.nameLength = name.size();
+    return c;
+}
+
+void classify(Line& line, size_t skip)
+{
+    const LineClass c = classifyText(line.text, skip);
+    line.kind = c.kind;
+    if (c.kind != LineKind::Other)
+        line.name = line.text.substr(c.nameBegin, c.nameLength);
+    line.valueStart = c.valueStart;
+}
+
+// Length of the byte order mark that starts content, or 0.
+size_t byteOrderMark(std::string_view content)
+{
+    return content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
 }
 
 Lines parse(const std::string& content)
@@ -134,8 +166,7 @@ Lines parse(const std::string& content)
             pos = nl + 1;
         }
         // A UTF-8 byte order mark stays in the file but is no part of the first line's meaning.
-        const size_t skip = (lines.empty() && line.text.compare(0, 3, "\xEF\xBB\xBF") == 0) ? 3 : 0;
-        classify(line, skip);
+        classify(line, lines.empty() ? byteOrderMark(line.text) : 0);
         lines.push_back(std::move(line));
     }
     return lines;
@@ -149,20 +180,6 @@ std::string serialize(const Lines& lines)
         out += line.eol;
     }
     return out;
-}
-
-std::string valueOf(const Line& line)
-{
-    return std::string(unquote(trim(std::string_view(line.text).substr(line.valueStart))));
-}
-
-// The lines of a file for reading: a missing or unreadable file reads as empty.
-Lines loadForRead(const std::string& file)
-{
-    std::string content;
-    if (readRegularFile(file, content, nullptr, kMaxIniBytes) != ReadOutcome::Ok)
-        return {};
-    return parse(content);
 }
 
 // Index of the first section header of that name, or lines.size().
@@ -225,32 +242,346 @@ void insertLines(Lines& lines, size_t at, std::vector<Line> added)
                  std::make_move_iterator(added.end()));
 }
 
-std::vector<std::string> uniqueNames(const Lines& lines, size_t first, size_t end, LineKind kind)
+// ---- The parsed form kept for reading ----
+//
+// A file is parsed once into its section headers and keys (offsets into its text, so a key costs a few
+// bytes beyond its own) and kept until it changes. Whether it changed is told by the file's identity
+// (device, inode, size, modification and change time in nanoseconds) and, while that identity is too
+// recent to be trusted, by its bytes: a file rewritten in place within the time-stamp granularity keeps
+// its identity, so a cached file whose change time lies less than kRacyMargin before the moment its bytes
+// were last seen is read again and compared on every access. Writes of this process drop their file.
+
+// Offsets fit 32 bits: no file above the 64 MiB cap is parsed.
+static_assert(kMaxIniBytes <= UINT32_MAX);
+
+struct Item {
+    uint32_t nameBegin;  // offset of the name (blanks trimmed) in the content
+    uint32_t nameLength;
+    uint32_t value;      // Key: offset of the value; Section: index of the next section's item (its end)
+    uint32_t lineEnd;    // Key: end of the line's text (before its line end)
+    LineKind kind;
+};
+
+// A name's hash (lower-cased, as names match) with the index of its item; sorted by hash, then index.
+struct Ref {
+    uint64_t hash;
+    uint32_t item;
+    bool operator<(const Ref& o) const { return hash != o.hash ? hash < o.hash : item < o.item; }
+};
+
+uint64_t nameHash(std::string_view name)
+{
+    uint64_t h = 14695981039346656037ull; // FNV-1a
+    for (char c : name)
+        h = (h ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+    return h;
+}
+
+uint64_t keyHash(uint64_t section, std::string_view key)
+{
+    return (section * 0x9E3779B97F4A7C15ull) ^ nameHash(key);
+}
+
+struct Parsed {
+    std::string content;
+    std::vector<Item> items;  // section headers, and the keys that follow the first header, in file order
+    std::vector<Ref> sections; // every header
+    std::vector<Ref> keys;     // every key by (its section's name, its name); built on the first key lookup
+    bool keysIndexed = false;
+
+    std::string_view name(uint32_t i) const
+    {
+        return std::string_view(content).substr(items[i].nameBegin, items[i].nameLength);
+    }
+    std::string value(uint32_t i) const
+    {
+        const Item& it = items[i];
+        return std::string(unquote(trim(std::string_view(content).substr(it.value, it.lineEnd - it.value))));
+    }
+    size_t bytes() const
+    {
+        return content.capacity() + items.capacity() * sizeof(Item) +
+               (sections.capacity() + keys.capacity()) * sizeof(Ref);
+    }
+};
+
+Parsed parseForRead(std::string content)
+{
+    Parsed p;
+    p.content = std::move(content);
+    const std::string_view all = p.content;
+    // Room for every line at once: no copy of a large table while it grows.
+    size_t lines = 1;
+    for (const char* c = all.data(); (c = static_cast<const char*>(std::memchr(c, '\n', all.data() + all.size() - c)));
+         ++c)
+        ++lines;
+    p.items.reserve(lines);
+    uint32_t openSection = UINT32_MAX;
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t nl = all.find('\n', pos);
+        size_t next = nl + 1;
+        if (nl == std::string_view::npos)
+            nl = next = all.size();
+        else if (nl > pos && all[nl - 1] == '\r')
+            --nl;
+        const std::string_view line = all.substr(pos, nl - pos);
+        const LineClass c = classifyText(line, pos == 0 ? byteOrderMark(line) : 0);
+        if (c.kind == LineKind::Section || (c.kind == LineKind::Key && openSection != UINT32_MAX)) {
+            const auto index = static_cast<uint32_t>(p.items.size());
+            if (c.kind == LineKind::Section) {
+                if (openSection != UINT32_MAX)
+                    p.items[openSection].value = index;
+                openSection = index;
+                p.sections.push_back({nameHash(line.substr(c.nameBegin, c.nameLength)), index});
+            }
+            p.items.push_back({static_cast<uint32_t>(pos + c.nameBegin), static_cast<uint32_t>(c.nameLength),
+                               static_cast<uint32_t>(pos + c.valueStart), static_cast<uint32_t>(nl), c.kind});
+        }
+        pos = next;
+    }
+    if (openSection != UINT32_MAX)
+        p.items[openSection].value = static_cast<uint32_t>(p.items.size());
+    std::sort(p.sections.begin(), p.sections.end());
+    return p;
+}
+
+// Index of the first header of that name, or UINT32_MAX.
+uint32_t findSection(const Parsed& p, std::string_view section)
+{
+    const uint64_t h = nameHash(section);
+    for (auto it = std::lower_bound(p.sections.begin(), p.sections.end(), Ref{h, 0});
+         it != p.sections.end() && it->hash == h; ++it)
+        if (sameName(p.name(it->item), section))
+            return it->item;
+    return UINT32_MAX;
+}
+
+void indexKeys(Parsed& p)
+{
+    uint64_t section = 0;
+    size_t count = 0;
+    for (const Item& it : p.items)
+        count += it.kind == LineKind::Key;
+    p.keys.reserve(count);
+    for (uint32_t i = 0; i < p.items.size(); ++i) {
+        if (p.items[i].kind == LineKind::Section)
+            section = nameHash(p.name(i));
+        else
+            p.keys.push_back({keyHash(section, p.name(i)), i});
+    }
+    std::sort(p.keys.begin(), p.keys.end());
+    p.keysIndexed = true;
+}
+
+// Index of the first key of that name in the first section of that name, or UINT32_MAX.
+uint32_t findKey(Parsed& p, std::string_view section, std::string_view key)
+{
+    const uint32_t header = findSection(p, section);
+    if (header == UINT32_MAX)
+        return UINT32_MAX;
+    if (!p.keysIndexed)
+        indexKeys(p);
+    const uint32_t end = p.items[header].value;
+    const uint64_t h = keyHash(nameHash(section), key);
+    for (auto it = std::lower_bound(p.keys.begin(), p.keys.end(), Ref{h, header});
+         it != p.keys.end() && it->hash == h && it->item < end; ++it)
+        if (sameName(p.name(it->item), key))
+            return it->item;
+    return UINT32_MAX;
+}
+
+// Names of the items of one kind in [first, end), each once (first spelling), in file order.
+std::vector<std::string> uniqueNames(const Parsed& p, uint32_t first, uint32_t end, LineKind kind)
 {
     std::vector<std::string> names;
-    for (size_t i = first; i < end; ++i) {
-        if (lines[i].kind != kind)
+    std::unordered_set<std::string> seen;
+    for (uint32_t i = first; i < end; ++i) {
+        if (p.items[i].kind != kind)
             continue;
-        bool seen = false;
-        for (const std::string& n : names)
-            seen = seen || sameName(n, lines[i].name);
-        if (!seen)
-            names.push_back(lines[i].name);
+        std::string lower(p.name(i));
+        for (char& c : lower)
+            c = lowerAscii(c);
+        if (seen.insert(std::move(lower)).second)
+            names.emplace_back(p.name(i));
     }
     return names;
 }
 
-std::vector<std::string> sectionNames(const Lines& lines)
+std::vector<std::string> sectionNames(const Parsed& p)
 {
-    return uniqueNames(lines, 0, lines.size(), LineKind::Section);
+    return uniqueNames(p, 0, static_cast<uint32_t>(p.items.size()), LineKind::Section);
 }
 
-std::vector<std::string> keyNames(const Lines& lines, std::string_view section)
+std::vector<std::string> keyNames(const Parsed& p, std::string_view section)
 {
-    const size_t header = findSection(lines, section);
-    if (header == lines.size())
+    const uint32_t header = findSection(p, section);
+    if (header == UINT32_MAX)
         return {};
-    return uniqueNames(lines, header + 1, sectionEnd(lines, header), LineKind::Key);
+    return uniqueNames(p, header + 1, p.items[header].value, LineKind::Key);
+}
+
+// A file's identity: what changes when its bytes may have changed.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+};
+
+bool operator==(const timespec& a, const timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool operator==(const FileId& a, const FileId& b)
+{
+    return a.device == b.device && a.inode == b.inode && a.size == b.size && a.modified == b.modified &&
+           a.changed == b.changed;
+}
+
+FileId fileId(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+// A change time at least this far before the moment the bytes were seen is trusted to reveal any later
+// write: it is above the time-stamp granularity of the file systems in use (2 s on the coarsest).
+constexpr int64_t kRacyMarginNs = 3'000'000'000;
+
+int64_t nanoseconds(const timespec& t)
+{
+    return static_cast<int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+timespec wallClock()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
+struct CachedFile {
+    FileId id;
+    timespec seen{}; // wall-clock time before id was taken and the bytes read
+    uint64_t lastUse = 0;
+    Parsed parsed;
+};
+
+// Cached files by the name they were read under (each entry proves itself by its identity on use).
+// Guarded by iniMutex.
+std::unordered_map<std::string, CachedFile> cache;
+uint64_t useCounter = 0;
+
+// The cache keeps at most this many files and, beyond the file in use, this many bytes.
+constexpr size_t kCacheFiles = 32;
+constexpr size_t kCacheBytes = size_t(256) << 20;
+
+void trimCache(const std::string& keep)
+{
+    size_t bytes = 0;
+    for (const auto& [name, entry] : cache)
+        bytes += entry.parsed.bytes();
+    while (cache.size() > 1 && (cache.size() > kCacheFiles || bytes > kCacheBytes)) {
+        auto oldest = cache.end();
+        for (auto it = cache.begin(); it != cache.end(); ++it)
+            if (it->first != keep && (oldest == cache.end() || it->second.lastUse < oldest->second.lastUse))
+                oldest = it;
+        bytes -= oldest->second.parsed.bytes();
+        cache.erase(oldest);
+    }
+}
+
+// Whether the rest of fd's bytes (from its current offset) are exactly expected; reads in pieces, so
+// that a large file is compared without a second copy of it.
+bool sameBytes(int fd, std::string_view expected)
+{
+    char piece[1 << 16];
+    size_t at = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, piece, sizeof piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return at == expected.size();
+        if (static_cast<size_t>(n) > expected.size() - at || std::memcmp(piece, expected.data() + at, n) != 0)
+            return false;
+        at += static_cast<size_t>(n);
+    }
+}
+
+// The whole of fd (size bytes expected) into content; false when it cannot be read or is larger than
+// the cap. Reads one byte beyond the expected size to see a file that grew meanwhile.
+bool readWhole(int fd, size_t size, std::string& content)
+{
+    content.resize(std::min(size, kMaxIniBytes) + 1);
+    size_t have = 0;
+    for (;;) {
+        if (have == content.size()) {
+            if (have > kMaxIniBytes)
+                return false;
+            content.resize(std::min(kMaxIniBytes + 1, have + std::max<size_t>(have / 2, 65536)));
+        }
+        const ssize_t n = ::read(fd, content.data() + have, content.size() - have);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
+    content.resize(have);
+    return have <= kMaxIniBytes;
+}
+
+// The parsed file for reading (iniMutex held): a missing or unreadable file reads as empty (null).
+Parsed* parsedFile(const std::string& file)
+{
+    const timespec now = wallClock();
+    auto cached = cache.find(file);
+    const auto forget = [&]() -> Parsed* {
+        if (cached != cache.end())
+            cache.erase(cached);
+        return nullptr;
+    };
+    struct stat st{};
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxIniBytes)
+        return forget();
+    if (cached != cache.end() && cached->second.id == fileId(st) &&
+        nanoseconds(st.st_ctim) + kRacyMarginNs < nanoseconds(cached->second.seen)) {
+        cached->second.lastUse = ++useCounter;
+        return &cached->second.parsed;
+    }
+    // The identity is taken from the opened file before its bytes are read, so that a later change
+    // always shows as a different identity.
+    const int fd = openRegularFile(file);
+    if (fd < 0)
+        return forget();
+    bool same = false;
+    std::string content;
+    bool read = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (read && cached != cache.end() && static_cast<size_t>(st.st_size) == cached->second.parsed.content.size()) {
+        same = sameBytes(fd, cached->second.parsed.content);
+        read = same || ::lseek(fd, 0, SEEK_SET) == 0;
+    }
+    if (read && !same)
+        read = readWhole(fd, static_cast<size_t>(st.st_size), content);
+    ::close(fd);
+    if (!read)
+        return forget();
+    if (!same) {
+        forget(); // its memory goes before the new parse takes its own
+        cached = cache.emplace(file, CachedFile{{}, {}, 0, parseForRead(std::move(content))}).first;
+    }
+    cached->second.id = fileId(st);
+    cached->second.seen = now;
+    cached->second.lastUse = ++useCounter;
+    trimCache(file);
+    return &cached->second.parsed;
 }
 
 // Copies names as a double-zero-terminated list. When it does not fit, the list is cut, ends with two
@@ -335,6 +666,7 @@ int modifyFile(const std::string& file, std::string* errorText, const std::funct
     if (!change(lines))
         return 0;
     const std::string text = serialize(lines);
+    cache.erase(file); // written or not, the next read looks at the file again
     return replaceFile(file, text.data(), text.size(), errorText);
 }
 
@@ -343,14 +675,13 @@ int modifyFile(const std::string& file, std::string* errorText, const std::funct
 std::optional<std::string> iniRead(const std::string& file, const std::string& section, const std::string& key)
 {
     std::lock_guard<std::mutex> guard(iniMutex);
-    const Lines lines = loadForRead(file);
-    const size_t header = findSection(lines, trim(section));
-    if (header == lines.size())
+    Parsed* parsed = parsedFile(file);
+    if (!parsed)
         return std::nullopt;
-    const size_t at = findKey(lines, header, trim(key));
-    if (at == lines.size())
+    const uint32_t at = findKey(*parsed, trim(section), trim(key));
+    if (at == UINT32_MAX)
         return std::nullopt;
-    return valueOf(lines[at]);
+    return parsed->value(at);
 }
 
 uint32_t getProfileString(const char* section, const char* key, const char* def, char* out, uint32_t size,
@@ -362,8 +693,8 @@ uint32_t getProfileString(const char* section, const char* key, const char* def,
         std::vector<std::string> names;
         if (file) {
             std::lock_guard<std::mutex> guard(iniMutex);
-            const Lines lines = loadForRead(file);
-            names = section ? keyNames(lines, trim(section)) : sectionNames(lines);
+            if (const Parsed* parsed = parsedFile(file))
+                names = section ? keyNames(*parsed, trim(section)) : sectionNames(*parsed);
         }
         return copyList(names, out, size);
     }
@@ -396,28 +727,28 @@ int getProfileInt(const char* section, const char* key, int def, const char* fil
 std::vector<std::string> iniSections(const std::string& file)
 {
     std::lock_guard<std::mutex> guard(iniMutex);
-    return sectionNames(loadForRead(file));
+    const Parsed* parsed = parsedFile(file);
+    return parsed ? sectionNames(*parsed) : std::vector<std::string>{};
 }
 
 std::vector<std::string> iniKeys(const std::string& file, const std::string& section)
 {
     std::lock_guard<std::mutex> guard(iniMutex);
-    return keyNames(loadForRead(file), trim(section));
+    const Parsed* parsed = parsedFile(file);
+    return parsed ? keyNames(*parsed, trim(section)) : std::vector<std::string>{};
 }
 
 std::vector<std::pair<std::string, std::string>> iniSectionEntries(const std::string& file,
                                                                   const std::string& section)
 {
     std::lock_guard<std::mutex> guard(iniMutex);
-    const Lines lines = loadForRead(file);
     std::vector<std::pair<std::string, std::string>> entries;
-    const size_t header = findSection(lines, trim(section));
-    if (header == lines.size())
+    const Parsed* parsed = parsedFile(file);
+    const uint32_t header = parsed ? findSection(*parsed, trim(section)) : UINT32_MAX;
+    if (header == UINT32_MAX)
         return entries;
-    const size_t end = sectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i)
-        if (lines[i].kind == LineKind::Key)
-            entries.emplace_back(lines[i].name, valueOf(lines[i]));
+    for (uint32_t i = header + 1; i < parsed->items[header].value; ++i)
+        entries.emplace_back(parsed->name(i), parsed->value(i));
     return entries;
 }
 
