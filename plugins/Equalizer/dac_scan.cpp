@@ -138,15 +138,31 @@ int DacScan::setUp(const _MgrFuncTable* table, unsigned devId, std::function<voi
     return 0;
 }
 
-int DacScan::setRange(int to, int followIndex, int scannedIndex, int from, int step, bool follow, int followOffset)
+int DacScan::setRange(int to, int followIndex, int scannedIndex, int from, int step, bool follow, int followOffset,
+                      std::string* why)
 {
-    if (!bound_ || scannedIndex < 0 || scannedIndex >= dacCount_ || step <= 0)
+    const auto refuse = [why](const std::string& text) {
+        if (why)
+            *why = text;
         return -1;
+    };
+    if (!bound_)
+        return refuse("The DAC scan has no device.");
+    if (scannedIndex < 0 || scannedIndex >= dacCount_)
+        return refuse("Scanned DAC (" + std::to_string(scannedIndex) + ") is outside the device's DACs, 0.." +
+                      std::to_string(dacCount_ - 1) + ".");
+    if (step <= 0)
+        return refuse("Step (" + std::to_string(step) + ") must be positive.");
     const int largest = largest_[static_cast<size_t>(scannedIndex)];
-    if (from < 0 || from > largest || to < 0 || to > largest)
-        return -1;
+    const std::string allowed = " is outside the range of " + names_[static_cast<size_t>(scannedIndex)] + ", 0.." +
+                                std::to_string(largest) + ".";
+    if (from < 0 || from > largest)
+        return refuse("From (" + std::to_string(from) + ")" + allowed);
+    if (to < 0 || to > largest)
+        return refuse("To (" + std::to_string(to) + ")" + allowed);
     if (follow && (followIndex < 0 || followIndex >= dacCount_))
-        return -1;
+        return refuse("Following DAC (" + std::to_string(followIndex) + ") is outside the device's DACs, 0.." +
+                      std::to_string(dacCount_ - 1) + ".");
     to_ = to;
     followIndex_ = followIndex;
     scanned_ = scannedIndex;

@@ -52,8 +52,11 @@ public:
     // cleared when the chip count differs from the one it was taken with.
     int setUp(const _MgrFuncTable* table, unsigned devId, std::function<void(unsigned message)> notify);
     // -1 without change for a scanned or following index past the DAC count, from or to outside the
-    // scanned DAC's range, or step <= 0.
-    int setRange(int to, int followIndex, int scannedIndex, int from, int step, bool follow, int followOffset);
+    // scanned DAC's range, or step <= 0; why (when given) then names the setting, its value and the range.
+    int setRange(int to, int followIndex, int scannedIndex, int from, int step, bool follow, int followOffset,
+                 std::string* why = nullptr);
+    // The index of the DAC "THL" (-1 before setUp).
+    int thlIndex() const { return thl_; }
     int setOutput(const std::string& path, uint32_t fileFlags, bool log);
     void setAcquisition(int perStep, double time, int spacing, bool integrate);
     void setTestPulses(bool on, double height, double period, uint32_t count, uint32_t columnMask);

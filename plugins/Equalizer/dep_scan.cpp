@@ -86,6 +86,33 @@ int DepScan::configure(uint32_t mask, bool othersAtMiddle, int from, int to, int
             return failWith("Scan FROM (" + std::to_string(from) + ") is above the largest value of DAC " +
                             names_[static_cast<size_t>(i)] + " (" + std::to_string(largest_[static_cast<size_t>(i)]) +
                             ").");
+    // DACs narrower than the range are scanned to their largest value: grouped by it, one sentence each.
+    std::string notice;
+    int planned = 0;
+    std::vector<int> cutTo;
+    for (int i = 0; i < count; ++i) {
+        if (!((mask >> i) & 1u))
+            continue;
+        const int largest = largest_[static_cast<size_t>(i)];
+        planned += (std::min(to, largest) - from) / step + 1;
+        if (largest < to && std::find(cutTo.begin(), cutTo.end(), largest) == cutTo.end())
+            cutTo.push_back(largest);
+    }
+    for (int largest : cutTo) {
+        std::string names;
+        int n = 0;
+        for (int i = 0; i < count; ++i)
+            if ((mask >> i) & 1u && largest_[static_cast<size_t>(i)] == largest) {
+                names += (n++ ? ", " : "") + names_[static_cast<size_t>(i)];
+            }
+        notice += std::string(notice.empty() ? "" : " ") + "Scan TO (" + std::to_string(to) + ") is cut to " +
+                  std::to_string(largest) + " for " + names + (n > 1 ? " (their largest value)." : " (its largest value).");
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        notice_ = notice;
+    }
+    planned_ = planned;
     mask_ = mask;
     middle_ = othersAtMiddle;
     from_ = from;
@@ -94,6 +121,17 @@ int DepScan::configure(uint32_t mask, bool othersAtMiddle, int from, int to, int
     path_ = path;
     configured_ = true;
     return 0;
+}
+
+std::string DepScan::notice() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return notice_;
+}
+
+int DepScan::plannedCodes() const
+{
+    return planned_;
 }
 
 int DepScan::scanDac(size_t curve, std::vector<uint16_t>& dacs)

@@ -40,8 +40,14 @@ public:
     int setUp(const _MgrFuncTable* table, unsigned devId);
     // -1 with a text, nothing changed, for from < 0, step <= 0, from > to, a mask without a DAC of the
     // device or with bits past its DACs, or from above the largest value of a DAC of the mask. An empty
-    // path writes no file.
+    // path writes no file. A DAC of the mask whose largest value lies below to is scanned up to that value;
+    // notice() then says so.
     int configure(uint32_t mask, bool othersAtMiddle, int from, int to, int step, const std::string& path);
+    // What the last accepted configuration cut ("Scan TO (1023) is cut to 255 for THL (its largest
+    // value)."), empty when nothing.
+    std::string notice() const;
+    // The codes the configured scan visits, over all its DACs.
+    int plannedCodes() const;
     // ended(true) after every DAC was scanned and the file written; ended(false) on a failure or an abort,
     // lastError() then holds the text. Returns 0, -1 or kDepScanAborted.
     int run(const std::function<void(bool success)>& ended);
@@ -70,7 +76,9 @@ private:
     std::string path_;
 
     std::atomic<bool> abort_{false};
-    mutable std::mutex mutex_; // guards curves_ and error_
+    std::string notice_;
+    std::atomic<int> planned_{0}; // read by the window while a scan runs
+    mutable std::mutex mutex_; // guards curves_, error_ and notice_
     std::vector<DepCurve> curves_;
     std::string error_;
 };

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -40,9 +39,9 @@ public:
     ~ThEqualData() override;
 
     // Sets the engine up and starts a run in the worker; -1 (logged) when the settings are refused or a run
-    // is going on.
+    // is going on, why (when given) then saying what was refused.
     int start(int type, bool twoLevel, int first, int second, int step,
-              const equalizer::EqualizationSettings& settings);
+              const equalizer::EqualizationSettings& settings, std::string* why = nullptr);
     void abort() { op.requestAbort(); }
     bool running() const { return op.isRunning(); }
     int lastResult() const { return lastResult_; }
@@ -54,12 +53,13 @@ private:
     std::atomic<int> lastResult_{1}; // 1 = no run yet
 };
 
-// What the DAC scan window hands over when it starts a scan; DacScanStart by name reuses it.
+// What the DAC scan window hands over when it starts a scan; DacScanStart by name reuses it. The
+// defaults are the window's: a scan by name before the window was ever used runs with them.
 struct DacScanParams {
-    int scanned = 0;
+    int scanned = -1; // -1: THL
     int from = 0;
-    int to = 0;
-    int step = 1;
+    int to = 100;
+    int step = 10;
     bool follow = false;
     int followIndex = 0;
     int followOffset = 0;
@@ -68,6 +68,18 @@ struct DacScanParams {
     int spacing = 1;
     bool integrate = false;
     bool log = false;
+    bool testPulses = false;
+    double pulseHeight = 0.2;  // [V]
+    double pulsePeriod = 1e-4; // [s]
+    uint32_t pulseCount = 100;
+    uint32_t columnMask = 0xFFFFFFFFu;
+    // The results file, written at the end of every scan when named: the value kind, enabled pixels only,
+    // differences of neighbouring steps, a header line of DAC values.
+    std::string results;
+    int kind = 0;
+    bool enabledOnly = false;
+    bool difference = false;
+    bool header = true;
 };
 
 class DacScanData : public MultDataBaseWnd<CDacScanDlg> {
@@ -75,9 +87,13 @@ public:
     explicit DacScanData(int devId);
     ~DacScanData() override;
 
-    // Keeps params (when given) as the window's and starts a scan with the kept ones and the kept output.
-    // -1 (logged) when none were ever kept, they are refused, or a scan is running.
+    // Keeps params (when given) as the window's and starts a scan with the kept ones (the defaults when none
+    // were ever kept) and the kept output. -1 (logged) when they are refused or a scan is running.
     int start(const DacScanParams* params);
+    DacScanParams params() const;
+    // Writes the history to path: the value kind, enabled pixels only, differences of neighbouring steps, a
+    // header line of DAC values. 0 or -1 with the reason logged.
+    int writeResults(const std::string& path, int kind, bool enabledOnly, bool difference, bool header);
     void setOutput(const std::string& path, uint32_t flags);
     // The window's output name; the frame-file flags set by name (DacScanSetFileOutput) stay.
     void setOutputPath(const std::string& path);
@@ -91,7 +107,7 @@ public:
 private:
     EngineOp op;
     mutable std::mutex mutex_; // guards params_, output_, flags_
-    std::optional<DacScanParams> params_;
+    DacScanParams params_;
     std::string output_;
     uint32_t flags_ = 0;
     std::atomic<int> lastResult_{1};

@@ -10,8 +10,11 @@
 
 #include "pluginfw/plugin_dlg.h"
 
+struct DacScanParams;
+
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -40,9 +43,17 @@ public:
     Plot2D* plot() const { return plot_; }
     QLabel* status() const { return status_; }
 
+    // The plot's axis titles, shown beside and below it.
+    QString xTitle() const { return xTitleText_; }
+    QString yTitle() const { return yTitleText_; }
+
 protected:
     // Builds the common controls below the derived dialog's settings form, a caption under the plot.
     void buildCommon(QWidget* settings, const QString& caption = {});
+    void setAxisTitles(const QString& x, const QString& y);
+    // Scales the plot to its curves; a flat set of curves gets a range around its value, so that it is
+    // drawn inside the plot rather than on its border.
+    void fitPlot();
     virtual bool onStart() = 0; // true when a run was started
     virtual void onAbort() = 0;
     virtual bool running() const = 0;
@@ -52,12 +63,15 @@ protected:
     virtual QString endText() const = 0;
     // Enables the settings and buttons for the running state.
     void updateState();
+    // After every state change: the derived dialog enables what depends on the run's state.
+    virtual void stateChanged(bool /*busy*/) {}
     void customEvent(QEvent* event) override;
 
     int devId_;
     QWidget* settings_ = nullptr;
 
 private:
+    void startClicked();
     void poll();
 
     QPushButton* start_ = nullptr;
@@ -65,12 +79,17 @@ private:
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     Plot2D* plot_ = nullptr;
+    QWidget* yTitle_ = nullptr;
+    QLabel* xTitle_ = nullptr;
+    QString xTitleText_, yTitleText_;
     QTimer* timer_ = nullptr;
     bool endPending_ = false; // a run started from this window whose end is not shown yet
 };
 
-// Threshold equalization of a device: method, range, acquisitions; the plot shows the edge distribution
-// of chip 0 before (adjustment 0) and after the equalization.
+// Threshold equalization of a device: method, range and every acquisition setting of the engine; the
+// operations on a finished run (re-window, threshold from the noise, chip balancing, the distribution
+// file), each enabled only when the run allows it. The plot shows the edge distribution of chip 0 before
+// (adjustment 0) and after the equalization.
 class CEqualizerDlg : public CRunDlg {
     Q_OBJECT
 public:
@@ -85,6 +104,21 @@ public:
     QSpinBox* acqCountSpin() const { return acqCount_; }
     QDoubleSpinBox* acqTimeSpin() const { return acqTime_; }
     QCheckBox* twoLevelBox() const { return twoLevel_; }
+    QDoubleSpinBox* thresholdFactorSpin() const { return thresholdFactor_; }
+    QDoubleSpinBox* pulseHeightSpin() const { return pulseHeight_; }
+    QDoubleSpinBox* pulsePeriodSpin() const { return pulsePeriod_; }
+    QSpinBox* pulseCountSpin() const { return pulseCount_; }
+    QSpinBox* spacingSpin() const { return spacing_; }
+    QCheckBox* oneChipBox() const { return oneChip_; }
+    QCheckBox* noisyPreStepBox() const { return preNoisy_; }
+    QCheckBox* coarsePreStepBox() const { return preCoarse_; }
+    QDoubleSpinBox* windowFactorSpin() const { return windowK_; }
+    QPushButton* rewindowButton() const { return rewindow_; }
+    QDoubleSpinBox* noisePercentSpin() const { return noiseP_; }
+    QPushButton* noiseButton() const { return noise_; }
+    QPushButton* balanceButton() const { return balance_; }
+    QLineEdit* distributionEdit() const { return distPath_; }
+    QPushButton* distributionButton() const { return writeDist_; }
 
 protected:
     bool onStart() override;
@@ -93,8 +127,20 @@ protected:
     int progressPercent() const override;
     void refreshPlot() override;
     QString endText() const override;
+    void stateChanged(bool busy) override;
 
 private:
+    QWidget* buildMethod();
+    QWidget* buildAcquisition();
+    QWidget* buildOperations();
+    // The finished-run operations, each reporting in the status line.
+    void rewindow();
+    void thresholdFromNoise();
+    void balanceChips();
+    void writeDistributions();
+    // The masked pixels per chip and in total, and plainly when more than half are masked.
+    QString maskedText() const;
+
     QComboBox* method_ = nullptr;
     QCheckBox* twoLevel_ = nullptr;
     QSpinBox* from_ = nullptr;
@@ -102,10 +148,29 @@ private:
     QSpinBox* step_ = nullptr;
     QSpinBox* acqCount_ = nullptr;
     QDoubleSpinBox* acqTime_ = nullptr;
+    QDoubleSpinBox* thresholdFactor_ = nullptr;
+    QDoubleSpinBox* pulseHeight_ = nullptr;
+    QDoubleSpinBox* pulsePeriod_ = nullptr;
+    QSpinBox* pulseCount_ = nullptr;
+    QSpinBox* spacing_ = nullptr;
+    QCheckBox* oneChip_ = nullptr;
+    QCheckBox* preNoisy_ = nullptr;
+    QCheckBox* preCoarse_ = nullptr;
+    QWidget* operations_ = nullptr;
+    QDoubleSpinBox* windowK_ = nullptr;
+    QPushButton* rewindow_ = nullptr;
+    QDoubleSpinBox* noiseP_ = nullptr;
+    QPushButton* noise_ = nullptr;
+    QPushButton* balance_ = nullptr;
+    QLineEdit* distPath_ = nullptr;
+    QPushButton* writeDist_ = nullptr;
+    int chips_ = 1;
 };
 
-// DAC scan of a device: scanned DAC, range, acquisitions per step and output; the plot shows the sum of
-// medians of every chip over the DAC values of the last run.
+// DAC scan of a device: scanned DAC and the DAC that follows it, range, acquisitions per step, spacing,
+// integration, test pulses, the frames' output and the results file; the plot shows the chosen value of
+// every chip over the DAC values of the last run. The controls start from the device's kept parameters,
+// which a scan by name uses too.
 class CDacScanDlg : public CRunDlg {
     Q_OBJECT
 public:
@@ -121,6 +186,22 @@ public:
     QDoubleSpinBox* acqTimeSpin() const { return acqTime_; }
     QLineEdit* outputEdit() const { return output_; }
     QCheckBox* logBox() const { return log_; }
+    QCheckBox* followBox() const { return follow_; }
+    QComboBox* followCombo() const { return followDac_; }
+    QSpinBox* followOffsetSpin() const { return followOffset_; }
+    QCheckBox* integrateBox() const { return integrate_; }
+    QSpinBox* spacingSpin() const { return spacing_; }
+    QCheckBox* testPulseBox() const { return testPulses_; }
+    QDoubleSpinBox* pulseHeightSpin() const { return pulseHeight_; }
+    QDoubleSpinBox* pulsePeriodSpin() const { return pulsePeriod_; }
+    QSpinBox* pulseCountSpin() const { return pulseCount_; }
+    QLineEdit* columnMaskEdit() const { return columnMask_; }
+    QLineEdit* resultsEdit() const { return results_; }
+    QComboBox* kindCombo() const { return kind_; }
+    QCheckBox* enabledOnlyBox() const { return enabledOnly_; }
+    QCheckBox* differenceBox() const { return difference_; }
+    QCheckBox* headerBox() const { return header_; }
+    QPushButton* writeResultsButton() const { return writeResults_; }
     // Shows the output file name kept for the device (after DacScanSetFileOutput).
     void showOutput();
 
@@ -131,16 +212,42 @@ protected:
     int progressPercent() const override;
     void refreshPlot() override;
     QString endText() const override;
+    void stateChanged(bool busy) override;
 
 private:
+    QWidget* buildScan();
+    QWidget* buildAcquisition();
+    QWidget* buildOutput();
+    // The controls' values as the parameters of a scan.
+    DacScanParams params() const;
+    void showParams(const DacScanParams& p);
+    void writeResults();
+    void enableDependents();
+
     QComboBox* dac_ = nullptr;
     QSpinBox* from_ = nullptr;
     QSpinBox* to_ = nullptr;
     QSpinBox* step_ = nullptr;
+    QCheckBox* follow_ = nullptr;
+    QComboBox* followDac_ = nullptr;
+    QSpinBox* followOffset_ = nullptr;
     QSpinBox* perStep_ = nullptr;
     QDoubleSpinBox* acqTime_ = nullptr;
+    QSpinBox* spacing_ = nullptr;
+    QCheckBox* integrate_ = nullptr;
+    QCheckBox* testPulses_ = nullptr;
+    QDoubleSpinBox* pulseHeight_ = nullptr;
+    QDoubleSpinBox* pulsePeriod_ = nullptr;
+    QSpinBox* pulseCount_ = nullptr;
+    QLineEdit* columnMask_ = nullptr;
     QLineEdit* output_ = nullptr;
     QCheckBox* log_ = nullptr;
+    QLineEdit* results_ = nullptr;
+    QComboBox* kind_ = nullptr;
+    QCheckBox* enabledOnly_ = nullptr;
+    QCheckBox* difference_ = nullptr;
+    QCheckBox* header_ = nullptr;
+    QPushButton* writeResults_ = nullptr;
 };
 
 // Dependency scan of a device: the DACs to scan, range, others at their middle value, output file; the
@@ -161,6 +268,8 @@ public:
     QSpinBox* toSpin() const { return to_; }
     QSpinBox* stepSpin() const { return step_; }
     QLineEdit* outputEdit() const { return output_; }
+    // What the last start cut from the range, empty when nothing.
+    QLabel* noticeLabel() const { return notice_; }
 
 protected:
     bool onStart() override;
@@ -173,6 +282,7 @@ protected:
 
 private:
     std::vector<QCheckBox*> dacs_;
+    QLabel* notice_ = nullptr;
     QCheckBox* middle_ = nullptr;
     QSpinBox* from_ = nullptr;
     QSpinBox* to_ = nullptr;

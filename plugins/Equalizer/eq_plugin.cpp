@@ -89,25 +89,29 @@ ThEqualData::~ThEqualData()
 }
 
 int ThEqualData::start(int type, bool twoLevel, int first, int second, int step,
-                       const equalizer::EqualizationSettings& settings)
+                       const equalizer::EqualizationSettings& settings, std::string* why)
 {
-    if (op.isRunning()) {
-        logText("A threshold equalization is already running.");
+    const auto refuse = [why](const std::string& text) {
+        logText(text);
+        if (why)
+            *why = text;
         return -1;
-    }
+    };
+    if (op.isRunning())
+        return refuse("A threshold equalization is already running.");
     const _MgrFuncTable* t = pluginTable();
     if (engine.setUp(t, static_cast<unsigned>(devId), [this](unsigned message, int) {
             if (message == equalizer::kMsgFinished)
                 postToWindow(new QEvent(kRunEndedEvent));
         }) != 0)
-        return -1;
-    if (engine.setSettings(settings) != 0 ||
+        return refuse("The threshold equalization cannot use the device: its DACs THL, THS, FBK (and THH) or "
+                      "its description cannot be read.");
+    std::string reason;
+    if (engine.setSettings(settings, &reason) != 0 ||
         equalizer::configureEqualization(engine, *externalPulser(), static_cast<unsigned>(devId), settings, type,
-                                         twoLevel, first, second, step) != 0) {
-        logText("The threshold equalization settings were refused.");
-        return -1;
-    }
-    return op.start() ? 0 : -1;
+                                         twoLevel, first, second, step, &reason) != 0)
+        return refuse("The threshold equalization settings were refused: " + reason);
+    return op.start() ? 0 : refuse("The threshold equalization thread cannot be started.");
 }
 
 // ---- DAC scan ----
@@ -118,6 +122,9 @@ DacScanData::DacScanData(int devId) : MultDataBaseWnd(devId)
         fireEvent(gEventStart, this->devId);
         const int rc = engine.run();
         lastResult_ = rc;
+        const DacScanParams p = params();
+        if (!p.results.empty())
+            writeResults(p.results, p.kind, p.enabledOnly, p.difference, p.header);
         postToWindow(new QEvent(kRunEndedEvent));
         fireEvent(gEventFinish, this->devId);
         return rc;
@@ -150,20 +157,35 @@ std::string DacScanData::outputPath() const
     return output_;
 }
 
+DacScanParams DacScanData::params() const
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return params_;
+}
+
+int DacScanData::writeResults(const std::string& path, int kind, bool enabledOnly, bool difference, bool header)
+{
+    if (path.empty()) {
+        logText("The DAC scan results file has no name.");
+        return -1;
+    }
+    if (engine.historyEmpty()) {
+        logText("There are no DAC scan results to write.");
+        return -1;
+    }
+    return engine.writeResults(path, kind, enabledOnly, difference, header);
+}
+
 int DacScanData::start(const DacScanParams* params)
 {
     std::lock_guard<std::mutex> guard(mutex_);
     if (params)
         params_ = *params;
-    if (!params_) {
-        logText("The DAC scan has no parameters yet: start it once from its window.");
-        return -1;
-    }
     if (op.isRunning()) {
         logText("A DAC scan is already running.");
         return -1;
     }
-    const DacScanParams& p = *params_;
+    const DacScanParams& p = params_;
     if (p.log && output_.empty()) {
         logText("The DAC scan's log needs an output file name.");
         return -1;
@@ -173,12 +195,15 @@ int DacScanData::start(const DacScanParams* params)
         logText("The DAC scan cannot read the device's DACs.");
         return -1;
     }
-    if (engine.setRange(p.to, p.followIndex, p.scanned, p.from, p.step, p.follow, p.followOffset) != 0) {
-        logText("The DAC scan range was refused.");
+    const int scanned = p.scanned >= 0 ? p.scanned : engine.thlIndex();
+    std::string why;
+    if (engine.setRange(p.to, p.followIndex, scanned, p.from, p.step, p.follow, p.followOffset, &why) != 0) {
+        logText("The DAC scan range was refused: " + why);
         return -1;
     }
     engine.setOutput(output_, flags_, p.log);
     engine.setAcquisition(p.perStep, p.acqTime, p.spacing, p.integrate);
+    engine.setTestPulses(p.testPulses, p.pulseHeight, p.pulsePeriod, p.pulseCount, p.columnMask);
     if (!op.start()) {
         logText("The DAC scan thread cannot be started.");
         return -1;
@@ -235,6 +260,8 @@ int DepScanData::start(uint32_t mask, bool othersAtMiddle, int from, int to, int
         setError(engine.lastError());
         return -1;
     }
+    if (const std::string notice = engine.notice(); !notice.empty())
+        logText(notice);
     setError("");
     ended_ = false;
     if (!op.start()) {

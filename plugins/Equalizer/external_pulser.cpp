@@ -70,12 +70,16 @@ int ExternalPulser::setSettings(const std::string& text)
 
 int configureEqualization(ThEqualization& eq, ExternalPulser& pulser, unsigned devId,
                           const EqualizationSettings& settings, int type, bool twoLevel, int first, int second,
-                          int step)
+                          int step, std::string* why)
 {
     const bool external = type == kThlExtPulser || type == kThhExtPulser;
-    if (external && !pulser.available())
+    if (external && !pulser.available()) {
+        if (why)
+            *why = "Method " + std::to_string(type) + " (" + methodLabel(type) + ") needs the external test pulser " +
+                   kPulserLibrary + ", which is not available.";
         return -1;
-    if (eq.configure(type, twoLevel, first, second, step) != 0)
+    }
+    if (eq.configure(type, twoLevel, first, second, step, why) != 0)
         return -1;
     if (!external) {
         eq.setPulserPrepare(nullptr);

@@ -46,8 +46,9 @@ private:
 
 // configure() of the equalization, refusing the external pulser types (7, 12) when the pulser is not
 // available; for them the pulser is prepared before each phase with the settings' pulse count and spacing.
+// why (when given) says what was refused.
 int configureEqualization(ThEqualization& eq, ExternalPulser& pulser, unsigned devId,
                           const EqualizationSettings& settings, int type, bool twoLevel, int first, int second,
-                          int step);
+                          int step, std::string* why = nullptr);
 
 } // namespace equalizer

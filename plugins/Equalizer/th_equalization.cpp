@@ -49,7 +49,7 @@ const char* methodLabel(int type)
     case kThlNoiseCenter: return "THL with noise center (centroid)";
     case kThlNoiseCenterCross: return "THL with noise center (cross)";
     case kThlTestPulses: return "THL with test pulses";
-    case kThlTestPulsesTot: return "THL with test pulses";
+    case kThlTestPulsesTot: return "THL with test pulses in TOT (chip type 3)";
     case kThlExtPulser: return "THL with external test pulser";
     case kThhSource: return "THH with source";
     case kThhTestPulses: return "THH with test pulses";
@@ -238,29 +238,43 @@ int ThEqualization::setUp(const _MgrFuncTable* table, unsigned devId, Notify not
     return 0;
 }
 
-int ThEqualization::configure(int type, bool twoLevel, int first, int second, int step)
+int ThEqualization::configure(int type, bool twoLevel, int first, int second, int step, std::string* why)
 {
-    if (!bound_ || running_ || !methodLabel(type))
+    const auto refuse = [why](const std::string& text) {
+        if (why)
+            *why = text;
         return -1;
+    };
+    if (!bound_)
+        return refuse("The equalization has no device.");
+    if (running_)
+        return refuse("An equalization is running.");
+    if (!methodLabel(type))
+        return refuse("Method (" + std::to_string(type) + ") is not a method type: 1..7 or 9..12.");
+    const std::string method = "Method " + std::to_string(type) + " (" + methodLabel(type) + ")";
     if (type == kThhNoise && chipType_ == 3)
-        return -1;
+        return refuse(method + " is refused on chip type 3.");
     if (type > 7 && thh_ < 0)
-        return -1;
+        return refuse(method + " needs the DAC THH, which the device does not have.");
     if (step == 0) // a sweep that never moves
-        return -1;
+        return refuse("Step (0) must not be 0.");
     // The histogram holds the values of the THL range; the scanned DAC's own range bounds them too.
     const int scanned = type > 7 ? thh_ : thl_;
     const char** names = nullptr;
     const int* bits = nullptr;
     int count = 0;
     if (table_->tvkCtrlGetDACsNames(dev_, &names, &bits, &count) != 0 || scanned >= count)
-        return -1;
+        return refuse("Cannot read the device's DACs.");
     const int limit = std::min(range_, 1 << bits[scanned]);
-    if (first < 0 || second < 0 || first >= limit || second >= limit)
-        return -1;
+    const std::string allowed = " is outside the range of " + std::string(type > 7 ? "THH" : "THL") + ", 0.." +
+                                std::to_string(limit - 1) + ".";
+    if (first < 0 || first >= limit)
+        return refuse("From (" + std::to_string(first) + ")" + allowed);
+    if (second < 0 || second >= limit)
+        return refuse("To (" + std::to_string(second) + ")" + allowed);
     int polarity = 1;
     if (table_->tvkCtrlGetPolarity(dev_, &polarity) != 0)
-        return -1;
+        return refuse("Cannot read the device's polarity.");
     bool positive = polarity != 0;
     if (chipType_ == 2 || chipType_ == 3)
         positive = !positive;
@@ -282,11 +296,30 @@ int ThEqualization::configure(int type, bool twoLevel, int first, int second, in
     return 0;
 }
 
-int ThEqualization::setSettings(const EqualizationSettings& s)
+int ThEqualization::setSettings(const EqualizationSettings& s, std::string* why)
 {
-    if (running_ || s.acqCount < 1 || !(s.acqTime >= 0.0) || s.spacing < 1 || s.spacing > 32 ||
-        !(s.countThresholdFactor >= 0.0) || (s.oneChipAtATime && chips_ < 2))
+    const auto refuse = [why](const std::string& text) {
+        if (why)
+            *why = text;
         return -1;
+    };
+    char value[64];
+    const auto number = [&value](double v) {
+        std::snprintf(value, sizeof value, "%g", v);
+        return std::string(value);
+    };
+    if (running_)
+        return refuse("An equalization is running.");
+    if (s.acqCount < 1)
+        return refuse("Acquisitions (" + std::to_string(s.acqCount) + ") must be at least 1.");
+    if (!(s.acqTime >= 0.0))
+        return refuse("Acq. time (" + number(s.acqTime) + " s) must not be negative.");
+    if (s.spacing < 1 || s.spacing > 32)
+        return refuse("Spacing S (" + std::to_string(s.spacing) + ") is outside 1..32.");
+    if (!(s.countThresholdFactor >= 0.0))
+        return refuse("Count threshold factor (" + number(s.countThresholdFactor) + ") must not be negative.");
+    if (s.oneChipAtATime && chips_ < 2)
+        return refuse("One chip at a time needs more than one chip; the device has " + std::to_string(chips_) + ".");
     settings_ = s;
     return 0;
 }

@@ -81,10 +81,10 @@ public:
     // Binds the engine to a device; -1 when a DAC it needs is missing or memory is short.
     int setUp(const _MgrFuncTable* table, unsigned devId, Notify notify);
     // -1 for an unknown type, type 11 on chip type 3, a THH type without THH, step 0, or values outside the
-    // scanned DAC's range.
-    int configure(int type, bool twoLevel, int first, int second, int step);
-    // -1 when a setting is out of range (spacing above 32, one chip at a time on one chip).
-    int setSettings(const EqualizationSettings& settings);
+    // scanned DAC's range; why (when given) then names the setting, its value and what is allowed.
+    int configure(int type, bool twoLevel, int first, int second, int step, std::string* why = nullptr);
+    // -1 when a setting is out of range (spacing above 32, one chip at a time on one chip), with why as above.
+    int setSettings(const EqualizationSettings& settings, std::string* why = nullptr);
     void setPulserPrepare(PulserPrepare prepare) { pulserPrepare_ = std::move(prepare); }
 
     int run();
@@ -101,6 +101,7 @@ public:
     // Results.
     int levels() const { return levels_; }
     int chips() const { return chips_; }
+    uint32_t pixelCount() const { return pixels_; }
     int scanStart() const { return start_; }
     int scanEnd() const { return end_; }
     int scanStep() const { return step_; }

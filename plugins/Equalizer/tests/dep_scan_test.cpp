@@ -57,7 +57,9 @@ struct ReadHook {
     }
 };
 
-// The model reads back code x 1.5 V / largest code; one sample has no spread.
+// The model reads back code x 1.5 V / largest code; one sample has no spread. A DAC narrower than the
+// range is cut at its largest value, and the notice says which DACs and to what; the planned codes are
+// those the scan visits (the window's progress is measured against them).
 TEST(DepScan, WritesEveryDacOfTheMaskUpToItsLargestValue)
 {
     struct Case {
@@ -67,17 +69,21 @@ TEST(DepScan, WritesEveryDacOfTheMaskUpToItsLargestValue)
         int dacSize;
         std::vector<int> indices;
         std::vector<std::string> bodies; // per DAC of the mask
+        std::vector<int> cut;            // the DACs cut to 255
+        int planned;
     };
     const Case cases[] = {
         {"[Model]\nChips=1\nType=1\n", 0x101, 250, 300, 2, 13, {0, 8},
          {"250\t1.4706\t0.0000\n252\t1.4824\t0.0000\n254\t1.4941\t0.0000\n",
-          "250\t1.4706\t0.0000\n252\t1.4824\t0.0000\n254\t1.4941\t0.0000\n"}},
+          "250\t1.4706\t0.0000\n252\t1.4824\t0.0000\n254\t1.4941\t0.0000\n"},
+         {0, 8}, 6},
         {"[Model]\nChips=1\nType=1\n", 0x2, 0, 10, 5, 13, {1}, // to reached exactly
-         {"0\t0.0000\t0.0000\n5\t0.0294\t0.0000\n10\t0.0588\t0.0000\n"}},
+         {"0\t0.0000\t0.0000\n5\t0.0294\t0.0000\n10\t0.0588\t0.0000\n"}, {}, 3},
         {"[Model]\nChips=4\nType=2\n", 0x41, 254, 1023, 767, 60, {0, 6}, // 8- and 10-bit DACs, 4 chips
          {"254\t1.4941\t0.0000\t1.4941\t0.0000\t1.4941\t0.0000\t1.4941\t0.0000\n",
           "254\t0.3724\t0.0000\t0.3724\t0.0000\t0.3724\t0.0000\t0.3724\t0.0000\n"
-          "1021\t1.4971\t0.0000\t1.4971\t0.0000\t1.4971\t0.0000\t1.4971\t0.0000\n"}},
+          "1021\t1.4971\t0.0000\t1.4971\t0.0000\t1.4971\t0.0000\t1.4971\t0.0000\n"},
+         {0}, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ini + std::to_string(c.mask));
@@ -88,6 +94,15 @@ TEST(DepScan, WritesEveryDacOfTheMaskUpToItsLargestValue)
         DepScan scan;
         ASSERT_EQ(scan.setUp(t, 0), 0);
         ASSERT_EQ(scan.configure(c.mask, false, c.from, c.to, c.step, path), 0);
+        std::string notice;
+        if (c.cut.size() == 1)
+            notice = "Scan TO (" + std::to_string(c.to) + ") is cut to 255 for " + dacName(t, c.cut[0]) +
+                     " (its largest value).";
+        else if (c.cut.size() == 2)
+            notice = "Scan TO (" + std::to_string(c.to) + ") is cut to 255 for " + dacName(t, c.cut[0]) + ", " +
+                     dacName(t, c.cut[1]) + " (their largest value).";
+        EXPECT_EQ(scan.notice(), notice);
+        EXPECT_EQ(scan.plannedCodes(), c.planned);
         std::vector<bool> ends;
         EXPECT_EQ(scan.run([&](bool ok) { ends.push_back(ok); }), 0) << scan.lastError();
         EXPECT_EQ(ends, std::vector<bool>{true});

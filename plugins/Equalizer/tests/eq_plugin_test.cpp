@@ -12,7 +12,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -33,6 +35,7 @@
 #include "platform/module.h"
 #include "tvk_mgr.h"
 #include "uikit/message_box.h"
+#include "uikit/plot2d.h"
 
 namespace fs = std::filesystem;
 
@@ -185,16 +188,46 @@ T* window(const char* objectName)
     return nullptr;
 }
 
-// Pumps the GUI thread until pred holds (at most 60 s).
+// Pumps the GUI thread until pred holds (at most seconds).
 template <class Pred>
-bool pumpUntil(Pred pred)
+bool pumpUntil(Pred pred, int seconds = 60)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!pred() && std::chrono::steady_clock::now() < end) {
         QCoreApplication::processEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return pred();
+}
+
+// Replaces a spin box's text as a user does: select all, type.
+void typeInto(QAbstractSpinBox* spin, const QString& text)
+{
+    QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(spin, text);
+    QTest::keyClick(spin, Qt::Key_Tab);
+}
+
+void typeInto(QLineEdit* edit, const QString& text)
+{
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, text);
+}
+
+void click(QAbstractButton* button)
+{
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, button->rect().center());
+}
+
+// The lines of the manager's log holding text.
+int logLines(const EqApp& app, const std::string& text)
+{
+    int n = 0;
+    std::string all = ombrel_test::readFile(app.dir() + "/log.txt");
+    for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
+        ++n;
+    return n;
 }
 
 // Calls the menu item of a tool ("...|<tool>"); its result, -1000 when there is none.
@@ -332,8 +365,27 @@ TEST_F(EqualizerInManager, FunctionRecordsAndEventsByName)
     EXPECT_EQ(subscribedStart_, 0);
     EXPECT_EQ(subscribedFinish_, 0);
 
-    // A DAC scan by name before its window ever set the parameters: refused.
-    EXPECT_EQ(app.callFunc("DacScanStart", {tvkSlotUint(0)}), -1);
+    // A DAC scan by name before its window was ever opened runs with the window's defaults: THL from 0 to
+    // 100 by 10, every step's frame saved under the name set by name (three digits for 100).
+    const std::string folder = app.dir() + "/byname";
+    fs::create_directories(folder);
+    ASSERT_EQ(app.callFunc("DacScanSetFileOutput",
+                           {tvkSlotUint(0), tvkSlotPtr((folder + "/scan.txt").c_str()), tvkSlotUint(FSAVE_ASCII)}),
+              0);
+    ASSERT_EQ(app.callFunc("DacScanStart", {tvkSlotUint(0)}), 0);
+    EXPECT_EQ(Calls::instance().waitFor(2),
+              (std::vector<std::pair<std::string, intptr_t>>{{"DacScanStart", 0}, {"DacScanFinish", 0}}));
+    std::vector<std::string> saved;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().extension() == ".txt") // each beside its description file
+            saved.push_back(entry.path().filename().string());
+    std::sort(saved.begin(), saved.end());
+    std::vector<std::string> expected;
+    for (const char* v : {"000", "010", "020", "030", "040", "050", "060", "070", "080", "090", "100"})
+        expected.push_back(std::string("scan_THL_") + v + ".txt");
+    EXPECT_EQ(saved, expected);
+    ASSERT_EQ(app.callFunc("DacScanSetFileOutput", {tvkSlotUint(0), tvkSlotPtr(""), tvkSlotUint(0)}), 0);
+    Calls::instance().clear();
     // Unknown devices are refused by every per-device function.
     EXPECT_EQ(app.callFunc("DepScanAbort", {tvkSlotUint(7)}), -1);
     EXPECT_EQ(app.callFunc("DacScanStart", {tvkSlotUint(7)}), -1);
@@ -599,4 +651,206 @@ TEST_F(EqualizerInManager, PulserTypesDisabledWithoutTheLibrary)
     eq->close();
     settle();
     EXPECT_EQ(window<CEqualizerDlg>("EqualizerDlg"), nullptr);
+}
+
+// The equalization window as a user meets it on the model (THL of 8 bits): "To" at the top of the THL
+// range and every range control bounded by it; the defaults run to their end, which names the pixels
+// masked per chip and in total as the device holds them; the operations on a finished run come on as they
+// are allowed, and the distribution file is written from the window. One equalization logs no "Frame N was
+// not found.".
+TEST_F(EqualizerInManager, EqualizationWindowDefaultsRunAndItsOperations)
+{
+    EqApp& app = *app_;
+    ASSERT_EQ(callMenu(app, CEqualizerDlg::kToolName), 0);
+    ASSERT_TRUE(pumpUntil([&] { return window<CEqualizerDlg>("EqualizerDlg") != nullptr; }));
+    CEqualizerDlg* eq = window<CEqualizerDlg>("EqualizerDlg");
+    EXPECT_EQ(eq->toSpin()->value(), 255);
+    for (QSpinBox* range : {eq->fromSpin(), eq->toSpin(), eq->stepSpin()})
+        EXPECT_EQ(range->maximum(), 255);
+    QComboBox* method = eq->methodCombo();
+    EXPECT_EQ(method->itemText(method->findData(5)).toStdString(), "5 - THL with test pulses");
+    EXPECT_EQ(method->itemText(method->findData(6)).toStdString(), "6 - THL with test pulses in TOT (chip type 3)");
+    // One chip: not one at a time; no run: no operation on it.
+    EXPECT_FALSE(eq->oneChipBox()->isEnabled());
+    const std::vector<QPushButton*> operations = {eq->rewindowButton(), eq->noiseButton(), eq->balanceButton(),
+                                                  eq->distributionButton()};
+    for (QPushButton* b : operations)
+        EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+
+    const int notFoundBefore = logLines(app, "was not found.");
+    click(eq->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !eq->abortButton()->isEnabled() && eq->status()->text() != "Equalizing..."; },
+                          300));
+    // The end as the device holds it: its pixels with bit 0 clear.
+    std::vector<uint8_t> cfg(65536);
+    auto getCfg = app.call<int (*)(unsigned, uint8_t*, uint32_t, int)>("tvkCtrlGetPixelsCfg");
+    const auto maskedOnDevice = [&] {
+        EXPECT_EQ(getCfg(0, cfg.data(), 65536, -1), 0);
+        return std::count_if(cfg.begin(), cfg.end(), [](uint8_t b) { return !(b & 1); });
+    };
+    const long masked = maskedOnDevice();
+    std::string expected = "Equalization finished. Masked pixels: chip 0: " + std::to_string(masked) + "; total " +
+                           std::to_string(masked) + " of 65536.";
+    if (masked > 32768)
+        expected += "\nMore than half of the pixels are masked (" + std::to_string(masked) +
+                    " of 65536): most pixels showed no threshold response between From and To. Check the method, "
+                    "the range and the source or test pulses.";
+    EXPECT_EQ(eq->status()->text().toStdString(), expected);
+    EXPECT_EQ(eq->progressBar()->value(), 100);
+    EXPECT_EQ(logLines(app, "was not found."), notFoundBefore);
+    EXPECT_EQ(eq->xTitle().toStdString(), "THL");
+    EXPECT_EQ(eq->yTitle().toStdString(), "Pixels");
+
+    // After a type 2 run on one chip: all but chip balancing; the file needs its name.
+    EXPECT_TRUE(eq->rewindowButton()->isEnabled());
+    EXPECT_TRUE(eq->noiseButton()->isEnabled());
+    EXPECT_FALSE(eq->balanceButton()->isEnabled());
+    EXPECT_FALSE(eq->distributionButton()->isEnabled());
+    const std::string dist = app.dir() + "/distributions.txt";
+    typeInto(eq->distributionEdit(), QString::fromStdString(dist));
+    ASSERT_TRUE(eq->distributionButton()->isEnabled());
+    click(eq->distributionButton());
+    EXPECT_EQ(eq->status()->text().toStdString(), "The distributions were written to " + dist + ".");
+    EXPECT_EQ(ombrel_test::readFile(dist).rfind("Threshold equalization distributions\nType: THL with noise edge\n", 0),
+              0u);
+
+    typeInto(eq->windowFactorSpin(), QStringLiteral("2"));
+    click(eq->rewindowButton());
+    const long rewindowed = maskedOnDevice();
+    EXPECT_GE(rewindowed, masked); // a narrower window than the run's six sigma
+    EXPECT_EQ(eq->status()->text().toStdString().rfind("Re-windowed at k = 2. Masked pixels: chip 0: " +
+                                                           std::to_string(rewindowed) + "; total " +
+                                                           std::to_string(rewindowed) + " of 65536.",
+                                                       0),
+              0u)
+        << eq->status()->text().toStdString();
+    click(eq->noiseButton());
+    EXPECT_EQ(eq->status()->text().toStdString(), "The threshold was set from the noise, p = 1 %.");
+
+    // A run of another type: the threshold from the noise is off again.
+    method->setFocus();
+    method->setCurrentIndex(method->findData(1));
+    typeInto(eq->fromSpin(), QStringLiteral("100"));
+    typeInto(eq->toSpin(), QStringLiteral("140"));
+    typeInto(eq->acqTimeSpin(), QStringLiteral("0.000001"));
+    click(eq->twoLevelBox());
+    click(eq->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !eq->abortButton()->isEnabled() && eq->status()->text() != "Equalizing..."; },
+                          300));
+    EXPECT_EQ(eq->status()->text().toStdString().rfind("Equalization finished.", 0), 0u);
+    EXPECT_TRUE(eq->rewindowButton()->isEnabled());
+    EXPECT_FALSE(eq->noiseButton()->isEnabled());
+    eq->close();
+    settle();
+}
+
+// The DAC scan window's controls reach the scan: a following DAC at an offset and integrated steps show in
+// the saved frames' names, the results file is written at the end and again from its button, with the
+// value kind chosen; test pulses run instead of acquisitions.
+TEST_F(EqualizerInManager, DacScanWindowControlsReachTheScan)
+{
+    EqApp& app = *app_;
+    ASSERT_EQ(callMenu(app, CDacScanDlg::kToolName), 0);
+    ASSERT_TRUE(pumpUntil([&] { return window<CDacScanDlg>("DacScanDlg") != nullptr; }));
+    CDacScanDlg* dac = window<CDacScanDlg>("DacScanDlg");
+    const std::string folder = app.dir() + "/follow";
+    fs::create_directories(folder);
+    ASSERT_EQ(app.callFunc("DacScanSetFileOutput",
+                           {tvkSlotUint(0), tvkSlotPtr((folder + "/scan.txt").c_str()), tvkSlotUint(FSAVE_ASCII)}),
+              0);
+    settle();
+    EXPECT_FALSE(dac->followCombo()->isEnabled());
+    click(dac->followBox());
+    ASSERT_TRUE(dac->followCombo()->isEnabled());
+    dac->followCombo()->setFocus();
+    QTest::keyClicks(dac->followCombo(), "THH");
+    EXPECT_EQ(dac->followCombo()->currentText().toStdString(), "THH");
+    typeInto(dac->followOffsetSpin(), QStringLiteral("5"));
+    click(dac->integrateBox());
+    typeInto(dac->fromSpin(), QStringLiteral("0"));
+    typeInto(dac->toSpin(), QStringLiteral("40"));
+    typeInto(dac->stepSpin(), QStringLiteral("20"));
+    typeInto(dac->perStepSpin(), QStringLiteral("2"));
+    typeInto(dac->acqTimeSpin(), QStringLiteral("0.000001"));
+    const std::string results = app.dir() + "/results.txt";
+    typeInto(dac->resultsEdit(), QString::fromStdString(results));
+    click(dac->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !dac->abortButton()->isEnabled() && dac->status()->text() != "Scanning..."; }));
+    EXPECT_EQ(dac->status()->text().toStdString(), "DAC scan finished.");
+    for (const char* v : {"00", "20", "40"})
+        EXPECT_TRUE(fs::exists(folder + "/scan_THL-w5THH_" + v + ".txt")) << v;
+    // The whole history, each run a header line of its DAC values: this run is the last block.
+    const std::string text = ombrel_test::readFile(results);
+    const size_t last = text.rfind("\n\n", text.size() - 3);
+    const std::string block = text.substr(last == std::string::npos ? 0 : last + 2);
+    EXPECT_EQ(block.substr(0, block.find('\n')), "0\t20\t40") << text;
+    EXPECT_EQ(dac->xTitle().toStdString(), "THL value");
+    EXPECT_EQ(dac->yTitle().toStdString(), "Sum of medians");
+
+    // The button writes the history now, with the value chosen in the window.
+    ASSERT_TRUE(dac->writeResultsButton()->isEnabled());
+    dac->kindCombo()->setFocus();
+    QTest::keyClick(dac->kindCombo(), Qt::Key_End); // the last kind
+    EXPECT_EQ(dac->kindCombo()->currentIndex(), 2);
+    EXPECT_EQ(dac->yTitle().toStdString(), "Sum of counts");
+    const std::string again = app.dir() + "/results2.txt";
+    typeInto(dac->resultsEdit(), QString::fromStdString(again));
+    click(dac->writeResultsButton());
+    EXPECT_EQ(dac->status()->text().toStdString(), "The results were written to " + again + ".");
+    EXPECT_NE(ombrel_test::readFile(again), text); // sums of counts, not of medians
+    EXPECT_EQ(ombrel_test::readFile(again).substr(0, text.find('\n')), text.substr(0, text.find('\n')));
+
+    // Test pulses in place of acquisitions.
+    ASSERT_EQ(app.callFunc("DacScanSetFileOutput", {tvkSlotUint(0), tvkSlotPtr(""), tvkSlotUint(0)}), 0);
+    settle();
+    EXPECT_FALSE(dac->pulseCountSpin()->isEnabled());
+    click(dac->testPulseBox());
+    EXPECT_TRUE(dac->pulseCountSpin()->isEnabled());
+    typeInto(dac->pulseCountSpin(), QStringLiteral("10"));
+    typeInto(dac->resultsEdit(), QString());
+    click(dac->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !dac->abortButton()->isEnabled() && dac->status()->text() != "Scanning..."; }));
+    EXPECT_EQ(dac->status()->text().toStdString(), "DAC scan finished.");
+    dac->close();
+    settle();
+}
+
+// The dependency scan window with its default range 0..1023 on an 8-bit DAC: the range is cut to 255 with
+// a message in the window and the log, the progress reaches 100 % at the end; the plot's axes are titled,
+// and a scan of one code (a flat curve) is drawn inside the plot.
+TEST_F(EqualizerInManager, DependencyScanWindowCutsTheRangeAndShowsItsEnd)
+{
+    EqApp& app = *app_;
+    ASSERT_EQ(callMenu(app, CAnalogScanDlg::kToolName), 0);
+    ASSERT_TRUE(pumpUntil([&] { return window<CAnalogScanDlg>("AnalogScanDlg") != nullptr; }));
+    CAnalogScanDlg* dep = window<CAnalogScanDlg>("AnalogScanDlg");
+    ASSERT_TRUE(dep->startButton()->isEnabled());
+    for (size_t i = 0; i < dep->dacBoxes().size(); ++i)
+        if (dep->dacBoxes()[i]->isChecked() != (i == 0))
+            click(dep->dacBoxes()[i]);
+    typeInto(dep->fromSpin(), QStringLiteral("0"));
+    typeInto(dep->toSpin(), QStringLiteral("1023"));
+    typeInto(dep->outputEdit(), QString());
+    const std::string cut = "Scan TO (1023) is cut to 255 for " + app.dacName(0) + " (its largest value).";
+    click(dep->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !dep->abortButton()->isEnabled() && dep->status()->text() != "Scanning..."; }));
+    EXPECT_EQ(dep->status()->text().toStdString(), "Dependency scan finished.");
+    EXPECT_EQ(dep->progressBar()->value(), 100);
+    EXPECT_EQ(dep->noticeLabel()->text().toStdString(), cut);
+    EXPECT_EQ(logLines(app, cut), 1);
+    EXPECT_EQ(dep->xTitle().toStdString(), "DAC code");
+    EXPECT_EQ(dep->yTitle().toStdString(), "Analog value, chip 0");
+
+    // One code: the model reads 10 x 1.5 V / 255 back, a flat line that lies inside the plot.
+    typeInto(dep->fromSpin(), QStringLiteral("10"));
+    typeInto(dep->toSpin(), QStringLiteral("10"));
+    click(dep->startButton());
+    ASSERT_TRUE(pumpUntil([&] { return !dep->abortButton()->isEnabled() && dep->status()->text() != "Scanning..."; }));
+    EXPECT_EQ(dep->status()->text().toStdString(), "Dependency scan finished.");
+    EXPECT_EQ(dep->noticeLabel()->text().toStdString(), "");
+    const double y = 10 * 1.5 / 255;
+    EXPECT_LT(dep->plot()->yMin, y - 1e-3);
+    EXPECT_GT(dep->plot()->yMax, y + 1e-3);
+    dep->close();
+    settle();
 }

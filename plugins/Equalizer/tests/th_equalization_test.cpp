@@ -5,6 +5,7 @@
 #include <cmath>
 #include <future>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -429,6 +430,7 @@ TEST(ThEqualization, ConfigureTable)
         int first, second, step;
         int result;
         int start, end, signedStep;
+        const char* why = ""; // the refusal's text
     };
     const Case cases[] = {
         {1, 1, 2, 10, 100, 3, 0, 100, 10, -3},  // downward from the larger value, end on the grid
@@ -439,12 +441,13 @@ TEST(ThEqualization, ConfigureTable)
         {1, 1, 2, 50, 52, 5, 0, 52, 47, -5},    // shorter than a step: swept once
         {1, 0, 2, 52, 50, 5, 0, 50, 55, 5},
         {1, 1, 2, 50, 50, 1, 0, 50, 49, -1},
-        {3, 1, 11, 10, 100, 5, -1, 0, 0, 0},    // THH noise on chip type 3
-        {3, 1, 9, 10, 100, 5, -1, 0, 0, 0},     // no THH on chip type 3
-        {1, 1, 2, 10, 100, 0, -1, 0, 0, 0},     // step 0 never moves
-        {1, 1, 2, -1, 100, 1, -1, 0, 0, 0},     // outside the DAC's range
-        {1, 1, 2, 10, 256, 1, -1, 0, 0, 0},
-        {1, 1, 8, 10, 100, 1, -1, 0, 0, 0},     // type 8 is not used
+        {3, 1, 11, 10, 100, 5, -1, 0, 0, 0, "Method 11 (THH with noise) is refused on chip type 3."},
+        {3, 1, 9, 10, 100, 5, -1, 0, 0, 0, "Method 9 (THH with source) needs the DAC THH, which the device does not have."},
+        {1, 1, 2, 10, 100, 0, -1, 0, 0, 0, "Step (0) must not be 0."}, // never moves
+        {1, 1, 2, -1, 100, 1, -1, 0, 0, 0, "From (-1) is outside the range of THL, 0..255."},
+        {1, 1, 2, 10, 256, 1, -1, 0, 0, 0, "To (256) is outside the range of THL, 0..255."},
+        {1, 1, 2, 0, 1023, 4, -1, 0, 0, 0, "To (1023) is outside the range of THL, 0..255."},
+        {1, 1, 8, 10, 100, 1, -1, 0, 0, 0, "Method (8) is not a method type: 1..7 or 9..12."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "chip type " << c.chipType << ", polarity " << c.polarity << ", type "
@@ -454,7 +457,9 @@ TEST(ThEqualization, ConfigureTable)
         ThEqualization eq;
         int values = 0;
         ASSERT_EQ(eq.setUp(rig.table(), 0, [&](unsigned m, int) { values += m == equalizer::kMsgDacStep; }), 0);
-        ASSERT_EQ(eq.configure(c.type, false, c.first, c.second, c.step), c.result);
+        std::string why;
+        ASSERT_EQ(eq.configure(c.type, false, c.first, c.second, c.step, &why), c.result);
+        EXPECT_EQ(why, c.why);
         if (c.result != 0)
             continue;
         EXPECT_EQ(eq.scanStart(), c.start);
@@ -631,15 +636,55 @@ TEST(ThEqualization, SettingsAreRefusedOutOfRange)
     ModelRig rig("[Model]\n");
     ThEqualization eq;
     ASSERT_EQ(eq.setUp(rig.table(), 0, nullptr), 0);
-    EqualizationSettings s;
-    s.spacing = 33; // every pixel would be masked: test-pulse columns are chosen below 32
-    EXPECT_EQ(eq.setSettings(s), -1);
-    s.spacing = 4;
-    s.oneChipAtATime = true; // one chip only
-    EXPECT_EQ(eq.setSettings(s), -1);
-    s.oneChipAtATime = false;
-    s.acqCount = 0;
-    EXPECT_EQ(eq.setSettings(s), -1);
+    struct Case {
+        const char* name;
+        void (*change)(EqualizationSettings&);
+        const char* why;
+    };
+    const Case cases[] = {
+        // every pixel would be masked: test-pulse columns are chosen below 32
+        {"spacing 33", [](EqualizationSettings& s) { s.spacing = 33; }, "Spacing S (33) is outside 1..32."},
+        {"one chip at a time", [](EqualizationSettings& s) { s.oneChipAtATime = true; },
+         "One chip at a time needs more than one chip; the device has 1."},
+        {"no acquisition", [](EqualizationSettings& s) { s.acqCount = 0; }, "Acquisitions (0) must be at least 1."},
+        {"negative time", [](EqualizationSettings& s) { s.acqTime = -0.5; },
+         "Acq. time (-0.5 s) must not be negative."},
+        {"negative factor", [](EqualizationSettings& s) { s.countThresholdFactor = -2; },
+         "Count threshold factor (-2) must not be negative."},
+    };
+    for (const Case& c : cases) {
+        EqualizationSettings s;
+        c.change(s);
+        std::string why;
+        EXPECT_EQ(eq.setSettings(s, &why), -1) << c.name;
+        EXPECT_EQ(why, c.why) << c.name;
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The method labels (the distribution file's "Type:" line and the window's method list): the five fixed
+// ones, type 6 naming its TOT measurement, and no two types sharing a text (5 and 6 once did).
+TEST(ThEqualization, MethodLabels)
+{
+    const std::pair<int, const char*> fixed[] = {
+        {1, "THL with source"},
+        {2, "THL with noise edge"},
+        {3, "THL with noise center (centroid)"},
+        {4, "THL with noise center (cross)"},
+        {5, "THL with test pulses"},
+        {6, "THL with test pulses in TOT (chip type 3)"},
+    };
+    for (const auto& [type, label] : fixed)
+        EXPECT_STREQ(equalizer::methodLabel(type), label) << type;
+    std::set<std::string> seen;
+    for (int type : {1, 2, 3, 4, 5, 6, 7, 9, 10, 11, 12}) {
+        ASSERT_NE(equalizer::methodLabel(type), nullptr) << type;
+        EXPECT_TRUE(seen.insert(equalizer::methodLabel(type)).second) << type;
+    }
+    EXPECT_EQ(equalizer::methodLabel(8), nullptr);
 }
 
 } // namespace
