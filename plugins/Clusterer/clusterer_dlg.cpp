@@ -35,8 +35,24 @@ constexpr uint8_t kClassBgr[kClassCount][3] = {
 constexpr uint8_t kFilteredOutBgr[3] = {90, 90, 90};
 constexpr uint8_t kHighlightBgr[3] = {255, 255, 255};
 
-const char* const kSpectrumNames[] = {"Size spectrum, all clusters", "Size spectrum, filtered clusters",
-                                      "Volume spectrum, all clusters", "Volume spectrum, filtered clusters"};
+// The spectra the plot can show, in the order of its chooser, with the setting that turns each on.
+struct ShownSpectrum {
+    const char* name;
+    const char* key;
+    bool ClustSettings::*flag;
+};
+const ShownSpectrum kShownSpectra[] = {
+    {"Size spectrum, all clusters", "GlobalSizeSpectAll", &ClustSettings::GlobalSizeSpectAll},
+    {"Size spectrum, filtered clusters", "GlobalSizeSpectValid", &ClustSettings::GlobalSizeSpectValid},
+    {"Volume spectrum, all clusters", "GlobalVolSpectAll", &ClustSettings::GlobalVolSpectAll},
+    {"Volume spectrum, filtered clusters", "GlobalVolSpectValid", &ClustSettings::GlobalVolSpectValid},
+};
+
+bool anySpectrumOn(const ClustSettings& s)
+{
+    return s.GlobalSizeSpectAll || s.GlobalSizeSpectValid || s.GlobalVolSpectAll || s.GlobalVolSpectValid ||
+           s.GlobalVolSpectCustSize || s.PerPixVolSpectValid;
+}
 
 QString number(double v) { return QString::number(v, 'g', 6); }
 
@@ -167,13 +183,16 @@ bool CClusterDlg::Create()
 
     spectrumChoice_ = new QComboBox(this);
     spectrumChoice_->setObjectName(QStringLiteral("spectrum"));
-    for (const char* name : kSpectrumNames)
-        spectrumChoice_->addItem(QString::fromLatin1(name));
+    for (const ShownSpectrum& shown : kShownSpectra)
+        spectrumChoice_->addItem(QString::fromLatin1(shown.name));
     spectrumChoice_->setGeometry(720, 186, 392, 24);
     connect(spectrumChoice_, &QComboBox::currentIndexChanged, this, &CClusterDlg::showSpectrum);
+    spectrumState_ = new QLabel(this);
+    spectrumState_->setObjectName(QStringLiteral("spectrumState"));
+    spectrumState_->setGeometry(720, 212, 392, 20);
     plot_ = new Plot2D(this);
     plot_->setObjectName(QStringLiteral("plot"));
-    plot_->setGeometry(720, 214, 392, 226);
+    plot_->setGeometry(720, 234, 392, 206);
 
     auto* clusterLabel = new QLabel(QStringLiteral("Cluster:"), this);
     clusterLabel->setGeometry(310, 450, 60, 20);
@@ -205,6 +224,7 @@ bool CClusterDlg::Create()
     addDlgItem(picture_, ANCHOR_STRETCH_W | ANCHOR_STRETCH_H);
     addDlgItem(counts_, ANCHOR_MOVE_X);
     addDlgItem(spectrumChoice_, ANCHOR_MOVE_X);
+    addDlgItem(spectrumState_, ANCHOR_MOVE_X);
     addDlgItem(plot_, ANCHOR_MOVE_X | ANCHOR_STRETCH_H);
     for (QWidget* w : {static_cast<QWidget*>(clusterLabel), static_cast<QWidget*>(clusterIndex_),
                        static_cast<QWidget*>(hint)})
@@ -385,6 +405,19 @@ void CClusterDlg::refreshSpectrum()
     ClusterData* d = data();
     if (!d)
         return;
+    // A spectrum is only gathered while its setting is on, and all are off by default: each one that is off
+    // says so in the chooser, and the line under it says how to turn the shown one on.
+    const ClustSettings settings = d->analysis->settings();
+    for (int i = 0; i < static_cast<int>(std::size(kShownSpectra)); ++i) {
+        const ShownSpectrum& shown = kShownSpectra[i];
+        const QString name = QString::fromLatin1(shown.name);
+        spectrumChoice_->setItemText(i, settings.*shown.flag ? name : name + QStringLiteral(" (off)"));
+    }
+    const ShownSpectrum& chosen = kShownSpectra[spectrum_];
+    spectrumState_->setText(settings.*chosen.flag
+                                ? QString()
+                                : QStringLiteral("This spectrum is off: set %1 to 1 and press Apply settings.")
+                                      .arg(QString::fromLatin1(chosen.key)));
     const bool valid = spectrum_ == SizeValid || spectrum_ == VolumeValid;
     const Spectrum s = spectrum_ <= SizeValid ? d->analysis->sizeSpectrum(valid) : d->analysis->volumeSpectrum(valid);
     plot_->clearSeries();
@@ -467,6 +500,18 @@ void CClusterDlg::folderFinished()
 
 void CClusterDlg::chooseSpectraFile()
 {
+    ClusterData* d = data();
+    if (!d)
+        return;
+    if (!anySpectrumOn(d->analysis->settings())) {
+        messageBox(this,
+                   QStringLiteral("No spectrum is on, so there is nothing to write. Set one of GlobalSizeSpectAll, "
+                                  "GlobalSizeSpectValid, GlobalVolSpectAll, GlobalVolSpectValid, "
+                                  "GlobalVolSpectCustSize or PerPixVolSpectValid to 1 and press Apply settings; "
+                                  "the spectra gather the frames analysed from then on."),
+                   QString::fromLatin1(kToolName), MSGBOX_ICONINFORMATION);
+        return;
+    }
     const QString base = QFileDialog::getSaveFileName(this, QStringLiteral("Write spectra"), listFile_->text());
     if (!base.isEmpty())
         writeSpectra(base);

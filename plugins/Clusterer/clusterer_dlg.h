@@ -80,6 +80,7 @@ private:
     CPicture* picture_ = nullptr;
     QTableWidget* counts_ = nullptr;
     QComboBox* spectrumChoice_ = nullptr;
+    QLabel* spectrumState_ = nullptr;
     Plot2D* plot_ = nullptr;
     QSpinBox* clusterIndex_ = nullptr;
     QLabel* properties_ = nullptr;

@@ -5,9 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -80,7 +85,8 @@ const char* const kSettings = "[Settings]\n"
 // A scratch app folder with its own manager, the simulated detector, Clusterer.so and the probe plug-in.
 class ClustererApp {
 public:
-    ClustererApp() : dir_(ombrel_test::scratchDir("clusterer-plugin")), oldCwd_(fs::current_path())
+    explicit ClustererApp(const char* settings = kSettings)
+        : dir_(ombrel_test::scratchDir("clusterer-plugin")), oldCwd_(fs::current_path())
     {
         fs::create_directories(dir_ + "/hwlibs");
         fs::copy_file(CLUST_APP_DIR "/libTvkManager.so", dir_ + "/libTvkManager.so");
@@ -92,7 +98,7 @@ public:
         fs::copy_file(CLUST_PROBE, dir_ + "/clusterer_probe.so");
         ombrel_test::writeFile(dir_ + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=1\nUnique=0\n");
         ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nClusterer.so\nclusterer_probe.so\n");
-        ombrel_test::writeFile(dir_ + "/configs/Clusterer_2000.ini", kSettings);
+        ombrel_test::writeFile(dir_ + "/configs/Clusterer_2000.ini", settings);
         std::string text;
         const std::vector<int> img = fixtureImage();
         for (size_t i = 0; i < img.size(); ++i)
@@ -137,6 +143,7 @@ public:
     const std::string& dir() const { return dir_; }
     int failFilter() const { return failFilter_; }
     int boxes() const { return boxCount_; }
+    const QString& lastBox() const { return lastBox_; }
 
     int acquire() const { return table_->tvkCtrlPerformFrameAcq(0, 1, 0.001, 0, nullptr); }
     int frameCount() const
@@ -184,8 +191,10 @@ private:
     ClustAnalData* (*analysis_)(int) = nullptr;
     void (*setBoxes_)(const MessageBoxHandler*) = nullptr;
     int boxCount_ = 0;
-    MessageBoxHandler boxes_ = [this](QWidget*, const QString&, const QString&, unsigned) {
+    QString lastBox_;
+    MessageBoxHandler boxes_ = [this](QWidget*, const QString& text, const QString&, unsigned) {
         ++boxCount_;
+        lastBox_ = text;
         return int(MSGBOX_IDOK);
     };
 };
@@ -319,6 +328,67 @@ TEST(ClustererInManager, WindowFollowsAcquisitionsOfAnotherThread)
     settle();
     EXPECT_EQ(app.analysis().totals().frames, 0);
     EXPECT_EQ(counts->item(kClassDot - 1, 1)->text(), QStringLiteral("0"));
+    w->close();
+    settle();
+}
+
+// The spectra are off by default: the window says so and how to turn one on, and "Write spectra..." says that
+// there is nothing to write instead of asking for a file and writing nothing. Once the user turns a spectrum on
+// in the settings list, the window shows it.
+TEST(ClustererInManager, WindowSaysWhichSpectraAreOffAndHowToTurnThemOn)
+{
+    ClustererApp app("[Settings]\n");
+    ASSERT_EQ(app.callMenu("0 - dummy 2000|Cluster analysis"), 0);
+    settle();
+    QWidget* w = clusterWindow();
+    ASSERT_NE(w, nullptr);
+    auto* choice = w->findChild<QComboBox*>(QStringLiteral("spectrum"));
+    auto* state = w->findChild<QLabel*>(QStringLiteral("spectrumState"));
+    auto* write = w->findChild<QPushButton*>(QStringLiteral("writeSpectra"));
+    auto* settings = w->findChild<QTableWidget*>(QStringLiteral("settings"));
+    auto* apply = w->findChild<QPushButton*>(QStringLiteral("apply"));
+    ASSERT_TRUE(choice && state && write && settings && apply);
+    for (int i = 0; i < choice->count(); ++i)
+        EXPECT_TRUE(choice->itemText(i).endsWith(QStringLiteral("(off)"))) << choice->itemText(i).toStdString();
+    EXPECT_TRUE(state->text().contains(QStringLiteral("GlobalSizeSpectAll"))) << state->text().toStdString();
+
+    // A file dialog opened by mistake would wait for an answer: close whatever modal window shows.
+    QTimer guard;
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    guard.start(500);
+    QTest::mouseClick(write, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(app.boxes(), 1);
+    EXPECT_TRUE(app.lastBox().startsWith(QStringLiteral("No spectrum is on"))) << app.lastBox().toStdString();
+
+    // The user types 1 into the value of GlobalSizeSpectAll and applies.
+    int row = -1;
+    for (int r = 0; r < settings->rowCount(); ++r)
+        if (settings->item(r, 0)->text() == QLatin1String("GlobalSizeSpectAll"))
+            row = r;
+    ASSERT_GE(row, 0);
+    settings->scrollToItem(settings->item(row, 1));
+    const QRect cell = settings->visualItemRect(settings->item(row, 1));
+    QTest::mouseClick(settings->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::keyClick(settings, Qt::Key_F2);
+    auto* editor = settings->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    QTest::keyClicks(editor, QStringLiteral("1"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    settle();
+    QTest::mouseClick(apply, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(app.analysis().settings().GlobalSizeSpectAll);
+    EXPECT_EQ(choice->itemText(0), QStringLiteral("Size spectrum, all clusters"));
+    EXPECT_TRUE(choice->itemText(1).endsWith(QStringLiteral("(off)")));
+    EXPECT_EQ(state->text(), QString());
+    ASSERT_EQ(app.acquire(), 0);
+    settle();
+    EXPECT_FALSE(app.analysis().sizeSpectrum(false).bins.empty());
     w->close();
     settle();
 }
