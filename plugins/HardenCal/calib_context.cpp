@@ -415,7 +415,7 @@ Status CalibContext::correct(const double* counts, const double* sigma, int pixe
         poissonSigmas(counts, c.inputSigma.data(), static_cast<size_t>(pixels));
     c.inputTime = time;
     c.resultValid = false;
-    const Status s = c.ensureResult();
+    const Status s = c.ensureResult(true);
     if (thickness)
         std::copy(c.corrected.begin(), c.corrected.end(), thickness);
     if (error)
@@ -423,7 +423,7 @@ Status CalibContext::correct(const double* counts, const double* sigma, int pixe
     return s;
 }
 
-Status CalibContext::currentResult(double* thickness, double* error, int pixels)
+Status CalibContext::currentResult(double* thickness, double* error, int pixels, bool logRefusal)
 {
     std::lock_guard lock(d_->mutex);
     Impl& c = *d_;
@@ -431,7 +431,7 @@ Status CalibContext::currentResult(double* thickness, double* error, int pixels)
         return Status::notBound;
     if (pixels != c.pixels)
         return Status::badSize;
-    const Status s = c.ensureResult();
+    const Status s = c.ensureResult(logRefusal);
     if (thickness)
         std::copy(c.corrected.begin(), c.corrected.end(), thickness);
     if (error)
@@ -515,11 +515,11 @@ ErrorStats CalibContext::errorStats()
 
 // ---- the correction ----
 
-Status CalibContext::Impl::ensureResult()
+Status CalibContext::Impl::ensureResult(bool logRefusal)
 {
     if (resultValid)
         return Status::ok;
-    const Status fit = prepareFit();
+    const Status fit = prepareFit(logRefusal);
     if (fit != Status::ok)
         return fit; // prepareFit zeroed the outputs where it says so
     correctInput();

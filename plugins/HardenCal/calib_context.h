@@ -120,8 +120,9 @@ public:
     // error are kept as the context's current result; thickness and error (may be null) get copies.
     Status correct(const double* counts, const double* sigma, int pixels, double time, double* thickness,
                    double* error);
-    // The current result again (recomputed when a setting changed since).
-    Status currentResult(double* thickness, double* error, int pixels);
+    // The current result again (recomputed when a setting changed since). logRefusal: a fit that cannot be
+    // made is logged (a caller asking for a correction); the window's views read it without a word.
+    Status currentResult(double* thickness, double* error, int pixels, bool logRefusal = false);
     // The mask (1 good, 0 bad) after the fit; computes what is missing.
     Status mask(double* out, int pixels);
     // The selected point's rate (data / time) or rate sigma (sigma / time).

@@ -27,7 +27,7 @@ bool CalibContext::Impl::completePoint(Point& p)
     return true;
 }
 
-Status CalibContext::Impl::prepareFit()
+Status CalibContext::Impl::prepareFit(bool logRefusal)
 {
     if (mask.empty()) {
         message("Error searching bad pixels. Not initialized.");
@@ -36,7 +36,7 @@ Status CalibContext::Impl::prepareFit()
     if (badCount < 0 && computeMask() < 0)
         return Status::notBound;
     if (!paramsValid)
-        return computeParams();
+        return computeParams(logRefusal);
     return Status::ok;
 }
 
@@ -75,14 +75,15 @@ void markBad(std::vector<uint8_t>& mask, int& badCount, size_t i)
 
 } // namespace
 
-Status CalibContext::Impl::computeParams()
+Status CalibContext::Impl::computeParams(bool logRefusal)
 {
     const size_t n = points.size();
     const size_t needed = static_cast<size_t>(methodParamCount(method));
     if (n < needed) {
         std::fill(corrected.begin(), corrected.end(), 0.0);
         std::fill(error.begin(), error.end(), 0.0);
-        message("Error precomputing parameters values. Not enough calibration points.");
+        if (logRefusal)
+            message("Error precomputing parameters values. Not enough calibration points.");
         return Status::notEnoughPoints;
     }
     tableValid = false;

@@ -1,6 +1,7 @@
 // The contexts of all devices, the point set-up from a device's frames and the registered functions.
 #include "calib_host.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -149,11 +150,18 @@ int CalibHost::setupFromFrames(CalibContext& ctx, int devId, double thickness, i
         return mgr_->tvkCtrlGetFrameAttrib(dev, k, "Acq time", &t, &size, &type) == 0 && size == sizeof t &&
                t > 0.0 && std::isfinite(t);
     };
+    // Exactly the frames the last acquisition holds: reading on until a read fails left the device's
+    // message saying that the next frame was not ready.
+    int kind = -1, done = 0;
+    const int held = mgr_->tvkCtrlGetAcqInfo(dev, nullptr, nullptr, &kind, &done) != 0 ? 0
+                     : kind == 2                                                  ? std::min(done, 1)
+                                                                                  : done;
     int frames = 0;
     double total = 0.0;
     bool timesKnown = true;
-    for (; pixels > 0 && mgr_->tvkCtrlGetFrameDouble(dev, frame.data(), static_cast<uint32_t>(pixels), frames) == 0;
-         ++frames) {
+    for (; pixels > 0 && frames < held; ++frames) {
+        if (mgr_->tvkCtrlGetFrameDouble(dev, frame.data(), static_cast<uint32_t>(pixels), frames) != 0)
+            break;
         for (size_t i = 0; i < frame.size(); ++i)
             data[i] += frame[i];
         double t;
@@ -174,7 +182,11 @@ int CalibHost::setupFromFrames(CalibContext& ctx, int devId, double thickness, i
         for (size_t i = 0; i < data.size(); ++i)
             sigma[i] = countSigma(data[i]);
     } else {
-        // sigma^2 = sum over frames of t_k (mean rate - rate of frame k)^2.
+        // The sigma of the summed counts from the frames' scatter. A frame of time t_k varies about
+        // t_k x (mean rate) with a variance that grows with t_k, v t_k; v is estimated from the K frames as
+        // sum_k t_k (mean rate - rate of frame k)^2 / (K - 1), and the sum over the whole time T has the
+        // variance v T. (The sum alone, without T / (K - 1), does not grow with the exposure: 3x too small
+        // at ten frames of 10 s.) For Poisson counts this comes to sqrt(counts), as for a single frame.
         std::fill(sigma.begin(), sigma.end(), 0.0);
         for (int k = 0; k < frames; ++k) {
             double t;
@@ -188,8 +200,11 @@ int CalibHost::setupFromFrames(CalibContext& ctx, int devId, double thickness, i
                 sigma[i] += t * d * d;
             }
         }
-        for (double& s : sigma)
+        const double scale = total / (frames - 1);
+        for (double& s : sigma) {
+            s *= scale;
             s = s > 1e-200 ? std::sqrt(s) : 0.0;
+        }
     }
     // The time is the sum of the times read, also when a frame had none; with none read at all it is 0,
     // which the point takes as the last point's time.
@@ -351,7 +366,7 @@ int CalibHost::correctedAverage(uint32_t devId, uint32_t pixelCount, double* out
     CalibContext* ctx = checkedContext(*this, kAveragePrefix, devId, pixelCount, out);
     if (!ctx)
         return 1;
-    if (ctx->currentResult(out, nullptr, static_cast<int>(pixelCount)) != Status::ok) {
+    if (ctx->currentResult(out, nullptr, static_cast<int>(pixelCount), true) != Status::ok) {
         zero(out, pixelCount);
         return 1;
     }

@@ -55,12 +55,13 @@ struct CalibContext::Impl {
         badCount = -1;
     }
 
-    // Mask, then parameters, as far as they are not valid.
-    Status prepareFit();
+    // Mask, then parameters, as far as they are not valid. logRefusal: too few points for the method is
+    // logged; only a correction asked for logs it, not the views a window refreshes many times over.
+    Status prepareFit(bool logRefusal = false);
     int computeMask();
-    Status computeParams();
+    Status computeParams(bool logRefusal);
     // The current input corrected into corrected/error (when not valid) and filled.
-    Status ensureResult();
+    Status ensureResult(bool logRefusal = false);
 
     // The current input corrected into corrected and error (before the filling).
     void correctInput();

@@ -202,6 +202,28 @@ TEST_F(FitTest, TooFewPointsForTheMethodGiveZerosAndTheMessage)
     }
 }
 
+// A window refreshing its views (mask, curve samples, result, statistics) of a list too short for the method
+// says nothing: it once logged the refusal a dozen times for a single added point. A correction asked for
+// logs it once.
+TEST_F(FitTest, ViewsOfTooFewPointsStayQuietACorrectionLogsTheRefusalOnce)
+{
+    ASSERT_EQ(ctx.bind(0, hcaltest::kOneChip), Status::ok);
+    ctx.setMethod(hcal::kExponential);
+    addPoints(linear, {1.0, 2.0});
+    log.clear();
+    std::vector<double> mask(kPixels);
+    EXPECT_EQ(ctx.mask(mask.data(), kPixels), Status::ok);
+    for (int s = 0; s < 12; ++s)
+        ctx.thicknessAt(0, 1.0 + s);
+    ctx.currentResult(thickness.data(), error.data(), kPixels);
+    ctx.badPixelCount();
+    ctx.errorStats();
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    EXPECT_EQ(correctAt(linear, 1.5), Status::notEnoughPoints);
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"Error precomputing parameters values. Not enough calibration points."});
+}
+
 TEST_F(FitTest, NoAnswerGivesTheSentinelNeverInfinityOrNaN)
 {
     // Equal rates at the last two points: slope 0 below the last point.

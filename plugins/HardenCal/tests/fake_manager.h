@@ -182,6 +182,22 @@ inline int frameDouble(unsigned dev, double* buffer, uint32_t size, int index)
     return 0;
 }
 
+// The last acquisition: kept frames (kind 0), every one of them done; none is no acquisition.
+inline int acqInfo(unsigned dev, int* frameIndex, int* frameCount, int* kind, int* framesDone)
+{
+    std::lock_guard lock(fake().mutex);
+    const auto it = fake().devices.find(dev);
+    if (it == fake().devices.end())
+        return TVK_ERR_DEV_INDEX;
+    const int n = static_cast<int>(it->second.frames.size());
+    if (n == 0)
+        return TVK_ERR_GENERIC;
+    for (auto [out, value] : {std::pair{frameIndex, n - 1}, {frameCount, n}, {kind, 0}, {framesDone, n}})
+        if (out)
+            *out = value;
+    return 0;
+}
+
 inline int devFrameAttrib(unsigned dev, int index, const char* name, void* data, uint32_t* size, int* type)
 {
     std::lock_guard lock(fake().mutex);
@@ -316,6 +332,7 @@ inline _MgrFuncTable fakeTable()
     t.tvkCtrlGetTarvikInfo = tarvikInfo;
     t.tvkCtrlGetFrameDouble = frameDouble;
     t.tvkCtrlGetFrameAttrib = devFrameAttrib;
+    t.tvkCtrlGetAcqInfo = acqInfo;
     t.mgrGetFrameType = frameType;
     t.mgrSetFrameType = setFrameType;
     t.mgrGetFrameSize = frameSize;
