@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 #include <sys/stat.h>
 
 #include "frame_convert.h"
@@ -431,10 +433,21 @@ bool writeSparseText(Sink& sink, const void* src, const Layout& l, bool xy)
 // Sparse binary records: the position ([x, y] or the index, u32 each) and the value, for every pixel
 // that is not 0. The loop is made per element type and record form; a row is stored in runs that surely
 // fit the block.
+
+// The bits of a value that make it not 0 (a double's sign alone does not: -0.0 is 0).
+template <class T> inline uint64_t valueBits(T v)
+{
+    if constexpr (std::is_same_v<T, double>)
+        return std::bit_cast<uint64_t>(v) << 1;
+    else
+        return uint64_t(std::make_unsigned_t<T>(v));
+}
+
 template <class T, bool XY> bool writeSparseBinaryOf(Sink& sink, const T* src, const Layout& l)
 {
     constexpr size_t kPosBytes = XY ? 8 : 4;
     constexpr size_t kRecord = kPosBytes + sizeof(T);
+    constexpr uint32_t kGroup = 8; // pixels looked at together: a sparse frame has mostly empty groups
     const uint32_t width = l.width;
     BlockWriter w(sink);
     for (uint32_t y = 0; y < l.height && w.ok(); ++y) {
@@ -442,20 +455,33 @@ template <class T, bool XY> bool writeSparseBinaryOf(Sink& sink, const T* src, c
         for (uint32_t x = 0; x < width;) {
             const uint32_t run = uint32_t(std::min<size_t>(width - x, BlockWriter::kSize / kRecord));
             char* p = w.room(size_t(run) * kRecord);
-            // Every pixel's record is stored, and kept by advancing past it only when its value is not
-            // 0: no branch on the data (a sparse frame's zeros follow no pattern a predictor could learn).
             const uint32_t rowStart = y * width; // below 2^32: so are the frame's bytes
-            for (const uint32_t end = x + run; x < end; ++x) {
+            // Every pixel's record is stored, and kept by advancing past it only when its value is not
+            // 0: no branch on each value (a sparse frame's zeros follow no pattern a predictor could
+            // learn); a group whose values are all 0 is passed over at once.
+            auto store = [&](uint32_t at) {
                 if constexpr (XY) {
-                    const uint32_t pos[2] = {x, y};
+                    const uint32_t pos[2] = {at, y};
                     std::memcpy(p, pos, 8);
                 } else {
-                    const uint32_t index = rowStart + x;
+                    const uint32_t index = rowStart + at;
                     std::memcpy(p, &index, 4);
                 }
-                std::memcpy(p + kPosBytes, &row[x], sizeof(T));
-                p += row[x] != T(0) ? kRecord : 0;
+                std::memcpy(p + kPosBytes, &row[at], sizeof(T));
+                p += valueBits(row[at]) != 0 ? kRecord : 0;
+            };
+            const uint32_t end = x + run;
+            for (; x + kGroup <= end; x += kGroup) {
+                uint64_t any = 0;
+                for (uint32_t i = 0; i < kGroup; ++i)
+                    any |= valueBits(row[x + i]);
+                if (any == 0)
+                    continue;
+                for (uint32_t i = 0; i < kGroup; ++i)
+                    store(x + i);
             }
+            for (; x < end; ++x)
+                store(x);
             w.commit(p);
         }
     }
@@ -595,50 +621,65 @@ Outcome readSparseText(const std::string& path, const Layout& l, bool xy, Block*
 
 namespace {
 
-// Scatters the sparse binary records of f into data (cleared), made per element type and record form.
-// The file is read in blocks of whole records; no more records than pixels are taken.
+// The sparse binary records of f, read whole and checked before any is stored: the positions are inside
+// the matrix and there are no more records than pixels (the writer gives each pixel one at most). Then
+// data (cleared) gets them. Made per element type and record form.
 template <class T, bool XY> Outcome scatterSparseBinary(FILE* f, const std::string& path, const Layout& l, T* data)
 {
     constexpr size_t kPosBytes = XY ? 8 : 4;
     constexpr size_t kRecord = kPosBytes + sizeof(T);
     const uint64_t pixels = uint64_t(l.width) * l.height;
-    // The writer gives each pixel one record at most: more cannot be a frame of this size.
     const uint64_t fileRecords = fileSizeOf(f) / kRecord;
     if (fileRecords > pixels)
         return dataFormatError(path, kInvalidItems);
-    const size_t blockRecords = size_t(std::min<uint64_t>(fileRecords + 1, (size_t(1) << 16) / kRecord));
-    const size_t blockBytes = blockRecords * kRecord;
-    std::unique_ptr<char[]> block(new char[blockBytes]);
-    uint64_t records = 0;
-    for (;;) {
-        const size_t n = std::fread(block.get(), 1, blockBytes, f);
-        if (std::ferror(f))
-            return readError(path, errno);
-        if (n % kRecord)
-            return dataFormatError(path, kInvalidItems); // a cut record at the end
-        records += n / kRecord; // counted as well: the file may grow while it is read
-        if (records > pixels)
-            return dataFormatError(path, kInvalidItems);
-        for (const char *p = block.get(), *end = p + n; p < end; p += kRecord) {
-            uint32_t a;
-            std::memcpy(&a, p, 4);
-            size_t index;
-            if constexpr (XY) {
-                uint32_t b;
-                std::memcpy(&b, p + 4, 4);
-                if (a >= l.width || b >= l.height)
-                    return dataFormatError(path, kExceeded);
-                index = size_t(b) * l.width + a;
-            } else {
-                if (a >= pixels)
-                    return dataFormatError(path, kExceeded);
-                index = a;
-            }
-            std::memcpy(data + index, p + kPosBytes, sizeof(T));
+    // Room for one record more than the file held: a file that grew while it is read is seen to.
+    const size_t capacity = size_t(fileRecords + 1) * kRecord;
+    thread_local std::vector<char> spare; // kept between loads of a thread while it stays small
+    std::vector<char> own;
+    std::vector<char>& records = capacity <= (size_t(4) << 20) ? spare : own;
+    if (records.size() < capacity)
+        records.resize(capacity);
+    size_t bytes = 0;
+    for (size_t n; bytes < capacity && (n = std::fread(records.data() + bytes, 1, capacity - bytes, f)) > 0;)
+        bytes += n;
+    if (std::ferror(f))
+        return readError(path, errno);
+    if (bytes % kRecord)
+        return dataFormatError(path, kInvalidItems); // a cut record at the end
+    const size_t count = bytes / kRecord;
+    if (count > pixels || (bytes == capacity && std::fgetc(f) != EOF))
+        return dataFormatError(path, kInvalidItems);
+    const char* const first = records.data();
+    const char* const last = first + bytes;
+    // The largest positions, without a branch per record; kept in locals, which the stores into the
+    // frame below cannot change.
+    const size_t width = l.width;
+    uint32_t maxA = 0, maxB = 0;
+    for (const char* p = first; p < last; p += kRecord) {
+        uint32_t a;
+        std::memcpy(&a, p, 4);
+        maxA = std::max(maxA, a);
+        if constexpr (XY) {
+            uint32_t b;
+            std::memcpy(&b, p + 4, 4);
+            maxB = std::max(maxB, b);
         }
-        if (n < blockBytes)
-            return {};
     }
+    if (count > 0 && (XY ? maxA >= l.width || maxB >= l.height : maxA >= pixels))
+        return dataFormatError(path, kExceeded);
+    std::memset(data, 0, size_t(pixels) * sizeof(T));
+    for (const char* p = first; p < last; p += kRecord) {
+        uint32_t a;
+        std::memcpy(&a, p, 4);
+        size_t index = a;
+        if constexpr (XY) {
+            uint32_t b;
+            std::memcpy(&b, p + 4, 4);
+            index = size_t(b) * width + a;
+        }
+        std::memcpy(data + index, p + kPosBytes, sizeof(T));
+    }
+    return {};
 }
 
 template <class T> Outcome scatterSparseBinary(FILE* f, const std::string& path, const Layout& l, bool xy, void* data)
@@ -649,21 +690,25 @@ template <class T> Outcome scatterSparseBinary(FILE* f, const std::string& path,
 
 } // namespace
 
-Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Block* out)
+Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, void* into, Block* out)
 {
     FilePtr f;
     if (Outcome o = openForReading(path, &f))
         return o;
     const uint64_t pixels = uint64_t(l.width) * l.height;
     const size_t elem = elementSize(l.type);
-    Block data(std::calloc(size_t(pixels), elem));
-    if (!data)
-        return allocError(pixels * elem);
+    Block data;
+    if (!into) {
+        data.reset(std::malloc(size_t(pixels * elem)));
+        if (!data)
+            return allocError(pixels * elem);
+    }
+    void* const target = into ? into : data.get();
     Outcome o;
     switch (l.type) {
-    case TYPE_I16: o = scatterSparseBinary<int16_t>(f.get(), path, l, xy, data.get()); break;
-    case TYPE_U32: o = scatterSparseBinary<uint32_t>(f.get(), path, l, xy, data.get()); break;
-    default: o = scatterSparseBinary<double>(f.get(), path, l, xy, data.get()); break;
+    case TYPE_I16: o = scatterSparseBinary<int16_t>(f.get(), path, l, xy, target); break;
+    case TYPE_U32: o = scatterSparseBinary<uint32_t>(f.get(), path, l, xy, target); break;
+    default: o = scatterSparseBinary<double>(f.get(), path, l, xy, target); break;
     }
     if (o)
         return o;

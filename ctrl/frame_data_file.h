@@ -91,11 +91,13 @@ struct Layout {
 // The frame's data in the format that flags name (FSAVE_BINARY or text, dense or sparse).
 bool writeData(Sink& sink, const void* src, const Layout& l, uint32_t flags);
 
-// Readers into a new block of the layout's size; nothing is kept on failure.
+// Readers into a new block of the layout's size; nothing is kept (nor changed) on failure.
 Outcome readDenseBinary(const std::string& path, int type, uint32_t pixels, Block* out);
 Outcome readDenseText(const std::string& path, int type, uint32_t pixels, Block* out);
 Outcome readSparseText(const std::string& path, const Layout& l, bool xy, Block* out);
-Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, Block* out);
+// The sparse binary reader checks the whole file first; then it fills into (a buffer of the layout's
+// size, cleared first; *out stays empty) or, when into is null, a new block.
+Outcome readSparseBinary(const std::string& path, const Layout& l, bool xy, void* into, Block* out);
 
 // Format detection: a file made only of digits, blanks, line ends, signs, '.', 'E' and 'e' is text
 // (holding fractions when any '.', 'E' or 'e' occurs); anything else is binary.

@@ -14,16 +14,19 @@
 //   there without the data file's before it.
 // Where it can stop: before the renames both old files stay (the temporaries are removed by the next
 // write into the folder); between them the new data stands beside the old description (the data cannot be
-// measured again, the description can be saved again); after them the pair is new. A save that fails before
-// the data file is in place leaves the earlier files as they were; one whose description then fails keeps
-// the new data and reports the failure. Append mode writes into the data file itself and cuts it back to
+// measured again, the description can be saved again); after them the pair is new. Both targets are
+// checked to be replaceable before either is renamed (a folder, or a link to one, at either name fails the
+// save before anything is put in place), so a save that reports failure leaves the earlier files as they
+// were; only a rename that the system refuses in spite of that keeps the new data and reports it. Append mode writes into the data file itself and cuts it back to
 // its old length on failure. The saves of an acquisition series leave their syncs to the series' end
 // (plat::SyncBatch): until then a power cut, not a killed process, can cut their files.
-// Loading reads into a new buffer that replaces the frame's one only on success.
+// Loading reads into a new buffer that replaces the frame's one only on success (a sparse binary file,
+// checked whole before anything is stored, fills the frame's buffer in place when it fits).
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fcntl.h>
 #include <optional>
 #include <unistd.h>
 
@@ -131,13 +134,22 @@ public:
         return true;
     }
 
+    // Flushes and syncs the file; in a series (a plat::SyncBatch scope) it is recorded in the batch,
+    // which syncs it with the series' other files when the series ends.
     bool finish()
     {
-        if (!error_ && (std::fflush(f_) != 0 || ::fsync(::fileno(f_)) != 0))
+        plat::SyncBatch* const batch = plat::SyncBatch::active();
+        if (!error_ && std::fflush(f_) != 0)
             error_ = errno ? errno : EIO;
+        if (!error_ && !batch && ::fsync(::fileno(f_)) != 0)
+            error_ = errno ? errno : EIO;
+        if (!error_ && batch)
+            (void)::sync_file_range(::fileno(f_), 0, 0, SYNC_FILE_RANGE_WRITE);
         if (std::fclose(f_) != 0 && !error_)
             error_ = errno ? errno : EIO;
         f_ = nullptr;
+        if (!error_ && batch)
+            batch->add(path_);
         return error_ == 0;
     }
 
@@ -346,15 +358,21 @@ int TvkFrameInfo::loadLocked(const std::string& fileName, uint32_t flags)
     const Layout layout{width_, height_, type};
     Block data;
     Outcome o;
+    // A sparse binary file is checked whole before it is stored, so it may fill the frame's own buffer
+    // when that has the layout already (no fresh buffer to allocate and clear).
+    void* const reusable = data_ && type == type_ && bufSize_ == bytes ? data_ : nullptr;
     if (format == FSAVE_BINARY)
-        o = sparse ? readSparseBinary(fileName, layout, xy, &data) : readDenseBinary(fileName, type, pixelCount_, &data);
+        o = sparse ? readSparseBinary(fileName, layout, xy, reusable, &data)
+                   : readDenseBinary(fileName, type, pixelCount_, &data);
     else
         o = sparse ? readSparseText(fileName, layout, xy, &data) : readDenseText(fileName, type, pixelCount_, &data);
     if (o)
         return fail(o.code, "%s", o.text.c_str());
 
-    std::free(data_);
-    data_ = data.release();
+    if (data) {
+        std::free(data_);
+        data_ = data.release();
+    }
     type_ = type;
     bufSize_ = uint32_t(bytes);
     dataFileName_ = fileName;

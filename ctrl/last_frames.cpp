@@ -193,7 +193,7 @@ int TvkDevice::saveFrame(const char* fileName, int frameIndex, uint32_t fileFlag
             if (const int r = frameAt(static_cast<int>(f), &frame))
                 return r;
             if (const int r = frame->save(indexed, fileFlags))
-                return setMessageF(r, "Cannot save frame to file: %s", fileName);
+                return setMessageF(r, "Cannot save frame to file: %s (%s)", fileName, frame->getLastErr());
         }
         return 0;
     }
@@ -201,7 +201,7 @@ int TvkDevice::saveFrame(const char* fileName, int frameIndex, uint32_t fileFlag
     if (const int r = frameAt(std::max(frameIndex, 0), &frame))
         return r;
     if (const int r = frame->save(fileName, fileFlags))
-        return setMessageF(r, "Cannot save frame to file: %s", fileName);
+        return setMessageF(r, "Cannot save frame to file: %s (%s)", fileName, frame->getLastErr());
     return 0;
 }
 

@@ -14,7 +14,9 @@
 #include <pthread.h>
 #include <set>
 #include <signal.h>
+#include <system_error>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -225,6 +227,12 @@ int AtomicFileWriter::open(std::string* errorText)
         setError(errorText, openMessage(path_, err));
         return -6;
     }
+    // A folder (or a link to one) cannot be replaced by a file: refused before anything is written, so
+    // that a save of several files never puts one in place and then fails at another.
+    if (exists && S_ISDIR(st.st_mode)) {
+        setError(errorText, openMessage(path_, EISDIR));
+        return -6;
+    }
     // A file that exists but could not be opened for writing (read-only) is not replaced: the rename
     // alone would get past its permissions.
     if (exists && ::faccessat(AT_FDCWD, target_.c_str(), W_OK, AT_EACCESS) != 0) {
@@ -285,6 +293,10 @@ int AtomicFileWriter::finishTemporary(std::string* errorText)
         err = EBADF;
     if (!err && !currentBatch && syncDescriptor(fd_, tmpPath_) != 0)
         err = errno;
+    // In a batch the disk gets the file now, while the series goes on; the batch's sync then mostly
+    // waits for work already done.
+    if (!err && currentBatch)
+        (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     if (fd_ >= 0) {
         const int closed = ::close(fd_);
         if (closed != 0 && !err)
@@ -297,6 +309,16 @@ int AtomicFileWriter::finishTemporary(std::string* errorText)
         return -8;
     }
     return 0;
+}
+
+int AtomicFileWriter::checkReplaceable(std::string* errorText)
+{
+    struct stat st {};
+    if (tmpPath_.empty() || ::lstat(target_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return 0; // what else stops the rename is reported by it
+    setError(errorText, writeMessage(path_, EISDIR));
+    discard();
+    return -8;
 }
 
 int AtomicFileWriter::putInPlace(std::string* errorText)
@@ -336,6 +358,14 @@ int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* 
                 (void)::sync_file_range(writers[i]->fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     for (size_t i = 0; i < count; ++i) {
         if (writers[i] && writers[i]->finishTemporary(errorText) != 0) {
+            discardFrom(0);
+            return -8;
+        }
+    }
+    // Every target must still be replaceable before the first is renamed (a folder made at a target's
+    // name since open): a save that fails then leaves every old file as it was.
+    for (size_t i = 0; i < count; ++i) {
+        if (writers[i] && writers[i]->checkReplaceable(errorText) != 0) {
             discardFrom(0);
             return -8;
         }
@@ -410,42 +440,59 @@ void SyncBatch::add(const std::string& file)
         folders_.push_back(std::move(folder));
 }
 
+SyncBatch* SyncBatch::active()
+{
+    return currentBatch;
+}
+
 int SyncBatch::flush(std::string* errorText)
 {
-    std::string failed;
+    // The files are synced by several threads at once: a journaling file system commits the syncs that
+    // wait together in one go, where one sync after another would wait for the disk once per file. The
+    // failure reported is that of the earliest file recorded, as when they were synced in order.
+    constexpr size_t kThreads = 8;
+    std::mutex failureMutex; // guards firstFailed and firstError
+    size_t firstFailed = files_.size();
     int firstError = 0;
-    auto note = [&](const std::string& path, int err) {
-        if (err && !firstError) {
-            firstError = err;
-            failed = path;
+    std::atomic<size_t> next{0};
+    auto syncFiles = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < files_.size();) {
+            int err = 0;
+            const int fd = openForSync(files_[i]);
+            if (fd < 0) {
+                err = errno == ENOENT ? 0 : errno; // a file that is gone has nothing left to sync
+            } else {
+                if (syncDescriptor(fd, files_[i]) != 0)
+                    err = errno;
+                ::close(fd);
+            }
+            if (err) {
+                std::lock_guard<std::mutex> guard(failureMutex);
+                if (i < firstFailed) {
+                    firstFailed = i;
+                    firstError = err;
+                }
+            }
         }
     };
-    // In groups of open files: the write-back of a whole group is started first, so that the disk gets it
-    // at once and the syncs that follow mostly wait for work already under way.
-    constexpr size_t kGroup = 256;
-    std::vector<int> fds;
-    for (size_t first = 0; first < files_.size(); first += kGroup) {
-        const size_t end = std::min(files_.size(), first + kGroup);
-        fds.assign(end - first, -1);
-        for (size_t i = first; i < end; ++i) {
-            const int fd = openForSync(files_[i]);
-            if (fd < 0 && errno != ENOENT) // a file that is gone has nothing left to sync
-                note(files_[i], errno);
-            if (fd >= 0)
-                (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-            fds[i - first] = fd;
-        }
-        for (size_t i = first; i < end; ++i) {
-            const int fd = fds[i - first];
-            if (fd < 0)
-                continue;
-            if (syncDescriptor(fd, files_[i]) != 0)
-                note(files_[i], errno);
-            ::close(fd);
+    std::vector<std::thread> helpers;
+    try {
+        for (size_t t = 1; t < std::min(kThreads, files_.size()); ++t)
+            helpers.emplace_back(syncFiles);
+    } catch (const std::system_error&) {
+        // No more threads: the ones running, and this one, sync the rest.
+    }
+    syncFiles();
+    for (std::thread& helper : helpers)
+        helper.join();
+    std::string failed = firstError ? files_[firstFailed] : std::string();
+    for (const std::string& folder : folders_) {
+        const int err = syncFolder(folder);
+        if (err && !firstError) {
+            firstError = err;
+            failed = folder;
         }
     }
-    for (const std::string& folder : folders_)
-        note(folder, syncFolder(folder));
     files_.clear();
     folders_.clear();
     if (!firstError)

@@ -31,7 +31,7 @@ public:
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-    int open(std::string* errorText = nullptr);                // 0 or -6
+    int open(std::string* errorText = nullptr);                // 0 or -6 (also for a folder at path)
     bool write(const void* data, size_t size);                 // false once any write failed
     bool write(const std::string& text) { return write(text.data(), text.size()); }
     int commit(std::string* errorText = nullptr);             // 0 or -8 (the old file untouched);
@@ -43,6 +43,7 @@ private:
     friend int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* errorText);
     void clearFolderOnce();
     int finishTemporary(std::string* errorText); // sync (outside a batch) and close; 0 or -8, discarded
+    int checkReplaceable(std::string* errorText); // the target is not a folder; 0 or -8, discarded
     int putInPlace(std::string* errorText);      // the rename; 0 or -8, discarded
 
     std::string path_;
@@ -56,14 +57,16 @@ private:
 // over its target in the order given, then their folders are synced once (three syncs for a pair of files
 // instead of four). A file is thus complete on the disk before its name can be; the renames follow one
 // another without a sync between them, in the order a journaling file system also keeps after a power cut.
-// A failure before the first rename discards them all (every old file untouched); a failed rename keeps
-// the files renamed before it and discards the rest. Null entries are skipped. In a SyncBatch scope the
+// Before the first rename every target is checked again to be replaceable (no folder stands at its
+// name). A failure before the first rename discards them all (every old file untouched); a rename that
+// fails all the same keeps the files renamed before it and discards the rest. Null entries are skipped. In a SyncBatch scope the
 // syncs are left to the batch, as commit does. Returns 0 or -8, errorText naming the file that failed.
 int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* errorText = nullptr);
 
 // Files put in place without waiting for the disk, synced together later: a series of files written in a
 // row (the numbered files of one acquisition) then waits for the disk once at its end instead of twice
-// per file in the middle of the work. Each file is complete before it is renamed into place, so a killed
+// per file in the middle of the work. Each file's write-back is started as it is put in place, and flush
+// syncs the files from several threads at once, which a journaling file system commits together. Each file is complete before it is renamed into place, so a killed
 // process never leaves a partial file under a target name; only a power cut before flush() can (the
 // renamed file may then be empty), which is why single saves stay durable per file.
 class SyncBatch {
@@ -76,9 +79,14 @@ public:
     // Records a file that was put in place; its folder is synced once by flush.
     void add(const std::string& file);
     // Syncs each file recorded, then each of their folders once, and forgets them. Returns 0, or -8 with
-    // a message naming the first file or folder that failed (the others are still synced).
+    // a message naming the first file (in the order recorded) or folder that failed (the others are
+    // still synced).
     int flush(std::string* errorText = nullptr);
     bool empty() const { return files_.empty(); }
+
+    // The batch of this thread's innermost Scope, or null: a writer of its own (an append) records its
+    // file there instead of syncing it.
+    static SyncBatch* active();
 
     // While a Scope is alive, the files that its thread commits (AtomicFileWriter, replaceFile) are put in
     // place without their sync and recorded in the batch. Scopes nest; the innermost one holds.

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "blocked_save_cases.h"
 #include "frame_test_support.h"
+#include "platform/syserror.h"
 
 using namespace frametest;
 
@@ -428,12 +430,13 @@ TEST(FrameFiles, FailedSaveLeavesEarlierFilesIntact)
     EXPECT_EQ(f->save((dir + "/x.DSC").c_str(), FSAVE_ASCII | FSAVE_NODSC), TVK_ERR_PARAM);
     EXPECT_TRUE(std::filesystem::is_empty(dir));
 
-    // The data file cannot replace a folder: the new description is never put in place.
+    // The data file cannot replace a folder (it cannot be opened for writing): the new description is
+    // never put in place.
     std::filesystem::create_directories(dir + "/d.bin");
-    EXPECT_EQ(f->save((dir + "/d.bin").c_str(), FSAVE_BINARY), TVK_ERR_WRITE);
+    EXPECT_EQ(f->save((dir + "/d.bin").c_str(), FSAVE_BINARY), TVK_ERR_OPEN_WRITE);
     EXPECT_FALSE(exists(dir + "/d.dsc"));
     writeBytes(dir + "/d.dsc", "an earlier description");
-    EXPECT_EQ(f->save((dir + "/d.bin").c_str(), FSAVE_ASCII), TVK_ERR_WRITE);
+    EXPECT_EQ(f->save((dir + "/d.bin").c_str(), FSAVE_ASCII), TVK_ERR_OPEN_WRITE);
     EXPECT_EQ(readBytes(dir + "/d.dsc"), "an earlier description");
 
     // A folder that does not exist: nothing is written, the earlier pair elsewhere is untouched.
@@ -449,6 +452,35 @@ TEST(FrameFiles, FailedSaveLeavesEarlierFilesIntact)
 
     FramePtr empty = newFrame();
     EXPECT_EQ(empty->save((dir + "/e.bin").c_str(), FSAVE_BINARY), FRAME_ERR_NOT_INIT);
+}
+
+// A save that reports failure leaves both old files byte for byte, whichever of them is blocked, in every
+// form and mode of saving; the frame's message names the blocked file and gives the system's reason. (The
+// description's name taken by a folder used to fail only after the new data had replaced the old.)
+TEST(FrameFiles, BlockedSaveKeepsTheOldPair)
+{
+    const uint32_t forms[] = {FSAVE_BINARY, FSAVE_ASCII, FSAVE_BINARY | FSAVE_SPARSEX, FSAVE_BINARY | FSAVE_APPEND};
+    int n = 0;
+    for (const ombrel_test::BlockedSave& c : ombrel_test::blockedSaves()) {
+        for (uint32_t flags : forms) {
+            if ((flags & FSAVE_APPEND) && !c.folderError && std::string(c.blocked) == "f.bin")
+                continue; // appending to a file makes no new entry in its folder: that save may succeed
+            SCOPED_TRACE(std::string(c.label) + ", flags " + std::to_string(flags));
+            ombrel_test::BlockedSaveFolder folder(c, scratchDir() + "/" + std::to_string(n++));
+            if (!folder.ready())
+                GTEST_SKIP() << "the file system cannot refuse writing into a folder";
+            FramePtr f = sampleFrame(TYPE_U32);
+            ASSERT_EQ(f->save((folder.dir() + "/f.bin").c_str(), flags), TVK_ERR_OPEN_WRITE);
+            EXPECT_EQ(folder.now(), folder.before());
+            const int err = c.folderError ? EISDIR : ombrel_test::unwritableFolderError();
+            EXPECT_NE(std::string(f->getLastErr())
+                          .find("Cannot open file \"" + folder.dir() + "/" + c.blocked +
+                                "\" for writing: " + plat::systemErrorText(err) + "."),
+                      std::string::npos)
+                << f->getLastErr();
+            EXPECT_EQ(f->getDataFileName(), "");
+        }
+    }
 }
 
 TEST(FrameFiles, LoadDetectsFormatAndTypeWhenNotGiven)

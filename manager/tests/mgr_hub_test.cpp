@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "blocked_save_cases.h"
 #include "mgr_test_support.h"
 #include "platform/module.h"
 #include "tvk_manager.h"
@@ -738,6 +739,30 @@ TEST(MgrHubTest, WorkerFaultIsLoggedWithItsModule)
     const size_t report = log.find("Unhandled exception occurred in worker thread in module:\r");
     ASSERT_NE(report, std::string::npos) << log;
     EXPECT_NE(log.find("mgr_hub_alpha", report), std::string::npos);
+    EXPECT_EQ(app.exit(), 0);
+}
+
+// A plug-in's mgrSaveFrame that fails at a blocked file name (a folder, a link to one, a folder that
+// cannot be written) leaves the old pair byte for byte, and the frame stays as it was.
+TEST(MgrHubTest, BlockedSaveOfAStoredFrameKeepsTheOldPair)
+{
+    mgrtest::RecordingUi ui; // outlives the manager, which may still ask it while it unloads
+    ManagerApp app("blocked-save");
+    app.setPlugins({"plugins/mgr_hub_alpha.so"});
+    ASSERT_EQ(app.start(&ui), 0);
+    PluginProbe alpha(app.plugin("alpha"));
+    const _MgrFuncTable& t = alpha.table();
+    uint32_t id = 0;
+    ASSERT_EQ(t.mgrCreateFrame(&id, 4, 3, TYPE_U32, "test"), 0);
+    int n = 0;
+    for (const ombrel_test::BlockedSave& c : ombrel_test::blockedSaves()) {
+        SCOPED_TRACE(c.label);
+        ombrel_test::BlockedSaveFolder folder(c, app.dir() + "/case" + std::to_string(n++));
+        if (!folder.ready())
+            GTEST_SKIP() << "the file system cannot refuse writing into a folder";
+        EXPECT_EQ(t.mgrSaveFrame(id, (folder.dir() + "/f.bin").c_str(), FSAVE_BINARY), TVK_ERR_OPEN_WRITE);
+        EXPECT_EQ(folder.now(), folder.before());
+    }
     EXPECT_EQ(app.exit(), 0);
 }
 
