@@ -1,5 +1,6 @@
 #include "counter_streams.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -32,7 +33,17 @@ bool decodeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, u
     const bool ok = codec::decodeMatrix({stream, size}, static_cast<size_t>(chips), widthOf(chipType),
                                         {values, pixels}, &report);
     *badValue = static_cast<int16_t>(report.firstBadValue);
-    return ok;
+    if (ok || !report.sizeOk || report.bad > 16)
+        return ok;
+    // A code that the stream's layout itself spoiled (a bit it cannot carry, such as bit 12 of chip 0's
+    // first pixel read from several 13-bit chips) is no fault of the transfer: that pixel alone holds
+    // 0xFFFF and the frame stands. Any other code without a count fails the read.
+    const auto lost = codec::layoutLosses(static_cast<size_t>(chips), widthOf(chipType));
+    for (size_t i = 0; i < pixels; ++i)
+        if (values[i] == codec::kBadValue &&
+            std::none_of(lost.begin(), lost.end(), [i](const codec::LostBits& l) { return l.pixel == i; }))
+            return false;
+    return true;
 }
 
 bool encodeMatrix(const uint16_t* values, int chips, int chipType, uint8_t* stream, size_t size)

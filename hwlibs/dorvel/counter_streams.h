@@ -10,6 +10,8 @@ namespace dorvel {
 
 // Pixel values of `chips` chips (65536 each) from a read stream; false when a code had no count (that
 // pixel then holds 0xFFFF) or the stream is too short. *badValue receives the first code without a count.
+// A pixel whose code only lacks a count because the layout cannot carry one of its bits holds 0xFFFF
+// without failing the read.
 bool decodeMatrix(const uint8_t* stream, size_t size, int chips, int chipType, uint16_t* values,
                   int16_t* badValue);
 // The write stream of the pixel values, the bytes of `size` after it zero; false when a value is above

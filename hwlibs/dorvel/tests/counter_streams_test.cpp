@@ -65,6 +65,34 @@ TEST(DorvelCounterStreams, ReadStreamWithEitherLeadingBytes)
         }
 }
 
+// Chip 0's first pixel read from four 13-bit chips comes without its bit 12; where that leaves a code
+// without a count (count 55, 0x1FE4, arrives as 0x0FE4), the pixel holds 0xFFFF and the frame stands. The
+// same code anywhere else fails the read.
+TEST(DorvelCounterStreams, CodeSpoiledByTheLayoutAloneDoesNotFailTheRead)
+{
+    const handstreams::Case base = handstreams::readoutStreams(0xFF)[2];
+    ASSERT_EQ(base.chips, 4u);
+    std::vector<uint8_t> transfer = handstreams::bytesOf(base);
+    // bits 0, 1, 3 and 4 clear: bit k of pixel (0, 0) is the low bit of block byte 383 - 32k (block at 4)
+    for (size_t k : {0u, 1u, 3u, 4u})
+        transfer[4 + 383 - 32 * k] = 0xFE;
+    transfer.resize(transferBytes(base), 0);
+    std::vector<uint16_t> values(4 * 65536);
+    int16_t bad = 0;
+    EXPECT_TRUE(dorvel::decodeMatrix(transfer.data(), transfer.size(), 4, 1, values.data(), &bad));
+    std::vector<uint16_t> expected = handstreams::countsOf(base);
+    expected[0] = 0xFFFF;
+    EXPECT_TRUE(values == expected);
+    // The same code in chip 1's first pixel (its block in place, at 114692): plane k byte 0 at 384 - 32k.
+    std::vector<uint8_t> other = handstreams::bytesOf(base);
+    for (size_t k : {0u, 1u, 3u, 4u})
+        other[114692 + 384 - 32 * k] = 0x7F;
+    other[114692] = 0x7F; // bit 12 clear too: code 0x0FE4
+    other.resize(transferBytes(base), 0);
+    EXPECT_FALSE(dorvel::decodeMatrix(other.data(), other.size(), 4, 1, values.data(), &bad));
+    EXPECT_EQ(bad, 0x0FE4);
+}
+
 // The simulated card's chips send what the hand streams hold (leading bytes zero) and take the counts
 // of a write stream, save the bits the layout moves out of a block: count 0 there reads as count 1.
 TEST(DorvelCounterStreams, SimulatedChipsSideOfBothStreams)
