@@ -41,6 +41,9 @@ public:
     COLORREF textColor = 0x000000; // also the axes and the frame
     COLORREF gridColor = 0x808080;
     int colorMode = 0; // see getSeriesColor
+    // Size of the title, labels, tick values and legend in tenths of a point (Arial, the title bold);
+    // 0: the window's own font at its size, so the chart reads like the rest of the window.
+    int fontSize = 0;
     PtrArray<ChartSeries> series;
     PtrArray<ChartShapeList> overlays;
 

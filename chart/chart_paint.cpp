@@ -12,12 +12,15 @@ namespace {
 // Where the steps of the layout put things: each step takes its room from the plot area of the one
 // before, so the positions of title, labels and legend depend on the order.
 struct Layout {
-    int f = 0; // the unit of the layout: a tenth of the client height
+    int f = 0; // the unit of the layout: a tenth of the client height, or a line of text when taller
     int t = 0; // the height of the title
+    int line = 0; // the height of a line of the label text; 0: not known
     int clientMiddle = 0;
+    ChartFont titleFont;
+    ChartFont labelFont;
     bool title = false;
     bool yLabel = false;
-    int yLabelTop = 0;
+    int yLabelCentre = 0;
     bool xLabel = false;
     int xLabelCentre = 0;
     int xLabelTop = 0;
@@ -25,21 +28,41 @@ struct Layout {
     ChartPlotArea plot;
 };
 
-Layout layoutOf(const ChartModel& c, int width, int height)
+// The chart's own size, else the window's font, else a size from the layout unit (in tenths of a
+// point, unit / 2 points).
+ChartFont fontOf(const ChartModel& c, const ChartCanvas* canvas, int unit, bool bold)
+{
+    if (c.fontSize > 0)
+        return {c.fontSize, bold, false};
+    const int window = canvas ? canvas->windowFontSize() : 0;
+    if (window > 0)
+        return {window, bold, true};
+    return {unit * 5, bold, false};
+}
+
+Layout layoutOf(const ChartModel& c, const ChartCanvas* canvas, int width, int height)
 {
     Layout l;
     l.f = static_cast<int>(0.1 * height);
+    l.t = static_cast<int>(0.15 * height);
+    l.labelFont = fontOf(c, canvas, l.f, false);
+    l.titleFont = fontOf(c, canvas, l.t, true);
+    if (canvas) {
+        l.line = std::max(canvas->lineHeight(l.labelFont), 0);
+        l.f = std::max(l.f, l.line);
+        const int titleLine = std::max(canvas->lineHeight(l.titleFont), 0);
+        l.t = std::max(l.t, titleLine + titleLine / 4);
+    }
     l.plot = {3, 3, width - 3, height - 3};
     l.clientMiddle = width / 2;
     if (c.showTitle && !c.title.empty()) {
         l.title = true;
-        l.t = static_cast<int>(0.15 * height);
         l.plot.top += l.t;
     }
     if (c.showLabels && !c.yLabel.empty()) {
         l.yLabel = true;
+        l.yLabelCentre = l.plot.left + l.f / 2;
         l.plot.left += l.f;
-        l.yLabelTop = l.plot.top;
     }
     if (c.showLabels && !c.xLabel.empty()) {
         l.xLabel = true;
@@ -81,7 +104,10 @@ public:
         yScale_ = yRange != 0.0 ? p_.height() / yRange : 1.0;
         // pixel = left + (x - xMin) xScale, bottom - (y - yMin) yScale
         t_ = {static_cast<double>(p_.left), xScale_, c.xMin, static_cast<double>(p_.bottom), -yScale_, c.yMin};
-        labelFont_ = {l.f * 5, false, false};
+        labelFont_ = l.labelFont;
+        // A value beside a tick or grid line stands centred on it: half a line, or a quarter unit when
+        // the line height is not known.
+        raise_ = l.line > 0 ? l.line / 2 : l.f / 4;
     }
 
     void decorations();
@@ -108,6 +134,7 @@ private:
     double yScale_ = 1.0;
     _ChartTransform t_;
     ChartFont labelFont_;
+    int raise_ = 0;
     std::vector<ChartPixel> line_;
 };
 
@@ -115,24 +142,15 @@ void Painter::decorations()
 {
     const int f = l_.f;
     if (l_.title)
-        text(l_.clientMiddle, l_.t / 8, c_.title,
-             {l_.t * 5, true, false}, ChartAlign::Centre, c_.textColor);
-    if (l_.yLabel) {
-        const int stepDown = static_cast<int>(0.75 * f);
-        int y = l_.yLabelTop;
-        for (size_t i = 0; i < c_.yLabel.size();) {
-            const size_t n = utf8Prefix(c_.yLabel.substr(i), 1);
-            text(f / 2, y, c_.yLabel.substr(i, n), labelFont_, ChartAlign::Centre, c_.textColor);
-            i += n;
-            y += stepDown;
-        }
-    }
+        text(l_.clientMiddle, l_.t / 8, c_.title, l_.titleFont, ChartAlign::Centre, c_.textColor);
+    if (l_.yLabel && labelFont_.size > 0) // reads upwards beside the middle of the plot
+        canvas_.verticalText(l_.yLabelCentre, (p_.top + p_.bottom) / 2, c_.yLabel, labelFont_, c_.textColor);
     if (l_.xLabel)
         text(l_.xLabelCentre, l_.xLabelTop, c_.xLabel, labelFont_, ChartAlign::Centre, c_.textColor);
     if (l_.legend) {
         const int side = 2 * c_.markerSize;
         for (size_t i = 0; i < c_.series.size(); ++i) {
-            const int rowTop = p_.top + static_cast<int>(0.75 * f * static_cast<double>(i));
+            const int rowTop = p_.top + std::max(static_cast<int>(0.75 * f), l_.line) * static_cast<int>(i);
             if (rowTop > kChartPixelLimit)
                 break;
             const int color = static_cast<int>(i);
@@ -181,7 +199,7 @@ void Painter::axesAndGrid()
         for (double v : yTicks) {
             const int y = py(v);
             canvas_.line(p_.left - f / 6, y, p_.left, y);
-            text(p_.left - f / 3, y - f / 4, chartFormatNumber(v, 5), labelFont_, ChartAlign::Right, c_.textColor);
+            text(p_.left - f / 3, y - raise_, chartFormatNumber(v, 5), labelFont_, ChartAlign::Right, c_.textColor);
         }
     }
     if (c_.showGrid) {
@@ -203,9 +221,9 @@ void Painter::axesAndGrid()
         const int middleX = (p_.left + p_.right) / 2;
         const int middleY = (p_.top + p_.bottom) / 2;
         for (double v : xTicks)
-            text(px(v), middleY - f / 4, chartFormatNumber(v, 5), labelFont_, ChartAlign::Centre, c_.gridColor);
+            text(px(v), middleY - raise_, chartFormatNumber(v, 5), labelFont_, ChartAlign::Centre, c_.gridColor);
         for (double v : yTicks)
-            text(middleX, py(v) - f / 4, chartFormatNumber(v, 5), labelFont_, ChartAlign::Centre, c_.gridColor);
+            text(middleX, py(v) - raise_, chartFormatNumber(v, 5), labelFont_, ChartAlign::Centre, c_.gridColor);
         canvas_.setPen(c_.textColor, false);
         canvas_.rectangle(p_.left, p_.top, p_.right, p_.bottom, kChartHollow);
     }
@@ -339,9 +357,34 @@ void Painter::series()
 
 } // namespace
 
+void ChartCanvas::verticalText(int x, int y, std::string_view text, const ChartFont& font, COLORREF color)
+{
+    const std::string s(text);
+    std::vector<std::string> characters;
+    for (size_t i = 0; i < s.size();) {
+        const size_t n = utf8Prefix(s.substr(i), 1);
+        characters.push_back(s.substr(i, n));
+        i += n;
+    }
+    // A line of the font at 96 dots per inch when the canvas does not know it.
+    const int step = std::clamp(lineHeight(font) > 0 ? lineHeight(font) : font.size * 4 / 30, 1, kChartPixelLimit);
+    int top = y - step * static_cast<int>(std::min<size_t>(characters.size(), 10000)) / 2;
+    for (const std::string& character : characters) {
+        if (top > kChartPixelLimit)
+            break;
+        this->text(x, top, character, font, ChartAlign::Centre, color);
+        top += step;
+    }
+}
+
 ChartPlotArea chartPlotArea(const ChartModel& chart, int width, int height)
 {
-    return layoutOf(chart, width, height).plot;
+    return layoutOf(chart, nullptr, width, height).plot;
+}
+
+ChartPlotArea chartPlotArea(const ChartModel& chart, const ChartCanvas& canvas, int width, int height)
+{
+    return layoutOf(chart, &canvas, width, height).plot;
 }
 
 void paintChart(const ChartModel& chart, ChartCanvas& canvas, int width, int height)
@@ -349,7 +392,7 @@ void paintChart(const ChartModel& chart, ChartCanvas& canvas, int width, int hei
     if (width <= 0 || height <= 0)
         return;
     canvas.fillRect(0, 0, width, height, chart.backColor);
-    const Layout layout = layoutOf(chart, width, height);
+    const Layout layout = layoutOf(chart, &canvas, width, height);
     if (layout.plot.width() <= 0 || layout.plot.height() <= 0)
         return;
     Painter painter(chart, canvas, layout);

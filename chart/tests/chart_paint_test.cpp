@@ -26,12 +26,16 @@ struct Recorder : ChartCanvas {
         int x, y;
         std::string text;
         COLORREF color;
+        ChartFont font;
+        bool vertical = false;
     };
     std::vector<Fill> fills;
     std::vector<Text> texts;
     std::vector<std::vector<ChartPixel>> polylines;
     std::vector<int> coordinates; // every coordinate handed over, to check their bounds
     int lines = 0;
+    int windowSize = 0; // what windowFontSize gives
+    int lineHeightGiven = 0; // what lineHeight gives
 
     void note(std::initializer_list<int> values) { coordinates.insert(coordinates.end(), values); }
     void fillRect(int l, int t, int w, int h, COLORREF c) override
@@ -57,13 +61,26 @@ struct Recorder : ChartCanvas {
     {
         EXPECT_GT(font.size, 0) << "a text without size reached the canvas";
         note({x, y});
-        texts.push_back({x, y, std::string(s), c});
+        texts.push_back({x, y, std::string(s), c, font});
+    }
+    void verticalText(int x, int y, std::string_view s, const ChartFont& font, COLORREF c) override
+    {
+        EXPECT_GT(font.size, 0) << "a text without size reached the canvas";
+        note({x, y});
+        texts.push_back({x, y, std::string(s), c, font, true});
     }
     void clip(int l, int t, int w, int h) override { note({l, t, w, h}); }
+    int windowFontSize() const override { return windowSize; }
+    int lineHeight(const ChartFont&) const override { return lineHeightGiven; }
 
     bool hasText(const std::string& s) const
     {
         return std::any_of(texts.begin(), texts.end(), [&](const Text& t) { return t.text == s; });
+    }
+    const Text* find(const std::string& s) const
+    {
+        const auto it = std::find_if(texts.begin(), texts.end(), [&](const Text& t) { return t.text == s; });
+        return it == texts.end() ? nullptr : &*it;
     }
 };
 
@@ -182,34 +199,74 @@ TEST(ChartPaint, BarOfHalfTheRangeEndsInTheMiddleOfThePlot)
     EXPECT_NEAR(bar->left + bar->width / 2, (plot.left + plot.right) / 2, 1);
 }
 
-// The y label stands one character under the other at half a layout unit from the left, from the top of
-// the plot area (below the title) down, a multi-byte character kept whole.
-TEST(ChartPaint, YLabelStandsOneCharacterUnderTheOther)
+// The y label is one text turned to read upwards, centred half a layout unit into its room at the left
+// and on the middle of the plot area's height (below the title), a multi-byte character kept.
+TEST(ChartPaint, YLabelIsOneTurnedTextBesideThePlotMiddle)
 {
     struct Case {
         const char* name;
         const char* title;
         const char* label;
-        std::vector<std::string> characters;
     } cases[] = {
-        {"no title", nullptr, "Rate [1/s]", {"R", "a", "t", "e", " ", "[", "1", "/", "s", "]"}},
-        {"below the title", "Title", "Count", {"C", "o", "u", "n", "t"}},
-        {"two-byte character", nullptr, "\xC2\xB5Gy", {"\xC2\xB5", "G", "y"}},
+        {"no title", nullptr, "Rate [1/s]"},
+        {"below the title", "Title", "Count"},
+        {"two-byte character", nullptr, "\xC2\xB5Gy"},
     };
     for (const Case& c : cases) {
         ChartModel chart;
         chart.setLabels(c.title, "x", c.label);
         Recorder r;
-        paintChart(chart, r, 400, 300); // the layout unit is 30 pixels, the step 22
+        paintChart(chart, r, 400, 300); // the layout unit is 30 pixels, the title 45
+        const Recorder::Text* label = r.find(c.label);
+        ASSERT_NE(label, nullptr) << c.name;
+        EXPECT_TRUE(label->vertical) << c.name;
+        EXPECT_EQ(label->x, 3 + 15) << c.name;
+        // Plot: top 3 (+ 45 under a title), bottom 300 - 3 - 30 (x label) - 30 (axes).
         const int top = c.title ? 3 + 45 : 3;
-        std::vector<Recorder::Text> label;
-        std::copy_if(r.texts.begin(), r.texts.end(), std::back_inserter(label),
-                     [](const Recorder::Text& t) { return t.x == 15; });
-        ASSERT_EQ(label.size(), c.characters.size()) << c.name;
-        for (size_t i = 0; i < label.size(); ++i) {
-            EXPECT_EQ(label[i].text, c.characters[i]) << c.name << " character " << i;
-            EXPECT_EQ(label[i].y, top + 22 * static_cast<int>(i)) << c.name << " character " << i;
+        EXPECT_EQ(label->y, (top + 237) / 2) << c.name;
+        EXPECT_EQ(std::count_if(r.texts.begin(), r.texts.end(), [](const Recorder::Text& t) { return t.vertical; }), 1)
+            << c.name;
+    }
+}
+
+// The text size: the chart's own size when set, else the window's font, else half a layout unit in
+// points; a window font taller than the layout unit widens the rooms so that the labels keep theirs.
+TEST(ChartPaint, TextFollowsTheChartSizeOrTheWindowFont)
+{
+    struct Case {
+        const char* name;
+        int fontSize, windowSize, line;
+        int labelSize;
+        bool windowFace;
+        int unit; // the layout unit at 400 x 300
+    } cases[] = {
+        {"no window font", 0, 0, 0, 150, false, 30},
+        {"window font 9 pt", 0, 90, 15, 90, true, 30},
+        {"chart size over the window", 120, 90, 20, 120, false, 30},
+        {"window font taller than the unit", 0, 300, 44, 300, true, 44},
+    };
+    for (const Case& c : cases) {
+        ChartModel chart;
+        chart.setLabels("Title", "Pulse height", "Count");
+        chart.fontSize = c.fontSize;
+        chart.setRange(false, 0, 100, 0, 10);
+        Recorder r;
+        r.windowSize = c.windowSize;
+        r.lineHeightGiven = c.line;
+        paintChart(chart, r, 400, 300);
+        for (const char* text : {"Title", "Pulse height", "Count", "100"}) {
+            const Recorder::Text* t = r.find(text);
+            ASSERT_NE(t, nullptr) << c.name << ": " << text;
+            const bool title = std::string(text) == "Title";
+            const int expected = title && c.windowSize == 0 && c.fontSize == 0 ? 45 * 5 : c.labelSize;
+            EXPECT_EQ(t->font.size, expected) << c.name << ": " << text;
+            EXPECT_EQ(t->font.bold, title) << c.name << ": " << text;
+            EXPECT_EQ(t->font.defaultFace, c.windowFace) << c.name << ": " << text;
         }
+        const ChartPlotArea plot = chartPlotArea(chart, r, 400, 300);
+        EXPECT_EQ(plot.left, 3 + 3 * c.unit) << c.name << ": y label and axes rooms";
+        EXPECT_EQ(plot.bottom, 300 - 3 - 2 * c.unit) << c.name << ": x label and axes rooms";
+        EXPECT_EQ(r.find("Pulse height")->y, 300 - 3 - c.unit + c.unit / 4) << c.name;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QMouseEvent>
 
@@ -151,6 +152,61 @@ TEST(ChartWindow, MouseCyclesStyleAndTogglesDecorations)
     QApplication::sendEvent(&chart, &dbl);
     EXPECT_FALSE(chart.showAxes);
     EXPECT_TRUE(chart.showLegend);
+}
+
+// The dark pixels of a rectangle of the image, as their bounding box (empty when none).
+QRect inkIn(const QImage& image, const QRect& area)
+{
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                box |= QRect(x, y, 1, 1);
+    return box;
+}
+
+// The chart's text is as tall as the window's text: a label of capitals inks the cap height of the
+// window's font (or of the chart's own size when one is set). The y label, the same text, inks the x
+// label's ink turned by 90 degrees (a column of letters one under the other would be far taller).
+TEST(ChartWindow, TextAtTheWindowFontSizeAndTheYLabelTurned)
+{
+    struct Case {
+        const char* name;
+        int windowPoints;
+        int chartSize; // tenths of a point; 0: the window's font
+    } cases[] = {
+        {"window 8 pt", 8, 0},
+        {"window 12 pt", 12, 0},
+        {"window 18 pt", 18, 0},
+        {"chart 20 pt in a 9 pt window", 9, 200},
+    };
+    for (const Case& c : cases) {
+        QWidget window;
+        QFont font = window.font();
+        font.setPointSize(c.windowPoints);
+        window.setFont(font);
+        CChart2d chart(&window);
+        chart.resize(400, 300);
+        chart.fontSize = c.chartSize;
+        chart.showAxes = false; // only the two labels draw text
+        chart.showGrid = false;
+        chart.setLabels(nullptr, "HHHHHHHH", "HHHHHHHH");
+        QFont expected = c.chartSize > 0 ? QFont(QStringLiteral("Arial")) : chart.font();
+        if (c.chartSize > 0)
+            expected.setPointSizeF(c.chartSize / 10.0);
+        const int capHeight = QFontMetrics(expected, &chart).capHeight();
+        const QImage image = grabbed(chart);
+        // The layout unit is 30 pixels: the y label's room is x 3..33, the x label's y 267..297.
+        const QRect yLabel = inkIn(image, QRect(0, 0, 33, 300));
+        const QRect xLabel = inkIn(image, QRect(33, 267, 367, 33));
+        ASSERT_FALSE(yLabel.isEmpty()) << c.name;
+        ASSERT_FALSE(xLabel.isEmpty()) << c.name;
+        EXPECT_NEAR(xLabel.height(), capHeight, 2) << c.name << ": x label height";
+        EXPECT_NEAR(yLabel.width(), xLabel.height(), 1) << c.name << ": the y label turned";
+        EXPECT_NEAR(yLabel.height(), xLabel.width(), 2) << c.name << ": the y label turned";
+        EXPECT_GT(xLabel.width(), 4 * xLabel.height()) << c.name;
+        EXPECT_NEAR(yLabel.center().y(), (3 + 267) / 2, 3) << c.name << ": centred on the plot";
+    }
 }
 
 TEST(BitmapWindow, GreyAndOutOfRangeColours)
