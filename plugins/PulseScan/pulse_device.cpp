@@ -6,6 +6,8 @@ namespace {
 
 // Devices beyond this many pixels are not analysed (64 chips' worth).
 constexpr uint32_t kMaxPixels = 64u * 65536u;
+// Ids without a record that are remembered; beyond them unknown ids pass silently.
+constexpr size_t kMaxStrangers = 1024;
 
 } // namespace
 
@@ -35,6 +37,8 @@ void PulseDevice::onAcqCompleted(const _MgrFuncTable& table)
     unsigned count = 0;
     if (table.tvkCtrlGetFrameAttrib(devId_, last, "Scope data", samples_.data(), &size, &type) == 0)
         count = std::min(size, kScopeBufferBytes) / 2;
+    if (count > 0 && !scopeSeen_.exchange(true))
+        changed(); // the window stops waiting for its input, also before a measurement
     analyse(reinterpret_cast<const uint16_t*>(frame_.data()), static_cast<unsigned>(info.rowLength),
             pixels / static_cast<uint32_t>(info.rowLength), samples_.data(), count);
 }
@@ -109,6 +113,14 @@ PulseResults PulseDevice::takeResults()
     return analysis_.results();
 }
 
+bool PulseDeviceSet::deviceExists(intptr_t devId) const
+{
+    if (devId < 0 || devId > UINT32_MAX)
+        return false;
+    _DevInfo info{};
+    return !table_->tvkCtrlGetDevInfo || table_->tvkCtrlGetDevInfo(static_cast<unsigned>(devId), &info) != TVK_ERR_DEV_INDEX;
+}
+
 std::shared_ptr<PulseDevice> PulseDeviceSet::add(unsigned devId)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,6 +140,7 @@ std::shared_ptr<PulseDevice> PulseDeviceSet::find(unsigned devId) const
 void PulseDeviceSet::acqCompleted(intptr_t arg)
 {
     std::shared_ptr<PulseDevice> device;
+    bool judge = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (closed_)
@@ -139,10 +152,13 @@ void PulseDeviceSet::acqCompleted(intptr_t arg)
         }
         if (device)
             ++running_;
+        else if (strangers_.size() < kMaxStrangers)
+            judge = strangers_.insert(arg).second;
     }
     if (!device) {
-        table_->mgrLogMsg(kPulseScanSource, "CallBack: Invalid device ID (devID=0x%x)", 0,
-                          static_cast<unsigned>(arg));
+        if (judge && !deviceExists(arg))
+            table_->mgrLogMsg(kPulseScanSource, "CallBack: Invalid device ID (devID=0x%x)", 0,
+                              static_cast<unsigned>(arg));
         return;
     }
     struct Done {

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "pulse_analysis.h"
@@ -43,6 +44,9 @@ public:
     // A copy of everything accumulated; clears the pending refresh first, so a later change asks again.
     PulseResults takeResults();
 
+    // Whether a frame of this device carrying "Scope data" has been read (while its window was open).
+    bool scopeSeen() const { return scopeSeen_; }
+
     std::atomic<bool> windowOpen{false};
     // The window's request for a refresh, called from any thread with the device id when the results
     // changed and no refresh is pending; it must only post. Cleared (empty) before the window goes.
@@ -55,6 +59,7 @@ private:
     std::mutex refreshMutex_; // guards refreshHandler_: a call of it and its removal never overlap
     std::function<void(unsigned)> refreshHandler_;
     std::atomic<bool> refreshPending_{false};
+    std::atomic<bool> scopeSeen_{false};
     mutable std::mutex mutex_; // guards analysis_, running_ and the buffers; held for one analysis or copy,
                                // no manager call and no window is reached under it
     PulseAnalysis analysis_;
@@ -70,16 +75,22 @@ public:
 
     std::shared_ptr<PulseDevice> add(unsigned devId);
     std::shared_ptr<PulseDevice> find(unsigned devId) const;
-    // The handler of ("tvkctrl", "AcqCompleted"): an unknown device id is logged under "PulseScan".
+    // The handler of ("tvkctrl", "AcqCompleted"). A device without a record here is none of this tool's
+    // business and passes silently; an id that names no device at all (the control library says so, or
+    // it is out of range) is logged under "PulseScan", once.
     void acqCompleted(intptr_t devId);
     // No handler starts from now on; waits for the running ones.
     void close();
 
 private:
+    // Whether the control library knows a device of this id (any answer but "invalid device index").
+    bool deviceExists(intptr_t devId) const;
+
     const _MgrFuncTable* table_;
     mutable std::mutex mutex_; // guards devices_, running_ and closed_; nothing else is called under it
     std::condition_variable idle_;
     std::map<unsigned, std::shared_ptr<PulseDevice>> devices_;
+    std::set<intptr_t> strangers_; // ids without a record already judged (and logged when invalid)
     int running_ = 0;
     bool closed_ = false;
 };

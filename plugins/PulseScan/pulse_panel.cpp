@@ -110,6 +110,10 @@ PulseScanPanel::~PulseScanPanel()
 
 void PulseScanPanel::build()
 {
+    input_ = new QLabel(this);
+    input_->setObjectName(QStringLiteral("input"));
+    input_->setWordWrap(true);
+    input_->setMaximumWidth(280);
     auto* settingsBox = new QGroupBox(QStringLiteral("Settings"), this);
     auto* form = new QGridLayout(settingsBox);
     baseline_ = new QCheckBox(QStringLiteral("Baseline subtraction"), settingsBox);
@@ -135,6 +139,7 @@ void PulseScanPanel::build()
     connect(save_, &QPushButton::clicked, this, [this] { chooseFolderAndSave(); });
 
     auto* left = new QVBoxLayout;
+    left->addWidget(input_);
     left->addWidget(settingsBox);
     left->addWidget(start_);
     left->addWidget(save_);
@@ -260,11 +265,22 @@ QString PulseScanPanel::countersText() const
     return counters_->text();
 }
 
+QString PulseScanPanel::inputText() const
+{
+    return input_->text();
+}
+
 void PulseScanPanel::refresh()
 {
     Q_ASSERT(QThread::currentThread() == thread());
     const PulseResults r = device_->takeResults();
+    const bool scopeSeen = device_->scopeSeen(); // after the pending refresh was cleared: a later change asks again
     const PulseCounters& c = r.counters;
+    input_->setText(scopeSeen ? QStringLiteral("Input: the back-side pulse that each frame carries as \"Scope data\" "
+                                               "(USB readout box, \"ScopeOnTrg\" on).")
+                              : QStringLiteral("Waiting for frames with \"Scope data\": none has come from this "
+                                               "device yet. Only the USB readout box attaches the back-side pulse "
+                                               "to its frames, while its setting \"ScopeOnTrg\" is on."));
     counters_->setText(QStringLiteral("Pulses: %1\nLast pulse height: %2\nClusters: %3\nOverlapping: %4\n"
                                       "Too small: %5\nNot round: %6\nAccepted: %7\nCoincidences: %8")
                            .arg(c.pulses).arg(r.lastPulseHeight).arg(c.seen).arg(c.flagged).arg(c.tooSmall)

@@ -47,6 +47,8 @@ public:
     CBitmapView* coincidenceView() const { return coincidenceView_; }
     CBitmapView* enhancedView() const { return enhancedView_; }
     QString countersText() const;
+    // The line that says which input the window waits for, and whether it has come.
+    QString inputText() const;
     // "Save..." takes this folder instead of asking (empty: ask).
     static void setFolderForTests(const std::string& folder);
 
@@ -64,6 +66,7 @@ private:
     QPushButton* start_ = nullptr;
     QPushButton* save_ = nullptr;
     QLabel* counters_ = nullptr;
+    QLabel* input_ = nullptr;
     CChart2d* shape_ = nullptr;
     CChart2d* spectrum_ = nullptr;
     CChart2d* sizes_ = nullptr;

@@ -25,6 +25,7 @@ struct Script {
     uint32_t attribSize = 6;         // what the attribute call reports back
     uint32_t attribBytesWritten = 6; // what it writes (at most the buffer's size)
     _DevInfo info{};
+    unsigned devices = 8; // ids below this name a device of the control library
     std::vector<std::string> log;
     std::function<void()> duringFrame;
 } script;
@@ -35,8 +36,10 @@ int acqInfo(unsigned, int*, int*, int*, int* framesDone)
     return script.acqInfoResult;
 }
 
-int devInfo(unsigned, _DevInfo* info)
+int devInfo(unsigned devId, _DevInfo* info)
 {
+    if (devId >= script.devices)
+        return TVK_ERR_DEV_INDEX;
     *info = script.info;
     return 0;
 }
@@ -168,32 +171,72 @@ TEST(PulseHandler, NothingIsAnalysedWhileStopped)
     device.setRefreshHandler([&](unsigned) { ++refreshes; });
     device.onAcqCompleted(t);
     EXPECT_EQ(device.takeResults().counters.seen, 0u);
+    EXPECT_EQ(refreshes, 1) << "the first frame with \"Scope data\" is shown while stopped too";
+    device.onAcqCompleted(t);
+    EXPECT_EQ(refreshes, 1) << "later frames while stopped change nothing shown";
     device.start(plain());
-    EXPECT_EQ(refreshes, 1);
+    EXPECT_EQ(refreshes, 2);
     device.onAcqCompleted(t);
     device.onAcqCompleted(t);
-    EXPECT_EQ(refreshes, 1) << "one refresh pending at a time";
+    EXPECT_EQ(refreshes, 2) << "one refresh pending at a time";
     EXPECT_EQ(device.takeResults().counters.seen, 2u);
     device.onAcqCompleted(t);
-    EXPECT_EQ(refreshes, 2);
+    EXPECT_EQ(refreshes, 3);
     device.stop();
     device.onAcqCompleted(t);
     EXPECT_EQ(device.takeResults().counters.seen, 3u);
 }
 
-TEST(PulseDeviceSet, UnknownDevicesAreLoggedInHex)
+// Whether the window still waits for its input: a frame read without "Scope data" (attribute missing or
+// empty) leaves it waiting, the first frame with it ends the wait, whether a measurement runs or not;
+// a closed window reads nothing.
+TEST(PulseHandler, ScopeSeenOnlyFromAFrameCarryingScopeData)
+{
+    struct Case {
+        const char* name;
+        bool windowOpen;
+        bool running;
+        int attribResult;
+        uint32_t bytes;
+        bool seen;
+    } cases[] = {
+        {"no attribute", true, true, -1, 0, false},
+        {"empty attribute", true, true, 0, 0, false},
+        {"scope data while measuring", true, true, 0, 900, true},
+        {"scope data while stopped", true, false, 0, 900, true},
+        {"window closed", false, true, 0, 900, false},
+    };
+    for (const Case& c : cases) {
+        resetScript();
+        script.attribResult = c.attribResult;
+        script.attribSize = script.attribBytesWritten = c.bytes;
+        const _MgrFuncTable t = table();
+        PulseDevice device(0);
+        device.windowOpen = c.windowOpen;
+        if (c.running)
+            device.start(plain());
+        EXPECT_FALSE(device.scopeSeen()) << c.name;
+        device.onAcqCompleted(t);
+        EXPECT_EQ(device.scopeSeen(), c.seen) << c.name;
+    }
+}
+
+// Every acquisition of a device without a record (one found later, or a tool without its window data)
+// passes silently; an id that names no device is logged in hex, once however many frames it reports.
+TEST(PulseDeviceSet, OnlyIdsOfNoDeviceAreLoggedOnce)
 {
     resetScript();
     const _MgrFuncTable t = table();
     PulseDeviceSet set(&t);
     set.add(3)->windowOpen = true;
     set.find(3)->start(plain());
-    set.acqCompleted(3);
-    set.acqCompleted(26);
-    set.acqCompleted(-1);
-    EXPECT_EQ(set.find(3)->takeResults().counters.seen, 1u);
+    for (int frame = 0; frame < 3; ++frame)
+        for (intptr_t id : {intptr_t{3}, intptr_t{5}, intptr_t{26}, intptr_t{-1}})
+            set.acqCompleted(id);
+    EXPECT_EQ(set.find(3)->takeResults().counters.seen, 3u);
     EXPECT_EQ(script.log, (std::vector<std::string>{"PulseScan: CallBack: Invalid device ID (devID=0x1a)",
                                                     "PulseScan: CallBack: Invalid device ID (devID=0xffffffff)"}));
+    EXPECT_EQ(set.find(5), nullptr);
     EXPECT_EQ(set.find(26), nullptr);
 }
 

@@ -3,11 +3,8 @@
 // another thread (every 10th with a second cluster, every 25th without "Scope data"); the saved spectra
 // and the coincidence image equal the texts the script implies, and device 1, acquiring meanwhile
 // without a window, is not analysed.
-#include <cstring>
-#include <filesystem>
 #include <future>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,134 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "qt_test_support.h"
-#include "ombrel_test_support.h"
-#include "platform/module.h"
-#include "tvk_mgr.h"
-
-namespace fs = std::filesystem;
+#include "pulse_app.h"
 
 namespace {
 
+using namespace pulse_test;
+
 constexpr unsigned kSide = 256;
-constexpr unsigned kSamples = 450;
-
-// The manager, the device-control library and the test hardware stay loaded until the program ends:
-// they keep process-wide objects that only a loaded module still reaches.
-std::vector<plat::Module>& keptModules()
-{
-    static auto* modules = new std::vector<plat::Module>;
-    return *modules;
-}
-
-template <class Fn>
-Fn symbol(plat::Module& module, const char* name)
-{
-    void* p = module.symbol(name);
-    if (!p)
-        throw std::runtime_error(std::string("missing ") + name);
-    return reinterpret_cast<Fn>(p);
-}
-
-using ombrel_test::processUntil;
-
-// A scratch app folder with the real manager, PulseScan.so and the test hardware (two one-chip devices
-// with the scope items).
-class PulseApp {
-public:
-    PulseApp() : dir_(ombrel_test::scratchDir("pulsescan-app")), oldCwd_(fs::current_path())
-    {
-        fs::create_directories(dir_ + "/hwlibs");
-        fs::create_directories(dir_ + "/plugins");
-        for (const char* file : {"libTvkManager.so", "libTvkCtrl.so"})
-            fs::copy_file(fs::path(PULSE_APP_DIR) / file, dir_ + "/" + file);
-        fs::create_directories(dir_ + "/configs");
-        fs::copy_file(PULSE_FAKEHW_PATH, dir_ + "/hwlibs/fakehw.so");
-        ombrel_test::writeFile(dir_ + "/hwlibs/fakehw.ini",
-                               "[Fake]\nDevices=2\nScope=1\n[Device0]\nChips=1\n[Device1]\nChips=1\n");
-        fs::copy_file(PULSE_PLUGIN_PATH, dir_ + "/PulseScan.so");
-        fs::copy_file(PULSE_TABLE_PLUGIN, dir_ + "/plugins/pulsescan_table.so");
-        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nPulseScan.so\nplugins/pulsescan_table.so\n");
-
-        fs::current_path(dir_); // the log lives in the app folder
-        if (!manager_.open(dir_ + "/libTvkManager.so"))
-            throw std::runtime_error(manager_.error());
-        symbol<int (*)(void*, const void*)>(manager_, "mgrSetUiHooks")(nullptr, nullptr);
-        if (symbol<int (*)()>(manager_, "mgrInitManager")() != 0)
-            throw std::runtime_error("the manager did not start");
-        plat::Module tablePlugin;
-        if (!tablePlugin.open(dir_ + "/plugins/pulsescan_table.so"))
-            throw std::runtime_error(tablePlugin.error());
-        table_ = symbol<const _MgrFuncTable* (*)()>(tablePlugin, "pulsescanTestTable")();
-        keptModules().push_back(std::move(tablePlugin));
-        if (!table_)
-            throw std::runtime_error("the table plug-in was not loaded");
-        if (!fakehw_.open(dir_ + "/hwlibs/fakehw.so"))
-            throw std::runtime_error(fakehw_.error());
-        plat::Module plugin;
-        if (!plugin.open(dir_ + "/PulseScan.so"))
-            throw std::runtime_error(plugin.error());
-        symbol<void (*)(const char*)>(plugin, "pulsescanSetSaveFolder")((dir_ + "/results").c_str());
-        keptModules().push_back(std::move(plugin));
-        fs::create_directories(dir_ + "/results");
-    }
-
-    ~PulseApp()
-    {
-        QApplication::processEvents();
-        symbol<int (*)()>(manager_, "mgrExitManager")();
-        symbol<int (*)()>(manager_, "mgrUnloadManager")();
-        QApplication::processEvents();
-        keptModules().push_back(std::move(fakehw_));
-        keptModules().push_back(std::move(manager_));
-        fs::current_path(oldCwd_);
-    }
-
-    const _MgrFuncTable& t() const { return *table_; }
-    const std::string& dir() const { return dir_; }
-
-    // Scripts the next read-out of a device; scope null: no capture.
-    void queueFrame(int devId, const std::vector<uint16_t>& counts, const std::vector<uint16_t>* scope)
-    {
-        const int rc = symbol<int (*)(int, const uint16_t*, uint32_t, const uint16_t*, uint32_t)>(
-            fakehw_, "fakeHwQueueFrame")(devId, counts.data(), static_cast<uint32_t>(counts.size()),
-                                         scope ? scope->data() : nullptr, scope ? kSamples : 0);
-        if (rc != 0)
-            throw std::runtime_error("fakeHwQueueFrame: " + std::to_string(rc));
-    }
-
-    // Opens the device's window from its menu item "Back side pulse".
-    QWidget* openWindow(int devId)
-    {
-        char path[MGR_MENU_NAME_SIZE] = {};
-        EXPECT_EQ(t().mgrGetTvkMenuPath(devId, path), 0);
-        char name[MGR_MENU_NAME_SIZE] = {};
-        int id = 0, item = -1;
-        for (int rc = t().mgrGetFirstMenuItem(&id, name); rc == 0; rc = t().mgrGetNextMenuItem(&id, name))
-            if (std::string(name).find(path) != std::string::npos &&
-                std::string(name).find("Back side pulse") != std::string::npos)
-                item = id;
-        EXPECT_GT(item, 0) << "no menu item \"Back side pulse\" for device " << devId;
-        EXPECT_EQ(t().mgrCallMenuItemByID(item), 0);
-        const QString prefix = QStringLiteral("Back side pulse %1 (").arg(devId);
-        QWidget* window = nullptr;
-        processUntil([&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->objectName() == QLatin1String("PulseScanDlg") && w->isVisible() &&
-                    w->windowTitle().startsWith(prefix))
-                    window = w;
-            return window != nullptr;
-        });
-        return window;
-    }
-
-private:
-    std::string dir_;
-    fs::path oldCwd_;
-    plat::Module manager_;
-    plat::Module fakehw_;
-    const _MgrFuncTable* table_ = nullptr;
-};
 
 // The script: frame k has a cluster of two pixels (3 and 1, centroid on the left one) at a place that
 // depends on k; every 10th frame a second one of three pixels in a row; a pulse of height 200 + k on a
@@ -182,15 +58,6 @@ Frame scripted(unsigned k)
     return f;
 }
 
-// The series text of counts: each value and " \t", then "\n".
-std::string seriesText(const std::vector<unsigned>& counts)
-{
-    std::string text;
-    for (unsigned c : counts)
-        text += std::to_string(c) + " \t";
-    return text + "\n";
-}
-
 std::string imageText(const std::map<std::pair<unsigned, unsigned>, unsigned>& hits)
 {
     std::string text;
@@ -202,11 +69,6 @@ std::string imageText(const std::map<std::pair<unsigned, unsigned>, unsigned>& h
         text += "\n";
     }
     return text;
-}
-
-int acquireOne(const _MgrFuncTable& t, int devId)
-{
-    return t.tvkCtrlPerformFrameAcq(static_cast<unsigned>(devId), 1, 0.001, 0, nullptr);
 }
 
 } // namespace
