@@ -18,7 +18,6 @@
 namespace {
 
 constexpr size_t kMaxMessage = 4095;
-constexpr int kMaxChips = 64;
 constexpr size_t kMaxInterfaceName = 255;
 
 uint32_t currentThreadId()
@@ -61,11 +60,18 @@ TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCal
 {
     signal_->callbacks = callbacks;
     table_ = library_ ? &library_->table() : nullptr;
-    if (!table_ || table_->hwInit(hwId_) != HW_OK)
+    // A failure says why, so that the registry can name the device that did not come up.
+    if (!table_)
         return;
+    if (table_->hwInit(hwId_) != HW_OK) {
+        setMessageF(TVK_ERR_LIB_INIT, "%s", hwText(table_->hwGetLastError(hwId_)).c_str());
+        return;
+    }
     _DevInfo info{};
-    if (table_->hwGetDevInfo(hwId_, &info) != HW_OK)
+    if (table_->hwGetDevInfo(hwId_, &info) != HW_OK) {
+        setMessageF(TVK_ERR_LIB_INIT, "%s", hwText(table_->hwGetLastError(hwId_)).c_str());
         return;
+    }
 
     devInfo_ = info;
     chipboardId_.assign(info.chipboardId, strnlen(info.chipboardId, sizeof info.chipboardId - 1));
@@ -74,8 +80,10 @@ TvkDevice::TvkDevice(int hwId, std::shared_ptr<HwLibrary> library, const CtrlCal
     interfaceName_ = hwText(info.interfaceName).substr(0, kMaxInterfaceName);
     devInfo_.interfaceName = stableText(interfaceName_);
 
-    if (info.chipCount < 1 || info.chipCount > kMaxChips) {
-        setMessageF(TVK_ERR_LIB_INIT, "Invalid chip count: %d (supported: 1-%d).", info.chipCount, kMaxChips);
+    // A frame lays the chips out as one chip or two rows of two: a device of any other count would be
+    // listed and then fail every acquisition.
+    if (info.chipCount != 1 && info.chipCount != 4) {
+        setMessageF(TVK_ERR_LIB_INIT, "Unsupported chip count: %d (a frame holds 1 or 4 chips).", info.chipCount);
         return;
     }
     dacSet_ = dacSetForChipType(info.chipType);

@@ -163,11 +163,13 @@ int DeviceRegistry::enumerate(const std::shared_ptr<HwLibrary>& library, bool on
                 return setMessage(TVK_ERR_ALLOC, "Allocation of %u bytes failed", static_cast<unsigned>(sizeof(TvkDevice)));
             }
             if (!dev->isInitialised()) {
-                int code = 0;
+                // Named with its library and id, so that a user can tell which of several cards failed.
                 std::string text;
-                dev->message(&code, &text);
-                if (code != 0)
-                    setMessage(TVK_ERR_LIB_INIT, "Device initialization error: %s", text.c_str());
+                dev->message(nullptr, &text);
+                if (text.empty())
+                    text = "no reason given";
+                setMessage(TVK_ERR_LIB_INIT, "Device initialization error: %s (device %d of %s)", text.c_str(), id,
+                           std::filesystem::path(library->path()).filename().c_str());
                 dev->close();
             } else {
                 int index = 0;

@@ -28,7 +28,7 @@ const std::string& folder()
         std::filesystem::create_directories(d + "/hwlibs");
         std::filesystem::copy_file(FAKEHW_PATH, d + "/hwlibs/fake.so",
                                    std::filesystem::copy_options::overwrite_existing);
-        const std::string ini = "[Fake]\nDevices=2\n[Device0]\nChips=2\nType=1\nId=A\n[Device1]\nChips=1\nType=3\nId=B\n";
+        const std::string ini = "[Fake]\nDevices=2\n[Device0]\nChips=4\nType=1\nId=A\n[Device1]\nChips=1\nType=3\nId=B\n";
         ombrel_fuzz::writeFile(d + "/hwlibs/fake.ini", reinterpret_cast<const uint8_t*>(ini.data()), ini.size());
         DeviceRegistry::instance().setModuleFolderOverride(d);
         initTvkCtrl();
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int kind = data[0] & 3;
     ++data;
     --size;
-    const uint32_t pixels = dev == 0 ? 2 * 65536 : 65536;
+    const uint32_t pixels = dev == 0 ? 4 * 65536 : 65536;
     if (kind == 0) {
         const std::string file = dir + "/c.tcf";
         ombrel_fuzz::writeFile(file, data, size);

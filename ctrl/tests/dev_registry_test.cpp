@@ -174,19 +174,37 @@ TEST_F(RegistryTest, EnumerationResults)
     }
 }
 
-// A device of a chip type without DAC tables is refused whole, with the reason.
+// A device that cannot be made is refused whole and named with its reason: a chip type without DAC tables,
+// a chip count that no frame holds (a frame has one chip or two rows of two), a device whose hwInit fails.
 TEST_F(RegistryTest, DevicesThatCannotBeMadeAreNotRegistered)
 {
-    addLibrary("fake", fakeIni({{1, 7, "T7"}, {1, 1, "OK"}, {0, 1, "NoChips"}, {1, 1, "Dead", "fake", 31, 0, true}}));
+    addLibrary("fake", fakeIni({{1, 7, "T7"},
+                                {1, 1, "OK"},
+                                {0, 1, "NoChips"},
+                                {1, 1, "Dead", "fake", 31, 0, true},
+                                {2, 1, "Two"},
+                                {3, 2, "Three"},
+                                {4, 1, "Four"},
+                                {5, 1, "Five"}}));
     ASSERT_EQ(initTvkCtrl(), 0);
+    std::vector<std::string> ids;
     unsigned dev = 0;
     int count = 0;
-    ASSERT_EQ(getFirstTvk(&dev, &count), 0);
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(chipboardId(dev), "OK");
-    EXPECT_TRUE(hasEvent(-104, "Device initialization error: Unsupported chip type: 7 (supported: 1, 2, 3)."));
-    EXPECT_TRUE(hasEvent(-104, "Device initialization error: Invalid chip count: 0"));
+    for (int r = getFirstTvk(&dev, &count); r == 0; r = getNextTvk(&dev))
+        ids.push_back(chipboardId(dev));
+    EXPECT_EQ(ids, (std::vector<std::string>{"OK", "Four"}));
+    const char* const refusals[] = {
+        "Device initialization error: Unsupported chip type: 7 (supported: 1, 2, 3). (device 0 of fake.so)",
+        "Device initialization error: Unsupported chip count: 0 (a frame holds 1 or 4 chips). (device 2 of fake.so)",
+        "Device initialization error: device does not answer (device 3 of fake.so)",
+        "Device initialization error: Unsupported chip count: 2 (a frame holds 1 or 4 chips). (device 4 of fake.so)",
+        "Device initialization error: Unsupported chip count: 3 (a frame holds 1 or 4 chips). (device 5 of fake.so)",
+        "Device initialization error: Unsupported chip count: 5 (a frame holds 1 or 4 chips). (device 7 of fake.so)",
+    };
+    for (const char* text : refusals)
+        EXPECT_TRUE(hasEvent(-104, text)) << text;
     EXPECT_EQ(control("fake").counter(0, "closed"), 1); // the refused device was closed again
+    EXPECT_EQ(control("fake").counter(4, "closed"), 1);
 }
 
 TEST_F(RegistryTest, FindNewAppends)

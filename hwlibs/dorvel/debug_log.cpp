@@ -4,7 +4,7 @@
 
 namespace dorvel {
 
-DebugLog::DebugLog(std::string fileName) : fileName_(std::move(fileName)) {}
+DebugLog::DebugLog(std::string fileName) : file_(std::fopen(fileName.c_str(), "w")) {}
 
 DebugLog::~DebugLog()
 {
@@ -15,10 +15,6 @@ DebugLog::~DebugLog()
 void DebugLog::write(const char* format, ...)
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!tried_) {
-        tried_ = true;
-        file_ = std::fopen(fileName_.c_str(), "w");
-    }
     if (!file_)
         return;
     va_list args;

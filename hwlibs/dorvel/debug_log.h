@@ -1,5 +1,6 @@
-// The library's debug log: a file of the given name in the current folder, created (emptied) at the first
-// line written. A log that cannot be opened is left alone: nothing else depends on it.
+// The library's debug log: a file of the given name in the current folder, created (emptied) when the log
+// is made, at library start, so that no log of an earlier run survives. A log that cannot be opened is
+// left alone: nothing else depends on it.
 #pragma once
 
 #include <cstdio>
@@ -19,10 +20,8 @@ public:
     [[gnu::format(printf, 2, 3)]] void write(const char* format, ...);
 
 private:
-    std::mutex mutex_; // guards file_ and tried_; nothing else is called while it is held
-    std::string fileName_;
+    std::mutex mutex_; // guards file_; nothing else is called while it is held
     FILE* file_ = nullptr;
-    bool tried_ = false;
 };
 
 } // namespace dorvel

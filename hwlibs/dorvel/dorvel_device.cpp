@@ -2,6 +2,7 @@
 // device description. The protocol and the sequences are in the files named in dorvel_device.h.
 #include "dorvel_device.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/ini.h"
@@ -26,7 +27,7 @@ struct ItemInfo {
 
 constexpr ItemInfo kItems[kHwInfoCount] = {
     {"Nidaq version raw", TYPE_U32, 0, "Nidaq version (raw value)"},
-    {"Nidaq version", TYPE_CHAR, 0, "Nidaq version"},
+    {"Nidaq version", TYPE_STRING, 0, "Nidaq version"},
     {"Nidaq error", TYPE_I32, 0, "Last nidaq error code"},
     {"Board num", TYPE_I32, 0, "Nidaq board number"},
     {"Board name", TYPE_CHAR, 0, "Nidaq board name"},
@@ -50,7 +51,8 @@ DorvelDevice::DorvelDevice(DeviceContext context, uint16_t board, const char* bo
     boardNumber_ = board;
     plat::copyText(boardName_, boardName);
     nidaqVersionRaw_ = context_.driverVersion;
-    plat::copyText(nidaqVersion_, context_.driverVersionText);
+    std::snprintf(nidaqVersion_, sizeof nidaqVersion_, "%.*s", static_cast<int>(kVersionTextMax),
+                  context_.driverVersionText.c_str());
     devInfo_.interfaceName = kInterfaceName;
     devInfo_.acqModeMask = ACQMODE_MANUAL | ACQMODE_EXTSHUTTER_FIXED;
     devInfo_.callbackSupported = 0;

@@ -149,7 +149,10 @@ private:
 
     // Hardware-info item values.
     uint32_t nidaqVersionRaw_ = 0;
-    char nidaqVersion_[16] = "";
+    // "Nidaq version": a string item of text length + 1 elements of the string type's element size, so the
+    // text is kept zero-padded to that many bytes (the device-control library reads count x element size).
+    static constexpr size_t kVersionTextMax = 15;
+    char nidaqVersion_[(kVersionTextMax + 1) * 4] = {};
     int32_t boardNumber_ = 0;
     char boardName_[16] = "";
     uint8_t dorvelMajor_ = 0;

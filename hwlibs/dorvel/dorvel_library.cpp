@@ -41,9 +41,12 @@ int DorvelLibrary::itemCount()
     return kHwInfoCount;
 }
 
-// Board probing over every board number; boards already known keep their record and id.
+// Board probing over every board number; boards already known keep their record and id. A backend with
+// no board set up has no devices (no error: a user without the card is not told of it at every start).
 int DorvelLibrary::discover()
 {
+    if (!card_->hasBoards())
+        return 0; // nothing set up: no devices and nothing to report
     uint32_t raw = 0;
     if (const int16_t status = card_->driverVersion(&raw))
         return hwkit::setGeneralError(kErrNidaq, "Nidaq call of %s failed, error code: %d",

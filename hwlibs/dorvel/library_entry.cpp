@@ -1,6 +1,7 @@
 // The module tvkHwDorvel.so: its settings file beside it, its debug log, the card behind the DioCard
 // layer, and the function table that getMandatoryFuncs hands out.
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -32,11 +33,17 @@ std::shared_ptr<DioCard> makeCard(const std::string& iniPath)
     return card;
 }
 
+// Library start: the card behind the library and the debug log, created (emptied) now in the current
+// folder; without any board set up there is no log.
 DorvelLibrary& library()
 {
     static DorvelLibrary instance = [] {
         const std::string ini = settingsPath();
-        return DorvelLibrary(makeCard(ini), std::make_shared<DebugLog>("__debug_dorvelhwlib.log"), ini);
+        std::shared_ptr<DioCard> card = makeCard(ini);
+        std::shared_ptr<DebugLog> log;
+        if (card->hasBoards())
+            log = std::make_shared<DebugLog>("__debug_dorvelhwlib.log");
+        return DorvelLibrary(std::move(card), std::move(log), ini);
     }();
     return instance;
 }
@@ -48,14 +55,17 @@ int hwSetCb(HwCallback callback)
 {
     thread_local const int thread = ++threadSerial;
     if (DebugLog* log = library().log())
-        log->write("(_%d_) hwSetCallback - callback: %p ...\n", thread, reinterpret_cast<void*>(callback));
+        log->write("(_%d_) hwSetCallback - callback: %#lx ...\n", thread,
+                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(callback)));
     return library().setCallback(callback);
 }
 
 } // namespace
 
+// The device-control library calls this once, right after loading the module: the library starts here.
 extern "C" TVK_EXPORT _HwFuncTable* getMandatoryFuncs(void)
 {
+    library();
     static _HwFuncTable table = [] {
         _HwFuncTable t = *hwkit::funcTable<&library>();
         t.hwSetCb = &hwSetCb;

@@ -43,17 +43,20 @@ int DorvelDevice::readMatrix(uint16_t* buffer, uint32_t count)
         return r;
     if (const int r = sendMatrixCommand(controlWord()))
         return r;
+    // From here on a failed transfer pulses the reset line before it returns, so that the readout system
+    // does not stay in the middle of it.
+    auto failed = [this](int r) { return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); }); };
     if (const int r = nidaq(DioCall::PortOut, card_.portOut(board_, wire::kAddressPort, wire::kMatrixRead)))
-        return r;
+        return failed(r);
     if (const int r = waitForBusy(0))
-        return r;
+        return failed(r);
     if (const int r = readData(transferWords_, transfer_))
-        return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); });
+        return failed(r);
     uint32_t counter = 0;
     if (const int r = readRegister(wire::kRegCounter, &counter))
-        return r;
+        return failed(r);
     if (const int r = counterCheck(counter, wire::matrixCounter(chips(), chipType())))
-        return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); });
+        return failed(r);
     int16_t bad = 0;
     const size_t streamBytes = static_cast<size_t>(chips()) * wire::chipStreamBytes(chipType());
     if (!decodeMatrix(wire::bytesOf(transfer_), streamBytes, chips(), chipType(), buffer, &bad))
@@ -79,15 +82,17 @@ int DorvelDevice::writeMatrix(const uint16_t* buffer, uint32_t count)
         return r;
     if (const int r = resetLine(wire::kLineReadout))
         return r;
+    // From here on a failed transfer pulses the reset line before it returns, as a finished one does.
+    auto failed = [this](int r) { return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); }); };
     if (const int r = nidaq(DioCall::PortOut, card_.portOut(board_, wire::kAddressPort, wire::kMatrixWrite)))
-        return r;
+        return failed(r);
     if (const int r = writeData(transferWords_, transfer_))
-        return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); });
+        return failed(r);
     uint32_t counter = 0;
     if (const int r = readRegister(wire::kRegCounter, &counter))
-        return r;
+        return failed(r);
     if (const int r = counterCheck(counter, wire::matrixCounter(chips(), chipType())))
-        return keepingError(*this, r, [this] { resetLine(wire::kLineReadout); });
+        return failed(r);
     return resetLine(wire::kLineReadout);
 }
 

@@ -95,6 +95,13 @@ bool CDacDeckDlg::Create()
     extCombo_ = new QComboBox(this);
     extCombo_->setObjectName(QStringLiteral("extDac"));
     extCombo_->setGeometry(dluX(7), dluY(36), dluX(90), dluY(12));
+    // Each combo's label stands above it and is its buddy (the mnemonic focuses the combo).
+    auto* chipLabel = new QLabel(QStringLiteral("&Chip:"), this);
+    chipLabel->setBuddy(chipCombo_);
+    chipLabel->setGeometry(dluX(7), dluY(0), dluX(40), dluY(9));
+    auto* extLabel = new QLabel(QStringLiteral("E&xt DAC to:"), this);
+    extLabel->setBuddy(extCombo_);
+    extLabel->setGeometry(dluX(7), dluY(26), dluX(90), dluY(10));
     thlText_ = new QLabel(QStringLiteral("-"), this);
     thlText_->setObjectName(QStringLiteral("thlFbk"));
     thlText_->setGeometry(dluX(7), dluY(60), dluX(95), dluY(10));
@@ -395,7 +402,7 @@ void CDacDeckDlg::applyExtDacNow()
         setCaption("%s - waiting for opportunity to set DACs");
 }
 
-void CDacDeckDlg::saveAsDefault(uint32_t activeMask, int senseCount)
+void CDacDeckDlg::saveAsDefault(uint32_t activeMask)
 {
     DacDeckData* d = data();
     if (!d)
@@ -403,7 +410,7 @@ void CDacDeckDlg::saveAsDefault(uint32_t activeMask, int senseCount)
     const std::string file =
         d->loadIniFile.substr(0, d->loadIniFile.find_last_of('/') + 1) + d->moduleName + ".ini";
     std::string error;
-    if (dacdeck::writeSettings(file, {static_cast<int>(activeMask), static_cast<int>(lockedDacs_), senseCount},
+    if (dacdeck::writeSettings(file, {static_cast<int>(activeMask), static_cast<int>(lockedDacs_), senseCount_},
                                &error) != 0)
         messageBox(this, QString::fromStdString(error), QString(), MSGBOX_OK | MSGBOX_ICONERROR);
 }
@@ -484,11 +491,8 @@ CSettingsDlg::CSettingsDlg(CDacDeckDlg* panel, const std::vector<QString>& names
             accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    // The sense count just typed in this dialog, not the panel's.
-    connect(save, &QPushButton::clicked, this, [this, panel] {
-        if (edit_->validate())
-            panel->saveAsDefault(mask(), this->senseCount());
-    });
+    // The boxes as they stand now; the sense count is the panel's own (the dialog's takes effect with OK).
+    connect(save, &QPushButton::clicked, this, [this, panel] { panel->saveAsDefault(mask()); });
     resize(dx(215), y + dy(40));
 }
 

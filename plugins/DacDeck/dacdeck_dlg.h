@@ -34,9 +34,9 @@ public:
     // What the handlers of another thread tell the window (queued to the GUI thread by the caller).
     void onNotice(dacdeck::Notice notice, int code);
 
-    // "Save as default" of the settings dialog: the default file gets ActiveDacs = mask and the given
-    // sense count.
-    void saveAsDefault(uint32_t activeMask, int senseCount);
+    // "Save as default" of the settings dialog: the default file gets ActiveDacs = mask, and the window's
+    // own LockedDacs and SenseCount.
+    void saveAsDefault(uint32_t activeMask);
     // OK of the settings dialog.
     void takeSettings(uint32_t activeMask, int senseCount);
 

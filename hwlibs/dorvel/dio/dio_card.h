@@ -59,6 +59,10 @@ public:
     // Memory for block transfers of `words` 16-bit words; null when it cannot be had.
     virtual uint16_t* allocateBuffer(size_t words);
     virtual void releaseBuffer(uint16_t* buffer);
+
+    // False when the backend knows that no board is set up at all (a simulated card of none): the library
+    // then has no devices, reports no error and writes no debug log. A driver that can only probe says true.
+    virtual bool hasBoards() const { return true; }
 };
 
 } // namespace dorvel

@@ -70,6 +70,7 @@ public:
     int16_t lineIn(uint16_t board, int16_t port, int16_t line, int16_t* state) override;
     uint16_t* allocateBuffer(size_t words) override;
     void releaseBuffer(uint16_t* buffer) override;
+    bool hasBoards() const override { return config_.cards > 0; }
 
     // ---- for tests; board 0 means every board ----
     const SimCardConfig& config() const { return config_; }

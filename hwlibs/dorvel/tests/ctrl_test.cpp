@@ -123,17 +123,65 @@ std::string simIni(int cards, int chips, int chipType, int wordsPerSecond, const
            "WordsPerSecond = " + std::to_string(wordsPerSecond) + "\n[Force]\n" + force;
 }
 
-TEST(DorvelThroughCtrl, NoCardIsReportedAtStart)
+std::vector<std::string> initErrors()
+{
+    std::lock_guard<std::mutex> guard(g_messagesMutex);
+    std::vector<std::string> errors;
+    for (const std::string& m : g_messages)
+        if (m.rfind("Device initialization error", 0) == 0)
+            errors.push_back(m);
+    return errors;
+}
+
+// With no card set up (the default Cards = 0) neither the start nor a search reports anything, and no
+// debug log is written.
+TEST(DorvelThroughCtrl, NoCardSetUpIsNoError)
 {
     CtrlApp app("nocard", "[SimCard]\nCards = 0\n");
     app.makeCurrent();
     ASSERT_EQ(app.start(), 0);
     EXPECT_TRUE(app.devices().empty());
-    std::lock_guard<std::mutex> guard(g_messagesMutex);
-    bool found = false;
-    for (const std::string& m : g_messages)
-        found = found || m == "Device initialization error: No National Instruments card for Tarvik-2 was found.";
-    EXPECT_TRUE(found);
+    ASSERT_EQ(app.call<int (*)()>("findNewTvks")(), 0);
+    EXPECT_TRUE(app.devices().empty());
+    EXPECT_EQ(initErrors(), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(app.dir() + "/__debug_dorvelhwlib.log"));
+}
+
+// A card that cannot be set up is named in the log with its reason, and the other card still comes up:
+// a failing driver call, a stalled transfer, and a chip count that no frame can hold (a frame has one chip
+// or two rows of two), which the device-control library refuses whatever the library reports.
+TEST(DorvelThroughCtrl, CardsThatCannotBeSetUpAreNamedWithTheirReason)
+{
+    struct Case {
+        const char* what;
+        const char* settings; // board 2 of two
+        int devices;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"failing driver call", "FaultBoard = 2\nFailCall = DIG_Grp_Config\n", 1,
+         "Device initialization error: Nidaq call of DIG_Grp_Config failed, error code: -10403 (device 1 of "
+         "tvkHwDorvel.so)"},
+        {"stalled transfer", "FaultBoard = 2\nStallAfterWords = 0\n", 1,
+         "Device initialization error: Operation timeout (readData), byte remains: 2 (device 1 of tvkHwDorvel.so)"},
+        {"three chips", "Chips = 3\n", 0,
+         "Device initialization error: Unsupported chip count: 3 (a frame holds 1 or 4 chips). (device 0 of "
+         "tvkHwDorvel.so)"},
+        {"two chips", "Chips = 2\n", 0,
+         "Device initialization error: Unsupported chip count: 2 (a frame holds 1 or 4 chips). (device 0 of "
+         "tvkHwDorvel.so)"},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CtrlApp app("refused" + std::to_string(serial++), std::string("[SimCard]\nCards = 2\n") + c.settings);
+        app.makeCurrent();
+        ASSERT_EQ(app.start(), 0);
+        EXPECT_EQ(app.devices().size(), static_cast<size_t>(c.devices));
+        const std::vector<std::string> errors = initErrors();
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors[0], c.error);
+    }
 }
 
 struct Shape {

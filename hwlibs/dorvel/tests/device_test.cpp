@@ -158,7 +158,7 @@ TEST(Items, NamesTypesFlagsAndValues)
         uint32_t flags;
     };
     const Case cases[kHwInfoCount] = {
-        {"Nidaq version raw", TYPE_U32, 1, 0}, {"Nidaq version", TYPE_CHAR, 5, 0},
+        {"Nidaq version raw", TYPE_U32, 1, 0}, {"Nidaq version", TYPE_STRING, 5, 0},
         {"Nidaq error", TYPE_I32, 1, 0},       {"Board num", TYPE_I32, 1, 0},
         {"Board name", TYPE_CHAR, 16, 0},      {"Dorvel major ver.", TYPE_BYTE, 1, 0},
         {"Dorvel minor ver.", TYPE_BYTE, 1, 0}, {"Dorvel clock", TYPE_DOUBLE, 1, 0},
@@ -375,19 +375,26 @@ TEST(Acquisition, TestPulsesAddTheirCountToEnabledPulsedPixels)
 
 // ---- the enumeration, records and buffers ----
 
-TEST(Library, NoCardAndUnknownTypeCodesGiveNoCardError)
+// No board set up at all is no error: no device. Boards set up of which none has a type code the library
+// drives are the missing card's error.
+TEST(Library, NoCardSetUpIsNoDeviceAndUnknownTypeCodesGiveNoCardError)
 {
     struct Case {
         int cards;
         int16_t typeCode;
+        int result;
+        const char* general;
     };
-    for (const Case& c : {Case{0, 215}, Case{2, 99}}) {
+    for (const Case& c : {Case{0, 215, HW_NO_MORE_DEVICES, ""},
+                          Case{2, 99, kErrNoCard, "No National Instruments card for Tarvik-2 was found."}}) {
+        SCOPED_TRACE(c.cards);
         SimCardConfig config = cardConfig(c.cards, 1, 1);
         config.typeCode = c.typeCode;
         DorvelLibrary library(std::make_shared<SimCard>(config), nullptr, "");
+        hwkit::setGeneralError(0, "%s", "");
         int id = 5;
-        EXPECT_EQ(library.getFirst(&id), kErrNoCard);
-        EXPECT_STREQ(hwkit::generalError(), "No National Instruments card for Tarvik-2 was found.");
+        EXPECT_EQ(library.getFirst(&id), c.result);
+        EXPECT_STREQ(hwkit::generalError(), c.general);
     }
 }
 

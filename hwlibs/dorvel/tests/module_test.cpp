@@ -61,17 +61,55 @@ int noCallback(void*, int, int)
     return 0;
 }
 
-TEST(Module, OneExportAndNoCardError)
+// The one export; without any card set up the enumeration has no device and no error; with cards set up
+// but none of a type the library drives, it fails with the missing card's message.
+TEST(Module, OneExportAndTheEnumerationWithoutACard)
 {
-    ModuleCopy copy("nocard", "[SimCard]\nCards = 0\n");
-    const _HwFuncTable& table = copy.open();
-    EXPECT_EQ(table.size, sizeof(_HwFuncTable));
-    EXPECT_EQ(copy.module().symbol("hwGetFirst"), nullptr);
-    EXPECT_EQ(table.hwGetHwInfoCount(), 14);
-    int id = 3;
-    EXPECT_EQ(table.hwGetFirst(&id), -7);
-    EXPECT_STREQ(table.hwGetLastErrorGeneral(), "No National Instruments card for Tarvik-2 was found.");
-    EXPECT_EQ(table.hwInit(0), -1); // no device has the id
+    struct Case {
+        const char* settings;
+        int first;
+        const char* general;
+    };
+    const Case cases[] = {
+        {"Cards = 0\n", HW_NO_MORE_DEVICES, ""},
+        {"Cards = 2\nTypeCode = 99\n", -7, "No National Instruments card for Tarvik-2 was found."},
+    };
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        ModuleCopy copy("nocard" + std::to_string(serial++), std::string("[SimCard]\n") + c.settings);
+        const _HwFuncTable& table = copy.open();
+        EXPECT_EQ(table.size, sizeof(_HwFuncTable));
+        EXPECT_EQ(copy.module().symbol("hwGetFirst"), nullptr);
+        EXPECT_EQ(table.hwGetHwInfoCount(), 14);
+        int id = 3;
+        EXPECT_EQ(table.hwGetFirst(&id), c.first);
+        EXPECT_STREQ(table.hwGetLastErrorGeneral(), c.general);
+        EXPECT_EQ(table.hwInit(0), -1); // no device has the id
+    }
+}
+
+// The debug log is created, emptied, when the library starts (not at its first line), so that no log of
+// an earlier run survives; without any card set up none is created.
+TEST(Module, DebugLogIsCreatedAtLibraryStart)
+{
+    struct Case {
+        const char* settings;
+        bool created;
+    };
+    const Case cases[] = {{"Cards = 1\n", true}, {"Cards = 0\n", false}};
+    int serial = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        ModuleCopy copy("start" + std::to_string(serial++), std::string("[SimCard]\n") + c.settings);
+        const std::string log = copy.dir() + "/" + kLog;
+        if (c.created)
+            ombrel_test::writeFile(log, "a line of an earlier run\n");
+        copy.open();
+        EXPECT_EQ(fs::exists(log), c.created);
+        if (c.created)
+            EXPECT_EQ(ombrel_test::readFile(log), "");
+    }
 }
 
 TEST(Module, FaultsNamedInTheSettingsFile)

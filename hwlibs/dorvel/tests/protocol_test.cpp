@@ -327,4 +327,48 @@ TEST(Matrix, StalledReadPulsesTheReadoutResetAndKeepsItsError)
     EXPECT_EQ(rig.card->resetPulses(1, wire::kLineReadout), resets + 2); // before the command and after the failure
 }
 
+// Every failure once a matrix transfer has been commanded (the matrix port's address, the transfer, the
+// counter-register read, the counter check) pulses the readout reset line before it returns, and the
+// error stays the failure's own. Without the closing pulse a failed read shows one pulse (the one before
+// the command) and a failed write none.
+TEST(Matrix, FailedTransferPulsesTheReadoutResetBeforeReturning)
+{
+    struct Case {
+        const char* what;
+        bool write;
+        const char* failCall; // fails after failAfter successful calls of its name
+        int failAfter;
+        int32_t counterError;
+        int code;
+        const char* text;
+    };
+    // DIG_Out_Prt of a matrix transfer: the control register twice, the matrix port, the counter register.
+    const char* const outFailed = "Nidaq call of DIG_Out_Prt failed, error code: -10403";
+    const Case cases[] = {
+        {"read: matrix port address", false, "DIG_Out_Prt", 2, 0, kErrNidaq, outFailed},
+        {"read: counter-register read", false, "DIG_Out_Prt", 3, 0, kErrNidaq, outFailed},
+        {"read: counter check", false, "", 0, 9, kErrCounter, "Counter check failed, value: 917521, expected: 917512 +- 2"},
+        {"write: matrix port address", true, "DIG_Out_Prt", 2, 0, kErrNidaq, outFailed},
+        {"write: counter-register read", true, "DIG_Out_Prt", 3, 0, kErrNidaq, outFailed},
+        {"write: counter check", true, "", 0, -3, kErrCounter, "Counter check failed, value: 917509, expected: 917512 +- 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig rig(cardConfig(1, 1, 1));
+        ASSERT_EQ(rig.device().init(), 0) << rig.device().lastError();
+        SimFaults faults;
+        faults.failCall = c.failCall;
+        faults.failAfter = c.failAfter;
+        faults.counterError = c.counterError;
+        rig.card->setFaults(1, faults);
+        const int resets = rig.card->resetPulses(1, wire::kLineReadout);
+        std::vector<uint16_t> matrix(65536, 5);
+        const int r = c.write ? rig.device().writeMatrix(matrix.data(), 65536)
+                              : rig.device().readMatrix(matrix.data(), 65536);
+        EXPECT_EQ(r, c.code);
+        EXPECT_STREQ(rig.device().lastError(), c.text);
+        EXPECT_EQ(rig.card->resetPulses(1, wire::kLineReadout), resets + 2) << "one pulse in the sequence, one after the failure";
+    }
+}
+
 } // namespace

@@ -206,7 +206,7 @@ TEST(DacDeckReadBack, SizedFromTheDevice)
         bool fake;
     };
     const Case cases[] = {{"model, 1 chip type 1", 1, 1, false},
-                          {"test hardware, 9 chips type 2 (135 values)", 9, 2, true},
+                          {"test hardware, 4 chips type 2 (60 values)", 4, 2, true},
                           {"model, 4 chips type 3", 4, 3, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,7 +236,7 @@ TEST(DacDeckReadBack, SizedFromTheDevice)
 // and the readings shown before stay instead of becoming zeros that look measured.
 TEST(DacDeckReadBack, RefusedByTheHardwareKeepsTheLastReadings)
 {
-    DeckRig rig("[Fake]\nDevices=1\n[Device0]\nChips=2\nType=1\n", true);
+    DeckRig rig("[Fake]\nDevices=1\n[Device0]\nChips=4\nType=1\n", true);
     DacState state(rig.table(), 0);
     const Indices ix = findIndices(rig.table());
     state.setIndices(ix.thl, ix.thh, ix.fbk);

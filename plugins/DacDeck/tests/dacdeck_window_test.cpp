@@ -195,6 +195,22 @@ TEST(DacDeckWindowSimulated, OpenedFromTheLoaderMenu)
     for (QLabel* label : panel->findChildren<QLabel*>())
         labels.insert(label->text().toStdString());
     EXPECT_TRUE(labels.count("THL-FBK:") && labels.count("THH-FBK:"));
+    // Each combo has its label (the label's buddy) just above it.
+    const std::pair<QComboBox*, QString> combos[] = {{chip, QStringLiteral("Chip:")},
+                                                     {ext, QStringLiteral("Ext DAC to:")}};
+    for (const auto& [combo, text] : combos) {
+        SCOPED_TRACE(text.toStdString());
+        QLabel* label = nullptr;
+        for (QLabel* l : panel->findChildren<QLabel*>())
+            if (l->buddy() == combo)
+                label = l;
+        ASSERT_NE(label, nullptr) << "no label names the combo";
+        EXPECT_EQ(label->text().remove(QLatin1Char('&')), text);
+        EXPECT_TRUE(label->isVisible());
+        EXPECT_LE(label->y() + label->height(), combo->y() + 1) << "not above the combo";
+        EXPECT_GT(combo->y() - label->y(), 0);
+        EXPECT_LT(combo->y() - label->y(), 3 * combo->height()) << "too far from the combo";
+    }
     const std::regex oneReading(R"(-?\d+\.\d{4})");
     EXPECT_TRUE(std::regex_match(child<QLabel>(panel, QStringLiteral("thlFbk"))->text().toStdString(), oneReading))
         << child<QLabel>(panel, QStringLiteral("thlFbk"))->text().toStdString();
@@ -319,9 +335,10 @@ TEST(DacDeckWindowSimulated, SettingsWrittenWhenClosedAndEventsFollowAReopenedWi
     EXPECT_NE(app.log().find("the settings were not saved to " + file), std::string::npos) << app.log();
 }
 
-// "Save as default" of the settings dialog writes the columns and the sense count typed in the dialog to
-// the default file, even when the dialog is then cancelled; the panel keeps its own sense count.
-TEST(DacDeckWindowSimulated, SaveAsDefaultStoresTheDialogsSenseCount)
+// "Save as default" of the settings dialog writes the columns checked in the dialog and the window's own
+// sense count (a count typed in the dialog takes effect only with OK) to the default file, even when the
+// dialog is then cancelled; the panel keeps its own sense count.
+TEST(DacDeckWindowSimulated, SaveAsDefaultStoresTheWindowsSenseCount)
 {
     DeckApp app("default", AppOptions::simulatedDetector("[Settings]\nSenseCount=2\n"));
     QWidget* panel = openPanel(app);
@@ -357,7 +374,7 @@ TEST(DacDeckWindowSimulated, SaveAsDefaultStoresTheDialogsSenseCount)
     ASSERT_TRUE(saved) << "the dialog \"DAC selection\" did not come with its controls";
 
     const std::string defaults = app.dir() + "/configs/DacDeck.ini";
-    EXPECT_EQ(plat::getProfileInt("Settings", "SenseCount", 0, defaults.c_str()), 7);
+    EXPECT_EQ(plat::getProfileInt("Settings", "SenseCount", 0, defaults.c_str()), 2) << "the window's count, not the dialog's 7";
     const int active = plat::getProfileInt("Settings", "ActiveDacs", 0, defaults.c_str());
     EXPECT_EQ(active & 3, 1) << "column 1 left out, column 0 kept";
 
