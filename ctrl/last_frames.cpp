@@ -145,6 +145,9 @@ int TvkDevice::loadFrameFile(int frameIndex, TvkFrameInfo** out)
     frame->setName(frameName);
     frame->setLogPath("Last acq. loaded frame");
     frame->setCreatorName("TvkCtrl");
+    // Clients reach the frame by id, as they reach the frames of a memory acquisition: a frame store
+    // registers it here and gives it that id (its release above took the previous one out of the store).
+    notifyFrame(&CtrlCallbacks::frameCreated, frame);
     frames_[0] = frame;
     *out = frame;
     return 0;

@@ -49,6 +49,7 @@ protected:
     std::string placementLoadFile() const override { return loadIniFile; }
     std::string placementSaveFile() const override { return saveIniFile; }
     bool keepOnClose() const override { return hideOnClose && !exiting; }
+    int windowDevice() const override { return devId; }
 
 private:
     MenuItemCallback menuCallback_;

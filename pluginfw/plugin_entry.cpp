@@ -29,6 +29,9 @@ int initTvkPlugin(const _MgrFuncTable* table, const std::function<int(const _Mgr
                    MSGBOX_OK | MSGBOX_ICONWARNING);
         return -1;
     }
+    // The plug-in-wide table: the framework's dialogs and helpers reach the manager through it, whether the
+    // plug-in is built on a skeleton or has an entry of its own.
+    setPluginTable(table);
     if (table->mgrLogMsg) {
         logTable = table;
         setWorkerLogSink(&logWorkerReport);

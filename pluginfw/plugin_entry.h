@@ -7,7 +7,8 @@
 //
 // A table of another interface version is refused before any of its entries is used: a warning box
 // "Plugin version check failed" names the plug-in (its module name in lower case) and both versions, and
-// the result is -1 with nothing registered. Otherwise the reports of the plug-in's worker threads are
+// the result is -1 with nothing registered. Otherwise the table becomes the plug-in-wide one (pluginTable(),
+// plugin_table.h), the reports of the plug-in's worker threads are
 // sent to the manager's log (with a warning box), and the plug-in's initialisation runs and its result is
 // returned.
 #pragma once

@@ -1,13 +1,17 @@
 #include "plugin_window.h"
 
+#include <algorithm>
+#include <climits>
 #include <new>
 #include <vector>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QThread>
 
+#include "platform/ini.h"
 #include "uikit/message_box.h"
 
 namespace {
@@ -85,6 +89,50 @@ bool isShownNormal(const QWidget* w)
     return w && w->isVisible() && !w->isMinimized() && !w->isMaximized();
 }
 
+void bringToFront(QWidget* w)
+{
+    // Where the platform keeps a stacking order; a headless one has none (and says so for each raise).
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        w->raise();
+    w->activateWindow();
+}
+
+bool cascadePosition(const QWidget* newWindow, int dev, QPoint& topLeft)
+{
+    std::vector<const QWidget*> others; // open windows of the device, their outer corners known
+    const QWidget* anchor = nullptr;
+    for (const QWidget* w : QApplication::topLevelWidgets()) {
+        if (w == newWindow || !w->isVisible() || w->isMinimized())
+            continue;
+        bool tagged = false;
+        if (w->property(kDeviceProperty).toInt(&tagged) != dev || !tagged)
+            continue;
+        others.push_back(w);
+        if (w->property(kControlWindowProperty).toBool())
+            anchor = w;
+        else if (!anchor)
+            anchor = w;
+    }
+    if (!anchor)
+        return false;
+    // One step shows the title bar of the window below; without a window frame a fixed step.
+    const int step = std::max(anchor->geometry().top() - anchor->frameGeometry().top(), 24);
+    const QPoint origin = anchor->frameGeometry().topLeft();
+    for (int k = 1; k <= 64; ++k) {
+        const QPoint candidate = origin + QPoint(k * step, k * step);
+        const bool taken = std::any_of(others.begin(), others.end(), [&](const QWidget* w) {
+            return (w->frameGeometry().topLeft() - candidate).manhattanLength() < step;
+        });
+        if (!taken) {
+            topLeft = candidate;
+            return true;
+        }
+    }
+    topLeft = origin + QPoint(step, step);
+    return true;
+}
+
 bool isGuiThread()
 {
     const QCoreApplication* app = QCoreApplication::instance();
@@ -154,8 +202,10 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
             return -1;
         }
         d->setOwner(this);
+        d->setProperty(kDeviceProperty, windowDevice());
         dlg_ = d;
         pendingShowCmd_ = SW_SHOW;
+        placementStored_ = false;
         placementPending_ = false;
         if (!d->Create()) {
             // A window that could not be made is not kept: the next call tries again.
@@ -172,6 +222,16 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
     // A new window takes the show state of its placement (never hidden: readWindowPlacement sees to that).
     if (created && (nCmdShow == SW_SHOWNORMAL || nCmdShow == SW_SHOW))
         state = pendingShowCmd_;
+    // A new window without a stored position does not open over the windows of its device.
+    QPoint corner;
+    if (created && !placementStored_ && windowDevice() >= 0 && cascadePosition(dlg_, windowDevice(), corner)) {
+        dlg_->move(corner);
+        // A size waiting for the first normal show goes to the new corner.
+        pendingPlacement_.right += corner.x() - pendingPlacement_.left;
+        pendingPlacement_.bottom += corner.y() - pendingPlacement_.top;
+        pendingPlacement_.left = corner.x();
+        pendingPlacement_.top = corner.y();
+    }
     switch (state) {
     case SW_HIDE:
         dlg_->hide();
@@ -195,7 +255,8 @@ int PluginWindowHolder::showOnGuiThread(int nCmdShow)
     placeOnceShownNormal(wasShownNormal);
     if (created)
         keepWindowOnScreen(dlg_);
-    dlg_->activateWindow(); // brings it to the front where the window system allows it
+    // To the front, with the focus (a window already open may lie under others).
+    bringToFront(dlg_);
 
     return 0;
 }
@@ -245,6 +306,9 @@ void PluginWindowHolder::readWindowPos(const std::string& iniFile, PlacementForm
     CritSecGuard guard(lock);
     if (!dlg_)
         return;
+    const std::string section = placementSection(toolName_);
+    placementStored_ = plat::getProfileInt(section.c_str(), "Left", INT_MIN, iniFile.c_str()) != INT_MIN &&
+                       plat::getProfileInt(section.c_str(), "Top", INT_MIN, iniFile.c_str()) != INT_MIN;
     const WindowPlacement p = readWindowPlacement(iniFile, toolName_, currentPlacement(dlg_), form);
     const WindowPlacement fitted = placeWindow(dlg_, p);
     pendingShowCmd_ = fitted.showCmd;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include <QPoint>
 #include <QPointer>
 
 #include "dev_lock.h"
@@ -33,6 +34,19 @@ WindowPlacement placeWindow(QWidget* w, const WindowPlacement& placement);
 void keepWindowOnScreen(QWidget* w);
 // w is on the screen in its normal state (shown, neither minimised nor maximised).
 bool isShownNormal(const QWidget* w);
+
+// Puts the shown window w on top of the other windows and gives it the focus.
+void bringToFront(QWidget* w);
+
+// Windows of one device carry its index in this property; its control window also carries
+// kControlWindowProperty (true).
+inline constexpr const char* kDeviceProperty = "tvkDevice";
+inline constexpr const char* kControlWindowProperty = "tvkDeviceControl";
+// Where a new window of device dev that has no stored placement goes: the outer top-left corner one cascade
+// step below and right of the device's control window (else of another open window of the device), moved
+// on by further steps while an open window of the device already has its corner there. False (the window
+// system places it) when no window of the device is open.
+bool cascadePosition(const QWidget* newWindow, int dev, QPoint& topLeft);
 
 class PluginWindowHolder : public PluginWindowOwner {
 public:
@@ -82,6 +96,8 @@ protected:
     virtual std::string placementSaveFile() const = 0;
     // Whether a close that is not forced only hides the window.
     virtual bool keepOnClose() const { return false; }
+    // The device whose tool the window is; -1 for a tool of the whole application.
+    virtual int windowDevice() const { return -1; }
 
 private:
     int showOnGuiThread(int nCmdShow);
@@ -94,6 +110,7 @@ private:
     CPluginDlg* dlg_ = nullptr;
     std::atomic<bool> closing_{false}; // set while closeWindow runs: posts from other threads are dropped
     int pendingShowCmd_ = SW_SHOW;     // show state of the placement read for a new window
+    bool placementStored_ = false;     // the settings file held a position for the window being made
     bool placementPending_ = false;    // a stored outer size waits for the window's first normal show
     WindowPlacement pendingPlacement_; // that placement, as fitted to the screens
 };

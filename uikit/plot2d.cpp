@@ -292,9 +292,16 @@ void Plot2D::updateFonts(const QPaintDevice* device)
     labelFont_.setPointSizeF(fontSize / 10.0);
     smallFont_ = labelFont_;
     smallFont_.setPointSizeF(std::max(1.0, std::trunc(fontSize * smallFontRatio) / 10.0));
-    const QFontMetricsF fm(labelFont_, const_cast<QPaintDevice*>(device));
-    digitWidth = fm.horizontalAdvance(QStringLiteral("0000000000")) / 10.0;
-    lineHeight = fm.height();
+    labelMetrics_ = std::make_unique<QFontMetricsF>(labelFont_, const_cast<QPaintDevice*>(device));
+    digitWidth = labelMetrics_->horizontalAdvance(QStringLiteral("0000000000")) / 10.0;
+    lineHeight = labelMetrics_->height();
+}
+
+double Plot2D::labelTextWidth(const std::string& text) const
+{
+    if (!labelMetrics_)
+        return Plot2DModel::labelTextWidth(text);
+    return labelMetrics_->horizontalAdvance(QString::fromStdString(text));
 }
 
 void Plot2D::render(QPainter& p, const QRect& rect)
@@ -409,7 +416,21 @@ void Plot2D::drawSeries(QPainter& p)
                     if (!mapX(s->points[i - 1].x, x0) || !mapX(s->points[i].x, x1) || !mapY(s->points[i - 1].y, y))
                         continue;
                     const double w = std::max<double>(size, std::fabs(x1 - x0) - 1);
-                    p.fillRect(QRectF(QPointF(x0, std::min(y, zeroY)), QPointF(x0 + w, std::max(y, zeroY))), color);
+                    // A bar of a bin inside the x range stays inside the plot: the bins at its ends (the
+                    // counts at the lowest and the highest level) would otherwise lie on the axis or be cut
+                    // off at the right edge.
+                    const double from = s->points[i - 1].x;
+                    if (from >= xMin && from < xMax) {
+                        const PlotRect& pr = plotRect;
+                        x0 = std::max<double>(pr.left + 1, std::min<double>(x0, pr.right - w));
+                    }
+                    // A bin that holds anything keeps at least one pixel of height beside a far larger one.
+                    double top = std::min(y, zeroY), bottom = std::max(y, zeroY);
+                    if (s->points[i - 1].y > 0 && bottom - top < 1)
+                        top = bottom - 1; // up from the zero line
+                    else if (s->points[i - 1].y < 0 && bottom - top < 1)
+                        bottom = top + 1;
+                    p.fillRect(QRectF(QPointF(x0, top), QPointF(x0 + w, bottom)), color);
                 }
                 break;
             default: { // lines

@@ -6,8 +6,10 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QWidget>
 
 #include "plot_model.h"
@@ -58,6 +60,7 @@ signals:
 protected:
     void redraw() override;
     void autoScaleChanged(bool xAxis, bool on) override;
+    double labelTextWidth(const std::string& text) const override; // measured in the label font
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -72,4 +75,5 @@ private:
 
     std::array<QAbstractButton*, 10> buttons_{};
     QFont labelFont_, smallFont_;
+    std::unique_ptr<QFontMetricsF> labelMetrics_; // of the label font on the device drawn on
 };

@@ -588,7 +588,6 @@ bool Plot2DModel::layoutAxes(PlotRect& r)
         }
         const int d = std::max(1, std::max(digitsOf(xMax, xMax - xMin), digitsOf(xMin, xMax - xMin)));
         xLabelWidth = std::max(1, clampInt(dw * (xLabelExtra + d + 2 + (xMin < 0 ? 1 : 0)) + 0.5, 0, 1 << 20));
-        xLabelCount = std::clamp(r.width() / xLabelWidth, 0, kMaxLabels);
     }
     if (yLabels || showGrid) {
         int d = 1;
@@ -608,15 +607,6 @@ bool Plot2DModel::layoutAxes(PlotRect& r)
     plotRect = r;
     if (r.width() <= 0 || r.height() <= 0)
         return false;
-    if (xLabels || showGrid) {
-        calcTickStep(xLabelCount, xMax - xMin, xTickStep, xLabelScale);
-        xLabelScale = calcLabelScale(xMin, xMax, xTickStep, xLabelScale);
-        if (xTickStep > 0) {
-            xTickStart = xTickStep * std::trunc(xMin / xTickStep);
-            if (xTickStart < xMin)
-                xTickStart += xTickStep;
-        }
-    }
     if (yLabels || showGrid) {
         calcTickStep(yLabelCount, yMax - yMin, yTickStep, yLabelScale);
         yLabelScale = calcLabelScale(yMin, yMax, yTickStep, yLabelScale);
@@ -626,9 +616,49 @@ bool Plot2DModel::layoutAxes(PlotRect& r)
                 yTickStart += yTickStep;
         }
     }
+    // The x ticks for the rectangle's width.
+    auto layoutX = [&] {
+        plotRect = r;
+        xLabelCount = std::clamp(r.width() / xLabelWidth, 0, kMaxLabels);
+        calcTickStep(xLabelCount, xMax - xMin, xTickStep, xLabelScale);
+        xLabelScale = calcLabelScale(xMin, xMax, xTickStep, xLabelScale);
+        if (xTickStep > 0) {
+            xTickStart = xTickStep * std::trunc(xMin / xTickStep);
+            if (xTickStart < xMin)
+                xTickStart += xTickStep;
+        }
+        xUnitsPerPixel = r.width() > 0 ? (xMax - xMin) / r.width() : 0;
+    };
+    if (xLabels || showGrid) {
+        layoutX();
+        // The power of ten at the axis end must not run into the last label, which is centred on its tick
+        // and may reach past the plot's right edge: the plot narrows until it stands clear (a narrower plot
+        // may take a larger step, so a few rounds).
+        for (int round = 0; xLabels && round < 4 && xLabelScale != 1 && r.width() > 0; ++round) {
+            const std::vector<double> t = xTicks();
+            double x = 0;
+            if (t.empty() || !mapX(t.back(), x))
+                break;
+            const double labelEnd = x + labelTextWidth(tickLabel(t.back(), xLabelScale)) / 2;
+            const int exponentStart = r.right + static_cast<int>(xLabelExtra * dw / 2);
+            const int overlap = static_cast<int>(std::ceil(labelEnd + dw / 2)) - exponentStart;
+            if (overlap <= 0)
+                break;
+            r.right -= overlap;
+            layoutX();
+        }
+    }
+    plotRect = r;
+    if (r.width() <= 0 || r.height() <= 0)
+        return false;
     xUnitsPerPixel = (xMax - xMin) / r.width();
     yUnitsPerPixel = (yMax - yMin) / r.height();
     return xUnitsPerPixel > 0 && yUnitsPerPixel > 0 && isFinite(xUnitsPerPixel) && isFinite(yUnitsPerPixel);
+}
+
+double Plot2DModel::labelTextWidth(const std::string& text) const
+{
+    return static_cast<double>(text.size()) * (digitWidth > 0 ? digitWidth : 0);
 }
 
 std::vector<double> Plot2DModel::ticks(double start, double step, double end, int n) const

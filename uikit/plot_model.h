@@ -131,6 +131,9 @@ public:
     static std::string tickLabel(double value, double scale);
     // The power of ten written at an axis end for a label scale.
     static int labelExponent(double scale);
+    // Width in pixels of a label text in the label font: as many digit widths as characters here; the
+    // window measures it.
+    virtual double labelTextWidth(const std::string& text) const;
     // The rectangle left after the margins (render steps 1-2).
     PlotRect plotArea(const PlotRect& rect) const;
 

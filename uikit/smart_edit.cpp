@@ -1,8 +1,13 @@
 // Validated edit.
 #include "smart_edit.h"
 
+#include <algorithm>
+
+#include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 #include "message_box.h"
 
@@ -77,4 +82,64 @@ void CSmartEdit::keyPressEvent(QKeyEvent* event)
     }
     checkDone_ = false;
     QLineEdit::keyPressEvent(event); // ignores Enter, which then reaches the dialog
+}
+
+CSmartSpin::CSmartSpin(CSmartEdit* buddy, QWidget* parent)
+    : QWidget(parent), buddy_(buddy), up_(new QToolButton(this)), down_(new QToolButton(this))
+{
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    const int half = std::max(buddy_->sizeHint().height() / 2, 8);
+    for (QToolButton* b : {up_, down_}) {
+        b->setAutoRepeat(true);
+        b->setFocusPolicy(Qt::NoFocus); // the focus stays in the edit, whose text the arrows change
+        b->setFixedSize(half + 4, half);
+        column->addWidget(b);
+    }
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    connect(up_, &QToolButton::clicked, this, [this] { stepBy(1); });
+    connect(down_, &QToolButton::clicked, this, [this] { stepBy(-1); });
+    setEnabled(buddy_->isEnabled());
+    buddy_->installEventFilter(this);
+}
+
+void CSmartSpin::setRange(int64_t min, int64_t max)
+{
+    min_ = std::min(min, max);
+    max_ = std::max(min, max);
+}
+
+void CSmartSpin::stepBy(int steps)
+{
+    if (buddy_->mode() != SmartEditValue::MODE_INT || !buddy_->isEnabled())
+        return;
+    bool number = false;
+    int64_t current = buddy_->text().trimmed().toLongLong(&number);
+    if (!number)
+        current = buddy_->intValue();
+    const int64_t next = std::clamp(current + steps, min_, max_);
+    if (next == current && number)
+        return;
+    if (next >= INT32_MIN && next <= INT32_MAX)
+        buddy_->setInt(static_cast<int>(next));
+    else if (next >= 0 && next <= int64_t{UINT32_MAX})
+        buddy_->setUInt(static_cast<unsigned>(next));
+}
+
+bool CSmartSpin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == buddy_) {
+        if (event->type() == QEvent::EnabledChange)
+            setEnabled(buddy_->isEnabled());
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Up || key == Qt::Key_Down) {
+                stepBy(key == Qt::Key_Up ? 1 : -1);
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

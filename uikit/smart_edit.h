@@ -6,8 +6,11 @@
 #include <cstdint>
 
 #include <QLineEdit>
+#include <QWidget>
 
 #include "smart_value.h"
+
+class QToolButton;
 
 class CSmartEdit : public QLineEdit {
     Q_OBJECT
@@ -47,4 +50,33 @@ private:
     // Set while a check started by Enter or a shown error box is in progress, so that the focus loss the
     // box causes does not check again.
     bool checkDone_ = false;
+};
+
+// The up-down arrows beside an integer edit (its buddy): each click, or Up/Down in the edit, adds or takes one
+// from the number the edit shows and shows the result, kept within the spin's range. Text that is no number
+// steps from the edit's stored value. At an end of the range a further step changes nothing. The arrows
+// follow the edit's enabled state.
+class CSmartSpin : public QWidget {
+    Q_OBJECT
+public:
+    CSmartSpin(CSmartEdit* buddy, QWidget* parent = nullptr);
+
+    void setRange(int64_t min, int64_t max);
+    int64_t minimum() const { return min_; }
+    int64_t maximum() const { return max_; }
+    // Steps the buddy's number by steps (negative: down).
+    void stepBy(int steps);
+
+    QToolButton* upButton() const { return up_; }
+    QToolButton* downButton() const { return down_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    CSmartEdit* buddy_;
+    QToolButton* up_;
+    QToolButton* down_;
+    int64_t min_ = 0;
+    int64_t max_ = 100;
 };

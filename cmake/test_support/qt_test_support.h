@@ -2,10 +2,12 @@
 #pragma once
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QString>
 
 namespace ombrel_test {
 
@@ -20,6 +22,29 @@ inline bool processUntil(const std::function<bool()>& pred,
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
+}
+
+namespace detail {
+inline QtMessageHandler previousQtHandler = nullptr;
+inline void strictQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (previousQtHandler)
+        previousQtHandler(type, context, text);
+    if (type != QtDebugMsg && type != QtInfoMsg && !text.startsWith(QLatin1String("This plugin does not support ")))
+        std::abort();
+}
+} // namespace detail
+
+// Every Qt warning ends the test, as QT_FATAL_WARNINGS does, except the headless platform's notes on what it
+// cannot do (raise a window, grab the keyboard), which it gives for every menu and dialog that opens; for
+// tests that open menus. restoreQtMessages puts the earlier handler back.
+inline void strictQtMessages()
+{
+    detail::previousQtHandler = qInstallMessageHandler(&detail::strictQtMessages);
+}
+inline void restoreQtMessages()
+{
+    qInstallMessageHandler(detail::previousQtHandler);
 }
 
 } // namespace ombrel_test

@@ -8,6 +8,7 @@
 
 #include "ctrl_settings.h"
 #include "ctrl_window.h"
+#include "prev_wnd_funcs.h"
 #include "pluginfw/plugin_files.h"
 #include "pluginfw/plugin_window.h"
 #include "uikit/message_box.h"
@@ -143,8 +144,10 @@ void openControlWindow(int dev)
         if (it == p.devices.end() || p.exiting)
             return;
         if (CTvkCtrlUIDialog* w = it->second.window) {
+            // Out of the task bar when it was minimised, to the front, with the focus.
+            w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
             w->show();
-            w->activateWindow();
+            bringToFront(w);
             return;
         }
         title = it->second.title;
@@ -230,6 +233,29 @@ void ctrlOnInfoMsg(intptr_t arg)
     runOnGuiThread(guiContext(), [dev, copy] {
         if (CTvkCtrlUIDialog* w = controlWindow(dev))
             w->addMessage(copy);
+    });
+}
+
+void ctrlOnPreviewError(uint32_t previewId)
+{
+    char text[kPrevLastErrSize] = {};
+    const _FuncSlot in[] = {tvkSlotUint(previewId)};
+    void* out[] = {text};
+    if (PrevWndGetLastErr(nullptr, in, out) != 0)
+        return;
+    text[kPrevLastErrSize - 1] = 0;
+    const QString copy = QString::fromUtf8(text);
+    runOnGuiThread(guiContext(), [previewId, copy] {
+        CtrlPlugin& p = plugin();
+        std::vector<QPointer<CTvkCtrlUIDialog>> windows;
+        {
+            std::lock_guard l(p.m);
+            for (const auto& [dev, r] : p.devices)
+                windows.push_back(r.window);
+        }
+        for (const QPointer<CTvkCtrlUIDialog>& w : windows)
+            if (w && w->previewId() == previewId)
+                w->addMessage(copy);
     });
 }
 

@@ -24,6 +24,10 @@ void ctrlOnAcqCompleted(intptr_t dev);
 void ctrlOnTvkDevChanged(intptr_t dev);
 void ctrlOnTvkDevNew(intptr_t dev);
 
+// The error callback of the control windows' previews: the preview's last error goes to the message list of
+// the window that owns the preview. Any thread (the text is read at once, the list is filled on the GUI thread).
+void ctrlOnPreviewError(uint32_t previewId);
+
 // Opens (or focuses) the control window of a device; the menu item's action.
 void openControlWindow(int devIndex);
 // The open window of a device, or null. GUI thread.

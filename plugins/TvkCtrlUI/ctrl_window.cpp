@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include "ctrl_commands.h"
+#include "ctrl_entry.h"
 #include "ctrl_file_picker.h"
 #include "settings_sheet.h"
 #include "pluginfw/file_dialogs.h"
@@ -84,6 +85,8 @@ CTvkCtrlUIDialog::CTvkCtrlUIDialog(const _MgrFuncTable* mgr, int devIndex, std::
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Tarvik Control"));
     worker_->setDevIndex(devIndex);
+    setProperty(kDeviceProperty, devIndex);
+    setProperty(kControlWindowProperty, true);
     buildControls();
     layout()->activate(); // the minimum size is set before the window exists on the screen
     timer_ = new QTimer(this);
@@ -144,6 +147,8 @@ void CTvkCtrlUIDialog::buildControls()
     spacingEdit_ = new CSmartEdit(acqBox);
     repeatCheck_ = new QCheckBox(QStringLiteral("Repeat"), acqBox);
     repeatCountEdit_ = new CSmartEdit(acqBox);
+    countSpin_ = new CSmartSpin(countEdit_, acqBox);
+    repeatCountSpin_ = new CSmartSpin(repeatCountEdit_, acqBox);
     delayEdit_ = new CSmartEdit(acqBox);
     startButton_ = new QPushButton(QStringLiteral("Start"), acqBox);
     g->addWidget(new QLabel(QStringLiteral("Acq. type:"), acqBox), 0, 0);
@@ -153,13 +158,21 @@ void CTvkCtrlUIDialog::buildControls()
     g->addWidget(fileEdit_, 1, 0, 1, 4);
     g->addWidget(fileBrowse_, 1, 4);
     g->addWidget(new QLabel(QStringLiteral("Acq. count:"), acqBox), 2, 0);
-    g->addWidget(countEdit_, 2, 1);
+    // An edit and its spin share one cell, the spin's arrows against the edit's right edge.
+    const auto withSpin = [](CSmartEdit* edit, CSmartSpin* spin) {
+        auto* cell = new QHBoxLayout;
+        cell->setSpacing(0);
+        cell->addWidget(edit, 1);
+        cell->addWidget(spin);
+        return cell;
+    };
+    g->addLayout(withSpin(countEdit_, countSpin_), 2, 1);
     g->addWidget(new QLabel(QStringLiteral("Acq. time [s]:"), acqBox), 2, 2);
     g->addWidget(timeEdit_, 2, 3);
     g->addWidget(new QLabel(QStringLiteral("Spacing:"), acqBox), 3, 0);
     g->addWidget(spacingEdit_, 3, 1);
     g->addWidget(repeatCheck_, 4, 0);
-    g->addWidget(repeatCountEdit_, 4, 1);
+    g->addLayout(withSpin(repeatCountEdit_, repeatCountSpin_), 4, 1);
     g->addWidget(new QLabel(QStringLiteral("Delay [s]:"), acqBox), 4, 2);
     g->addWidget(delayEdit_, 4, 3);
     g->addWidget(startButton_, 3, 3, 1, 2);
@@ -200,6 +213,17 @@ void CTvkCtrlUIDialog::buildControls()
     messages_ = new QListWidget(this);
     messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
+    // Object names by which the controls are found from outside the plug-in (tests of the loaded plug-in).
+    const struct {
+        QWidget* control;
+        const char* name;
+    } names[] = {{typeCombo_, "acqType"},        {toFiles_, "toFiles"},         {fileEdit_, "fileName"},
+                 {countEdit_, "acqCount"},       {countSpin_, "acqCountSpin"},  {timeEdit_, "acqTime"},
+                 {spacingEdit_, "spacing"},      {repeatCheck_, "repeat"},      {repeatCountEdit_, "repeatCount"},
+                 {repeatCountSpin_, "repeatCountSpin"}, {delayEdit_, "delay"}, {startButton_, "start"},
+                 {messages_, "messages"}};
+    for (const auto& n : names)
+        n.control->setObjectName(QString::fromLatin1(n.name));
     outer->addWidget(acqBox);
     outer->addWidget(progBox);
     outer->addWidget(filtBox);
@@ -343,6 +367,11 @@ bool CTvkCtrlUIDialog::init()
             return false;
         }
     }
+    // Errors of the preview (a frame it cannot get, a pixel command refused) go to the message list.
+    {
+        const _FuncSlot in[] = {tvkSlotUint(previewId_), tvkSlotPtr(reinterpret_cast<void*>(&ctrlOnPreviewError))};
+        PrevWndSetErrorCb(nullptr, in, nullptr);
+    }
     renewCaptions(title_);
     int mode = 1;
     if (mgr_->tvkCtrlGetAcqMode(unsigned(devIndex_), &mode) == 0)
@@ -410,6 +439,7 @@ void CTvkCtrlUIDialog::showSettings()
     countEdit_->setMode(SmartEditValue::MODE_INT);
     countEdit_->setDoubleLimits(1, 1e9);
     countEdit_->setInt(s.acqCount);
+    countSpin_->setRange(1, 1000000000);
     timeEdit_->setMode(SmartEditValue::MODE_DOUBLE);
     timeEdit_->setDoubleLimits(1e-9, 1e9);
     timeEdit_->setDouble(s.acqTime);
@@ -419,6 +449,7 @@ void CTvkCtrlUIDialog::showSettings()
     repeatCountEdit_->setMode(SmartEditValue::MODE_INT);
     repeatCountEdit_->setDoubleLimits(0, 1e9);
     repeatCountEdit_->setUInt(s.repeatCount);
+    repeatCountSpin_->setRange(0, 1000000000);
     delayEdit_->setMode(SmartEditValue::MODE_RANGE);
     delayEdit_->setDoubleLimits(0, 1e9);
     delayEdit_->setRangeValue(s.delayFrom, s.delayTo);

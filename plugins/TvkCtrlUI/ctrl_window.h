@@ -19,6 +19,7 @@
 class CComboBoxFileMode;
 class CComboBoxFilterChains;
 class CSmartEdit;
+class CSmartSpin;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -78,10 +79,12 @@ public:
     CComboBoxFileMode* fileModeCombo() const { return fileMode_; }
     QLineEdit* fileEdit() const { return fileEdit_; }
     CSmartEdit* countEdit() const { return countEdit_; }
+    CSmartSpin* countSpin() const { return countSpin_; }
     CSmartEdit* timeEdit() const { return timeEdit_; }
     CSmartEdit* spacingEdit() const { return spacingEdit_; }
     QCheckBox* repeatCheck() const { return repeatCheck_; }
     CSmartEdit* repeatCountEdit() const { return repeatCountEdit_; }
+    CSmartSpin* repeatCountSpin() const { return repeatCountSpin_; }
     CSmartEdit* delayEdit() const { return delayEdit_; }
     QPushButton* startButton() const { return startButton_; }
     CComboBoxFilterChains* chainCombo() const { return chainCombo_; }
@@ -142,10 +145,12 @@ private:
     QLineEdit* fileEdit_ = nullptr;
     QPushButton* fileBrowse_ = nullptr;
     CSmartEdit* countEdit_ = nullptr;
+    CSmartSpin* countSpin_ = nullptr;
     CSmartEdit* timeEdit_ = nullptr;
     CSmartEdit* spacingEdit_ = nullptr;
     QCheckBox* repeatCheck_ = nullptr;
     CSmartEdit* repeatCountEdit_ = nullptr;
+    CSmartSpin* repeatCountSpin_ = nullptr;
     CSmartEdit* delayEdit_ = nullptr;
     QPushButton* startButton_ = nullptr;
     CComboBoxFilterChains* chainCombo_ = nullptr;

@@ -16,6 +16,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -741,8 +742,11 @@ void CPreviewDialog::showHistogram()
     const HistogramView& h = view_.histogram();
     histogram_->autoRedraw = false;
     histogram_->clearSeries();
-    if (h.valid)
+    if (h.valid) {
         histogram_->addValueSeries(h.bins, h.start, h.binWidth);
+        // A bar runs to the next point: a closing point at the range end gives the last bin its bar.
+        histogram_->addPoint(false, h.start + double(h.bins.size()) * h.binWidth, 0);
+    }
     histogram_->setSeriesStyle(Plot2DSeries::AutoWidthHistogram);
     if (h.xMax > h.xMin)
         histogram_->setXRange(h.xMin, h.xMax);
@@ -982,7 +986,8 @@ std::unique_ptr<CPixCritDlg> CPreviewDialog::criteriaDialog(PixCommand c)
     dlg->caption = c == PixCommand::MaskAbove
                        ? QStringLiteral("Mask pixels which counts more than:")
                        : QStringLiteral("Shift THL adj. (or mask if shift is not possible) for pixels counting more than:");
-    dlg->value = c == PixCommand::MaskAbove ? settings_.maskPixVal : settings_.thlShiftPixVal;
+    // Both open with the shift threshold; "Mask..." keeps its own value only as the mask threshold.
+    dlg->value = settings_.thlShiftPixVal;
     dlg->anchorX = QCursor::pos().x();
     dlg->anchorY = QCursor::pos().y();
     return dlg;
@@ -1088,6 +1093,14 @@ void CPreviewDialog::reportUnhandled(std::exception_ptr fault)
 
 bool CPreviewDialog::eventFilter(QObject* watched, QEvent* e)
 {
+    // Enter in a level edit applies the levels as Update does (the window has no default button).
+    if (e->type() == QEvent::KeyPress && (watched == minEdit_ || watched == maxEdit_)) {
+        const int key = static_cast<QKeyEvent*>(e)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            guarded([this] { update(); });
+            return true;
+        }
+    }
     // Typing a level takes it out of the automatic range and off its slider.
     if (e->type() == QEvent::FocusIn && (watched == minEdit_ || watched == maxEdit_)) {
         const bool isMin = watched == minEdit_;

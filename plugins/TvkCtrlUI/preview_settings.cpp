@@ -96,6 +96,7 @@ void PreviewSettings::load(const std::string& iniPath)
     for (auto& [k, v] : plat::iniSectionEntries(iniPath, kSection))
         values.emplace(lowered(k), v);
     int edges = 0;
+    int levels = 0;
     for (const Key& key : kKeys) {
         const char* name = key.i.name ? key.i.name : key.d.name;
         const auto it = values.find(lowered(name));
@@ -112,11 +113,14 @@ void PreviewSettings::load(const std::string& iniPath)
                      key.i.field == &PreviewSettings::right || key.i.field == &PreviewSettings::bottom;
         } else {
             std::string_view v = it->second;
-            if (const auto d = plat::takeDouble(v))
+            if (const auto d = plat::takeDouble(v)) {
                 this->*key.d.field = *d;
+                levels += key.d.field == &PreviewSettings::min || key.d.field == &PreviewSettings::max;
+            }
         }
     }
     hasPlacement = edges == 4 && right > left && bottom > top;
+    levelsGiven = levels == 2 && max > min;
 }
 
 std::vector<std::pair<std::string, std::string>> PreviewSettings::entries() const

@@ -44,6 +44,9 @@ struct PreviewSettings {
     int showCmd = 5;
     int left = 0, top = 0, right = 0, bottom = 0;
     bool hasPlacement = false; // all four edges were read
+    // The level range is known: stored ("Min" and "Max" read, Max above Min) or chosen since. Until then a
+    // frame that holds more than one value is shown over its own range (0..0 would draw it black).
+    bool levelsGiven = false;
 
     // Defaults for keys that are missing; values out of their range also give the default.
     void load(const std::string& iniPath);

@@ -114,9 +114,13 @@ void PreviewView::applyRange(bool keep)
         minEditStale_ = maxEditStale_ = true;
         sliderMin_ = sliderFromLevel(s_.min, rMin, rMax);
         sliderMax_ = sliderFromLevel(s_.max, rMin, rMax);
-    } else if (!keep && s_.loadFrameRange && model_.hasFrameRange()) {
-        s_.min = model_.rangeMin();
-        s_.max = model_.rangeMax();
+        s_.levelsGiven = s_.levelsGiven || s_.max > s_.min;
+    } else if ((!keep && s_.loadFrameRange && model_.hasFrameRange()) || (!s_.levelsGiven && rMax > rMin)) {
+        // The frame's stored range; or, while no range was stored or chosen, the frame's own.
+        const bool stored = !keep && s_.loadFrameRange && model_.hasFrameRange();
+        s_.min = stored ? model_.rangeMin() : rMin;
+        s_.max = stored ? model_.rangeMax() : rMax;
+        s_.levelsGiven = s_.levelsGiven || s_.max > s_.min;
         minEditStale_ = !minFocused_;
         maxEditStale_ = !maxFocused_;
         sliderMin_ = sliderFromLevel(s_.min, rMin, rMax);
@@ -204,6 +208,7 @@ void PreviewView::sliderMoved(bool maxSlider, int position)
         maxEditStale_ = false;
     }
     s_.autoRange = 0;
+    s_.levelsGiven = true;
     render();
     if (s_.showHistogram)
         buildHistogram();
@@ -215,6 +220,7 @@ void PreviewView::histogramRangeChanged(double xMin, double xMax)
     s_.minSliderLocked = s_.maxSliderLocked = 0;
     s_.min = xMin;
     s_.max = xMax;
+    s_.levelsGiven = true;
     const double rMin = model_.getRegionMin(0), rMax = model_.getRegionMax(0);
     sliderMin_ = sliderFromLevel(s_.min, rMin, rMax);
     sliderMax_ = sliderFromLevel(s_.max, rMin, rMax);
@@ -228,6 +234,7 @@ void PreviewView::serviceLevels(int slot, int chipType)
 {
     s_.min = 0;
     s_.max = serviceFrameMaxLevel(slot, chipType);
+    s_.levelsGiven = true;
     // The locks would move the levels back to the sliders: the fixed range of the bits holds instead.
     s_.autoRange = 0;
     s_.minSliderLocked = s_.maxSliderLocked = 0;

@@ -84,7 +84,12 @@ public:
     // The histogram's x range changed by the user: AutoRange and both locks off, the levels from it.
     void histogramRangeChanged(double xMin, double xMax);
     // The level edits were applied by the user (only valid numbers are passed).
-    void setLevels(double min, double max) { s_.min = min; s_.max = max; }
+    void setLevels(double min, double max)
+    {
+        s_.min = min;
+        s_.max = max;
+        s_.levelsGiven = true;
+    }
     // A service frame shown: levels 0..max, AutoRange off.
     void serviceLevels(int slot, int chipType);
 

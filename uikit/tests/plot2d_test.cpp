@@ -176,6 +176,66 @@ TEST(Plot2DTest, DrawsWhateverTheDataHold)
     EXPECT_GT(red, 300) << "the first series is red";
 }
 
+// A histogram over the level range 0..1 with counts only at both ends (a frame of mask bits): 256 bins
+// and the point that closes the last one. Both end bars are drawn inside the plot, where they can be seen,
+// not on the y axis or past the right edge.
+TEST(Plot2DTest, HistogramBarsAtBothEndsOfTheRangeLieInsideThePlot)
+{
+    for (QSize size : {QSize(252, 124), QSize(400, 300), QSize(97, 80)}) {
+        SCOPED_TRACE(size.width());
+        Plot2D plot;
+        plot.showGrid = false;
+        plot.fixYMin = true;
+        plot.defaultStyle = Plot2DSeries::AutoWidthHistogram;
+        std::vector<double> bins(256, 0.0);
+        bins.front() = 30;
+        bins.back() = 65506;
+        plot.addValueSeries(bins, 0, 1.0 / 256);
+        plot.addPoint(false, 1.0, 0);
+        plot.setXRange(0, 1);
+        plot.updateYRange();
+        const QImage image = rendered(plot, size);
+        const PlotRect r = plot.plotRect;
+        auto redIn = [&](int x0, int x1) {
+            int red = 0;
+            for (int x = x0; x <= x1; ++x)
+                for (int y = r.top; y < r.bottom; ++y)
+                    red += image.pixelColor(x, y) == QColor(255, 0, 0);
+            return red;
+        };
+        EXPECT_GT(redIn(r.right - 2, r.right - 1), (r.bottom - r.top) / 2) << "the bar of the top value";
+        EXPECT_GT(redIn(r.left + 1, r.left + 2), 0) << "the bar of the lowest value";
+        EXPECT_EQ(redIn(r.right, size.width() - 1), 0) << "nothing right of the plot";
+    }
+}
+
+// Ranges whose labels are scaled by a power of ten: the last label, centred on its tick, ends before the
+// "10" at the axis end begins (the label font measured as the plot draws it).
+TEST(Plot2DTest, ThePowerOfTenStandsClearOfTheLastLabel)
+{
+    const struct {
+        double max;
+        int width;
+    } cases[] = {{2552, 252}, {2000, 252}, {50000, 400}, {2552, 400}, {9999, 252}, {65535, 180}, {1300, 252}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.max) + " in " + std::to_string(c.width));
+        Plot2D plot;
+        plot.addValueSeries(std::vector<double>{1, 2}, 0, 1);
+        plot.setXRange(0, c.max);
+        rendered(plot, QSize(c.width, 124));
+        const std::vector<double> ticks = plot.xTicks();
+        ASSERT_FALSE(ticks.empty());
+        ASSERT_NE(plot.xLabelScale, 1) << "a range with an exponent";
+        double x = 0;
+        ASSERT_TRUE(plot.mapX(ticks.back(), x));
+        const Plot2DModel& model = plot;
+        const double labelEnd = x + model.labelTextWidth(Plot2DModel::tickLabel(ticks.back(), plot.xLabelScale)) / 2;
+        const int exponentX = plot.plotRect.right + int(plot.xLabelExtra * plot.digitWidth / 2);
+        EXPECT_LT(labelEnd, exponentX);
+        EXPECT_GE(plot.plotRect.width(), c.width / 2) << "the plot keeps most of its width";
+    }
+}
+
 TEST(Plot2DTest, ExportsByExtension)
 {
     Plot2D plot;

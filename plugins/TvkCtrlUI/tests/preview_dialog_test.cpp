@@ -403,12 +403,13 @@ TEST_F(PreviewDialogTest, PixelEditsReachTheDevice)
     EXPECT_EQ(dev.cfg, std::vector<uint8_t>(64, 0));
 }
 
-TEST_F(PreviewDialogTest, CriteriaDialogsOpenWithTheirOwnValues)
+// Both threshold dialogs open with the shift threshold; the mask threshold is only what "Mask..." stores.
+TEST_F(PreviewDialogTest, CriteriaDialogsOpenWithTheShiftThreshold)
 {
     CPreviewDialog* w = open(0);
     w->settings().maskPixVal = 2.5;
     w->settings().thlShiftPixVal = 7;
-    EXPECT_EQ(w->criteriaDialog(PixCommand::MaskAbove)->value, 2.5);
+    EXPECT_EQ(w->criteriaDialog(PixCommand::MaskAbove)->value, 7);
     EXPECT_EQ(w->criteriaDialog(PixCommand::ShiftThlAbove)->value, 7);
     acquire(1);
     w->refreshFromDevice();

@@ -169,9 +169,10 @@ TEST_F(PreviewViewTest, AutomaticRangesOverTheWholeFrameOrTheZoom)
 
 TEST_F(PreviewViewTest, LocksFrameRangeAndFocus)
 {
-    // Unlocked: the sliders follow the levels.
+    // Unlocked: the sliders follow the levels (stored ones: a frame's own range does not replace them).
     settings.min = 0;
     settings.max = 49.5;
+    settings.levelsGiven = true;
     view.applyRange(true);
     EXPECT_EQ(view.sliderMin(), 0);
     EXPECT_EQ(view.sliderMax(), 256);
