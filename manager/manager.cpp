@@ -1,6 +1,7 @@
 #include "manager.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "filter_persistence.h"
@@ -8,12 +9,19 @@
 #include "mgr_ini.h"
 #include "plugin_call.h"
 #include "ctrl/tvk_ctrl.h"
+#include "platform/quit_signals.h"
 
 namespace {
 
 constexpr const char* kSource = "tvkmgr";
 constexpr const char* kIniName = "tvkmanager.ini";
 constexpr const char* kPluginsSection = "Plugins";
+// More entries than any set-up has plug-ins: those beyond are not loaded (the log says so) but stay in
+// the file, so that a damaged or hostile list cannot hold the start for minutes.
+constexpr size_t kMaxPluginEntries = 256;
+// After a quit request the start goes on for this long at most (the boxes it raises answer at once);
+// the plug-ins not loaded by then stay listed.
+constexpr auto kQuitGrace = std::chrono::seconds(1);
 
 // Guards the creation and destruction of the instance; never held while the manager runs code.
 std::mutex g_instanceMutex;
@@ -319,21 +327,44 @@ int Manager::init()
 void Manager::loadListedPlugins()
 {
     std::vector<std::string> lines;
+    std::string rest;
     std::string error;
-    if (readIniSection(kPluginsSection, iniPath_, lines, &error) < 0)
+    if (readIniSection(kPluginsSection, iniPath_, lines, &error, kMaxPluginEntries, &rest) < 0)
         log_.logMsg(kSource, "Section [%s] was not read: %s", 0, kPluginsSection, error.c_str());
+    if (!rest.empty())
+        log_.logMsg(kSource,
+                    "Section [%s] lists %zu more plugins than the %zu that are loaded at most; they are not "
+                    "loaded and stay in the file as they are.",
+                    0, kPluginsSection, static_cast<size_t>(std::count(rest.begin(), rest.end(), '\n')),
+                    kMaxPluginEntries);
     {
         std::lock_guard lock(m_);
         pluginList_ = std::move(lines);
+        pluginListRest_ = std::move(rest);
     }
     // The list is walked without the lock: each plug-in's initialisation runs with no manager lock held.
+    // A quit request (seen also before the event loop reads the signal) leaves the rest of the list
+    // to a later start once the grace time is over.
+    std::chrono::steady_clock::time_point quitSeen{};
     for (size_t i = 0;;) {
         std::string entry;
+        size_t remaining = 0;
         {
             std::lock_guard lock(m_);
             if (exiting_.load() || i >= pluginList_.size())
                 break;
             entry = pluginList_[i];
+            remaining = pluginList_.size() - i;
+        }
+        if (plat::quitSignalArrived() || plat::quitRequested()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (quitSeen == std::chrono::steady_clock::time_point{}) {
+                quitSeen = now;
+            } else if (now - quitSeen > kQuitGrace) {
+                log_.logMsg(kSource, "The program is asked to end: %zu listed plugins are not loaded.", 0,
+                            remaining);
+                break;
+            }
         }
         const std::string path = !entry.empty() && entry.front() == '/' ? entry : baseFolder_ + entry;
         if (loadPlugin(path) == 0) {
@@ -357,12 +388,14 @@ int Manager::exit()
         return 0;
     if (started_.load()) {
         std::vector<std::string> lines;
+        std::string rest;
         {
             std::lock_guard lock(m_);
             lines = pluginList_;
+            rest = pluginListRest_;
         }
         std::string error;
-        if (writeIniSection(iniPath_, kPluginsSection, lines, &error) != 0)
+        if (writeIniSection(iniPath_, kPluginsSection, lines, &error, rest) != 0)
             log_.logMsg(kSource, "Section [%s] was not written: %s", 0, kPluginsSection, error.c_str());
         saveFilterSections(plugins_, iniPath_, &heldFilterLines_);
     }

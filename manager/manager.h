@@ -116,7 +116,8 @@ private:
     // Guards handlers_, pluginList_ and loaded_; no plug-in code is called while it is held.
     std::recursive_mutex m_;
     std::shared_ptr<const HandlerList> handlers_ = std::make_shared<const HandlerList>(); // replaced whole
-    std::vector<std::string> pluginList_; // the entries of [Plugins]
+    std::vector<std::string> pluginList_; // the entries of [Plugins] (at most kMaxPluginEntries from the file)
+    std::string pluginListRest_;          // the entries beyond them, written back as they were read
     std::map<std::string, LoadedPlugin> loaded_; // by plug-in name
 };
 

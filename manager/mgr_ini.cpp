@@ -63,8 +63,12 @@ Line findHeader(std::string_view content, const std::string& header, bool& found
 } // namespace
 
 int readIniSection(const std::string& section, const std::string& iniPath, std::vector<std::string>& lines,
-                   std::string* errorText)
+                   std::string* errorText, size_t maxLines, std::string* rest)
 {
+    if (!rest)
+        maxLines = SIZE_MAX;
+    else
+        rest->clear();
     std::lock_guard<std::mutex> fileLock(plat::iniFileMutex());
     std::string content;
     // Only a file that does not exist counts as missing; one that is no regular file (a FIFO, a device)
@@ -84,6 +88,11 @@ int readIniSection(const std::string& section, const std::string& iniPath, std::
     while (walker.next(line) && !endsSection(line.text)) {
         if (line.text.empty())
             continue;
+        if (static_cast<size_t>(count) >= maxLines) {
+            rest->append(line.text);
+            rest->push_back('\n');
+            continue;
+        }
         lines.emplace_back(line.text);
         ++count;
     }
@@ -91,7 +100,7 @@ int readIniSection(const std::string& section, const std::string& iniPath, std::
 }
 
 int writeIniSection(const std::string& iniPath, const std::string& section, const std::vector<std::string>& lines,
-                    std::string* errorText)
+                    std::string* errorText, std::string_view rest)
 {
     for (const std::string& line : lines) {
         if (line.find_first_of("\r\n") != std::string::npos) {
@@ -109,6 +118,9 @@ int writeIniSection(const std::string& iniPath, const std::string& section, cons
     std::string sectionText = "[" + section + "]\n";
     for (const std::string& line : lines)
         sectionText += line + "\n";
+    sectionText += rest;
+    if (!sectionText.empty() && sectionText.back() != '\n')
+        sectionText += '\n';
 
     std::string out;
     out.reserve(content.size() + sectionText.size() + 1);

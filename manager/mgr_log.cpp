@@ -100,7 +100,7 @@ int Log::vlogMsg(const char* source, const char* fmt, int flags, va_list args)
                 writeFailed_ = true;
             }
         }
-        queue_.push_back(std::move(item));
+        queue(std::move(item));
     }
 
     if (reportWriteError)
@@ -108,6 +108,31 @@ int Log::vlogMsg(const char* source, const char* fmt, int flags, va_list args)
     if (flags & MGRLOG_MSGBOX)
         ui_.messageBox(boxText.c_str(), boxCaption.c_str(), MsgBoxKind::Warning);
     return 0;
+}
+
+void Log::queue(std::unique_ptr<LogItem> item)
+{
+    // The oldest entry may be in the log window's hands (peekItem), so a full queue keeps what it
+    // holds and leaves the new entry out; a notice needs room for itself and the entry.
+    if (queue_.size() + (unreported_ ? 2 : 1) > kMaxQueued) {
+        ++unreported_;
+        ++dropped_;
+        return;
+    }
+    if (unreported_) {
+        std::unique_ptr<LogItem> notice(new (std::nothrow) LogItem{});
+        if (notice) {
+            notice->time = item->time;
+            std::memcpy(notice->timeText, item->timeText, sizeof notice->timeText);
+            plat::copyText(notice->source, "tvkmgr");
+            std::snprintf(notice->message, sizeof notice->message,
+                          "%zu log entries are missing here: the log window's queue was full (log.txt holds them).",
+                          unreported_);
+            queue_.push_back(std::move(notice));
+            unreported_ = 0;
+        }
+    }
+    queue_.push_back(std::move(item));
 }
 
 LogItem* Log::peekItem()
@@ -130,4 +155,10 @@ size_t Log::queuedCount() const
 {
     std::lock_guard lock(m_);
     return queue_.size();
+}
+
+size_t Log::droppedCount() const
+{
+    std::lock_guard lock(m_);
+    return dropped_;
 }

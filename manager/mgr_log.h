@@ -1,4 +1,6 @@
-// The suite's log: every entry is appended to "log.txt" and queued for the log window.
+// The suite's log: every entry is appended to "log.txt" and queued for the log window. The queue holds at
+// most kMaxQueued entries (about 11 MB): entries that come while it is full go to the file only, and
+// once there is room again an entry of the log itself says how many the window missed.
 #pragma once
 
 #include <cstdarg>
@@ -13,6 +15,8 @@
 
 class Log {
 public:
+    static constexpr size_t kMaxQueued = 10000;
+
     // Opens path for appending; when that fails a box says so and entries are only queued.
     explicit Log(MgrUiHooks& ui, std::string path = "log.txt");
     virtual ~Log();
@@ -28,14 +32,21 @@ public:
     // Removes and frees the oldest entry; nothing when the queue is empty.
     void popItem();
     size_t queuedCount() const;
+    // Entries that were not queued because the queue was full, since the log was opened.
+    size_t droppedCount() const;
 
     bool hasFile() const { return file_ != nullptr; }
 
 private:
+    // Appends to the queue within its bound (m_ held).
+    void queue(std::unique_ptr<LogItem> item);
+
     MgrUiHooks& ui_;
     bool writeFailed_ = false; // guarded by m_
     FILE* file_ = nullptr;
-    // Guards writeFailed_, writes to file_ and queue_; nothing else is called while it is held.
+    // Guards writeFailed_, writes to file_, queue_ and the counts; nothing else is called while it is held.
     mutable std::recursive_mutex m_;
     std::deque<std::unique_ptr<LogItem>> queue_;
+    size_t unreported_ = 0; // entries left out of the queue since the last notice
+    size_t dropped_ = 0;    // all entries left out of the queue
 };

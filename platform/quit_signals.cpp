@@ -24,6 +24,10 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // Set once the program acts on a quit request; read by any thread.
 std::atomic<bool> gQuitRequested{false};
 
+// Set by the handler (lock-free, so safe there); cleared when the handlers are installed or removed.
+std::atomic<bool> gSignalArrived{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 // Guards the fields below (installation and removal); never taken by the handler.
 std::mutex gMutex;
 bool gInstalled = false;
@@ -39,6 +43,7 @@ void onQuitSignal(int signal)
     const int savedErrno = errno;
     const int fd = gWriteFd.load(std::memory_order_relaxed);
     if (fd >= 0) {
+        gSignalArrived.store(true);
         const unsigned char byte = static_cast<unsigned char>(signal);
         // A full pipe drops the byte: the loop has plenty of unread requests to end already.
         [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
@@ -71,6 +76,7 @@ int installQuitSignals(std::string* error)
         gPipeWriteFd = fds[1];
     }
     drainPipe(); // requests from an earlier installation are stale
+    gSignalArrived.store(false);
     gWriteFd.store(gPipeWriteFd);
 
     struct sigaction action {};
@@ -117,6 +123,11 @@ bool quitRequested()
     return gQuitRequested.load();
 }
 
+bool quitSignalArrived()
+{
+    return gSignalArrived.load();
+}
+
 void uninstallQuitSignals()
 {
     std::lock_guard lock(gMutex);
@@ -126,6 +137,7 @@ void uninstallQuitSignals()
         ::sigaction(kSignals[i], &gPrevious[i], nullptr);
     gWriteFd.store(-1);
     drainPipe();
+    gSignalArrived.store(false);
     gInstalled = false;
 }
 

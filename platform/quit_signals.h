@@ -17,6 +17,10 @@ int installQuitSignals(std::string* error = nullptr);
 // The oldest signal number that arrived and was not taken yet; 0 when none is pending.
 int takeQuitSignal();
 
+// Whether a quit signal arrived since the handlers were installed, taken or not. Long work that runs
+// before the event loop can read the pipe (the start-up) asks it to cut itself short.
+bool quitSignalArrived();
+
 // Whether the program has been asked to end (a quit signal or the end of the session was acted on):
 // from then on nothing may wait for the user. One flag for the process, whichever module asks; set by
 // the program, cleared only by tests.

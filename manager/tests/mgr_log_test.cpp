@@ -71,6 +71,42 @@ TEST_F(LogTest, TheQueueKeepsEntriesOldestFirstUntilPopped)
     EXPECT_EQ(log.queuedCount(), 0u);
 }
 
+// A log window that does not keep up (or a flood of entries at start-up) must not let the queue grow
+// without end: entries beyond the bound go to the file only, the entry the window holds stays valid,
+// and the window is told how many it missed once there is room.
+TEST_F(LogTest, AFullQueueLeavesEntriesToTheFileAndCountsThem)
+{
+    Log log(ui_, path_);
+    const size_t bound = Log::kMaxQueued;
+    for (size_t i = 0; i < bound + 5; ++i)
+        ASSERT_EQ(log.logMsg("flood", "entry %zu", 0, i), 0);
+    EXPECT_EQ(log.queuedCount(), bound);
+    EXPECT_EQ(log.droppedCount(), 5u);
+    LogItem* held = log.peekItem();
+    ASSERT_NE(held, nullptr);
+    log.logMsg("flood", "one more", 0);
+    EXPECT_STREQ(log.peekItem()->message, "entry 0") << "the oldest entry is still the one the window holds";
+    EXPECT_EQ(log.droppedCount(), 6u);
+
+    // Room for the notice and the next entry.
+    log.popItem();
+    log.popItem();
+    log.logMsg("flood", "after room", 0);
+    EXPECT_EQ(log.queuedCount(), bound);
+    std::vector<std::string> tail = mgrtest::drainMessages(log);
+    ASSERT_GE(tail.size(), 2u);
+    EXPECT_EQ(tail[tail.size() - 2],
+              "6 log entries are missing here: the log window's queue was full (log.txt holds them).");
+    EXPECT_EQ(tail.back(), "after room");
+    EXPECT_EQ(tail[tail.size() - 3], "entry " + std::to_string(bound - 1));
+
+    const std::string file = mgrtest::readFile(path_);
+    for (const std::string text : {"entry " + std::to_string(bound + 4), std::string("one more"), std::string("after room")})
+        EXPECT_NE(file.find("\n" + text + "\n"), std::string::npos) << text << " is in the file";
+    log.logMsg("flood", "later", 0);
+    EXPECT_EQ(mgrtest::drainMessages(log), std::vector<std::string>{"later"}) << "the notice comes once";
+}
+
 TEST_F(LogTest, LongTextsAreCutToTheirFields)
 {
     Log log(ui_, path_);

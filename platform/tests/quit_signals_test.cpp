@@ -1,5 +1,6 @@
 // Quit signals: SIGTERM, SIGINT and SIGHUP no longer end the process but arrive on the pipe in order,
-// also when sent to the whole process while other threads run; removal restores what was there before.
+// also when sent to the whole process while other threads run, and are known to have arrived before the
+// pipe is read; removal restores what was there before.
 #include "platform/quit_signals.h"
 
 #include <atomic>
@@ -35,15 +36,19 @@ TEST(QuitSignalsTest, SignalsArriveOnThePipeInsteadOfEndingTheProcess)
     EXPECT_EQ(plat::installQuitSignals(), fd) << "installing twice keeps the pipe";
     EXPECT_FALSE(readable(fd, 0));
     EXPECT_EQ(plat::takeQuitSignal(), 0);
+    EXPECT_FALSE(plat::quitSignalArrived());
 
     for (const int s : {SIGTERM, SIGINT, SIGHUP})
         ASSERT_EQ(::kill(::getpid(), s), 0);
     ASSERT_TRUE(readable(fd, 10000));
+    EXPECT_TRUE(plat::quitSignalArrived()) << "known before anyone reads the pipe";
     EXPECT_EQ(plat::takeQuitSignal(), SIGTERM);
     EXPECT_EQ(plat::takeQuitSignal(), SIGINT);
     EXPECT_EQ(plat::takeQuitSignal(), SIGHUP);
     EXPECT_EQ(plat::takeQuitSignal(), 0);
+    EXPECT_TRUE(plat::quitSignalArrived()) << "taking the signals does not forget that they came";
     plat::uninstallQuitSignals();
+    EXPECT_FALSE(plat::quitSignalArrived()) << "removal forgets them";
 }
 
 TEST(QuitSignalsTest, ProcessDirectedSignalWhileAnotherThreadRuns)
@@ -85,6 +90,7 @@ TEST(QuitSignalsTest, RemovalRestoresThePreviousHandlersAndDropsStaleSignals)
     ASSERT_GE(fd, 0);
     EXPECT_FALSE(readable(fd, 0)) << "the SIGHUP of the earlier installation is gone";
     EXPECT_EQ(plat::takeQuitSignal(), 0);
+    EXPECT_FALSE(plat::quitSignalArrived());
     plat::uninstallQuitSignals();
     ::sigaction(SIGHUP, &saved, nullptr);
 }

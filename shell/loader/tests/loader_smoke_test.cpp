@@ -205,4 +205,39 @@ TEST(LoaderSmokeTest, QuitSignalWhileAStartUpBoxIsOpenAnswersTheBoxesAndSavesThe
     }
 }
 
+// A [Plugins] list of two million entries (4 MiB, all the same missing plug-in): the start tries only the
+// first of them, says so in the log, and a quit signal at any moment of the start ends the loader through
+// Exit, which writes the whole list back. Before, the start tried every entry (over a minute, gigabytes
+// of queued log entries) and the signal waited for it.
+TEST(LoaderSmokeTest, AHugePluginListStillEndsOnAQuitSignalAtEveryStage)
+{
+    std::string ini = "[Plugins]\n";
+    ini.reserve(ini.size() + 4'000'000);
+    for (int i = 0; i < 2'000'000; ++i)
+        ini += "p\n";
+    const std::chrono::milliseconds delays[] = {0ms, 50ms, 200ms, 600ms, 1500ms};
+    for (const auto delay : delays) {
+        const std::string name = "huge-" + std::to_string(delay.count());
+        const fs::path dir = makeAppFolder(name, ini);
+        const pid_t pid = startLoader(dir, true);
+        ASSERT_GT(pid, 0);
+        LoaderGuard guard{pid};
+        ASSERT_TRUE(waitFor([&] { return catches(pid, SIGTERM); })) << name << ": the loader never got ready";
+        std::this_thread::sleep_for(delay);
+
+        ASSERT_EQ(kill(pid, SIGTERM), 0);
+        EXPECT_EQ(waitForEnd(pid, kQuitLimit), 0) << name << ": the loader did not end after the signal";
+
+        const std::string saved = readFile((dir / "tvkmanager.ini").string());
+        EXPECT_EQ(saved.compare(0, ini.size(), ini), 0) << name << ": the list is written back whole";
+        EXPECT_NE(saved.find("[Filter instances]"), std::string::npos) << name << ": Exit ran";
+        const std::string log = readFile((dir / "log.txt").string());
+        EXPECT_NE(log.find("Section [Plugins] lists 1999744 more plugins than the 256 that are loaded at most"),
+                  std::string::npos)
+            << name;
+        EXPECT_NE(log.find("TvkManager unloaded..."), std::string::npos) << name;
+        fs::remove_all(dir);
+    }
+}
+
 } // namespace
