@@ -30,7 +30,7 @@ const std::vector<Module> kModules = {
     {"hwlibs/dummy", {}},
     {"hwlibs/model", {"model_control.h"}},
     {"plugins/Equalizer", {}},
-    {"hwlibs/codec", {"counter_codec.h"}},
+    {"hwlibs/codec", {"counter_codec.h", "tests/hand_streams.h"}}, // and the hand-worked streams for tests
     {"hwlibs/dorvel", {}},
     {"hwlibs/usb", {}},
     {"manager", {"tvk_manager.h"}},

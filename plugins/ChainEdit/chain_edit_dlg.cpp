@@ -16,7 +16,7 @@
 
 #include "uikit/message_box.h"
 #include "uikit/tree_ctrl_ext.h"
-#include "value_text.h"
+#include "pluginfw/value_text.h"
 
 namespace {
 

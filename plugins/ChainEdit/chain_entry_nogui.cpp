@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "builtin_filters.h"
-#include "plugin_table.h"
+#include "pluginfw/plugin_table.h"
 #include "tvk_export.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "value_text.h"
+#include "pluginfw/value_text.h"
 
 namespace chainedit {
 

@@ -254,10 +254,10 @@ TEST(ProbingPlugin, UnwritableResultFileIsReportedAndTheTestGoesOn)
     } cases[] = {
         {"_DigTest.dat", "Digital test", "Failed to save result to \"%s\""},
         {"_ANIN.dat", "ANIN test", "Failed to save result to \"%s\""},
-        {"_DACs.txt", "DACs dep. scan", "Cannot write the dependency scan file %s: Error occurred while writing to file "
-                                        "\"%s\": Is a directory."},
+        {"_DACs.txt", "DACs dep. scan", "Cannot write the dependency scan file %s: Cannot open file "
+                                        "\"%s\" for writing: Is a directory."},
         {"_DACs.svg", "DACs dep. scan", "Failed to save dep. scan image to \"%s\""},
-        {"_log.txt", "Log file", "Error occurred while writing to file \"%s\": Is a directory."},
+        {"_log.txt", "Log file", "Cannot open file \"%s\" for writing: Is a directory."},
     };
     for (const Case& c : cases) {
         ProbeApp app(true);
