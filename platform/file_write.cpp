@@ -293,10 +293,6 @@ int AtomicFileWriter::finishTemporary(std::string* errorText)
         err = EBADF;
     if (!err && !currentBatch && syncDescriptor(fd_, tmpPath_) != 0)
         err = errno;
-    // In a batch the disk gets the file now, while the series goes on; the batch's sync then mostly
-    // waits for work already done.
-    if (!err && currentBatch)
-        (void)::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
     if (fd_ >= 0) {
         const int closed = ::close(fd_);
         if (closed != 0 && !err)
@@ -450,7 +446,7 @@ int SyncBatch::flush(std::string* errorText)
     // The files are synced by several threads at once: a journaling file system commits the syncs that
     // wait together in one go, where one sync after another would wait for the disk once per file. The
     // failure reported is that of the earliest file recorded, as when they were synced in order.
-    constexpr size_t kThreads = 8;
+    constexpr size_t kThreads = 16;
     std::mutex failureMutex; // guards firstFailed and firstError
     size_t firstFailed = files_.size();
     int firstError = 0;
@@ -475,6 +471,15 @@ int SyncBatch::flush(std::string* errorText)
             }
         }
     };
+    // The write-back of every file is started first, so that the disk gets them all at once and the
+    // syncs mostly wait for work already under way.
+    for (const std::string& file : files_) {
+        const int fd = openForSync(file);
+        if (fd >= 0) {
+            (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            ::close(fd);
+        }
+    }
     std::vector<std::thread> helpers;
     try {
         for (size_t t = 1; t < std::min(kThreads, files_.size()); ++t)
