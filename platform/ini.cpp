@@ -36,16 +36,6 @@ constexpr const char* kNewLineEnd = "\n";
 
 enum class LineKind { Other, Section, Key };
 
-struct Line {
-    std::string text;    // without its line end
-    std::string eol;     // "\n", "\r\n" or "" (last line of a file without final line end)
-    LineKind kind = LineKind::Other;
-    std::string name;    // section name or key name, blanks trimmed
-    size_t valueStart = 0; // Key: offset of the value in text (after '=' and the blanks that follow)
-};
-
-using Lines = std::vector<Line>;
-
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -134,112 +124,10 @@ LineClass classifyText(std::string_view line, size_t skip)
     return c;
 }
 
-void classify(Line& line, size_t skip)
-{
-    const LineClass c = classifyText(line.text, skip);
-    line.kind = c.kind;
-    if (c.kind != LineKind::Other)
-        line.name = line.text.substr(c.nameBegin, c.nameLength);
-    line.valueStart = c.valueStart;
-}
-
 // Length of the byte order mark that starts content, or 0.
 size_t byteOrderMark(std::string_view content)
 {
     return content.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
-}
-
-Lines parse(const std::string& content)
-{
-    Lines lines;
-    size_t pos = 0;
-    while (pos < content.size()) {
-        const size_t nl = content.find('\n', pos);
-        Line line;
-        if (nl == std::string::npos) {
-            line.text = content.substr(pos);
-            pos = content.size();
-        } else {
-            const bool crlf = nl > pos && content[nl - 1] == '\r';
-            line.text = content.substr(pos, nl - pos - (crlf ? 1 : 0));
-            line.eol = crlf ? "\r\n" : "\n";
-            pos = nl + 1;
-        }
-        // A UTF-8 byte order mark stays in the file but is no part of the first line's meaning.
-        classify(line, lines.empty() ? byteOrderMark(line.text) : 0);
-        lines.push_back(std::move(line));
-    }
-    return lines;
-}
-
-std::string serialize(const Lines& lines)
-{
-    std::string out;
-    for (const Line& line : lines) {
-        out += line.text;
-        out += line.eol;
-    }
-    return out;
-}
-
-// Index of the first section header of that name, or lines.size().
-size_t findSection(const Lines& lines, std::string_view section)
-{
-    for (size_t i = 0; i < lines.size(); ++i)
-        if (lines[i].kind == LineKind::Section && sameName(lines[i].name, section))
-            return i;
-    return lines.size();
-}
-
-// One past the last line of the section whose header is at index header.
-size_t sectionEnd(const Lines& lines, size_t header)
-{
-    size_t i = header + 1;
-    while (i < lines.size() && lines[i].kind != LineKind::Section)
-        ++i;
-    return i;
-}
-
-// Index of the first key of that name in the section, or lines.size().
-size_t findKey(const Lines& lines, size_t header, std::string_view key)
-{
-    const size_t end = sectionEnd(lines, header);
-    for (size_t i = header + 1; i < end; ++i)
-        if (lines[i].kind == LineKind::Key && sameName(lines[i].name, key))
-            return i;
-    return lines.size();
-}
-
-// Where new lines of the section go: after its last non-blank line, so that blank lines separating it
-// from the next section stay after it.
-size_t insertionPoint(const Lines& lines, size_t header)
-{
-    const size_t end = sectionEnd(lines, header);
-    size_t at = header + 1;
-    for (size_t i = header + 1; i < end; ++i)
-        if (!trim(lines[i].text).empty())
-            at = i + 1;
-    return at;
-}
-
-Line makeLine(std::string text)
-{
-    Line line;
-    line.text = std::move(text);
-    line.eol = kNewLineEnd;
-    classify(line, 0);
-    return line;
-}
-
-// Inserts new lines at index at; a line before them that ended the file without line end gets one.
-void insertLines(Lines& lines, size_t at, std::vector<Line> added)
-{
-    if (added.empty())
-        return;
-    if (at > 0 && lines[at - 1].eol.empty())
-        lines[at - 1].eol = kNewLineEnd;
-    lines.insert(lines.begin() + static_cast<ptrdiff_t>(at), std::make_move_iterator(added.begin()),
-                 std::make_move_iterator(added.end()));
 }
 
 // ---- The parsed form kept for reading ----
@@ -255,10 +143,11 @@ void insertLines(Lines& lines, size_t at, std::vector<Line> added)
 static_assert(kMaxIniBytes <= UINT32_MAX);
 
 struct Item {
+    uint32_t lineBegin;  // offset of the line in the content
     uint32_t nameBegin;  // offset of the name (blanks trimmed) in the content
     uint32_t nameLength;
     uint32_t value;      // Key: offset of the value; Section: index of the next section's item (its end)
-    uint32_t lineEnd;    // Key: end of the line's text (before its line end)
+    uint32_t lineEnd;    // end of the line's text (before its line end)
     LineKind kind;
 };
 
@@ -335,7 +224,8 @@ Parsed parseForRead(std::string content)
                 openSection = index;
                 p.sections.push_back({nameHash(line.substr(c.nameBegin, c.nameLength)), index});
             }
-            p.items.push_back({static_cast<uint32_t>(pos + c.nameBegin), static_cast<uint32_t>(c.nameLength),
+            p.items.push_back({static_cast<uint32_t>(pos), static_cast<uint32_t>(pos + c.nameBegin),
+                               static_cast<uint32_t>(c.nameLength),
                                static_cast<uint32_t>(pos + c.valueStart), static_cast<uint32_t>(nl), c.kind});
         }
         pos = next;
@@ -650,8 +540,65 @@ std::string checkValue(std::string_view value, std::string_view key, std::string
     return {};
 }
 
-// Reads the file, lets change edit its lines, and writes it back when change reports a change.
-int modifyFile(const std::string& file, std::string* errorText, const std::function<bool(Lines&)>& change)
+// ---- Editing the text of a file ----
+//
+// A write changes one range of the file's text (a value, a line, a section's lines); everything else
+// stays byte for byte, with its line ends.
+
+// Offset of the line after the one that ends at lineEnd (past its line end), or the end of the text.
+size_t nextLine(std::string_view text, size_t lineEnd)
+{
+    const size_t nl = text.find('\n', lineEnd);
+    return nl == std::string_view::npos ? text.size() : nl + 1;
+}
+
+// Offset where the section whose header is item header ends: the next header's line, or the end.
+size_t sectionEndOffset(const Parsed& p, uint32_t header)
+{
+    const uint32_t next = p.items[header].value;
+    return next < p.items.size() ? p.items[next].lineBegin : p.content.size();
+}
+
+// Where new lines of the section go: after its last non-blank line, so that blank lines separating it
+// from the next section stay after it.
+size_t insertionOffset(const Parsed& p, uint32_t header)
+{
+    const std::string_view text = p.content;
+    const size_t end = sectionEndOffset(p, header);
+    size_t at = nextLine(text, p.items[header].lineEnd);
+    for (size_t pos = at; pos < end;) {
+        const size_t next = nextLine(text, pos);
+        std::string_view line = text.substr(pos, next - pos);
+        if (!line.empty() && line.back() == '\n')
+            line.remove_suffix(1);
+        if (!trim(line).empty())
+            at = next;
+        pos = next;
+    }
+    return at;
+}
+
+// The first key of that name in the section whose header is item header, or UINT32_MAX (a scan: a
+// write needs no index).
+uint32_t findKeyIn(const Parsed& p, uint32_t header, std::string_view key)
+{
+    for (uint32_t i = header + 1; i < p.items[header].value; ++i)
+        if (sameName(p.name(i), key))
+            return i;
+    return UINT32_MAX;
+}
+
+// Replaces [from, to) of the text by lines (each ended by a line end), or inserts them at from when to is
+// not given; a line before them that ended the text without line end gets one.
+void spliceLines(std::string& text, size_t from, std::optional<size_t> to, std::string lines)
+{
+    if (!lines.empty() && from > 0 && from == text.size() && text.back() != '\n')
+        lines.insert(0, kNewLineEnd);
+    text.replace(from, to.value_or(from) - from, lines);
+}
+
+// Reads the file, lets change edit its text, and writes it back when change reports a change.
+int modifyFile(const std::string& file, std::string* errorText, const std::function<bool(Parsed&)>& change)
 {
     std::lock_guard<std::mutex> guard(iniMutex);
     std::string content;
@@ -662,12 +609,11 @@ int modifyFile(const std::string& file, std::string* errorText, const std::funct
         setError(errorText, readError + "; the file is left unchanged.");
         return -5;
     }
-    Lines lines = parse(content);
-    if (!change(lines))
+    Parsed parsed = parseForRead(std::move(content));
+    if (!change(parsed))
         return 0;
-    const std::string text = serialize(lines);
     cache.erase(file); // written or not, the next read looks at the file again
-    return replaceFile(file, text.data(), text.size(), errorText);
+    return replaceFile(file, parsed.content.data(), parsed.content.size(), errorText);
 }
 
 } // namespace
@@ -775,39 +721,36 @@ int writeProfileString(const char* section, const char* key, const char* value, 
     const std::string sectionName(trim(section));
     const std::string keyName = key ? std::string(trim(key)) : std::string();
 
-    return modifyFile(file, errorText, [&](Lines& lines) {
-        const size_t header = findSection(lines, sectionName);
+    return modifyFile(file, errorText, [&](Parsed& p) {
+        std::string& text = p.content;
+        const uint32_t header = findSection(p, sectionName);
         if (!key) { // delete the section
-            if (header == lines.size())
+            if (header == UINT32_MAX)
                 return false;
-            lines.erase(lines.begin() + static_cast<ptrdiff_t>(header),
-                        lines.begin() + static_cast<ptrdiff_t>(sectionEnd(lines, header)));
+            text.erase(p.items[header].lineBegin, sectionEndOffset(p, header) - p.items[header].lineBegin);
             return true;
         }
-        const size_t at = header == lines.size() ? lines.size() : findKey(lines, header, keyName);
+        const uint32_t at = header == UINT32_MAX ? UINT32_MAX : findKeyIn(p, header, keyName);
         if (!value) { // delete the key
-            if (at == lines.size())
+            if (at == UINT32_MAX)
                 return false;
-            lines.erase(lines.begin() + static_cast<ptrdiff_t>(at));
+            const Item& line = p.items[at];
+            text.erase(line.lineBegin, nextLine(text, line.lineEnd) - line.lineBegin);
             return true;
         }
         const std::string encoded = encodeValue(value);
-        if (at != lines.size()) { // replace the value, keeping the key as written and the line end
-            Line& line = lines[at];
-            std::string text = line.text.substr(0, line.valueStart) + encoded;
-            if (text == line.text)
+        if (at != UINT32_MAX) { // replace the value, keeping the key as written and the line end
+            const Item& line = p.items[at];
+            if (std::string_view(text).substr(line.value, line.lineEnd - line.value) == encoded)
                 return false;
-            line.text = std::move(text);
+            text.replace(line.value, line.lineEnd - line.value, encoded);
             return true;
         }
-        std::vector<Line> added;
-        size_t where = lines.size();
-        if (header == lines.size())
-            added.push_back(makeLine("[" + sectionName + "]"));
+        const std::string entry = keyName + "=" + encoded + kNewLineEnd;
+        if (header == UINT32_MAX)
+            spliceLines(text, text.size(), std::nullopt, "[" + sectionName + "]" + kNewLineEnd + entry);
         else
-            where = insertionPoint(lines, header);
-        added.push_back(makeLine(keyName + "=" + encoded));
-        insertLines(lines, where, std::move(added));
+            spliceLines(text, insertionOffset(p, header), std::nullopt, entry);
         return true;
     });
 }
@@ -827,20 +770,19 @@ int iniWriteSection(const std::string& file, const std::string& section,
     }
     const std::string sectionName(trim(section));
 
-    return modifyFile(file, errorText, [&](Lines& lines) {
-        std::vector<Line> added;
-        size_t header = findSection(lines, sectionName);
-        if (header == lines.size()) {
-            added.push_back(makeLine("[" + sectionName + "]"));
-        } else {
-            // The old entries and comments go; blank lines that separate it from the next section stay.
-            const size_t from = header + 1;
-            const size_t to = insertionPoint(lines, header);
-            lines.erase(lines.begin() + static_cast<ptrdiff_t>(from), lines.begin() + static_cast<ptrdiff_t>(to));
-        }
+    return modifyFile(file, errorText, [&](Parsed& p) {
+        std::string& text = p.content;
+        std::string lines;
         for (const auto& [k, v] : entries)
-            added.push_back(makeLine(std::string(trim(k)) + "=" + encodeValue(v)));
-        insertLines(lines, header == lines.size() ? lines.size() : header + 1, std::move(added));
+            lines += std::string(trim(k)) + "=" + encodeValue(v) + kNewLineEnd;
+        const uint32_t header = findSection(p, sectionName);
+        if (header == UINT32_MAX) {
+            spliceLines(text, text.size(), std::nullopt, "[" + sectionName + "]" + kNewLineEnd + lines);
+            return true;
+        }
+        // The old entries and comments go; blank lines that separate it from the next section stay.
+        const size_t from = nextLine(text, p.items[header].lineEnd);
+        spliceLines(text, from, insertionOffset(p, header), std::move(lines));
         return true;
     });
 }
