@@ -65,10 +65,11 @@ int commitTogether(AtomicFileWriter* const* writers, size_t count, std::string* 
 
 // Files put in place without waiting for the disk, synced together later: a series of files written in a
 // row (the numbered files of one acquisition) then waits for the disk once at its end instead of twice
-// per file in the middle of the work. Each file's write-back is started as it is put in place, and flush
-// syncs the files from several threads at once, which a journaling file system commits together. Each file is complete before it is renamed into place, so a killed
-// process never leaves a partial file under a target name; only a power cut before flush() can (the
-// renamed file may then be empty), which is why single saves stay durable per file.
+// per file in the middle of the work. flush starts the write-back of every file and then syncs them from
+// several threads at once, which a journaling file system commits together. Each file is complete before
+// it is renamed into place, so a killed process never leaves a partial file under a target name; only a
+// power cut before flush() can (the renamed file may then be empty), which is why single saves stay
+// durable per file.
 class SyncBatch {
 public:
     SyncBatch() = default;
