@@ -8,13 +8,14 @@
 // InitTvkPlugin (plugin_entry.h).
 //
 // Threads: the windows, the device map and every window operation live on the GUI thread. The manager's
-// Start and Exit arrive there; "TvkDevChanged" and menu calls from other threads are queued to it in
-// order and not awaited; only showWindow waits (plugin_window.h).
+// Start and Exit arrive there; "TvkDevChanged", "TvkDevNew" and menu calls from other threads are queued
+// to it in order and not awaited; only showWindow waits (plugin_window.h).
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include <QObject>
 
@@ -95,8 +96,9 @@ public:
     MultDataPluginMgr(const MultDataPluginMgr&) = delete;
     MultDataPluginMgr& operator=(const MultDataPluginMgr&) = delete;
 
-    // Keeps the table, subscribes Start, Exit and "TvkDevChanged" (in this order), makes one data object
-    // per present device and registers the message handler. Returns 0; registration results are ignored.
+    // Keeps the table, subscribes Start, Exit, "TvkDevChanged" and "TvkDevNew" (in this order), makes one
+    // data object per present device and registers the message handler. Returns 0; registration results
+    // are ignored.
     int init(const _MgrFuncTable* table)
     {
         setPluginTable(table);
@@ -105,6 +107,8 @@ public:
         table->mgrRegisterCallback("tvkmgr", "Start", &onStart);
         table->mgrRegisterCallback("tvkmgr", "Exit", &onExit);
         table->mgrRegisterCallback("tvkctrl", "TvkDevChanged", &onTvkDevChanged);
+        table->mgrRegisterCallback("tvkctrl", "TvkDevNew", &onTvkDevNew);
+        exited_ = false;
         unsigned devId = 0;
         int count = 0;
         for (int rc = table->tvkCtrlGetFirstTvk(&devId, &count); rc == 0; rc = table->tvkCtrlGetNextTvk(&devId))
@@ -113,9 +117,10 @@ public:
         return 0;
     }
 
-    // The data object of a device, or null (GUI thread).
+    // The data object of a device, or null (any thread: a device found later is added meanwhile).
     T* find(int devId) const
     {
+        std::lock_guard guard(devicesLock_);
         const auto it = devices.find(devId);
         return it == devices.end() ? nullptr : it->second;
     }
@@ -134,11 +139,27 @@ public:
             data->prepareExit();
             delete data;
         }
-        devices.clear();
+        {
+            std::lock_guard guard(devicesLock_);
+            devices.clear();
+        }
+        exited_ = true;
         PluginWindowHolder::deletePendingWindows();
     }
 
-    // Ascending by device id; written by init and exitAll only (GUI thread).
+    // A device found while the program runs gets its data object, and with it its menu item, as the
+    // devices present at start do; a device already known, or one found after the exit, gets nothing.
+    void addDevice(int devId)
+    {
+        if (exited_ || find(devId))
+            return;
+        T* data = new T(devId); // registers the menu item
+        std::lock_guard guard(devicesLock_);
+        devices[devId] = data;
+    }
+
+    // Ascending by device id; written by init, addDevice and exitAll only (GUI thread), an insertion or the
+    // final clearing under devicesLock_, which find takes.
     std::map<int, T*> devices;
 
 private:
@@ -171,6 +192,14 @@ private:
                 data->saveIniFile = data->loadIniFile;
             });
     }
+    static void onTvkDevNew(intptr_t devId)
+    {
+        if (MultDataPluginMgr* m = instance_)
+            runOnGuiThread(m->calls_.context(), [devId] {
+                if (instance_)
+                    instance_->addDevice(static_cast<int>(devId));
+            });
+    }
     static void onMenuItem(void* userData)
     {
         const int devId = static_cast<int>(reinterpret_cast<intptr_t>(userData));
@@ -185,4 +214,7 @@ private:
 
     static inline MultDataPluginMgr* instance_ = nullptr;
     PluginCallContext calls_;
+    bool exited_ = false; // set by exitAll: the tool takes no device any more (GUI thread)
+    // Guards the map's nodes against a find on another thread; nothing is called while it is held.
+    mutable std::mutex devicesLock_;
 };

@@ -1,6 +1,7 @@
 // The demo tool plug-ins as the manager meets them: their entry over the fake table (version check,
 // registrations), then both loaded by the real manager in a scratch app folder with two simulated
-// devices, offscreen: menu items, windows, placement files, autostart, a reconnect from a worker, exit.
+// devices, offscreen: menu items, windows, placement files, autostart, a reconnect from a worker, a device
+// found while running, exit.
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -63,8 +64,9 @@ TEST(DemoEntry, VersionCheckAndRegistrationsOverTheFakeTable)
 
         static const _MgrFuncTable table = fakemgr::table();
         ASSERT_EQ(demo.init(&table), 0);
-        EXPECT_EQ(fakemgr::subscribedEvents(),
-                  (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged"}));
+        const std::vector<std::string> events = {"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged",
+                                                 "tvkctrl TvkDevNew"};
+        EXPECT_EQ(fakemgr::subscribedEvents(), events);
         // A fault of the plug-in's worker reaches the manager's log with a warning box.
         const auto runThrowingWorker = reinterpret_cast<int (*)()>(demo.module().symbol("demoRunThrowingWorker"));
         ASSERT_NE(runThrowingWorker, nullptr);
@@ -217,7 +219,7 @@ QWidget* demoWindow(int devId)
     return nullptr;
 }
 
-TEST(DemoInManager, WindowsPlacementAutostartReconnectAndExit)
+TEST(DemoInManager, WindowsPlacementAutostartReconnectNewDeviceAndExit)
 {
     ManagerApp app;
     ombrel_test::writeFile(app.dir() + "/configs/demo_multi_2001.ini", "[Demo]\nAutostart=1\n");
@@ -290,6 +292,34 @@ TEST(DemoInManager, WindowsPlacementAutostartReconnectAndExit)
     // The single-window tool.
     EXPECT_EQ(app.callMenu("Utilities|Demo single"), 0);
     EXPECT_EQ(windowsNamed("DemoSingleDlg").size(), 1u);
+
+    // A device found while the program runs (the tray's "Find New Tvk Devices": the manager's
+    // tvkCtrlFindNewTvks) gets the tool's item in its sub-menu, which opens its window; a search that finds
+    // nothing new adds nothing.
+    const auto itemCount = [&](const std::string& name) {
+        int n = 0;
+        for (const auto& item : app.menuItems())
+            n += item.second == name;
+        return n;
+    };
+    EXPECT_EQ(itemCount("2 - dummy 2002|Demo"), 0);
+    ombrel_test::writeFile(app.dir() + "/hwlibs/tvkHwDummy.ini", "[Dummy]\nCount=3\nUnique=0\n");
+    auto findNew = app.call<int (*)()>("tvkCtrlFindNewTvks");
+    ASSERT_NE(findNew, nullptr);
+    for (int search = 1; search <= 2; ++search) {
+        SCOPED_TRACE(search);
+        ASSERT_EQ(findNew(), 0);
+        settle();
+        for (const char* name : {"0 - dummy 2000|Demo", "1 - dummy 2001|Demo", "2 - dummy 2002|Demo",
+                                 "Utilities|Demo single"})
+            EXPECT_EQ(itemCount(name), 1) << name;
+    }
+    EXPECT_EQ(app.callMenu("2 - dummy 2002|Demo"), 0);
+    settle();
+    w = demoWindow(2);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(windowsNamed("DemoDlg").size(), 3u);
 
     EXPECT_EQ(app.exit(), 0);
     settle();

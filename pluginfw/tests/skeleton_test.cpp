@@ -232,10 +232,11 @@ TEST_F(SkeletonTest, SubscriptionsMenuItemsAndOneWindowPerDevice)
     {
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
-        ASSERT_EQ(s.subscriptions.size(), 3u);
+        ASSERT_EQ(s.subscriptions.size(), 4u);
         EXPECT_EQ(s.subscriptions[0].source + " " + s.subscriptions[0].event, "tvkmgr Start");
         EXPECT_EQ(s.subscriptions[1].source + " " + s.subscriptions[1].event, "tvkmgr Exit");
         EXPECT_EQ(s.subscriptions[2].source + " " + s.subscriptions[2].event, "tvkctrl TvkDevChanged");
+        EXPECT_EQ(s.subscriptions[3].source + " " + s.subscriptions[3].event, "tvkctrl TvkDevNew");
         ASSERT_EQ(s.menuItems.size(), 2u);
         for (size_t i = 0; i < 2; ++i) {
             const int devId = i == 0 ? 0 : 3;
@@ -548,6 +549,64 @@ TEST_F(SkeletonTest, AutostartOpensOnlyMarkedDevices)
     EXPECT_EQ(tool.find(0)->dlg(), nullptr);
     ASSERT_NE(tool.find(1)->dlg(), nullptr);
     EXPECT_EQ(tool.find(2)->dlg(), nullptr);
+}
+
+// A device found while the program runs ("tvkctrl" "TvkDevNew") gets the tool's menu item in its own
+// sub-menu and its window from it, as the devices present at start do; a device the tool already has gets
+// no second item, and after the exit a new device gets nothing.
+TEST_F(SkeletonTest, ADeviceFoundLaterGetsItsMenuItemAndWindow)
+{
+    fakemgr::setDevice(0, "A");
+    MultDataPluginMgr<DacScanData> tool;
+    ExitAtEnd exitAtEnd;
+    ASSERT_EQ(tool.init(&table), 0);
+    fire("tvkmgr", "Start", 0);
+    const auto itemsOf = [](int devId) {
+        std::lock_guard lock(fakemgr::state().m);
+        int n = 0;
+        for (const fakemgr::MenuItem& item : fakemgr::state().menuItems)
+            n += item.devId == devId && item.name == "DAC scan" && item.plugin == "plugin_skeleton" &&
+                 item.path.empty() && reinterpret_cast<intptr_t>(item.userData) == devId;
+        return n;
+    };
+
+    struct Case {
+        const char* what;
+        int devId;
+        const char* chipboard; // the device's description, set before the event
+        const char* caption;   // of the window its menu item opens
+    };
+    const Case cases[] = {
+        {"a new device", 5, "C", "DAC scan 5 (fake usb C)"},
+        {"the same device once more", 5, "C", "DAC scan 5 (fake usb C)"},
+        {"a device present at start", 0, "A", "DAC scan 0 (fake usb A)"},
+        {"a second new device", 2, "D", "DAC scan 2 (fake usb D)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakemgr::setDevice(c.devId, c.chipboard);
+        fire("tvkctrl", "TvkDevNew", c.devId);
+        settle();
+        EXPECT_EQ(itemsOf(c.devId), 1);
+        ASSERT_NO_FATAL_FAILURE(callMenu(c.devId, "DAC scan"));
+        ASSERT_NE(tool.find(c.devId), nullptr);
+        DacScanDlg* w = tool.find(c.devId)->dlg();
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->isVisible());
+        EXPECT_EQ(w->windowTitle().toStdString(), c.caption);
+    }
+    EXPECT_EQ(windowsOf<DacScanDlg>().size(), 3u);
+    EXPECT_EQ(gDacScanCreated.load(), 3);
+
+    // After the exit the tool keeps no device and takes no new one.
+    fire("tvkmgr", "Exit", 0);
+    settle();
+    EXPECT_TRUE(windowsOf<DacScanDlg>().empty());
+    fakemgr::setDevice(7, "E");
+    fire("tvkctrl", "TvkDevNew", 7);
+    settle();
+    EXPECT_EQ(itemsOf(7), 0);
+    EXPECT_TRUE(tool.devices.empty());
 }
 
 TEST_F(SkeletonTest, PostsReachOnlyALiveWindow)
