@@ -171,20 +171,25 @@ void scaleImage(const int16_t* image, const uint8_t* cfg, double factor, uint32_
 
 HwDummy::HwDummy(int index)
     : index_(index),
-      items_{
-          {TYPE_U32, 1, 0, "Version", "Dummy HW version", &version_},
-          {TYPE_BOOL, 1, HWINFO_CONFIG | HWINFO_WRITABLE | HWINFO_TO_FRAME, "Poisson noise", "Simulate Poisson noise",
-           &poissonNoise_},
-          {TYPE_DOUBLE, 1, kItemFlagsFile, "Time element", "Size of time element for acquisition simulation",
-           &timeElement_},
-          {TYPE_CHAR, kDataFileNameSize, kItemFlagsFile, "Data file name", "Data file name for first image",
-           dataFileName_},
-          {TYPE_U32, 1, kItemFlagsFile, "Data file count", "Number of input data files (for images)",
-           &dataFileCount_},
-          {TYPE_U32, 1, kItemFlagsFile, "Cache count", "Number of input data files which can be cached",
-           &cacheCount_},
-          {TYPE_U32, 1, HWINFO_WRITABLE, "Image counter", "Number of next image", &imageCounter_},
-      },
+      items_(
+          {kHwError, kHwErrorBufferSmall, "Invalid index (%d) of hw specific info item.", "Invalid parameter.",
+           "Invalid size of buffer for hw specific info item data.",
+           "Invalid size of data for hw specific info item."},
+          typeElementSize, [this](int code, const char* text) { return setError(code, "%s", text); },
+          {
+              {"Version", TYPE_U32, 1, 0, "Dummy HW version", &version_},
+              {"Poisson noise", TYPE_BOOL, 1, HWINFO_CONFIG | HWINFO_WRITABLE | HWINFO_TO_FRAME,
+               "Simulate Poisson noise", &poissonNoise_},
+              {"Time element", TYPE_DOUBLE, 1, kItemFlagsFile, "Size of time element for acquisition simulation",
+               &timeElement_, {}, {}, {}, [this](const void* data) { return setTimeElement(data); }},
+              {"Data file name", TYPE_CHAR, kDataFileNameSize, kItemFlagsFile, "Data file name for first image",
+               dataFileName_, {}, {}, {}, [this](const void* data) { return setDataFileName(data); }},
+              {"Data file count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files (for images)",
+               &dataFileCount_, {}, {}, {}, [this](const void* data) { return setDataFileCount(data); }},
+              {"Cache count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files which can be cached",
+               &cacheCount_, {}, {}, {}, [this](const void* data) { return setCacheCount(data); }},
+              {"Image counter", TYPE_U32, 1, HWINFO_WRITABLE, "Number of next image", &imageCounter_},
+          }),
       sampler_(seedFor(index))
 {
     devInfo_.pixelCount = 65536;
@@ -226,70 +231,55 @@ int HwDummy::init(const DummySettings& settings)
 
 int HwDummy::getHwInfoFlags(int item, uint32_t* flags)
 {
-    if (item < 0 || item >= kHwInfoCount)
-        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
-    if (!flags)
-        return setError(kHwError, "Invalid parameter.");
-    *flags = items_[item].flags;
-    return 0;
+    return items_.flags(item, flags);
 }
 
 int HwDummy::getHwInfo(int item, HwInfoItem* out, int* size)
 {
-    if (item < 0 || item >= kHwInfoCount)
-        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
-    if (!out || !size)
-        return setError(kHwError, "Invalid parameter.");
-    const HwInfoItem& source = items_[item];
-    const int need = typeElementSize(static_cast<int>(source.type)) * static_cast<int>(source.count);
-    if (!hwkit::copyHwInfoItem(source, source.data, need, out, size))
-        return setError(kHwErrorBufferSmall, "Invalid size of buffer for hw specific info item data.");
-    return 0;
+    return items_.get(item, out, size);
 }
 
 int HwDummy::setHwInfo(int item, const void* data, int size, const DummySettings& settings)
 {
-    if (item < 0 || item >= kHwInfoCount)
-        return setError(kHwError, "Invalid index (%d) of hw specific info item.", item);
-    const HwInfoItem& target = items_[item];
-    const int need = typeElementSize(static_cast<int>(target.type)) * static_cast<int>(target.count);
-    if (size != need || !data)
-        return setError(kHwError, "Invalid size of data for hw specific info item.");
-    if (!(target.flags & HWINFO_WRITABLE))
-        return 0;
+    settings_ = settings;
+    return items_.set(item, data, size);
+}
 
-    switch (item) {
-    case kItemDataFileName:
-        // A name that fills the whole buffer has no room for its end: refused rather than cut.
-        if (!std::memchr(data, 0, kDataFileNameSize))
-            return setError(kHwError, "Data file name is too long (at most %zu characters).", kDataFileNameSize - 1);
-        std::memcpy(dataFileName_, data, kDataFileNameSize);
-        return prepareInput(settings);
-    case kItemDataFileCount:
-        std::memcpy(&dataFileCount_, data, sizeof dataFileCount_);
-        return prepareInput(settings);
-    case kItemTimeElement: {
-        double value;
-        std::memcpy(&value, data, sizeof value);
-        if (!std::isfinite(value) || value < 0.0)
-            return setError(kHwError, "Invalid time element %g: it has to be a finite number of at least 0.", value);
-        timeElement_ = value;
-        return 0;
-    }
-    case kItemCacheCount: {
-        uint32_t requested;
-        std::memcpy(&requested, data, sizeof requested);
-        cacheCount_ = std::min(requested, kMaxCacheCount);
-        const int r = prepareInput(settings);
-        if (r != 0 || requested <= kMaxCacheCount)
-            return r;
-        return setError(kHwError, "Cache count %u is above the limit of %u images; %u is used.", requested,
-                        kMaxCacheCount, kMaxCacheCount);
-    }
-    default:
-        std::memcpy(target.data, data, static_cast<size_t>(need));
-        return 0;
-    }
+int HwDummy::setDataFileName(const void* data)
+{
+    // A name that fills the whole buffer has no room for its end: refused rather than cut.
+    if (!std::memchr(data, 0, kDataFileNameSize))
+        return setError(kHwError, "Data file name is too long (at most %zu characters).", kDataFileNameSize - 1);
+    std::memcpy(dataFileName_, data, kDataFileNameSize);
+    return prepareInput(settings_);
+}
+
+int HwDummy::setDataFileCount(const void* data)
+{
+    std::memcpy(&dataFileCount_, data, sizeof dataFileCount_);
+    return prepareInput(settings_);
+}
+
+int HwDummy::setTimeElement(const void* data)
+{
+    double value;
+    std::memcpy(&value, data, sizeof value);
+    if (!std::isfinite(value) || value < 0.0)
+        return setError(kHwError, "Invalid time element %g: it has to be a finite number of at least 0.", value);
+    timeElement_ = value;
+    return 0;
+}
+
+int HwDummy::setCacheCount(const void* data)
+{
+    uint32_t requested;
+    std::memcpy(&requested, data, sizeof requested);
+    cacheCount_ = std::min(requested, kMaxCacheCount);
+    const int r = prepareInput(settings_);
+    if (r != 0 || requested <= kMaxCacheCount)
+        return r;
+    return setError(kHwError, "Cache count %u is above the limit of %u images; %u is used.", requested,
+                    kMaxCacheCount, kMaxCacheCount);
 }
 
 // ---- description and acquisition ----
@@ -480,8 +470,8 @@ int HwDummy::prepareInput(const DummySettings& settings)
 
     folderMode_ = isFolder(name);
     const uint32_t countFlags = folderMode_ ? 0 : kItemFlagsFile;
-    items_[kItemDataFileCount].flags = countFlags;
-    items_[kItemCacheCount].flags = countFlags;
+    items_.item(kItemDataFileCount).flags = countFlags;
+    items_.item(kItemCacheCount).flags = countFlags;
     folderFiles_.clear();
     if (folderMode_)
         return prepareFolder(name);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hwlibs/common/hw_device.h"
+#include "hwlibs/common/hw_items.h"
 #include "pluginfw/own_ptr.h"
 #include "poisson.h"
 #include "tvk_hw.h"
@@ -65,6 +66,12 @@ private:
     uint32_t width() const { return static_cast<uint32_t>(devInfo_.rowLength); }
     uint32_t height() const { return pixelCount() / width(); }
 
+    // The items whose value takes more than a copy; a set passes the library's settings in settings_.
+    int setDataFileName(const void* data);
+    int setDataFileCount(const void* data);
+    int setTimeElement(const void* data);
+    int setCacheCount(const void* data);
+
     int prepareInput(const DummySettings& settings);
     int prepareFolder(const std::string& folder);
     int buildSeries(const std::string& name);
@@ -108,7 +115,8 @@ private:
     std::string folderPath_; // with a trailing '/'
     std::vector<std::string> folderFiles_;
 
-    HwInfoItem items_[kHwInfoCount];
+    DummySettings settings_; // as the last hwSetHwInfo passed them
+    hwkit::ItemTable items_;
     PoissonSampler sampler_;
 };
 
