@@ -14,6 +14,7 @@
 #include "sim/sim_box.h"
 #include "box_wire.h"
 #include "script_link.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -384,10 +385,9 @@ TEST(BoxLinkMessages, TriggerAndFrameArriveBetweenReplies)
     ASSERT_TRUE(f.link->execute('Q', &trigger, 1));
     ASSERT_TRUE(f.link->execute('Z', timer.data(), timer.size()));
     ASSERT_TRUE(f.link->execute('l', nullptr, 0));
-    for (int i = 0; i < 2000 && f.messages.size() < 2; ++i) {
-        ASSERT_TRUE(f.link->drain());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    bool drained = true;
+    ombrel_test::waitUntil([&] { return !(drained = f.link->drain()) || f.messages.size() >= 2; });
+    ASSERT_TRUE(drained);
     ASSERT_EQ(f.messages.size(), 2u) << f.log.all();
     EXPECT_EQ(f.messages[0].kind, BoxMessage::Text);
     EXPECT_EQ(f.messages[0].text, "Trigger detected");

@@ -17,6 +17,7 @@
 #include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
+#include "wait_until.h"
 
 namespace fs = std::filesystem;
 
@@ -353,14 +354,14 @@ TEST_F(UsbThroughCtrl, EachFaultOfTheBoxIsSurvived)
     }
 }
 
-// The box unplugged in the middle of a run: the run ends with an error within 2 s instead of waiting for
-// frames that never come, and the next search reports the device gone.
+// The box unplugged in the middle of a run: the run ends with an error instead of waiting for frames that
+// never come, and the next search reports the device gone.
 TEST_F(UsbThroughCtrl, UnpluggingEndsTheRun)
 {
     start("Fault = unplug\nFaultAfter = 10\n");
     const auto begin = std::chrono::steady_clock::now();
     EXPECT_NE(ctrl_.performFrameAcq(dev_, 20, 0.002, 0, nullptr), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, ombrel_test::kWaitLimit) << "the run waited for the frames";
     EXPECT_NE(ctrl_.performFrameAcq(dev_, 1, 0.002, 0, nullptr), 0) << "the box stays gone";
     const std::string text = message();
     EXPECT_NE(text.find("The readout box is gone"), std::string::npos) << text;
