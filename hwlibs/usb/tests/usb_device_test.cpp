@@ -842,7 +842,8 @@ TEST(UsbFaults, ResynchronisationDuringAnExposureEndsItsRead)
 {
     Lib lib("");
     const int id = lib.open();
-    _AcqPars pars{1, 0, 1, ACQMODE_MANUAL, 30.0};
+    // An exposure far longer than the wait's limit: an end within the wait is the resynchronisation's.
+    _AcqPars pars{1, 0, 1, ACQMODE_MANUAL, 3600.0};
     ASSERT_EQ(hw().hwSetAcqPars(id, &pars), 0);
     ASSERT_EQ(hw().hwStartAcquisition(id), 0);
     lib.box()->injectFault(sim::Fault::StaleReply, 0, 1);
