@@ -5,6 +5,7 @@
 #include "platform/syserror.h"
 #include "sync_recorder.h"
 #include "test_files.h"
+#include "wait_until.h"
 
 #include <gtest/gtest.h>
 
@@ -430,11 +431,11 @@ TEST_F(FileWriteTest, SeriesKilledMidwayLeavesCompleteFiles)
         }
     }
     ASSERT_GT(child, 0);
-    for (int wait = 0; wait < 1000 && !std::filesystem::exists(dir + "/s20.bin"); ++wait)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const bool midway = ombrel_test::waitUntil([&] { return std::filesystem::exists(dir + "/s20.bin"); });
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(midway) << "the writer never got to its 21st file";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
 
     ASSERT_EQ(plat::replaceFile(dir + "/next.ini", "n", 1), 0);

@@ -8,22 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "wait_until.h"
+
 using namespace std::chrono_literals;
 
 namespace {
 
-// Waits (generously) until pred holds; false when it never did.
-template <typename Pred>
-bool eventually(Pred pred)
-{
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using ombrel_test::waitUntil;
 
 TEST(OwnedRecursiveMutexTest, RecursionAndOwner)
 {
@@ -73,7 +64,8 @@ TEST(OwnedRecursiveMutexTest, OtherThreadCannotUnlockOrTake)
 TEST(OwnedRecursiveMutexTest, TimedAcquisitionGetsTheLockWhenReleased)
 {
     // A finite timeout, and one so long that adding it to the clock would overflow.
-    for (const std::chrono::milliseconds timeout : {10000ms, std::chrono::milliseconds::max()}) {
+    const std::chrono::milliseconds timeouts[] = {ombrel_test::kWaitLimit, std::chrono::milliseconds::max()};
+    for (const std::chrono::milliseconds timeout : timeouts) {
         SCOPED_TRACE(timeout.count());
         plat::OwnedRecursiveMutex m;
         m.lock();
@@ -87,7 +79,7 @@ TEST(OwnedRecursiveMutexTest, TimedAcquisitionGetsTheLockWhenReleased)
                 m.unlock();
             }
         });
-        EXPECT_TRUE(eventually([&] { return started.load(); }));
+        EXPECT_TRUE(waitUntil([&] { return started.load(); }));
         std::this_thread::sleep_for(20ms);
         m.unlock();
         waiter.join();
@@ -145,11 +137,11 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet)
     std::vector<std::thread> waiters;
     for (int i = 0; i < 2; ++i)
         waiters.emplace_back([&] {
-            EXPECT_TRUE(event.waitFor(std::chrono::milliseconds(10000)));
+            EXPECT_TRUE(event.waitFor(ombrel_test::kWaitLimit));
             ++released;
         });
     event.set();
-    EXPECT_TRUE(eventually([&] { return released.load() >= 1; }));
+    EXPECT_TRUE(waitUntil([&] { return released.load() >= 1; }));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(released.load(), 1) << "one set released two waiters";
     EXPECT_FALSE(event.isSet()) << "the release clears the event";
