@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "frame_test_support.h"
+#include "wait_until.h"
 
 using namespace frametest;
 using namespace std::chrono_literals;
@@ -237,7 +238,7 @@ TEST(FrameNotifyConcurrent, AttributeErrorsAreReportedWithTheAttributeLockFree)
             ++gAsked;
         }).detach();
         // Answered at once when the lock is free; a held lock is released only after this call returns.
-        if (answer.wait_for(10s) != std::future_status::ready)
+        if (answer.wait_for(30s) != std::future_status::ready)
             ++gErrorsWithAttribLockHeld;
     };
 
@@ -266,8 +267,8 @@ TEST(FrameNotifyConcurrent, AttributeErrorsAreReportedWithTheAttributeLockFree)
     }
     EXPECT_EQ(gErrorsWithAttribLockHeld, 0);
     TvkFrameInfo::cbErrMsg = nullptr;
-    while (gAsked < gErrorsSeen) // every asking thread ends once no lock is held any more
-        std::this_thread::sleep_for(1ms);
+    // Every asking thread ends once no lock is held any more.
+    EXPECT_TRUE(ombrel_test::waitUntil([] { return gAsked >= gErrorsSeen; }));
     gSubject = nullptr;
 }
 
