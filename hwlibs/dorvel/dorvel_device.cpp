@@ -18,35 +18,43 @@ constexpr const char* kInterfaceName = "dorvel";
 constexpr int kMaxChips = 4;
 constexpr size_t kChipIdMax = 64; // [Force] ChipID
 
-struct ItemInfo {
-    const char* name;
-    uint32_t type;
-    uint32_t flags;
-    const char* description;
-};
-
-constexpr ItemInfo kItems[kHwInfoCount] = {
-    {"Nidaq version raw", TYPE_U32, 0, "Nidaq version (raw value)"},
-    {"Nidaq version", TYPE_STRING, 0, "Nidaq version"},
-    {"Nidaq error", TYPE_I32, 0, "Last nidaq error code"},
-    {"Board num", TYPE_I32, 0, "Nidaq board number"},
-    {"Board name", TYPE_CHAR, 0, "Nidaq board name"},
-    {"Dorvel major ver.", TYPE_BYTE, 0, "Dorvel major version number"},
-    {"Dorvel minor ver.", TYPE_BYTE, 0, "Dorvel minor version number"},
-    {"Dorvel clock", TYPE_DOUBLE, 0, "Dorvel clock freq. [MHz]"},
-    {"Reset DORVEL", TYPE_BOOL, 3,
-     "Reset DORVEL before each acq. if HW timer is used (DORVEL timer workaround is active)"},
-    {"Reset Tvk", TYPE_BOOL, 3, "Reset Tvk before DACs are set."},
-    {"PixCfg delay", TYPE_U32, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)"},
-    {"Parallel reset", TYPE_BOOL, 3, "Perform reset parallely"},
-    {"Tracing", TYPE_BOOL, 3, "Log tracing information"},
-    {"CTPR overide", TYPE_U32, 2, "Overides CTPR value (if <> 0)"},
+// The refusals of the item functions.
+const hwkit::ItemRules kItemRules{
+    kErrParam,
+    kErrParam,
+    "Invalid parameter, HwInfoItem index (%d) out of range",
+    "Invalid parameter.",
+    "Supplied buffer is too small, size: %u, required: %u",
+    "Invalid parameter, data size for HwInfoItem: %d, required: %d",
+    "Invalid parameter.",
+    "HwInfoItem \"%s\" cannot be changed.",
 };
 
 } // namespace
 
 DorvelDevice::DorvelDevice(DeviceContext context, uint16_t board, const char* boardName)
-    : context_(std::move(context)), card_(*context_.card), board_(board)
+    : context_(std::move(context)), card_(*context_.card), board_(board),
+      items_(kItemRules, typeElementSize, [this](int code, const char* text) { return fail(code, "%s", text); },
+             {
+                 {"Nidaq version raw", TYPE_U32, 1, 0, "Nidaq version (raw value)", &nidaqVersionRaw_},
+                 {"Nidaq version", TYPE_STRING, 0, 0, "Nidaq version", nidaqVersion_, {},
+                  [this] { return static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1); }},
+                 {"Nidaq error", TYPE_I32, 1, 0, "Last nidaq error code", &nidaqError_},
+                 {"Board num", TYPE_I32, 1, 0, "Nidaq board number", &boardNumber_},
+                 {"Board name", TYPE_CHAR, sizeof boardName_, 0, "Nidaq board name", boardName_},
+                 {"Dorvel major ver.", TYPE_BYTE, 1, 0, "Dorvel major version number", &dorvelMajor_},
+                 {"Dorvel minor ver.", TYPE_BYTE, 1, 0, "Dorvel minor version number", &dorvelMinor_},
+                 {"Dorvel clock", TYPE_DOUBLE, 1, 0, "Dorvel clock freq. [MHz]", &clockMHz_},
+                 {"Reset DORVEL", TYPE_BOOL, 1, 3,
+                  "Reset DORVEL before each acq. if HW timer is used (DORVEL timer workaround is active)",
+                  &resetDorvel_},
+                 {"Reset Tvk", TYPE_BOOL, 1, 3, "Reset Tvk before DACs are set.", &resetTvk_},
+                 {"PixCfg delay", TYPE_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
+                  &pixCfgDelay_},
+                 {"Parallel reset", TYPE_BOOL, 1, 3, "Perform reset parallely", &parallelReset_},
+                 {"Tracing", TYPE_BOOL, 1, 3, "Log tracing information", &tracing_},
+                 {"CTPR overide", TYPE_U32, 1, 2, "Overides CTPR value (if <> 0)", &ctprOverride_},
+             })
 {
     boardNumber_ = board;
     plat::copyText(boardName_, boardName);
@@ -164,79 +172,19 @@ int DorvelDevice::getDevInfo(_DevInfo* info)
 
 // ---- hardware-info items ----
 
-namespace {
-
-// Where an item's value lives in the record, and its element count.
-struct ItemValue {
-    void* data;
-    uint32_t count;
-};
-
-} // namespace
-
 int DorvelDevice::getHwInfoFlags(int index, uint32_t* flags)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
-    if (!flags)
-        return fail(kErrParam, "Invalid parameter.");
-    *flags = kItems[index].flags;
-    return 0;
+    return items_.flags(index, flags);
 }
 
 int DorvelDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
-    if (!item || !dataSize)
-        return fail(kErrParam, "Invalid parameter.");
-    const ItemValue values[kHwInfoCount] = {
-        {&nidaqVersionRaw_, 1},
-        {nidaqVersion_, static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1)},
-        {&nidaqError_, 1},
-        {&boardNumber_, 1},
-        {boardName_, sizeof boardName_},
-        {&dorvelMajor_, 1},
-        {&dorvelMinor_, 1},
-        {&clockMHz_, 1},
-        {&resetDorvel_, 1},
-        {&resetTvk_, 1},
-        {&pixCfgDelay_, 1},
-        {&parallelReset_, 1},
-        {&tracing_, 1},
-        {&ctprOverride_, 1},
-    };
-    const ItemInfo& info = kItems[index];
-    const HwInfoItem source{info.type, values[index].count, info.flags, info.name, info.description,
-                            values[index].data};
-    const int required = typeElementSize(static_cast<int>(info.type)) * static_cast<int>(values[index].count);
-    const int given = *dataSize;
-    if (!hwkit::copyHwInfoItem(source, source.data, required, item, dataSize))
-        return fail(kErrParam, "Supplied buffer is too small, size: %u, required: %u", static_cast<unsigned>(given),
-                    static_cast<unsigned>(required));
-    return 0;
+    return items_.get(index, item, dataSize);
 }
 
 int DorvelDevice::setHwInfo(int index, const void* data, int dataSize)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return fail(kErrParam, "Invalid parameter, HwInfoItem index (%d) out of range", index);
-    const ItemInfo& info = kItems[index];
-    const uint32_t count = index == 1 ? static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1)
-                           : index == 4 ? sizeof boardName_
-                                        : 1;
-    const int required = typeElementSize(static_cast<int>(info.type)) * static_cast<int>(count);
-    if (dataSize != required)
-        return fail(kErrParam, "Invalid parameter, data size for HwInfoItem: %d, required: %d", dataSize, required);
-    if (!data)
-        return fail(kErrParam, "Invalid parameter.");
-    if (!(info.flags & HWINFO_WRITABLE))
-        return fail(kErrParam, "HwInfoItem \"%s\" cannot be changed.", info.name);
-    void* targets[kHwInfoCount] = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, &resetDorvel_, &resetTvk_, &pixCfgDelay_, &parallelReset_,
-                                   &tracing_, &ctprOverride_};
-    std::memcpy(targets[index], data, static_cast<size_t>(required));
-    return 0;
+    return items_.set(index, data, dataSize);
 }
 
 } // namespace dorvel

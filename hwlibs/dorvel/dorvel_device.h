@@ -15,6 +15,7 @@
 #include "debug_log.h"
 #include "dio/dio_card.h"
 #include "hwlibs/common/hw_device.h"
+#include "hwlibs/common/hw_items.h"
 #include "tvk_hw.h"
 
 namespace dorvel {
@@ -162,6 +163,7 @@ private:
     uint32_t pixCfgDelay_ = 0;
     int32_t parallelReset_ = 0;
     uint32_t ctprOverride_ = 0;
+    hwkit::ItemTable items_; // after the values it points into
 };
 
 } // namespace dorvel
