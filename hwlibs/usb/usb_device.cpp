@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "platform/text_copy.h"
@@ -16,58 +17,34 @@ namespace {
 enum DataType { T_BOOL = 0, T_CHAR = 1, T_BYTE = 3, T_U16 = 5, T_U32 = 7, T_DOUBLE = 9 };
 constexpr int kElementSize[] = {4, 1, 1, 1, 2, 2, 4, 4, 4, 8, 4};
 
-struct ItemDef {
-    uint32_t type, count, flags;
-    const char* name;
-    const char* description;
+int elementSize(int type)
+{
+    return type >= 0 && type < static_cast<int>(std::size(kElementSize)) ? kElementSize[type] : 0;
+}
+
+// The refusals of the item functions: every one is a bad parameter, logged (invalid()). Every item may be
+// set, and a null flags pointer is no error.
+const hwkit::ItemRules kItemRules{
+    -kBadParameter,
+    -kBadParameter,
+    "Invalid parameter, HwInfoItem index (%d) out of range",
+    "Invalid parameter.",
+    "Supplied buffer is too small, size: %u, required: %u",
+    "Invalid parameter, data size for HwInfoItem: %d, required: %d",
+    nullptr,
+    nullptr,
+    true,
+    true,
 };
 
-const ItemDef kItems[kHwInfoCount] = {
-    {T_CHAR, 64, 0, "Name+SN", "Name and SerNo."},
-    {T_CHAR, 64, 0, "Firmware", "Firmware version"},
-    {T_BOOL, 1, 3, "LogToFile", "Log msgs/errs to file"},
-    {T_BOOL, 1, 3, "LogErrs", "Log just errors"},
-    {T_DOUBLE, 1, 0, "ExpTime", "Last frame time"},
-    {T_DOUBLE, 1, 7, "HV", "Bias Voltage [V]"},
-    {T_DOUBLE, 1, 0, "HV ver", "Bias Voltage verification [V]"},
-    {T_DOUBLE, 1, 0, "Leakage", "Bias current [V]"},
-    {T_DOUBLE, 1, 3, "DAC0", "DAC0 [V] (Tpulse or PulseScan threshold)"},
-    {T_DOUBLE, 1, 0, "DAC0 ver", "DAC0 verification [V]"},
-    {T_DOUBLE, 1, 3, "DAC1", "DAC1 [V] (External DAC)"},
-    {T_DOUBLE, 1, 0, "DAC1 ver", "DAC1 verification [V]"},
-    {T_DOUBLE, 1, 0, "TVK sense", "TVK DAC sense [V]"},
-    {T_DOUBLE, 1, 0, "BS pulse preamp", "Back side pulse preamp [V]"},
-    {T_DOUBLE, 3, 0, "Pover Voltages ver", "Verification VCC, VDD, VDDbias [V]"},
-    {T_DOUBLE, 1, 0, "Temperature", "Temperature [V]"},
-    {T_BOOL, 1, 3, "ScopeOnTrg", "Start scope on trigger"},
-    {T_U16, 450, 0, "Scope data", "Scope data"},
-    {T_U16, 1, 3, "Scope samples", "Number of scope samples"},
-    {T_DOUBLE, 1, 3, "Pre-Action Delay", "Pre-Action Delay [s]"},
-    {T_BOOL, 3, 3, "Delay", "Insert delay before: Openshutter, CloseShutter, StartScope"},
-    {T_BOOL, 1, 3, "Reset Tvk", "Reset Tvk before DACs are set."},
-    {T_U32, 1, 3, "PixCfg delay", "Delay in ms after setting pixels cfgs (threshold stabilization)"},
-    {T_U32, 3, 6, "Counters", "Counts: Triggers, Valid coinc, Invalid coinc"},
-    {T_BYTE, 1, 7, "Coincidence mode",
-     "Coinc Mode: On/Off=0x01, TrgInLevel=0x02, Notify=0x04, NotifInitLevel=0x08, NotifyValid=0x10, NotifyByPulse=0x20"},
-    {T_BYTE, 1, 7, "Coincidence delay", "Maximum coincidence delay (1=min, 256=max [=64us])"},
-    {T_DOUBLE, 1, 4, "Triger time", "Last trigger time [s]"},
-    {T_DOUBLE, 1, 6, "Coinc live time", "Last coincidence live time [s]"},
-    {T_DOUBLE, 1, 7, "Auto Erase interval", "In triggered mode autoerase matrix after [s]"},
-    {T_U32, 1, 4, "Autoerase interval counter", "Autoerase interval counter"},
-    {T_BYTE, 1, 7, "Sarnet clock", "Sarnet clock (0-3: 10MHz, 20MHz, 40MHz, 80MHz)"},
-};
-
+// The items in table order.
 enum Item {
     kName, kFirmware, kLogToFile, kLogErrs, kExpTime, kHv, kHvVer, kLeakage, kDac0, kDac0Ver, kDac1, kDac1Ver,
     kTvkSense, kBsPreamp, kPowerVer, kTemperature, kScopeOnTrg, kScopeData, kScopeSamples, kPreActionDelay, kDelay,
     kResetTvk, kPixCfgDelay, kCounters, kCoincMode, kCoincDelay, kTrigTime, kCoincLiveTime, kAutoErase,
     kAutoEraseCounter, kSarnetClock
 };
-
-size_t itemSize(int index)
-{
-    return static_cast<size_t>(kElementSize[kItems[index].type]) * kItems[index].count;
-}
+static_assert(kSarnetClock + 1 == kHwInfoCount, "one index name per item");
 
 bool isAdcItem(int index)
 {
@@ -110,49 +87,61 @@ struct UsbDevice::Values {
     uint32_t autoEraseCounter = 0;
     uint8_t sarnetClock = 0;
     double acqDuration = 0; // the last exposure's duration (hwGetAcqTime)
-
-    void* at(int index)
-    {
-        switch (index) {
-        case kName: return name;
-        case kFirmware: return firmware;
-        case kLogToFile: return &logToFile;
-        case kLogErrs: return &logErrs;
-        case kExpTime: return &expTime;
-        case kHv: return &hv;
-        case kHvVer: return &hvVer;
-        case kLeakage: return &leakage;
-        case kDac0: return &dac0;
-        case kDac0Ver: return &dac0Ver;
-        case kDac1: return &dac1;
-        case kDac1Ver: return &dac1Ver;
-        case kTvkSense: return &tvkSense;
-        case kBsPreamp: return &bsPreamp;
-        case kPowerVer: return power;
-        case kTemperature: return &temperature;
-        case kScopeOnTrg: return &scopeOnTrg;
-        case kScopeData: return scopeData;
-        case kScopeSamples: return &scopeSamples;
-        case kPreActionDelay: return &preActionDelay;
-        case kDelay: return delay;
-        case kResetTvk: return &resetTvk;
-        case kPixCfgDelay: return &pixCfgDelay;
-        case kCounters: return counters;
-        case kCoincMode: return &coincMode;
-        case kCoincDelay: return &coincDelay;
-        case kTrigTime: return &trigTime;
-        case kCoincLiveTime: return &coincLiveTime;
-        case kAutoErase: return &autoErase;
-        case kAutoEraseCounter: return &autoEraseCounter;
-        case kSarnetClock: return &sarnetClock;
-        default: return nullptr;
-        }
-    }
 };
 
 UsbDevice::UsbDevice(int id, LinkInfo info, DeviceHost* host)
-    : id_(id), info_(std::move(info)), host_(host), log_(id), v_(std::make_unique<Values>())
+    : id_(id), info_(std::move(info)), host_(host), log_(id), v_(std::make_unique<Values>()),
+      items_(kItemRules, elementSize, [this](int, const char* text) { return invalid("%s", text); },
+             {
+                 {"Name+SN", T_CHAR, 64, 0, "Name and SerNo.", v_->name},
+                 {"Firmware", T_CHAR, 64, 0, "Firmware version", v_->firmware},
+                 {"LogToFile", T_BOOL, 1, 3, "Log msgs/errs to file", &v_->logToFile},
+                 {"LogErrs", T_BOOL, 1, 3, "Log just errors", &v_->logErrs},
+                 {"ExpTime", T_DOUBLE, 1, 0, "Last frame time", &v_->expTime},
+                 {"HV", T_DOUBLE, 1, 7, "Bias Voltage [V]", &v_->hv},
+                 {"HV ver", T_DOUBLE, 1, 0, "Bias Voltage verification [V]", &v_->hvVer},
+                 {"Leakage", T_DOUBLE, 1, 0, "Bias current [V]", &v_->leakage},
+                 {"DAC0", T_DOUBLE, 1, 3, "DAC0 [V] (Tpulse or PulseScan threshold)", &v_->dac0},
+                 {"DAC0 ver", T_DOUBLE, 1, 0, "DAC0 verification [V]", &v_->dac0Ver},
+                 {"DAC1", T_DOUBLE, 1, 3, "DAC1 [V] (External DAC)", &v_->dac1},
+                 {"DAC1 ver", T_DOUBLE, 1, 0, "DAC1 verification [V]", &v_->dac1Ver},
+                 {"TVK sense", T_DOUBLE, 1, 0, "TVK DAC sense [V]", &v_->tvkSense},
+                 {"BS pulse preamp", T_DOUBLE, 1, 0, "Back side pulse preamp [V]", &v_->bsPreamp},
+                 {"Pover Voltages ver", T_DOUBLE, 3, 0, "Verification VCC, VDD, VDDbias [V]", v_->power},
+                 {"Temperature", T_DOUBLE, 1, 0, "Temperature [V]", &v_->temperature},
+                 {"ScopeOnTrg", T_BOOL, 1, 3, "Start scope on trigger", &v_->scopeOnTrg},
+                 // Copied into frames while the scope starts on the trigger.
+                 {"Scope data", T_U16, 450, 0, "Scope data", v_->scopeData,
+                  [this] {
+                      std::lock_guard<std::mutex> guard(values_);
+                      return v_->scopeOnTrg ? uint32_t{HWINFO_TO_FRAME} : 0u;
+                  }},
+                 {"Scope samples", T_U16, 1, 3, "Number of scope samples", &v_->scopeSamples},
+                 {"Pre-Action Delay", T_DOUBLE, 1, 3, "Pre-Action Delay [s]", &v_->preActionDelay},
+                 {"Delay", T_BOOL, 3, 3, "Insert delay before: Openshutter, CloseShutter, StartScope", v_->delay},
+                 {"Reset Tvk", T_BOOL, 1, 3, "Reset Tvk before DACs are set.", &v_->resetTvk},
+                 {"PixCfg delay", T_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
+                  &v_->pixCfgDelay},
+                 {"Counters", T_U32, 3, 6, "Counts: Triggers, Valid coinc, Invalid coinc", v_->counters},
+                 {"Coincidence mode", T_BYTE, 1, 7,
+                  "Coinc Mode: On/Off=0x01, TrgInLevel=0x02, Notify=0x04, NotifInitLevel=0x08, NotifyValid=0x10, "
+                  "NotifyByPulse=0x20",
+                  &v_->coincMode},
+                 {"Coincidence delay", T_BYTE, 1, 7, "Maximum coincidence delay (1=min, 256=max [=64us])",
+                  &v_->coincDelay},
+                 {"Triger time", T_DOUBLE, 1, 4, "Last trigger time [s]", &v_->trigTime},
+                 {"Coinc live time", T_DOUBLE, 1, 6, "Last coincidence live time [s]", &v_->coincLiveTime},
+                 {"Auto Erase interval", T_DOUBLE, 1, 7, "In triggered mode autoerase matrix after [s]",
+                  &v_->autoErase},
+                 {"Autoerase interval counter", T_U32, 1, 4, "Autoerase interval counter", &v_->autoEraseCounter},
+                 {"Sarnet clock", T_BYTE, 1, 7, "Sarnet clock (0-3: 10MHz, 20MHz, 40MHz, 80MHz)", &v_->sarnetClock},
+             })
 {
+    // Every value is read and written under values_, with the effects of the item.
+    for (int index = 0; index < kHwInfoCount; ++index) {
+        items_.item(index).read = [this, index](void* out) { return readItem(index, out); };
+        items_.item(index).write = [this, index](const void* data) { return writeItem(index, data); };
+    }
     plat::copyText(v_->name, info_.description.c_str());
     devInfo_.rowLength = 256;
     devInfo_.chipRows = 1;
@@ -552,49 +541,38 @@ void UsbDevice::onMessage(BoxMessage&& m)
 
 int UsbDevice::getHwInfoFlags(int index, uint32_t* flags)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
-    if (!flags)
-        return 0;
-    std::lock_guard<std::mutex> guard(values_);
-    *flags = index == kScopeData ? (v_->scopeOnTrg ? uint32_t{HWINFO_TO_FRAME} : 0u) : kItems[index].flags;
-    return 0;
+    return items_.flags(index, flags);
 }
 
 int UsbDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
-    if (!item || !dataSize)
-        return invalid("Invalid parameter.");
-    int adc = 0;
-    if (isAdcItem(index) && (adcStamp_ < 0 || plat::monotonicSeconds() - adcStamp_ > kAdcMaxAge))
-        adc = readAdc();
-    HwInfoItem def{kItems[index].type, kItems[index].count, 0, kItems[index].name, kItems[index].description, nullptr};
-    getHwInfoFlags(index, &def.flags);
-    std::vector<uint8_t> value(itemSize(index));
-    {
-        std::lock_guard<std::mutex> guard(values_);
-        v_->logToFile = debugLog().logToFile();
-        v_->logErrs = debugLog().logErrorsOnly();
-        std::memcpy(value.data(), v_->at(index), value.size());
-    }
-    // The copy replaces *dataSize with the size required: the text gives the size supplied.
-    const int supplied = *dataSize;
-    if (!hwkit::copyHwInfoItem(def, value.data(), static_cast<int>(value.size()), item, dataSize))
-        return invalid("Supplied buffer is too small, size: %u, required: %u",
-                       static_cast<unsigned>(supplied < 0 ? 0 : supplied), static_cast<unsigned>(value.size()));
-    return adc;
+    return items_.get(index, item, dataSize);
 }
 
 int UsbDevice::setHwInfo(int index, const void* data, int dataSize)
 {
-    if (index < 0 || index >= kHwInfoCount)
-        return invalid("Invalid parameter, HwInfoItem index (%d) out of range", index);
-    const int required = static_cast<int>(itemSize(index));
-    if (dataSize != required || !data)
-        return invalid("Invalid parameter, data size for HwInfoItem: %d, required: %d", dataSize, required);
-    std::vector<uint8_t> old(itemSize(index));
+    return items_.set(index, data, dataSize);
+}
+
+// The value of an item, with the voltages read anew when the last reading is older than kAdcMaxAge; a
+// failed reading is the result while the last values are given.
+int UsbDevice::readItem(int index, void* out)
+{
+    int adc = 0;
+    if (isAdcItem(index) && (adcStamp_ < 0 || plat::monotonicSeconds() - adcStamp_ > kAdcMaxAge))
+        adc = readAdc();
+    std::lock_guard<std::mutex> guard(values_);
+    v_->logToFile = debugLog().logToFile();
+    v_->logErrs = debugLog().logErrorsOnly();
+    std::memcpy(out, items_.item(index).value, static_cast<size_t>(items_.valueSize(index)));
+    return adc;
+}
+
+// A value of the right size: checked, stored, then carried out on the box.
+int UsbDevice::writeItem(int index, const void* data)
+{
+    void* value = items_.item(index).value;
+    std::vector<uint8_t> old(static_cast<size_t>(items_.valueSize(index)));
     {
         std::lock_guard<std::mutex> guard(values_);
         if (index == kScopeSamples) {
@@ -606,16 +584,16 @@ int UsbDevice::setHwInfo(int index, const void* data, int dataSize)
         }
         if (index == kSarnetClock && *static_cast<const uint8_t*>(data) > 3)
             return invalid("Invalid parameter, Sarnet clock: %u, allowed: 0 - 3", *static_cast<const uint8_t*>(data));
-        std::memcpy(old.data(), v_->at(index), old.size());
-        std::memcpy(v_->at(index), data, old.size());
+        std::memcpy(old.data(), value, old.size());
+        std::memcpy(value, data, old.size());
         if (index == kName || index == kFirmware)
-            static_cast<char*>(v_->at(index))[63] = '\0';
+            static_cast<char*>(value)[63] = '\0';
     }
     const int rc = applyItem(index);
     if (rc != 0) {
         // A value the box refused is not kept: it would be reported (and stamped into frames) as applied.
         std::lock_guard<std::mutex> guard(values_);
-        std::memcpy(v_->at(index), old.data(), old.size());
+        std::memcpy(value, old.data(), old.size());
     }
     return rc;
 }

@@ -22,6 +22,7 @@
 #include "usb_debug_log.h"
 #include "hwlibs/codec/counter_codec.h"
 #include "hwlibs/common/hw_device.h"
+#include "hwlibs/common/hw_items.h"
 #include "link/ft_link.h"
 
 namespace usb {
@@ -87,6 +88,8 @@ private:
     int scopeConfigure();
     int preAction();
     int coincidenceSetup();
+    int readItem(int index, void* out);
+    int writeItem(int index, const void* data);
     int applyItem(int index);
     int startByMode();
     bool decodeInto(const std::vector<uint8_t>& stream, std::vector<uint16_t>* counts);
@@ -111,6 +114,7 @@ private:
     DeviceLog log_;
     std::unique_ptr<BoxLink> link_;     // null while closed; replaced only under the call lock with the monitor stopped
     std::unique_ptr<Values> v_;
+    hwkit::ItemTable items_;            // points into *v_
     mutable std::mutex values_;         // guards *v_, the frame and the flags below; nothing is called while held
     std::vector<uint16_t> frame_;
     bool frameReady_ = false;
