@@ -37,8 +37,8 @@ TEST(DacDeckEntry, VersionCheckAndRegistrations)
     ASSERT_EQ(plugin.init(&table), 0);
     const std::vector<fakemgr::Subscription> subs = fakemgr::subscriptions();
     EXPECT_EQ(fakemgr::subscribedEvents(),
-              (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted",
-                                        "tvkctrl DACs set", "tvkctrl ExtDACSet"}));
+              (std::vector<std::string>{"tvkmgr Start", "tvkmgr Exit", "tvkctrl TvkDevChanged", "tvkctrl TvkDevNew",
+                                        "tvkctrl AcqCompleted", "tvkctrl DACs set", "tvkctrl ExtDACSet"}));
     {
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();

@@ -49,7 +49,8 @@ TEST(PulseScanEntry, VersionCheckRegistrationsAndExit)
     table.mgrUnregisterCallback = unregisterCallback;
     ASSERT_EQ(plugin.init(&table), 0);
     EXPECT_EQ(fakemgr::subscribedEvents(), (std::vector<std::string>{"tvkmgr Exit", "tvkmgr Start", "tvkmgr Exit",
-                                                                     "tvkctrl TvkDevChanged", "tvkctrl AcqCompleted"}));
+                                                                     "tvkctrl TvkDevChanged", "tvkctrl TvkDevNew",
+                                                                     "tvkctrl AcqCompleted"}));
     {
         std::lock_guard lock(fakemgr::state().m);
         const fakemgr::State& s = fakemgr::state();
