@@ -4,15 +4,18 @@
 // pointers, buffer and data sizes, read-only items. The texts and codes of those refusals are the
 // library's own (ItemRules); the table formats them and hands them to the library's error reporter.
 //
-// A device holds its table as a member built in its constructor, so that the value pointers and the
-// hooks (which capture the device) stay valid as long as the device. Calls run under the device's call
-// lock like every other device function; a hook that touches values other threads share takes their lock.
+// A device derives from ItemDevice and declares its items in its constructor, so that the value pointers
+// and the hooks (which capture the device) stay valid as long as the device. Calls run under the device's
+// call lock like every other device function; a hook that touches values other threads share takes their
+// lock.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
+#include "hw_device.h"
 #include "tvk_hw.h"
 
 namespace hwkit {
@@ -56,8 +59,9 @@ public:
     using Reporter = std::function<int(int code, const char* text)>; // stores the text, returns code
     using ElementSize = int (*)(int type);
 
-    ItemTable(ItemRules rules, ElementSize elementSize, Reporter report, std::vector<ItemDef> items);
+    ItemTable(ItemRules rules, ElementSize elementSize, Reporter report, std::vector<ItemDef> items = {});
 
+    void declare(std::vector<ItemDef> items) { items_ = std::move(items); }
     int count() const { return static_cast<int>(items_.size()); }
     ItemDef& item(int index) { return items_[static_cast<size_t>(index)]; }
     // Bytes of the item's value now: element size x count.
@@ -72,13 +76,35 @@ private:
     bool validIndex(int index) const { return index >= 0 && index < count(); }
     uint32_t flagsOf(const ItemDef& item) const { return item.flagsNow ? item.flagsNow() : item.flags; }
     uint32_t countOf(const ItemDef& item) const { return item.countNow ? item.countNow() : item.count; }
-    int refuse(int code, const char* format, ...) const __attribute__((format(printf, 3, 4)));
     int refuseIndex(int index) const;
 
     ItemRules rules_;
     ElementSize elementSize_;
     Reporter report_;
     std::vector<ItemDef> items_;
+};
+
+// A device whose item functions are answered by its item table.
+class ItemDevice : public Device {
+public:
+    int getHwInfoFlags(int index, uint32_t* flags) override { return items_.flags(index, flags); }
+    int getHwInfo(int index, HwInfoItem* item, int* dataSize) override { return items_.get(index, item, dataSize); }
+    int setHwInfo(int index, const void* data, int dataSize) override { return items_.set(index, data, dataSize); }
+
+protected:
+    // report stores the text of a refusal and returns its code; by default in the device's last error.
+    ItemDevice(const ItemRules& rules, ItemTable::ElementSize elementSize, ItemTable::Reporter report = {})
+        : items_(rules, elementSize, report ? std::move(report) : [this](int code, const char* text) {
+              return setError(code, "%s", text);
+          })
+    {
+    }
+    // In the constructor of the device, once the values exist.
+    void declareItems(std::vector<ItemDef> items) { items_.declare(std::move(items)); }
+    ItemTable& items() { return items_; }
+
+private:
+    ItemTable items_;
 };
 
 } // namespace hwkit

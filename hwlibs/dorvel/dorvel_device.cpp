@@ -33,29 +33,30 @@ const hwkit::ItemRules kItemRules{
 } // namespace
 
 DorvelDevice::DorvelDevice(DeviceContext context, uint16_t board, const char* boardName)
-    : context_(std::move(context)), card_(*context_.card), board_(board),
-      items_(kItemRules, typeElementSize, [this](int code, const char* text) { return fail(code, "%s", text); },
-             {
-                 {"Nidaq version raw", TYPE_U32, 1, 0, "Nidaq version (raw value)", &nidaqVersionRaw_},
-                 {"Nidaq version", TYPE_STRING, 0, 0, "Nidaq version", nidaqVersion_, {},
-                  [this] { return static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1); }},
-                 {"Nidaq error", TYPE_I32, 1, 0, "Last nidaq error code", &nidaqError_},
-                 {"Board num", TYPE_I32, 1, 0, "Nidaq board number", &boardNumber_},
-                 {"Board name", TYPE_CHAR, sizeof boardName_, 0, "Nidaq board name", boardName_},
-                 {"Dorvel major ver.", TYPE_BYTE, 1, 0, "Dorvel major version number", &dorvelMajor_},
-                 {"Dorvel minor ver.", TYPE_BYTE, 1, 0, "Dorvel minor version number", &dorvelMinor_},
-                 {"Dorvel clock", TYPE_DOUBLE, 1, 0, "Dorvel clock freq. [MHz]", &clockMHz_},
-                 {"Reset DORVEL", TYPE_BOOL, 1, 3,
-                  "Reset DORVEL before each acq. if HW timer is used (DORVEL timer workaround is active)",
-                  &resetDorvel_},
-                 {"Reset Tvk", TYPE_BOOL, 1, 3, "Reset Tvk before DACs are set.", &resetTvk_},
-                 {"PixCfg delay", TYPE_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
-                  &pixCfgDelay_},
-                 {"Parallel reset", TYPE_BOOL, 1, 3, "Perform reset parallely", &parallelReset_},
-                 {"Tracing", TYPE_BOOL, 1, 3, "Log tracing information", &tracing_},
-                 {"CTPR overide", TYPE_U32, 1, 2, "Overides CTPR value (if <> 0)", &ctprOverride_},
-             })
+    : ItemDevice(kItemRules, typeElementSize, [this](int code, const char* text) { return fail(code, "%s", text); }),
+      context_(std::move(context)),
+      card_(*context_.card),
+      board_(board)
 {
+    declareItems({
+        {"Nidaq version raw", TYPE_U32, 1, 0, "Nidaq version (raw value)", &nidaqVersionRaw_},
+        {"Nidaq version", TYPE_STRING, 0, 0, "Nidaq version", nidaqVersion_, {},
+         [this] { return static_cast<uint32_t>(std::strlen(nidaqVersion_) + 1); }},
+        {"Nidaq error", TYPE_I32, 1, 0, "Last nidaq error code", &nidaqError_},
+        {"Board num", TYPE_I32, 1, 0, "Nidaq board number", &boardNumber_},
+        {"Board name", TYPE_CHAR, sizeof boardName_, 0, "Nidaq board name", boardName_},
+        {"Dorvel major ver.", TYPE_BYTE, 1, 0, "Dorvel major version number", &dorvelMajor_},
+        {"Dorvel minor ver.", TYPE_BYTE, 1, 0, "Dorvel minor version number", &dorvelMinor_},
+        {"Dorvel clock", TYPE_DOUBLE, 1, 0, "Dorvel clock freq. [MHz]", &clockMHz_},
+        {"Reset DORVEL", TYPE_BOOL, 1, 3,
+         "Reset DORVEL before each acq. if HW timer is used (DORVEL timer workaround is active)", &resetDorvel_},
+        {"Reset Tvk", TYPE_BOOL, 1, 3, "Reset Tvk before DACs are set.", &resetTvk_},
+        {"PixCfg delay", TYPE_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
+         &pixCfgDelay_},
+        {"Parallel reset", TYPE_BOOL, 1, 3, "Perform reset parallely", &parallelReset_},
+        {"Tracing", TYPE_BOOL, 1, 3, "Log tracing information", &tracing_},
+        {"CTPR overide", TYPE_U32, 1, 2, "Overides CTPR value (if <> 0)", &ctprOverride_},
+    });
     boardNumber_ = board;
     plat::copyText(boardName_, boardName);
     nidaqVersionRaw_ = context_.driverVersion;
@@ -168,23 +169,6 @@ int DorvelDevice::getDevInfo(_DevInfo* info)
     devInfo_.clockMHz = clockMHz_;
     *info = devInfo_;
     return 0;
-}
-
-// ---- hardware-info items ----
-
-int DorvelDevice::getHwInfoFlags(int index, uint32_t* flags)
-{
-    return items_.flags(index, flags);
-}
-
-int DorvelDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
-{
-    return items_.get(index, item, dataSize);
-}
-
-int DorvelDevice::setHwInfo(int index, const void* data, int dataSize)
-{
-    return items_.set(index, data, dataSize);
 }
 
 } // namespace dorvel

@@ -14,7 +14,6 @@
 
 #include "debug_log.h"
 #include "dio/dio_card.h"
-#include "hwlibs/common/hw_device.h"
 #include "hwlibs/common/hw_items.h"
 #include "tvk_hw.h"
 
@@ -56,7 +55,7 @@ struct DeviceContext {
     std::string driverVersionText; // "%d.%d%d"
 };
 
-class DorvelDevice : public hwkit::Device {
+class DorvelDevice : public hwkit::ItemDevice {
 public:
     DorvelDevice(DeviceContext context, uint16_t board, const char* boardName);
     ~DorvelDevice() override;
@@ -64,9 +63,6 @@ public:
     // ---- hardware functions ----
     int init() override; // hwInit: initHw
     int closeDevice() override;
-    int getHwInfoFlags(int index, uint32_t* flags) override;
-    int getHwInfo(int index, HwInfoItem* item, int* dataSize) override;
-    int setHwInfo(int index, const void* data, int dataSize) override;
     int getDevInfo(_DevInfo* info) override;
     int getAcqTime(double* time) override;
     int setAcqPars(const _AcqPars* pars) override;
@@ -163,7 +159,6 @@ private:
     uint32_t pixCfgDelay_ = 0;
     int32_t parallelReset_ = 0;
     uint32_t ctprOverride_ = 0;
-    hwkit::ItemTable items_; // after the values it points into
 };
 
 } // namespace dorvel

@@ -29,6 +29,14 @@ constexpr const char* kInterfaceName = "dummy";
 constexpr uint32_t kItemFlagsFile = HWINFO_CONFIG | HWINFO_WRITABLE; // data file count and cache count
                                                                       // outside folder mode
 
+// The refusals of the item functions; a set of a read-only item is left unchanged with result 0.
+const hwkit::ItemRules kItemRules{kHwError,
+                                  kHwErrorBufferSmall,
+                                  "Invalid index (%d) of hw specific info item.",
+                                  "Invalid parameter.",
+                                  "Invalid size of buffer for hw specific info item data.",
+                                  "Invalid size of data for hw specific info item."};
+
 enum ItemIndex {
     kItemVersion = 0,
     kItemPoissonNoise,
@@ -170,28 +178,24 @@ void scaleImage(const int16_t* image, const uint8_t* cfg, double factor, uint32_
 } // namespace
 
 HwDummy::HwDummy(int index)
-    : index_(index),
-      items_(
-          {kHwError, kHwErrorBufferSmall, "Invalid index (%d) of hw specific info item.", "Invalid parameter.",
-           "Invalid size of buffer for hw specific info item data.",
-           "Invalid size of data for hw specific info item."},
-          typeElementSize, [this](int code, const char* text) { return setError(code, "%s", text); },
-          {
-              {"Version", TYPE_U32, 1, 0, "Dummy HW version", &version_},
-              {"Poisson noise", TYPE_BOOL, 1, HWINFO_CONFIG | HWINFO_WRITABLE | HWINFO_TO_FRAME,
-               "Simulate Poisson noise", &poissonNoise_},
-              {"Time element", TYPE_DOUBLE, 1, kItemFlagsFile, "Size of time element for acquisition simulation",
-               &timeElement_, {}, {}, {}, [this](const void* data) { return setTimeElement(data); }},
-              {"Data file name", TYPE_CHAR, kDataFileNameSize, kItemFlagsFile, "Data file name for first image",
-               dataFileName_, {}, {}, {}, [this](const void* data) { return setDataFileName(data); }},
-              {"Data file count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files (for images)",
-               &dataFileCount_, {}, {}, {}, [this](const void* data) { return setDataFileCount(data); }},
-              {"Cache count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files which can be cached",
-               &cacheCount_, {}, {}, {}, [this](const void* data) { return setCacheCount(data); }},
-              {"Image counter", TYPE_U32, 1, HWINFO_WRITABLE, "Number of next image", &imageCounter_},
-          }),
+    : ItemDevice(kItemRules, typeElementSize),
+      index_(index),
       sampler_(seedFor(index))
 {
+    declareItems({
+        {"Version", TYPE_U32, 1, 0, "Dummy HW version", &version_},
+        {"Poisson noise", TYPE_BOOL, 1, HWINFO_CONFIG | HWINFO_WRITABLE | HWINFO_TO_FRAME,
+         "Simulate Poisson noise", &poissonNoise_},
+        {"Time element", TYPE_DOUBLE, 1, kItemFlagsFile, "Size of time element for acquisition simulation",
+         &timeElement_, {}, {}, {}, [this](const void* data) { return setTimeElement(data); }},
+        {"Data file name", TYPE_CHAR, kDataFileNameSize, kItemFlagsFile, "Data file name for first image",
+         dataFileName_, {}, {}, {}, [this](const void* data) { return setDataFileName(data); }},
+        {"Data file count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files (for images)",
+         &dataFileCount_, {}, {}, {}, [this](const void* data) { return setDataFileCount(data); }},
+        {"Cache count", TYPE_U32, 1, kItemFlagsFile, "Number of input data files which can be cached",
+         &cacheCount_, {}, {}, {}, [this](const void* data) { return setCacheCount(data); }},
+        {"Image counter", TYPE_U32, 1, HWINFO_WRITABLE, "Number of next image", &imageCounter_},
+    });
     devInfo_.pixelCount = 65536;
     devInfo_.rowLength = 256;
     devInfo_.chipCount = 1;
@@ -229,20 +233,10 @@ int HwDummy::init(const DummySettings& settings)
 
 // ---- hardware-info items ----
 
-int HwDummy::getHwInfoFlags(int item, uint32_t* flags)
-{
-    return items_.flags(item, flags);
-}
-
-int HwDummy::getHwInfo(int item, HwInfoItem* out, int* size)
-{
-    return items_.get(item, out, size);
-}
-
 int HwDummy::setHwInfo(int item, const void* data, int size, const DummySettings& settings)
 {
     settings_ = settings;
-    return items_.set(item, data, size);
+    return ItemDevice::setHwInfo(item, data, size);
 }
 
 int HwDummy::setDataFileName(const void* data)
@@ -470,8 +464,8 @@ int HwDummy::prepareInput(const DummySettings& settings)
 
     folderMode_ = isFolder(name);
     const uint32_t countFlags = folderMode_ ? 0 : kItemFlagsFile;
-    items_.item(kItemDataFileCount).flags = countFlags;
-    items_.item(kItemCacheCount).flags = countFlags;
+    items().item(kItemDataFileCount).flags = countFlags;
+    items().item(kItemCacheCount).flags = countFlags;
     folderFiles_.clear();
     if (folderMode_)
         return prepareFolder(name);

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "hwlibs/common/hw_device.h"
 #include "hwlibs/common/hw_items.h"
 #include "pluginfw/own_ptr.h"
 #include "poisson.h"
@@ -34,7 +33,7 @@ struct DummySettings {
     bool unique = false; // each device gets its own default input file
 };
 
-class HwDummy : public hwkit::Device {
+class HwDummy : public hwkit::ItemDevice {
 public:
     explicit HwDummy(int index);
     ~HwDummy() override = default;
@@ -45,8 +44,6 @@ public:
 
     // The hardware functions of one device; the results are those of the function table.
     int init(const DummySettings& settings);
-    int getHwInfoFlags(int item, uint32_t* flags) override;
-    int getHwInfo(int item, HwInfoItem* out, int* size) override;
     int setHwInfo(int item, const void* data, int size, const DummySettings& settings);
     int getDevInfo(_DevInfo* info) override;
     int getAcqTime(double* time) override;
@@ -116,7 +113,6 @@ private:
     std::vector<std::string> folderFiles_;
 
     DummySettings settings_; // as the last hwSetHwInfo passed them
-    hwkit::ItemTable items_;
     PoissonSampler sampler_;
 };
 

@@ -90,57 +90,61 @@ struct UsbDevice::Values {
 };
 
 UsbDevice::UsbDevice(int id, LinkInfo info, DeviceHost* host)
-    : id_(id), info_(std::move(info)), host_(host), log_(id), v_(std::make_unique<Values>()),
-      items_(kItemRules, elementSize, [this](int, const char* text) { return invalid("%s", text); },
-             {
-                 {"Name+SN", T_CHAR, 64, 0, "Name and SerNo.", v_->name},
-                 {"Firmware", T_CHAR, 64, 0, "Firmware version", v_->firmware},
-                 {"LogToFile", T_BOOL, 1, 3, "Log msgs/errs to file", &v_->logToFile},
-                 {"LogErrs", T_BOOL, 1, 3, "Log just errors", &v_->logErrs},
-                 {"ExpTime", T_DOUBLE, 1, 0, "Last frame time", &v_->expTime},
-                 {"HV", T_DOUBLE, 1, 7, "Bias Voltage [V]", &v_->hv},
-                 {"HV ver", T_DOUBLE, 1, 0, "Bias Voltage verification [V]", &v_->hvVer},
-                 {"Leakage", T_DOUBLE, 1, 0, "Bias current [V]", &v_->leakage},
-                 {"DAC0", T_DOUBLE, 1, 3, "DAC0 [V] (Tpulse or PulseScan threshold)", &v_->dac0},
-                 {"DAC0 ver", T_DOUBLE, 1, 0, "DAC0 verification [V]", &v_->dac0Ver},
-                 {"DAC1", T_DOUBLE, 1, 3, "DAC1 [V] (External DAC)", &v_->dac1},
-                 {"DAC1 ver", T_DOUBLE, 1, 0, "DAC1 verification [V]", &v_->dac1Ver},
-                 {"TVK sense", T_DOUBLE, 1, 0, "TVK DAC sense [V]", &v_->tvkSense},
-                 {"BS pulse preamp", T_DOUBLE, 1, 0, "Back side pulse preamp [V]", &v_->bsPreamp},
-                 {"Pover Voltages ver", T_DOUBLE, 3, 0, "Verification VCC, VDD, VDDbias [V]", v_->power},
-                 {"Temperature", T_DOUBLE, 1, 0, "Temperature [V]", &v_->temperature},
-                 {"ScopeOnTrg", T_BOOL, 1, 3, "Start scope on trigger", &v_->scopeOnTrg},
-                 // Copied into frames while the scope starts on the trigger.
-                 {"Scope data", T_U16, 450, 0, "Scope data", v_->scopeData,
-                  [this] {
-                      std::lock_guard<std::mutex> guard(values_);
-                      return v_->scopeOnTrg ? uint32_t{HWINFO_TO_FRAME} : 0u;
-                  }},
-                 {"Scope samples", T_U16, 1, 3, "Number of scope samples", &v_->scopeSamples},
-                 {"Pre-Action Delay", T_DOUBLE, 1, 3, "Pre-Action Delay [s]", &v_->preActionDelay},
-                 {"Delay", T_BOOL, 3, 3, "Insert delay before: Openshutter, CloseShutter, StartScope", v_->delay},
-                 {"Reset Tvk", T_BOOL, 1, 3, "Reset Tvk before DACs are set.", &v_->resetTvk},
-                 {"PixCfg delay", T_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
-                  &v_->pixCfgDelay},
-                 {"Counters", T_U32, 3, 6, "Counts: Triggers, Valid coinc, Invalid coinc", v_->counters},
-                 {"Coincidence mode", T_BYTE, 1, 7,
-                  "Coinc Mode: On/Off=0x01, TrgInLevel=0x02, Notify=0x04, NotifInitLevel=0x08, NotifyValid=0x10, "
-                  "NotifyByPulse=0x20",
-                  &v_->coincMode},
-                 {"Coincidence delay", T_BYTE, 1, 7, "Maximum coincidence delay (1=min, 256=max [=64us])",
-                  &v_->coincDelay},
-                 {"Triger time", T_DOUBLE, 1, 4, "Last trigger time [s]", &v_->trigTime},
-                 {"Coinc live time", T_DOUBLE, 1, 6, "Last coincidence live time [s]", &v_->coincLiveTime},
-                 {"Auto Erase interval", T_DOUBLE, 1, 7, "In triggered mode autoerase matrix after [s]",
-                  &v_->autoErase},
-                 {"Autoerase interval counter", T_U32, 1, 4, "Autoerase interval counter", &v_->autoEraseCounter},
-                 {"Sarnet clock", T_BYTE, 1, 7, "Sarnet clock (0-3: 10MHz, 20MHz, 40MHz, 80MHz)", &v_->sarnetClock},
-             })
+    : ItemDevice(kItemRules, elementSize, [this](int, const char* text) { return invalid("%s", text); }),
+      id_(id),
+      info_(std::move(info)),
+      host_(host),
+      log_(id),
+      v_(std::make_unique<Values>())
 {
+    declareItems({
+        {"Name+SN", T_CHAR, 64, 0, "Name and SerNo.", v_->name},
+        {"Firmware", T_CHAR, 64, 0, "Firmware version", v_->firmware},
+        {"LogToFile", T_BOOL, 1, 3, "Log msgs/errs to file", &v_->logToFile},
+        {"LogErrs", T_BOOL, 1, 3, "Log just errors", &v_->logErrs},
+        {"ExpTime", T_DOUBLE, 1, 0, "Last frame time", &v_->expTime},
+        {"HV", T_DOUBLE, 1, 7, "Bias Voltage [V]", &v_->hv},
+        {"HV ver", T_DOUBLE, 1, 0, "Bias Voltage verification [V]", &v_->hvVer},
+        {"Leakage", T_DOUBLE, 1, 0, "Bias current [V]", &v_->leakage},
+        {"DAC0", T_DOUBLE, 1, 3, "DAC0 [V] (Tpulse or PulseScan threshold)", &v_->dac0},
+        {"DAC0 ver", T_DOUBLE, 1, 0, "DAC0 verification [V]", &v_->dac0Ver},
+        {"DAC1", T_DOUBLE, 1, 3, "DAC1 [V] (External DAC)", &v_->dac1},
+        {"DAC1 ver", T_DOUBLE, 1, 0, "DAC1 verification [V]", &v_->dac1Ver},
+        {"TVK sense", T_DOUBLE, 1, 0, "TVK DAC sense [V]", &v_->tvkSense},
+        {"BS pulse preamp", T_DOUBLE, 1, 0, "Back side pulse preamp [V]", &v_->bsPreamp},
+        {"Pover Voltages ver", T_DOUBLE, 3, 0, "Verification VCC, VDD, VDDbias [V]", v_->power},
+        {"Temperature", T_DOUBLE, 1, 0, "Temperature [V]", &v_->temperature},
+        {"ScopeOnTrg", T_BOOL, 1, 3, "Start scope on trigger", &v_->scopeOnTrg},
+        // Copied into frames while the scope starts on the trigger.
+        {"Scope data", T_U16, 450, 0, "Scope data", v_->scopeData,
+         [this] {
+             std::lock_guard<std::mutex> guard(values_);
+             return v_->scopeOnTrg ? uint32_t{HWINFO_TO_FRAME} : 0u;
+         }},
+        {"Scope samples", T_U16, 1, 3, "Number of scope samples", &v_->scopeSamples},
+        {"Pre-Action Delay", T_DOUBLE, 1, 3, "Pre-Action Delay [s]", &v_->preActionDelay},
+        {"Delay", T_BOOL, 3, 3, "Insert delay before: Openshutter, CloseShutter, StartScope", v_->delay},
+        {"Reset Tvk", T_BOOL, 1, 3, "Reset Tvk before DACs are set.", &v_->resetTvk},
+        {"PixCfg delay", T_U32, 1, 3, "Delay in ms after setting pixels cfgs (threshold stabilization)",
+         &v_->pixCfgDelay},
+        {"Counters", T_U32, 3, 6, "Counts: Triggers, Valid coinc, Invalid coinc", v_->counters},
+        {"Coincidence mode", T_BYTE, 1, 7,
+         "Coinc Mode: On/Off=0x01, TrgInLevel=0x02, Notify=0x04, NotifInitLevel=0x08, NotifyValid=0x10, "
+         "NotifyByPulse=0x20",
+         &v_->coincMode},
+        {"Coincidence delay", T_BYTE, 1, 7, "Maximum coincidence delay (1=min, 256=max [=64us])",
+         &v_->coincDelay},
+        {"Triger time", T_DOUBLE, 1, 4, "Last trigger time [s]", &v_->trigTime},
+        {"Coinc live time", T_DOUBLE, 1, 6, "Last coincidence live time [s]", &v_->coincLiveTime},
+        {"Auto Erase interval", T_DOUBLE, 1, 7, "In triggered mode autoerase matrix after [s]",
+         &v_->autoErase},
+        {"Autoerase interval counter", T_U32, 1, 4, "Autoerase interval counter", &v_->autoEraseCounter},
+        {"Sarnet clock", T_BYTE, 1, 7, "Sarnet clock (0-3: 10MHz, 20MHz, 40MHz, 80MHz)", &v_->sarnetClock},
+    });
     // Every value is read and written under values_, with the effects of the item.
     for (int index = 0; index < kHwInfoCount; ++index) {
-        items_.item(index).read = [this, index](void* out) { return readItem(index, out); };
-        items_.item(index).write = [this, index](const void* data) { return writeItem(index, data); };
+        items().item(index).read = [this, index](void* out) { return readItem(index, out); };
+        items().item(index).write = [this, index](const void* data) { return writeItem(index, data); };
     }
     plat::copyText(v_->name, info_.description.c_str());
     devInfo_.rowLength = 256;
@@ -539,21 +543,6 @@ void UsbDevice::onMessage(BoxMessage&& m)
 
 // ---- info items ----
 
-int UsbDevice::getHwInfoFlags(int index, uint32_t* flags)
-{
-    return items_.flags(index, flags);
-}
-
-int UsbDevice::getHwInfo(int index, HwInfoItem* item, int* dataSize)
-{
-    return items_.get(index, item, dataSize);
-}
-
-int UsbDevice::setHwInfo(int index, const void* data, int dataSize)
-{
-    return items_.set(index, data, dataSize);
-}
-
 // The value of an item, with the voltages read anew when the last reading is older than kAdcMaxAge; a
 // failed reading is the result while the last values are given.
 int UsbDevice::readItem(int index, void* out)
@@ -564,15 +553,15 @@ int UsbDevice::readItem(int index, void* out)
     std::lock_guard<std::mutex> guard(values_);
     v_->logToFile = debugLog().logToFile();
     v_->logErrs = debugLog().logErrorsOnly();
-    std::memcpy(out, items_.item(index).value, static_cast<size_t>(items_.valueSize(index)));
+    std::memcpy(out, items().item(index).value, static_cast<size_t>(items().valueSize(index)));
     return adc;
 }
 
 // A value of the right size: checked, stored, then carried out on the box.
 int UsbDevice::writeItem(int index, const void* data)
 {
-    void* value = items_.item(index).value;
-    std::vector<uint8_t> old(static_cast<size_t>(items_.valueSize(index)));
+    void* value = items().item(index).value;
+    std::vector<uint8_t> old(static_cast<size_t>(items().valueSize(index)));
     {
         std::lock_guard<std::mutex> guard(values_);
         if (index == kScopeSamples) {

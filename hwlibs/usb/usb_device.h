@@ -21,7 +21,6 @@
 #include "box_link.h"
 #include "usb_debug_log.h"
 #include "hwlibs/codec/counter_codec.h"
-#include "hwlibs/common/hw_device.h"
 #include "hwlibs/common/hw_items.h"
 #include "link/ft_link.h"
 
@@ -37,7 +36,7 @@ public:
     virtual LinkBackend* backend() = 0;
 };
 
-class UsbDevice final : public hwkit::Device {
+class UsbDevice final : public hwkit::ItemDevice {
 public:
     UsbDevice(int id, LinkInfo info, DeviceHost* host);
     ~UsbDevice() override;
@@ -48,9 +47,6 @@ public:
 
     int init() override;
     int closeDevice() override;
-    int getHwInfoFlags(int index, uint32_t* flags) override;
-    int getHwInfo(int index, HwInfoItem* item, int* dataSize) override;
-    int setHwInfo(int index, const void* data, int dataSize) override;
     int getDevInfo(_DevInfo* info) override;
     int getAcqTime(double* time) override;
     int setAcqPars(const _AcqPars* pars) override;
@@ -114,7 +110,6 @@ private:
     DeviceLog log_;
     std::unique_ptr<BoxLink> link_;     // null while closed; replaced only under the call lock with the monitor stopped
     std::unique_ptr<Values> v_;
-    hwkit::ItemTable items_;            // points into *v_
     mutable std::mutex values_;         // guards *v_, the frame and the flags below; nothing is called while held
     std::vector<uint16_t> frame_;
     bool frameReady_ = false;
