@@ -88,7 +88,7 @@ struct Rig {
         cfg.waferName = "W1";
         cfg.daqIniPath = dir + "/tvkHwDorvel.ini";
         cfg.station.comPort = station.port();
-        cfg.station.comTimeout = 500;
+        cfg.station.comTimeout = 60000; // the station answers at once; only a hang waits this long
         cfg.station.showVerifyDlg = 0;
         cfg.station.waferCols = 1;
         cfg.station.waferRows = 1;

@@ -27,6 +27,7 @@
 #include "ombrel_test_modules.h"
 #include "ombrel_test_support.h"
 #include "platform/module.h"
+#include "qt_test_support.h"
 #include "station_sim.h"
 #include "tvk_mgr.h"
 #include "uikit/message_box.h"
@@ -125,14 +126,14 @@ public:
             if (n.find(path) != std::string::npos && n.find("Wafer probing") != std::string::npos)
                 call<int (*)(int)>("mgrCallMenuItemByID")(id);
         }
-        for (int i = 0; i < 100; ++i) {
-            QApplication::processEvents();
+        QWidget* window = nullptr;
+        ombrel_test::processUntil([&] {
             for (QWidget* w : QApplication::topLevelWidgets())
                 if (w->isVisible() && w->windowTitle().startsWith("Wafer probing 0 ("))
-                    return w;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return nullptr;
+                    window = w;
+            return window != nullptr;
+        });
+        return window;
     }
 
     const std::string& dir() const { return dir_; }
@@ -170,21 +171,14 @@ QPushButton* startButton(QWidget* window)
 bool waitForRunEnd(QWidget* window)
 {
     QPushButton* button = startButton(window);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (std::chrono::steady_clock::now() < deadline) {
-        QApplication::processEvents();
-        if (button->text() == "Start Probing")
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return ombrel_test::processUntil([button] { return button->text() == "Start Probing"; }, std::chrono::seconds(120));
 }
 
 // The settings of a quick run: the station's port, a few dies, no verify box, a coarse dependency scan.
 void setUpRun(QWidget* w, const ProbeApp& app, const probetest::StationSim& station, int columns, int rows)
 {
     type(w, "COMPort", station.port());
-    type(w, "COMTimeout", "5000");
+    type(w, "COMTimeout", "60000"); // the station answers at once; only a hang waits this long
     type(w, "WaferCols", std::to_string(columns));
     type(w, "WaferRows", std::to_string(rows));
     type(w, "ShowVerifyDlg", "0");
@@ -349,11 +343,7 @@ TEST(ProbingPlugin, ClosingTheWindowOrExitAbortsARunAndGivesTheIniBack)
         type(w, "COMTimeout", "600000"); // a close that did not abort would wait past the test's time limit
         const std::string ini = app->dir() + "/hwlibs/tvkHwDorvel.ini";
         startButton(w)->click();
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (station.commands().size() < 6 && std::chrono::steady_clock::now() < deadline) {
-            QApplication::processEvents();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        ombrel_test::processUntil([&] { return station.commands().size() >= 6; }, std::chrono::seconds(60));
         ASSERT_EQ(station.commands().size(), 6u) << "the run did not reach the forced connection";
         EXPECT_TRUE(fs::exists(ini + "_backup_"));
         if (byExit)

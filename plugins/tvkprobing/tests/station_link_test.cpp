@@ -12,6 +12,9 @@
 using namespace probing;
 using probetest::StationSim;
 
+// The line's time-out where the station answers: it answers at once, so only a hang waits this long.
+constexpr int kReplyLimitMs = 60000;
+
 TEST(StationReplies, ParsedResults)
 {
     struct Case {
@@ -69,7 +72,7 @@ TEST(StationLink, MalformedErrorRepliesStopTheCommand)
                 sim.sendRaw(reply);
         });
         StationLink link;
-        ASSERT_TRUE(link.open(sim.port(), 9600, 2000, "")) << link.error();
+        ASSERT_TRUE(link.open(sim.port(), 9600, kReplyLimitMs, "")) << link.error();
         const std::atomic<bool> abort{false};
         EXPECT_EQ(link.command("prbcr(2,3)", kAwaitMoveXY, abort), kStationBadError) << testing::PrintToString(reply);
         EXPECT_NE(link.error().find("malformed or unknown error"), std::string::npos) << link.error();
@@ -97,7 +100,9 @@ TEST(StationLink, AwaitResultsAgainstTheSimulatedStation)
         StationSim sim;
         sim.failAt("prbdn", 1, c.fault, c.code);
         StationLink link;
-        ASSERT_TRUE(link.open(sim.port(), 9600, 300, "")) << link.error();
+        // A short time-out where the station stays silent, and no time-out a slow machine could reach elsewhere.
+        const int timeoutMs = c.fault == StationSim::Fault::Silence ? 300 : kReplyLimitMs;
+        ASSERT_TRUE(link.open(sim.port(), 9600, timeoutMs, "")) << link.error();
         const std::atomic<bool> abort{false};
         EXPECT_EQ(link.command("prbdn", kAwaitDown, abort), c.expected) << c.name;
         if (c.fault == StationSim::Fault::Split || c.fault == StationSim::Fault::Error) { // the line still works
@@ -128,7 +133,7 @@ TEST(StationLink, TraceHoldsEveryByteAndStaleBytesAnswerNothing)
     const std::string dir = ombrel_test::scratchDir("station-trace");
     StationSim sim;
     StationLink link;
-    ASSERT_TRUE(link.open(sim.port(), 9600, 2000, dir + "/trace.txt"));
+    ASSERT_TRUE(link.open(sim.port(), 9600, kReplyLimitMs, dir + "/trace.txt"));
     const std::atomic<bool> abort{false};
     sim.sendRaw("E9@"); // arrives before any command: not a reply
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -138,7 +143,7 @@ TEST(StationLink, TraceHoldsEveryByteAndStaleBytesAnswerNothing)
     EXPECT_EQ(ombrel_test::readFile(dir + "/trace.txt"), "< E9@\n> prbpos\\r\n< X1 Y1@\n");
 
     StationLink again; // a new run starts a new trace
-    ASSERT_TRUE(again.open(sim.port(), 9600, 2000, dir + "/trace.txt"));
+    ASSERT_TRUE(again.open(sim.port(), 9600, kReplyLimitMs, dir + "/trace.txt"));
     again.close();
     EXPECT_EQ(ombrel_test::readFile(dir + "/trace.txt"), "");
 }
