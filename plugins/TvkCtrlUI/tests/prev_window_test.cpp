@@ -12,6 +12,7 @@
 
 #include "fake_host.h"
 #include "prev_window.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -48,7 +49,11 @@ void pump()
 
 class PrevWindows : public ::testing::Test {
 protected:
-    void SetUp() override { installPreviewWindows(&mgr); }
+    void SetUp() override
+    {
+        installPreviewWindows(&mgr);
+        prevWndService().setCreateBound(ombrel_test::kWaitLimit); // a creation fails only when the GUI thread hangs
+    }
     void TearDown() override
     {
         prevWndService().destroyAllPreviews();
@@ -181,6 +186,7 @@ TEST_F(PrevWindows, WorkerCreationWaitsForThePumpingGuiThread)
     const int windows = previewWindowCount();
     pump();
     EXPECT_EQ(previewWindowCount(), windows) << "the abandoned request made a window";
+    prevWndService().setCreateBound(ombrel_test::kWaitLimit);
     uint32_t next = 0;
     ASSERT_EQ(callCreate(8, 8, true, "", &next), 0);
     EXPECT_EQ(next, id + 1) << "an id was skipped";

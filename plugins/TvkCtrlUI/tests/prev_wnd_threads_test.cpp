@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "fake_host.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ protected:
     void SetUp() override
     {
         prevWndService().setFactory([f = factory](const PrevCreateRequest& r) { return (*f)(r); }, gui.dispatch());
+        prevWndService().setCreateBound(ombrel_test::kWaitLimit); // a creation fails only when the GUI thread hangs
     }
     void TearDown() override
     {
@@ -111,7 +113,7 @@ TEST_F(PrevThreads, BlockedGuiThreadGivesMinusOneAndNoWindowLater)
     gui.hold(false);
     gui.drain();
     EXPECT_EQ(factory->made, 1) << "the abandoned request made a window";
-    prevWndService().setCreateBound(std::chrono::seconds(10));
+    prevWndService().setCreateBound(ombrel_test::kWaitLimit);
     ASSERT_EQ(callCreate(16, 16, true, "", &id), 0);
     EXPECT_EQ(id, first + 1) << "an id was skipped";
 }

@@ -208,7 +208,7 @@ TEST_F(PreviewDialogTest, FaultsOfItsWorkAreReportedAndTheWindowGoesOn)
     ASSERT_EQ(dev.logged.size(), 2u);
     w->setMaxAutoUpdateMode(4); // every 50 ms
     w->state()->requestRefresh();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dev.logged.size() == 3; }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dev.logged.size() == 3; }, 60000));
     dev.onLog = nullptr;
     dev.managerThrows = false;
     ASSERT_EQ(dev.logged.size(), 3u);
