@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "dac_deck_core.h"
+#include "wait_until.h"
 
 using dacdeck::DeckDevice;
 using dacdeck::DeckRegistry;
@@ -163,7 +164,7 @@ TEST(DacDeckHandlers, EventsFromOtherThreadsWhileWindowsAndDataObjectsComeAndGo)
     }
     stop = true;
     for (auto& w : workers)
-        ASSERT_EQ(w.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "a worker never ended";
+        ASSERT_EQ(w.wait_for(ombrel_test::kWaitLimit), std::future_status::ready) << "a worker never ended";
     EXPECT_EQ(withoutWindow, 0) << "a handler ran without a window";
     EXPECT_GT(ran + busy, 0) << "no handler reached a window";
     for (unsigned d = 0; d < kDevices; ++d)

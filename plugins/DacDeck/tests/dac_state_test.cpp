@@ -3,6 +3,7 @@
 // sets, and the window's never waiting for the device.
 #include "dac_deck_core.h"
 #include "deck_rig.h"
+#include "wait_until.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -283,7 +284,7 @@ TEST(DacDeckReadBack, OpeningWhileBusyNeverWaits)
         DeviceHolder holder(t, 0);
         return std::make_pair(state.sense(), state.readExtDac());
     });
-    ASSERT_EQ(open.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the panel waited for the device";
+    ASSERT_EQ(open.wait_for(ombrel_test::kWaitLimit), std::future_status::ready) << "the panel waited for the device";
     const auto [sensed, ext] = open.get();
     EXPECT_EQ(sensed, Applied::Pending);
     EXPECT_EQ(ext, Applied::Pending);

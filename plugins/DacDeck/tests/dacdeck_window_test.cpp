@@ -24,6 +24,7 @@
 
 #include "deck_app.h"
 #include "platform/ini.h"
+#include "wait_until.h"
 
 using decktest::AppOptions;
 using decktest::DeckApp;
@@ -417,7 +418,7 @@ TEST(DacDeckWindowFourChips, RefusedSetShowsTheError)
         int locked = 0;
         app.t().tvkCtrlTryLockDevice(0, &locked, MGR_WAIT_INFINITE);
         holding = true;
-        go.get_future().wait_for(std::chrono::seconds(10));
+        go.get_future().wait_for(ombrel_test::kWaitLimit);
         app.fire("AcqCompleted");
         if (locked)
             app.t().tvkCtrlReleaseDevice(0);
@@ -428,7 +429,7 @@ TEST(DacDeckWindowFourChips, RefusedSetShowsTheError)
     ASSERT_TRUE(processUntil([&] { return captionIs(app.title() + " - waiting for opportunity to set DACs"); }))
         << panel->windowTitle().toStdString();
     go.set_value();
-    ASSERT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    ASSERT_EQ(worker.wait_for(ombrel_test::kWaitLimit), std::future_status::ready);
     ASSERT_TRUE(processUntil([&] { return std::regex_match(panel->windowTitle().toStdString(), error); }))
         << panel->windowTitle().toStdString();
 
@@ -444,7 +445,7 @@ TEST(DacDeckWindowFourChips, RefusedSetShowsTheError)
 namespace {
 
 // A subscriber of "AcqCompleted" standing for another plug-in's acquisition worker: at the frames asked
-// for it holds the worker (and with it the device lock) until released, or for at most 10 s.
+// for it holds the worker (and with it the device lock) until released, or for at most the overall limit of a wait.
 struct Holder {
     std::mutex m;
     std::condition_variable cv;
@@ -468,7 +469,7 @@ struct Holder {
         h.heldAt = h.frames;
         h.released = false;
         h.cv.notify_all();
-        h.cv.wait_for(lock, std::chrono::seconds(10), [&] { return h.released; });
+        h.cv.wait_for(lock, ombrel_test::kWaitLimit, [&] { return h.released; });
         h.heldAt = 0;
     }
     int held()
@@ -544,7 +545,7 @@ TEST(DacDeckWindowSimulated, AcquisitionOfAnotherPluginWhilePanelOpensAndSets)
     EXPECT_EQ(app.t().tvkCtrlGetExtDAC(0, &extNow, &extValue), 0);
     EXPECT_EQ(extNow, -1);
 
-    ASSERT_EQ(worker.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "the acquisition did not end";
+    ASSERT_EQ(worker.wait_for(ombrel_test::kWaitLimit), std::future_status::ready) << "the acquisition did not end";
     EXPECT_EQ(worker.get(), 0);
     EXPECT_EQ(deviceDacs(app, static_cast<int>(d.names.size()))[static_cast<size_t>(thl)], moved);
     EXPECT_EQ(child<QSpinBox>(panel, QStringLiteral("spin%1").arg(thl))->value(), moved);

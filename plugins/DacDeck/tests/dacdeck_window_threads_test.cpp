@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "deck_app.h"
+#include "wait_until.h"
 
 using decktest::AppOptions;
 using decktest::DeckApp;
@@ -59,7 +60,7 @@ private:
 
 TEST(DacDeckWindowThreads, EventsFromOtherThreadsWhileWindowsComeAndGo)
 {
-    Watchdog watchdog(std::chrono::seconds(60));
+    Watchdog watchdog(std::chrono::seconds(240)); // only a deadlock reaches it, also on a loaded machine
     DeckApp app("threads", AppOptions::simulatedDetector());
     const _MgrFuncTable& t = app.t();
     const int item = app.menuItem(0);
@@ -103,7 +104,7 @@ TEST(DacDeckWindowThreads, EventsFromOtherThreadsWhileWindowsComeAndGo)
     }
     stop = true;
     for (auto& w : workers)
-        ASSERT_EQ(w.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "a worker never ended";
+        ASSERT_EQ(w.wait_for(ombrel_test::kWaitLimit), std::future_status::ready) << "a worker never ended";
 
     QWidget* panel = DeckApp::panel();
     ASSERT_NE(panel, nullptr);
