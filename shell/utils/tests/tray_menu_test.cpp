@@ -214,7 +214,7 @@ TEST_F(UtilsTest, ExitEndsAnOpenModalDialogBeforeTheManagerShutsDown)
     QTimer::singleShot(0, [&] {
         QDialog dialog;
         QTimer::singleShot(0, &dialog, [&] { tray.findCommand(CTrayDlg::ID_APP_EXIT)->trigger(); });
-        QTimer::singleShot(3000, &dialog, &QDialog::accept); // only if Exit leaves it open
+        QTimer::singleShot(60000, &dialog, &QDialog::accept); // only if Exit leaves it open
         EXPECT_EQ(dialog.exec(), QDialog::Rejected);
         exitCallsWhenTheDialogReturned = fake.exitCalls;
     });
