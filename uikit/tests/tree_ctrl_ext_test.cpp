@@ -263,7 +263,7 @@ TEST(TreeCtrlExt, ArrowOpensAndClosesAndClicksAreReported)
 {
     Tree t;
     t.tree.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree, 60000));
     QSignalSpy clicked(&t.tree, &QTreeWidget::itemClicked);
     QWidget* vp = t.tree.viewport();
 
@@ -312,7 +312,7 @@ TEST(TreeCtrlExt, KeysChangeTheSelectionWithTheHighlight)
     for (const auto& c : cases) {
         Tree t;
         t.tree.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&t.tree, 60000));
         QTest::mouseClick(t.tree.viewport(), Qt::LeftButton, Qt::NoModifier,
                           t.tree.visualItemRect(t.items["b"]).center());
         for (const Key& k : c.keys)
@@ -339,7 +339,7 @@ TEST(TreeCtrlChains, RootLookupItemsActedOnAndMenu)
     EXPECT_EQ(tree.findRootItem("chainedit:Save"), nullptr) << "children are not roots";
 
     tree.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree, 60000));
     QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier, tree.visualItemRect(flatField).center());
     EXPECT_EQ(tree.getSelectedItems(), std::set<QTreeWidgetItem*>{flatField}) << "an item with children stands for itself";
 

@@ -496,7 +496,7 @@ TEST_F(CtrlWindow, ShortcutsComeBeforeTheFocusedControlsBindings)
 {
     CTvkCtrlUIDialog* w = open();
     w->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w, 60000));
     setUp(w, 0, 1, 0, out("keys.txt"));
     QLineEdit* edit = w->fileEdit();
     ASSERT_TRUE(edit->isEnabled());
