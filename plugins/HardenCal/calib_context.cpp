@@ -6,8 +6,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <string_view>
 #include <new>
 #include <utility>
 
@@ -17,6 +15,7 @@
 
 #include "calib_curves.h"
 #include "calib_impl.h"
+#include "pluginfw/file_names.h"
 
 namespace hcal {
 
@@ -24,20 +23,6 @@ namespace {
 
 std::atomic<size_t> gAllocationLimit{0};
 std::atomic<int> gPointLimit{kMaxPoints};
-
-// A name part from hardware made safe for a file name: path separators and every character outside
-// letters, digits and " -_.+()[]#,=@~" removed.
-std::string safeFileNamePart(std::string_view text)
-{
-    static const char kAllowed[] = " -_.+()[]#,=@~";
-    std::string out;
-    for (char c : text) {
-        const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (alnum || (c != '\0' && std::strchr(kAllowed, c)))
-            out.push_back(c);
-    }
-    return out;
-}
 
 // sqrt of counts, 0 where there are (almost) none.
 double poissonSigma(double counts)
