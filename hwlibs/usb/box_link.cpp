@@ -5,15 +5,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/text_format.h"
 #include "box_wire.h"
 
 namespace usb {
 namespace {
+
+using plat::format;
 
 // Raises the calling thread to the highest priority for one exchange and restores it; a refusal (no
 // right to raise it) is ignored.
@@ -44,17 +45,6 @@ struct Nesting {
     explicit Nesting(std::atomic<int>& counter) : n(counter) { ++n; }
     ~Nesting() { --n; }
 };
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
 
 char printable(uint8_t c)
 {

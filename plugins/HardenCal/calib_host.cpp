@@ -3,29 +3,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 
 #include "platform/text_copy.h"
+#include "platform/text_format.h"
 
 namespace hcal {
 
 namespace {
 
-constexpr uint32_t kFrameLockTimeoutMs = 10000;
+using plat::format;
 
-[[gnu::format(printf, 1, 2)]] std::string format(const char* fmt, ...)
-{
-    char text[1024];
-    va_list args;
-    va_start(args, fmt);
-    std::vsnprintf(text, sizeof text, fmt, args);
-    va_end(args);
-    return text;
-}
+constexpr uint32_t kFrameLockTimeoutMs = 10000;
 
 void zero(double* out, uint32_t count)
 {
