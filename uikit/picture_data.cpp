@@ -396,7 +396,7 @@ PictureData::PictureData(const _MgrFuncTable* mgr) : mgr_(mgr)
 
 PictureData::~PictureData()
 {
-    closeIfOwned(frameId_, ownsFilteredFrame_);
+    closeIfOwned(frameId_, holdsFrame_);
 }
 
 void PictureData::message(const std::string& text) const
@@ -546,6 +546,14 @@ int PictureData::showFrame(uint32_t id)
             owns = true;
         }
     }
+    // Another's frame (a device's last frame, replaced at its next acquisition) is held by a reference
+    // while it is shown, so that reading it and writing its "Preview range" find it even when its owner
+    // lets go of it meanwhile.
+    if (!owns && mgr_->mgrOpenFrame && mgr_->mgrCloseFrame) {
+        if (mgr_->mgrOpenFrame(shown, nullptr) != 0)
+            return -1;
+        owns = true;
+    }
     // Everything that can fail comes before anything of the model changes.
     auto fail = [&] {
         closeIfOwned(shown, owns);
@@ -584,10 +592,9 @@ int PictureData::showFrame(uint32_t id)
         flags = RegionsFollowRotation | RegionsFollowMirror;
     }
 
-    if (frameId_ != shown)
-        closeIfOwned(frameId_, ownsFilteredFrame_);
+    closeIfOwned(frameId_, holdsFrame_); // the reference taken when it was shown, also for the same id
     frameId_ = shown;
-    ownsFilteredFrame_ = owns;
+    holdsFrame_ = owns;
 
     if (mgr_->mgrGetFrameAttrib) {
         double acq = 0;

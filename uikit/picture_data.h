@@ -212,7 +212,7 @@ private:
     const _MgrFuncTable* mgr_;
     int devIndex_ = -1;
     uint32_t frameId_ = 0;
-    bool ownsFilteredFrame_ = false;
+    bool holdsFrame_ = false; // a reference to frameId_ is held (a filtered copy, or another's frame opened)
     bool sizeChanged_ = false;
     std::vector<double> values_;
     // Scratch buffers of the last fetch and turn, kept so that a refresh of the same size allocates nothing.
