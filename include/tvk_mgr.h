@@ -233,161 +233,308 @@ typedef int (*TvkMsgHandler)(TvkMsg* msg);
 typedef struct _MgrFuncTable {
     uint32_t version;
     // Slots 1-77: the manager.
-    int (*mgrGetConfigsDir)(char* buf); // buf: MGR_PATH_SIZE characters
+    // The folder of configuration files into buf (MGR_PATH_SIZE characters).
+    int (*mgrGetConfigsDir)(char* buf);
+    // Appends a printf-formatted entry from source to the log (flags: _MgrLogFlags).
     int (*mgrLogMsg)(const char* source, const char* fmt, int flags, ...);
+    // Shows (non-zero) or hides the log window; always 0.
     int (*mgrLogShowWindow)(int show);
+    // Opens the managed-items window (or brings the open one to the front); always 0.
     int (*mgrManagedItemsShowWindow)(void);
+    // Loads the plug-in library at path, adds it to the [Plugins] list saved at exit and sends it "Start".
     int (*mgrAddPlugin)(const char* path);
+    // Adds itemName under menuPath; callback(userData) runs when it is chosen. Id through outId.
     int (*mgrAddMenuItem)(const char* plugin, const char* itemName, const char* menuPath, MenuItemCallback callback,
                           void* userData, int* outId, int flags);
+    // The same under the device's own sub-menu (subPath below it, may be empty).
     int (*mgrAddTvkMenuItem)(int devId, const char* plugin, const char* itemName, const char* subPath,
                              MenuItemCallback callback, void* userData, int* outId, int flags);
+    // Removes the menu item of that id.
     int (*mgrRemoveMenuItem)(int itemId);
-    int (*mgrGetTvkMenuPath)(int devId, char* buf); // buf: MGR_MENU_NAME_SIZE characters
-    int (*mgrGetFirstMenuItem)(int* id, char* name); // name: MGR_MENU_NAME_SIZE characters
+    // The device's sub-menu label into buf (MGR_MENU_NAME_SIZE characters).
+    int (*mgrGetTvkMenuPath)(int devId, char* buf);
+    // Walk of menu items in ascending id: 0 found, 1 none; name: "path|item", MGR_MENU_NAME_SIZE.
+    int (*mgrGetFirstMenuItem)(int* id, char* name);
+    // The item after *id: 0 found, 1 at the end.
     int (*mgrGetNextMenuItem)(int* id, char* name);
+    // Calls the item named "path|item" in the calling thread; -304 when there is none.
     int (*mgrCallMenuItemByName)(const char* fullName);
+    // Calls the item of that id in the calling thread; -304 when there is none.
     int (*mgrCallMenuItemByID)(int itemId);
+    // Asks handler about each message of the loader's thread (once per handler).
     int (*mgrAddMsgHandler)(TvkMsgHandler handler);
+    // Stops asking handler; a walk under way no longer calls it.
     int (*mgrRemoveMsgHandler)(TvkMsgHandler handler);
+    // Registers a function or filter; the new id is written into item->id.
     int (*mgrAddFuncItem)(_FuncItem* item);
+    // Unregisters the plug-in's function (and takes it out of every filter chain).
     int (*mgrRemoveFuncItem)(const char* plugin, const char* funcName);
+    // Walk of registered functions in ascending id: 0 and *out filled, 1 none.
     int (*mgrGetRegFirstFunc)(int* id, _FuncItem* out);
+    // The function after *id: 0 and *out filled, 1 at the end.
     int (*mgrGetRegNextFunc)(int* id, _FuncItem* out);
+    // The description of the function of that id into *out; -302 when not registered.
     int (*mgrGetFuncItemID)(int funcId, _FuncItem* out);
+    // The description of the plug-in's function into *out; -302 when not registered.
     int (*mgrGetFuncItem)(const char* plugin, const char* funcName, _FuncItem* out);
+    // Calls a registered function in the calling thread: its own result, or -302.
     int (*mgrCallFuncItem)(const char* plugin, const char* funcName, const _FuncSlot* in, void* const* out);
+    // Registers an event the plug-in fires; its id through outId.
     int (*mgrAddCBEvent)(const _EventDesc* desc, int* outId);
+    // Unregisters the plug-in's event and drops its subscribers.
     int (*mgrRemoveCBEvent)(const char* plugin, const char* eventName);
+    // Walk of registered events in ascending id: 0 and *out filled, 1 none.
     int (*mgrGetRegFirstCBEvent)(int* id, _EventDesc* out);
+    // The event after *id: 0 and *out filled, 1 at the end.
     int (*mgrGetRegNextCBEvent)(int* id, _EventDesc* out);
+    // Fires the event: every subscriber is called with arg in the calling thread.
     int (*mgrSetCBEvent)(int eventId, intptr_t arg);
+    // Subscribes callback to the plug-in's event; -306 when it is not registered.
     int (*mgrRegisterCallback)(const char* plugin, const char* eventName, EventCallback callback);
+    // Unsubscribes callback; a firing under way no longer calls it.
     int (*mgrUnregisterCallback)(const char* plugin, const char* eventName, EventCallback callback);
+    // Registers an attribute that every newly acquired frame gets, valued by the callback.
     int (*mgrAddFrameAttribTempl)(const _FrameAttribTempl* templ);
+    // Unregisters the attribute template of that name.
     int (*mgrRemoveFrameAttribTempl)(const char* attribName);
+    // Creates an empty filter chain owned by the plug-in; its id through outId.
     int (*mgrCreateFilterChain)(const char* plugin, const char* chainName, int* outId);
+    // Removes the chain.
     int (*mgrRemoveFilterChain)(int chainId);
+    // Inserts a filter (its default instance) or an instance before position, or at the end.
     int (*mgrAddToFilterChain)(int chainId, int filterOrInstanceId, int position);
+    // Takes the member at index out of the chain.
     int (*mgrRemoveFromFilterChain)(int chainId, int index);
+    // A new frame: a copy of frameId run through the chain. The caller owns its one reference and closes it
+    // (mgrCloseFrame); on failure no frame is left and *outFrameId is untouched.
     int (*mgrGetFilteredFrame)(int chainId, uint32_t frameId, uint32_t* outFrameId);
+    // Walk of filter chains in ascending id: 0 and *out filled, 1 none.
     int (*mgrGetFirstFilterChain)(int* id, _FilterChainDesc* out);
+    // The chain after *id: 0 and *out filled, 1 at the end.
     int (*mgrGetNextFilterChain)(int* id, _FilterChainDesc* out);
+    // The chain's owner, name, members and text into *out; -310 for an unknown chain.
     int (*mgrGetFilterChainInfo)(int chainId, _FilterChainDesc* out);
+    // A new named instance of a filter with instances; its id (100000000 and above) through outInstId.
     int (*mgrCreateFilterInst)(int funcId, const char* instName, int* outInstId);
+    // Takes the instance out of every chain and deletes it.
     int (*mgrDeleteFilterInst)(int instId);
-    int (*mgrGetFirstFilterInst)(int funcId, int* instId, char* name); // name: MGR_NAME_SIZE characters
+    // Walk of one filter's instances: 0 found, 1 none; name: MGR_NAME_SIZE characters.
+    int (*mgrGetFirstFilterInst)(int funcId, int* instId, char* name);
+    // The instance after *instId: 0 found, 1 at the end.
     int (*mgrGetNextFilterInst)(int funcId, int* instId, char* name);
+    // Sets a parameter of an instance (or of a filter's default instance): the plug-in's result.
     int (*mgrSetFilterPar)(int id, int parIndex, const void* data, uint32_t size);
+    // Describes a parameter and copies its value (see FilterGetCallback): the plug-in's result.
     int (*mgrGetFilterPar)(int id, int parIndex, _FilterParDesc* desc, uint32_t* size);
+    // A new zero-filled frame in the store; the caller owns its one reference and closes it.
     int (*mgrCreateFrame)(uint32_t* outId, uint32_t width, uint32_t height, int type, const char* creator);
+    // A new frame read from a frame or description file; the caller owns its one reference.
     int (*mgrLoadFrame)(uint32_t* outId, const char* fileName);
+    // Writes the frame to fileName (flags: _FrameSaveFlags).
     int (*mgrSaveFrame)(uint32_t frameId, const char* fileName, uint32_t flags);
+    // A new copy of the frame, data and attributes; the caller owns its one reference.
     int (*mgrDuplicateFrame)(uint32_t frameId, uint32_t* outId);
+    // Walk of stored frame ids in ascending order: 0 found, 1 none. No reference is taken.
     int (*mgrGetFirstFrame)(uint32_t* id);
+    // The frame id after *id: 0 found, 1 at the end.
     int (*mgrGetNextFrame)(uint32_t* id);
+    // Takes one more reference on the frame (the caller then owns it); the new count through refCount.
     int (*mgrOpenFrame)(uint32_t frameId, uint32_t* refCount);
+    // Drops one of the caller's references; at none the frame leaves the store ("FrameDelete").
     int (*mgrCloseFrame)(uint32_t frameId, uint32_t* refCount);
-    int (*mgrLockFrame)(uint32_t frameId, uint32_t timeoutMs); // MGR_WAIT_INFINITE: no limit
+    // Locks the frame's data for the calling thread (MGR_WAIT_INFINITE: no limit).
+    int (*mgrLockFrame)(uint32_t frameId, uint32_t timeoutMs);
+    // Unlocks the frame; only the thread holding the lock may.
     int (*mgrUnlockFrame)(uint32_t frameId);
+    // The frame's element type (_Data_Types).
     int (*mgrGetFrameType)(uint32_t frameId, int* type);
+    // Changes the frame's element type, converting its data.
     int (*mgrSetFrameType)(uint32_t frameId, int type);
+    // The frame's width and height in pixels.
     int (*mgrGetFrameSize)(uint32_t frameId, uint32_t* width, uint32_t* height);
+    // Resizes the frame (its byte count must fit 32 bits).
     int (*mgrSetFrameSize)(uint32_t frameId, uint32_t width, uint32_t height);
+    // Copies size bytes into the frame's buffer.
     int (*mgrSetFrameData)(uint32_t frameId, const void* data, uint32_t size);
+    // A copy of the data converted to type; *size in: buffer bytes, out: bytes required.
     int (*mgrGetFrameData)(uint32_t frameId, void* buffer, uint32_t* size, int type);
+    // Locks the frame and hands out its own buffer, valid until the caller unlocks it (mgrUnlockFrame).
     int (*mgrGetLockedFrameBuff)(uint32_t frameId, void** buffer, uint32_t* size, uint32_t timeoutMs);
+    // Replaces the frame's data and attributes by those of a file.
     int (*mgrLoadFrameData)(uint32_t frameId, const char* fileName, uint32_t flags);
+    // Sets the frame's name.
     int (*mgrSetFrameName)(uint32_t frameId, const char* name);
-    int (*mgrGetFrameName)(uint32_t frameId, char* name); // MGR_PATH_SIZE characters
+    // The frame's name into name (MGR_PATH_SIZE characters).
+    int (*mgrGetFrameName)(uint32_t frameId, char* name);
+    // Sets the name of the frame's creator.
     int (*mgrSetFrameCreatorName)(uint32_t frameId, const char* name);
-    int (*mgrGetFrameCreatorName)(uint32_t frameId, char* name); // MGR_NAME_SIZE characters
+    // The name of the frame's creator into name (MGR_NAME_SIZE characters).
+    int (*mgrGetFrameCreatorName)(uint32_t frameId, char* name);
+    // Sets the frame's log path.
     int (*mgrSetFrameLogPath)(uint32_t frameId, const char* path);
-    int (*mgrGetFrameLogPath)(uint32_t frameId, char* path); // MGR_PATH_SIZE characters
+    // The frame's log path into path (MGR_PATH_SIZE characters).
+    int (*mgrGetFrameLogPath)(uint32_t frameId, char* path);
+    // Adds an attribute of count elements of type to the frame.
     int (*mgrAddFrameAttrib)(uint32_t frameId, const char* name, const char* description, int type, const void* data,
                              uint32_t count);
+    // Replaces the value of the frame's attribute.
     int (*mgrSetFrameAttrib)(uint32_t frameId, const char* name, const void* data, uint32_t size);
+    // A copy of the attribute's value; *size in: buffer bytes, out: bytes; its type through type.
     int (*mgrGetFrameAttrib)(uint32_t frameId, const char* name, void* buffer, uint32_t* size, int* type);
+    // Removes one attribute of the frame.
     int (*mgrRemoveAttrib)(uint32_t frameId, const char* name);
+    // Removes every attribute of the frame.
     int (*mgrRemoveAllAttribs)(uint32_t frameId);
+    // Walk of the frame's attributes: 0 and *out filled, 1 none; *cursor is the walk's place.
     int (*mgrGetFrameFirstAttrib)(uint32_t frameId, int* cursor, _ExtFrameAttrib* out);
+    // The attribute after *cursor: 0 and *out filled, 1 at the end.
     int (*mgrGetFrameNextAttrib)(uint32_t frameId, int* cursor, _ExtFrameAttrib* out);
+    // The id of the device's service frame of that type (1-5). The device owns the frame: never close it.
     int (*mgrGetServiceFrame)(int devId, uint32_t type, uint32_t* outFrameId);
     // Slots 78-144: the device-control library, forwarded unchanged (see its API for each entry).
+    // Starts the device-control library.
     int (*tvkCtrlInitialize)(void);
+    // Walk of devices: the first index and the device count; 0 found, 1 none.
     int (*tvkCtrlGetFirstTvk)(unsigned* devIndex, int* count);
+    // The device after *devIndex: 0 found, 1 at the end.
     int (*tvkCtrlGetNextTvk)(unsigned* devIndex);
+    // Looks for devices connected since the last search.
     int (*tvkCtrlFindNewTvks)(void);
+    // Connects the device again through its hardware library.
     int (*tvkCtrlReconnectTvk)(unsigned devIndex);
+    // The number of hardware-info items of the device.
     int (*tvkCtrlGetHwInfoCount)(unsigned devIndex, int* count);
+    // Describes one hardware-info item and copies its value (*dataSize in: bytes, out: bytes).
     int (*tvkCtrlGetHwInfoItem)(unsigned devIndex, int index, HwInfoItem* item, int* dataSize);
+    // Writes the value of a writable hardware-info item.
     int (*tvkCtrlSetHwInfoItem)(unsigned devIndex, int index, const void* data, int dataSize);
+    // Takes the device for the calling thread, waiting up to timeoutMs; *locked says whether.
     int (*tvkCtrlTryLockDevice)(unsigned devIndex, int* locked, unsigned timeoutMs);
+    // Gives the device back (owner thread only).
     int (*tvkCtrlReleaseDevice)(unsigned devIndex);
+    // The id of the thread that holds the device.
     int (*tvkCtrlGetLockOwnerID)(unsigned devIndex, uint32_t* ownerThreadId);
+    // Resets the device and writes its DACs and pixel configuration to it again.
     int (*tvkCtrlReviveTvkDevice)(unsigned devIndex);
+    // Initialises the device from a chip configuration file (null: its default).
     int (*tvkCtrlInitTvkDevice)(unsigned devIndex, const char* cfgFile);
+    // Writes the device's chip configuration to fileName.
     int (*tvkCtrlSaveTvkCfg)(unsigned devIndex, const char* fileName);
+    // Reads the device's chip configuration from fileName.
     int (*tvkCtrlLoadTvkCfg)(unsigned devIndex, const char* fileName);
+    // Writes the device's chip configuration as its default file.
     int (*tvkCtrlSaveTvkCfgAsDefault)(unsigned devIndex);
+    // Sets the detector bias polarity.
     int (*tvkCtrlSetPolarity)(unsigned devIndex, int polarity);
+    // The detector bias polarity.
     int (*tvkCtrlGetPolarity)(unsigned devIndex, int* polarity);
+    // Sets the chip's CST setting.
     int (*tvkCtrlSetCST)(unsigned devIndex, int cst);
+    // The chip's CST setting.
     int (*tvkCtrlGetCST)(unsigned devIndex, int* cst);
+    // Sets the acquisition mode.
     int (*tvkCtrlSetAcqMode)(unsigned devIndex, int mode);
+    // The acquisition mode.
     int (*tvkCtrlGetAcqMode)(unsigned devIndex, int* mode);
+    // Sets the hardware timer mode.
     int (*tvkCtrlSetHwTimer)(unsigned devIndex, int mode);
+    // The hardware timer mode.
     int (*tvkCtrlGetHwTimer)(unsigned devIndex, int* mode);
+    // Sets every DAC of the device to its default value.
     int (*tvkCtrlSetDACsDefault)(unsigned devIndex);
+    // Writes the DAC values of one chip, with the reference chip's handling chosen by refFlags.
     int (*tvkCtrlSetDACs)(unsigned devIndex, const uint16_t* dacs, int size, int chip, int refChip, int refFlags);
+    // The DAC values of one chip into dacs (size elements).
     int (*tvkCtrlGetDACs)(unsigned devIndex, uint16_t* dacs, int size, int chip);
+    // Measures one DAC's analog value samples times.
     int (*tvkCtrlGetSingleDACAnalog)(unsigned devIndex, double* values, int size, int dacIndex, int chip, int samples);
+    // Measures every DAC's analog value of one chip.
     int (*tvkCtrlGetDACsAnalog)(unsigned devIndex, double* values, int size, int chip);
+    // Writes the stored DAC values to the hardware again.
     int (*tvkCtrlRefreshDACs)(unsigned devIndex);
+    // The DAC names and bit widths; the arrays belong to the library (do not free).
     int (*tvkCtrlGetDACsNames)(unsigned devIndex, const char*** names, const int** bitWidths, int* dacCount);
+    // Sets the DAC reference coefficients of one set.
     int (*tvkCtrlSetDACRefCoef)(unsigned devIndex, double* coefs, int size, int set);
+    // The DAC reference coefficients of one set.
     int (*tvkCtrlGetDACRefCoef)(unsigned devIndex, double* coefs, int size, int set);
+    // Sets the external DAC to value.
     int (*tvkCtrlSetExtDAC)(unsigned devIndex, int dacIndex, double value);
+    // The external DAC's index and value.
     int (*tvkCtrlGetExtDAC)(unsigned devIndex, int* dacIndex, double* value);
+    // Writes the pixel configuration of one chip.
     int (*tvkCtrlSetPixelsCfg)(unsigned devIndex, uint8_t* cfg, uint32_t size, int chip);
+    // The pixel configuration of one chip into cfg.
     int (*tvkCtrlGetPixelsCfg)(unsigned devIndex, uint8_t* cfg, uint32_t size, int chip);
+    // Resets the pixel configuration of one chip.
     int (*tvkCtrlResetPixelsCfg)(unsigned devIndex, int chip);
+    // Writes the pixel configuration given as the 512 x 512 super matrix.
     int (*tvkCtrlSetSuperMatrixPixCfg)(unsigned devIndex, const uint8_t* cfg, uint32_t size);
+    // The pixel configuration as the 512 x 512 super matrix.
     int (*tvkCtrlGetSuperMatrixPixCfg)(unsigned devIndex, uint8_t* cfg, uint32_t size);
+    // Writes the stored pixel configuration to the hardware again.
     int (*tvkCtrlRefreshPixelsCfg)(unsigned devIndex);
+    // Sets the spacing between the frames of an acquisition.
     int (*tvkCtrlSetAcqSpacing)(unsigned devIndex, int spacing);
+    // The spacing between the frames of an acquisition.
     int (*tvkCtrlGetAcqSpacing)(unsigned devIndex, int* spacing);
+    // Sets whether frames of a 4-chip device are converted to the super matrix.
     int (*tvkCtrlSetAutoConvToSM)(unsigned devIndex, int on);
+    // Whether frames of a 4-chip device are converted to the super matrix.
     int (*tvkCtrlGetAutoConvToSM)(unsigned devIndex, int* on);
+    // Chip-ordered data to the 512 x 512 super matrix (sizeBytes: each buffer's bytes).
     int (*tvkCtrlConvToSuperMatrix)(unsigned devIndex, const void* chips, void* matrix, uint32_t sizeBytes, int type);
+    // The 512 x 512 super matrix to chip-ordered data.
     int (*tvkCtrlConvFromSuperMatrix)(unsigned devIndex, const void* matrix, void* chips, uint32_t sizeBytes, int type);
+    // Reads the pixel configuration (and the DACs with withDacs) from a binary file.
     int (*tvkCtrlLoadPixelsCfg)(unsigned devIndex, const char* fileName, int withDacs);
+    // Writes the pixel configuration (and the DACs with withDacs) to a binary file.
     int (*tvkCtrlSavePixelsCfg)(unsigned devIndex, const char* fileName, int withDacs);
+    // Reads the pixel configuration from its text files (mask, test, threshold adjustment, fourth).
     int (*tvkCtrlLoadPixelsCfgAscii)(unsigned devIndex, const char* maskFile, const char* testFile,
                                      const char* thlAdjFile, const char* fourthFile, int withDacs);
+    // Writes the pixel configuration to its text files (the same four).
     int (*tvkCtrlSavePixelsCfgAscii)(unsigned devIndex, const char* maskFile, const char* testFile,
                                      const char* thlAdjFile, const char* fourthFile, int withDacs);
+    // Acquires frameCount frames summed into one; the device keeps it as its last acquisition.
     int (*tvkCtrlPerformIntegralAcq)(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags,
                                      const char* fileName);
+    // Acquires frameCount frames; the device keeps them as its last acquisition.
     int (*tvkCtrlPerformFrameAcq)(unsigned devIndex, int frameCount, double acqTime, uint32_t fileFlags,
                                   const char* fileName);
+    // Acquires one frame with test pulses; the device keeps it as its last acquisition.
     int (*tvkCtrlPerformTestPulseAcq)(unsigned devIndex, double height, double period, uint32_t pulseCount,
                                       uint32_t columnMask);
+    // Tests the pixels' logic. A frame id through frameId is the caller's to close unless keepAsLastAcq (the device
+    // then keeps it).
     int (*tvkCtrlPerformDigitalTest)(unsigned devIndex, int* goodPixels, uint32_t* frameId, int keepAsLastAcq,
                                      double waitTime);
+    // Asks the running acquisition of the device to stop.
     int (*tvkCtrlAbortOperation)(unsigned devIndex);
+    // Drops the device's frames of the last acquisition.
     int (*tvkCtrlCloseFrames)(unsigned devIndex);
+    // A copy of a frame of the last acquisition as 16-bit values (sizePixels elements).
     int (*tvkCtrlGetFrame16)(unsigned devIndex, int16_t* buffer, uint32_t sizePixels, int frameIndex);
+    // The same as 32-bit values.
     int (*tvkCtrlGetFrame32)(unsigned devIndex, uint32_t* buffer, uint32_t sizePixels, int frameIndex);
+    // The same as doubles.
     int (*tvkCtrlGetFrameDouble)(unsigned devIndex, double* buffer, uint32_t sizePixels, int frameIndex);
+    // Writes a frame of the last acquisition (frameIndex -1: every frame done) to fileName.
     int (*tvkCtrlSaveFrame)(unsigned devIndex, const char* fileName, int frameIndex, uint32_t fileFlags);
+    // A copy of an attribute of a frame of the last acquisition.
     int (*tvkCtrlGetFrameAttrib)(unsigned devIndex, int frameIndex, const char* name, void* data, uint32_t* size,
                                  int* type);
+    // The store id of a frame of the last acquisition. The device owns it until its next acquisition or
+    // tvkCtrlCloseFrames: mgrOpenFrame to keep it longer.
     int (*tvkCtrlGetFrameID)(unsigned devIndex, int frameIndex, uint32_t* frameId);
+    // The device's description into *info.
     int (*tvkCtrlGetDevInfo)(unsigned devIndex, _DevInfo* info);
+    // Chip count, chip rows, chip-board id and interface name (64 characters each, or null).
     int (*tvkCtrlGetTarvikInfo)(unsigned devIndex, int* chipCount, int* chipRows, char* chipboardId,
                                 char* interfaceName);
+    // Progress of the last acquisition; -1 when there is none. Any pointer may be null.
     int (*tvkCtrlGetAcqInfo)(unsigned devIndex, int* frameIndex, int* frameCount, int* kind, int* framesDone);
+    // The last message of the library (devIndex -1) or device; *text valid until the next call.
     int (*tvkCtrlGetInfoMsg)(int devIndex, int* code, const char** text);
 } _MgrFuncTable;
 TVK_MGR_ASSERT_SIZE(_MgrFuncTable, 8 + 144 * 8);
