@@ -277,7 +277,8 @@ private:
     // The frame lock: guards the acquisition progress, the frames of the last acquisition, the frame in
     // hand and the last file name. Taken after the device lock; an acquisition takes it while holding a
     // frame's data lock only for the frame in hand, which no other thread locks. Frame methods (and the
-    // frames' notifications) may be called while it is held.
+    // frames' notifications) may be called while it is held. Recursive: a message set while it is held
+    // reaches the client's cbInfoMsg in this thread, and the client may ask this device for its frames again.
     mutable std::recursive_mutex frameMutex_;
     int acqKind_ = -1;          // -1 none, 0 frames in memory, 1 frames in files, 2 integral
     int frameCount_ = -1;

@@ -184,7 +184,8 @@ private:
     std::vector<std::string> cursorNames_;   // attribute names handed out through cursors
     std::map<std::string, int> cursorIds_;   // name -> cursor value
     // Attribute lock: guards name_, creatorName_, logPath_, attribs_ and the cursor tables; nothing is
-    // called out of the frame while it is held.
+    // called out of the frame while it is held. Recursive without need: no method takes it while holding
+    // it; a plain mutex would do.
     mutable std::recursive_mutex attrLock_;
 
     // Error lock: guards lastErr_ while a message is written into it.

@@ -176,6 +176,8 @@ public:
 
 protected:
     // Guards lastId_, byKey_, byId_ (and what derived registries say); held only by manager code, never plug-in code.
+    // Recursive: derived registries hold it (the plug-in registry through mutex()) while they call the lookups
+    // and add/remove of this class, which take it again.
     mutable std::recursive_mutex m_;
 
 private:

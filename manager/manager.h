@@ -113,7 +113,9 @@ private:
     // could not restore because their plug-in did not load or their function is not registered.
     HeldFilterLines heldFilterLines_;
 
-    // Guards handlers_, pluginList_ and loaded_; no plug-in code is called while it is held.
+    // Guards handlers_, pluginList_ and loaded_; no plug-in code is called while it is held. Recursive: the
+    // "already loaded" box is shown while it is held, and the box's event loop passes every message through
+    // messageHandler(), which takes it again in the same thread.
     std::recursive_mutex m_;
     std::shared_ptr<const HandlerList> handlers_ = std::make_shared<const HandlerList>(); // replaced whole
     std::vector<std::string> pluginList_; // the entries of [Plugins] (at most kMaxPluginEntries from the file)

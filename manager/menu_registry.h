@@ -91,6 +91,8 @@ private:
     PluginMgr& plugins_;
     DeviceInfoSource source_;
     // Guards labels_; registrations and the tray rename run while held (taken before registry locks).
+    // Recursive: a label is read from the device-control library, whose messages fire "InfoMsg" to plug-ins
+    // in this thread while it is held, and a subscriber may ask for a device menu again.
     std::recursive_mutex m_;
     std::map<unsigned, std::string> labels_;
 };

@@ -45,6 +45,7 @@ private:
     bool writeFailed_ = false; // guarded by m_
     FILE* file_ = nullptr;
     // Guards writeFailed_, writes to file_, queue_ and the counts; nothing else is called while it is held.
+    // Recursive without need: nothing taken while it is held comes back to it; a plain mutex would do.
     mutable std::recursive_mutex m_;
     std::deque<std::unique_ptr<LogItem>> queue_;
     size_t unreported_ = 0; // entries left out of the queue since the last notice

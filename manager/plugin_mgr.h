@@ -80,6 +80,8 @@ private:
 
     void* const module_;
     // Guards the five lists; kind registries and tray hooks may be called while held, never plug-in code.
+    // Recursive without need: no call made while it is held takes it again (tray hooks only queue their
+    // work); a plain mutex would do.
     mutable std::recursive_mutex m_;
     std::list<std::shared_ptr<FunctionInfo>> functions_;
     std::list<std::shared_ptr<MenuItemInfo>> menuItems_;

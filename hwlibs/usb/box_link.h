@@ -117,7 +117,9 @@ private:
     std::unique_ptr<FtLink> link_;
     LinkLog* log_;
     MessageSink sink_;
-    std::recursive_mutex command_; // one exchange at a time; taken by the API and by the monitor
+    // One exchange at a time; taken by the API and by the monitor. Recursive: the monitor and checkBusy hold it
+    // (commandLock) around alive() and drain(), which take it again, and an exchange resynchronises inside it.
+    std::recursive_mutex command_;
     std::atomic<int> nesting_{0};
     std::atomic<uint64_t> resyncs_{0};
     int retries_;

@@ -120,7 +120,7 @@ private:
     bool shutterOpen_ = false;          // an exposure of no time ended at its start; stopping closes the shutter
     uint64_t resyncsAtStart_ = 0;       // the link's resynchronisations when the acquisition started
     std::deque<int> events_;            // callback events not yet delivered
-    std::recursive_mutex delivering_;   // one deliverer at a time (a callback may deliver again)
+    std::recursive_mutex delivering_;   // one deliverer at a time; recursive: a callback may deliver again
     _DevInfo devInfo_{};
     _AcqPars pars_{};                   // under the call lock
     std::atomic<int> acqMode_{ACQMODE_MANUAL}; // pars_.acqMode for the monitor

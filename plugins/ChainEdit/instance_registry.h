@@ -82,6 +82,7 @@ private:
 
     // Guards slots_ and every settings object; taken by create, delete, set, get and by a run while it
     // copies the settings (or writes back what the run keeps). Nothing of the manager is called with it held.
+    // Recursive without need: no function given to with() comes back to the registry; a plain mutex would do.
     std::recursive_mutex m_;
     OwnPtrVector<Settings*> slots_;
 };
