@@ -607,26 +607,23 @@ bool Plot2DModel::layoutAxes(PlotRect& r)
     plotRect = r;
     if (r.width() <= 0 || r.height() <= 0)
         return false;
-    if (yLabels || showGrid) {
-        calcTickStep(yLabelCount, yMax - yMin, yTickStep, yLabelScale);
-        yLabelScale = calcLabelScale(yMin, yMax, yTickStep, yLabelScale);
-        if (yTickStep > 0) {
-            yTickStart = yTickStep * std::trunc(yMin / yTickStep);
-            if (yTickStart < yMin)
-                yTickStart += yTickStep;
+    // The ticks of an axis: their step and label scale for that many labels, and the first tick in range.
+    auto axisTicks = [](int labelCount, double min, double max, double& step, double& scale, double& start) {
+        calcTickStep(labelCount, max - min, step, scale);
+        scale = calcLabelScale(min, max, step, scale);
+        if (step > 0) {
+            start = step * std::trunc(min / step);
+            if (start < min)
+                start += step;
         }
-    }
+    };
+    if (yLabels || showGrid)
+        axisTicks(yLabelCount, yMin, yMax, yTickStep, yLabelScale, yTickStart);
     // The x ticks for the rectangle's width.
     auto layoutX = [&] {
         plotRect = r;
         xLabelCount = std::clamp(r.width() / xLabelWidth, 0, kMaxLabels);
-        calcTickStep(xLabelCount, xMax - xMin, xTickStep, xLabelScale);
-        xLabelScale = calcLabelScale(xMin, xMax, xTickStep, xLabelScale);
-        if (xTickStep > 0) {
-            xTickStart = xTickStep * std::trunc(xMin / xTickStep);
-            if (xTickStart < xMin)
-                xTickStart += xTickStep;
-        }
+        axisTicks(xLabelCount, xMin, xMax, xTickStep, xLabelScale, xTickStart);
         xUnitsPerPixel = r.width() > 0 ? (xMax - xMin) / r.width() : 0;
     };
     if (xLabels || showGrid) {

@@ -101,7 +101,7 @@ TEST_F(LogTest, AFullQueueLeavesEntriesToTheFileAndCountsThem)
     EXPECT_EQ(tail[tail.size() - 3], "entry " + std::to_string(bound - 1));
 
     const std::string file = mgrtest::readFile(path_);
-    for (const std::string text : {"entry " + std::to_string(bound + 4), std::string("one more"), std::string("after room")})
+    for (const std::string& text : {"entry " + std::to_string(bound + 4), std::string("one more"), std::string("after room")})
         EXPECT_NE(file.find("\n" + text + "\n"), std::string::npos) << text << " is in the file";
     log.logMsg("flood", "later", 0);
     EXPECT_EQ(mgrtest::drainMessages(log), std::vector<std::string>{"later"}) << "the notice comes once";

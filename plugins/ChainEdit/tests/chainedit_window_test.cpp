@@ -333,7 +333,6 @@ TEST(ChainEditWindow, AChainBuiltByHandReachesTheControlWindowAndComesBack)
         ASSERT_NE(t, nullptr);
         ASSERT_EQ(t->mgrCallMenuItemByID(menuItem(t, {"Utilities", "Filter chain editor"})), 0);
         ASSERT_TRUE(processUntil([] { return editor() != nullptr; }));
-        QTreeWidget* tree = chainTree();
         QTreeWidgetItem* root = chainRoot("StatsSave");
         ASSERT_NE(root, nullptr);
         ASSERT_EQ(root->childCount(), 2);

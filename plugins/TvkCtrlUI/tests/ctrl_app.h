@@ -95,10 +95,14 @@ protected:
         t_ = &table_;
         clearLog();
     }
-    void stopManager()
+    // afterExit runs between "Exit" and the unload: with windows, what they left queued runs there, before the
+    // plug-in goes, as the loader's loop runs it.
+    void stopManager(const std::function<void()>& afterExit = {})
     {
         if (manager_.isOpen()) {
             symbolOf<int (*)()>(manager_, "mgrExitManager")();
+            if (afterExit)
+                afterExit();
             symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
             ombrel_test::keepLoaded(std::move(manager_));
         }

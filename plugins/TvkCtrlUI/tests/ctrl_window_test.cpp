@@ -930,16 +930,11 @@ class CtrlPluginLoaded : public CtrlApp {
 protected:
     void TearDown() override
     {
-        // "Exit" destroys the plug-in's windows; what they left queued runs before the plug-in is unloaded,
-        // as the loader's loop runs it.
-        if (manager_.isOpen()) {
-            ctrl_test::symbolOf<int (*)()>(manager_, "mgrExitManager")();
+        // "Exit" destroys the plug-in's windows; what they left queued runs before the plug-in goes.
+        stopManager([] {
             QApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            ctrl_test::symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
-            ombrel_test::keepLoaded(std::move(manager_));
-        }
-        stopManager();
+        });
     }
 };
 

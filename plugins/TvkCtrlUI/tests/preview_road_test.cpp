@@ -66,14 +66,10 @@ protected:
     void TearDown() override
     {
         // "Exit" destroys the plug-in's windows; what they left queued runs before the plug-in goes.
-        if (manager_.isOpen()) {
-            ctrl_test::symbolOf<int (*)()>(manager_, "mgrExitManager")();
+        stopManager([] {
             QApplication::processEvents();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            ctrl_test::symbolOf<int (*)()>(manager_, "mgrUnloadManager")();
-            ombrel_test::keepLoaded(std::move(manager_));
-        }
-        stopManager();
+        });
         ombrel_test::restoreQtMessages();
     }
 
