@@ -641,9 +641,16 @@ int CPreviewDialog::showFrameNumber(int n, bool updateEdit)
     const int dev = state_->devIndex();
     if (serviceShown_ >= 0 || n < 1 || dev < 0)
         return 0;
-    uint32_t frameId = 0;
-    if (!mgr_ || !mgr_->tvkCtrlGetFrameID || mgr_->tvkCtrlGetFrameID(unsigned(dev), n - 1, &frameId) != 0 ||
-        model_.showFrame(frameId) != 0) {
+    // The device's newest frame comes with a reference taken when it completed: shown by that, it cannot be
+    // replaced between asking for its id and reading it. The picture takes a reference of its own.
+    const auto [heldId, heldNumber] = state_->takeLatestFrame();
+    uint32_t frameId = heldNumber == n ? heldId : 0;
+    const bool shown = mgr_ && (frameId || (mgr_->tvkCtrlGetFrameID &&
+                                            mgr_->tvkCtrlGetFrameID(unsigned(dev), n - 1, &frameId) == 0)) &&
+                       model_.showFrame(frameId) == 0;
+    if (heldId && mgr_ && mgr_->mgrCloseFrame)
+        mgr_->mgrCloseFrame(heldId, nullptr);
+    if (!shown) {
         state_->reportError(formatted("Preview: cannot get frame %lld (zero-based)", n - 1));
         return -1;
     }
@@ -1226,6 +1233,8 @@ int PrevWindowHost::showFrame(uint32_t frameId)
 
 void PrevWindowHost::destroy()
 {
+    destroyed_ = true;
+    dropHeldFrame();
     queue([](CPreviewDialog* w) {
         w->aboutToDestroy();
         w->hide();
@@ -1238,8 +1247,36 @@ void PrevWindowHost::refresh()
     queue([](CPreviewDialog* w) { w->refreshFromDevice(); });
 }
 
+void PrevWindowHost::holdLatestFrame()
+{
+    const int dev = state_->devIndex();
+    int frameIndex = 0, frameCount = 0, kind = 0, done = 0;
+    if (dev < 0 || !mgr_ || !mgr_->tvkCtrlGetAcqInfo || !mgr_->tvkCtrlGetFrameID || !mgr_->mgrOpenFrame ||
+        !mgr_->mgrCloseFrame || mgr_->tvkCtrlGetAcqInfo(unsigned(dev), &frameIndex, &frameCount, &kind, &done) != 0)
+        return;
+    // A series saved to files keeps no frame in memory: the refresh reads its last frame back from its file.
+    if (kind == 1)
+        return;
+    const int number = kind == 0 ? done : 1;
+    uint32_t id = 0;
+    if (number < 1 || mgr_->tvkCtrlGetFrameID(unsigned(dev), number - 1, &id) != 0 || !id ||
+        mgr_->mgrOpenFrame(id, nullptr) != 0)
+        return;
+    if (const uint32_t replaced = state_->holdLatestFrame(id, number))
+        mgr_->mgrCloseFrame(replaced, nullptr);
+    if (destroyed_)
+        dropHeldFrame(); // the window went meanwhile: no refresh will take it
+}
+
+void PrevWindowHost::dropHeldFrame()
+{
+    if (const uint32_t held = state_->takeLatestFrame().first; held && mgr_ && mgr_->mgrCloseFrame)
+        mgr_->mgrCloseFrame(held, nullptr);
+}
+
 void PrevWindowHost::rebind()
 {
+    dropHeldFrame();
     queue([](CPreviewDialog* w) {
         if (!w->bindDevice(w->state()->devIndex()))
             messageBox(w, QStringLiteral("Preview initialization error."), QString(), MSGBOX_OK | MSGBOX_ICONERROR);

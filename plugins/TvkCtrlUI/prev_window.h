@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <exception>
 #include <memory>
 
@@ -207,11 +208,14 @@ public:
     int showFrame(uint32_t frameId) override;
     void destroy() override;
     void refresh() override;
+    void holdLatestFrame() override;
     void rebind() override;
     void pixCfgChanged() override;
 
 private:
     void queue(std::function<void(CPreviewDialog*)> work);
+    void dropHeldFrame(); // closes the reference holdLatestFrame took, when the refresh did not take it
+    std::atomic<bool> destroyed_{false}; // set by destroy: a reference taken after it is closed at once
     QPointer<CPreviewDialog> window_;
     const _MgrFuncTable* mgr_;
     std::shared_ptr<PreviewState> state_;

@@ -96,10 +96,13 @@ void PrevWndService::rebindDevicePreviews(int devIndex)
 
 void PrevWndService::autoUpdateDevicePreviews(int devIndex)
 {
-    for (PreviewEntry& e : registry_.all())
-        if (e.state->devIndex() == devIndex && devIndex >= 0 && !e.state->reporting() && e.state->apiAutoUpdate() &&
-            e.state->requestRefresh())
+    for (PreviewEntry& e : registry_.all()) {
+        if (e.state->devIndex() != devIndex || devIndex < 0 || e.state->reporting() || !e.state->apiAutoUpdate())
+            continue;
+        e.host->holdLatestFrame();
+        if (e.state->requestRefresh())
             e.host->refresh();
+    }
 }
 
 void PrevWndService::pixCfgChangedPreviews(int devIndex)

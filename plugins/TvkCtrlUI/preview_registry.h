@@ -27,6 +27,9 @@ public:
     // Closes the window and frees it later (never while one of its own handlers runs).
     virtual void destroy() = 0;
     virtual void refresh() = 0;       // refresh from the bound device's last acquisition
+    // On the acquiring thread, when a frame of the bound device completed: keep a reference to it for the
+    // next refresh, so that the refresh finds it even when the device goes on to the next acquisition.
+    virtual void holdLatestFrame() {}
     virtual void rebind() = 0;        // the bound device changed: bind it again
     virtual void pixCfgChanged() = 0; // the bound device's pixel configuration changed
 };

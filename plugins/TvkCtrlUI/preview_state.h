@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 
 // Notification callback of a preview (error, close): the preview's id. Null disables it.
 using CallbackFuncType = void (*)(uint32_t previewId);
@@ -69,6 +70,27 @@ public:
     bool takeRefresh();
     bool refreshPending() const { std::lock_guard l(m_); return refreshPending_; }
 
+    // The bound device's newest frame, held by a reference taken when it completed (on the acquiring thread,
+    // before the device can replace it) until a refresh takes it over: its id and frame number (1-based).
+    // Returns the id of the reference it replaces (0: none), which the caller closes.
+    uint32_t holdLatestFrame(uint32_t id, int number)
+    {
+        std::lock_guard l(m_);
+        const uint32_t replaced = latestFrameId_;
+        latestFrameId_ = id;
+        latestFrameNumber_ = number;
+        return replaced;
+    }
+    // Hands over the held reference: {0, 0} when none is held.
+    std::pair<uint32_t, int> takeLatestFrame()
+    {
+        std::lock_guard l(m_);
+        const std::pair<uint32_t, int> held{latestFrameId_, latestFrameNumber_};
+        latestFrameId_ = 0;
+        latestFrameNumber_ = 0;
+        return held;
+    }
+
 private:
     mutable std::mutex m_; // guards every field below; nothing is called while it is held
     uint32_t id_ = 0;
@@ -78,6 +100,8 @@ private:
     bool visible_ = false;
     bool apiAutoUpdate_ = true;
     bool reporting_ = false;
+    uint32_t latestFrameId_ = 0; // a reference held for the next refresh (holdLatestFrame)
+    int latestFrameNumber_ = 0;
     CallbackFuncType closeCb_ = nullptr;
     CallbackFuncType errorCb_ = nullptr;
     std::string lastError_;

@@ -92,7 +92,8 @@ public:
         fs::copy_file(EQUALIZER_PATH, dir_ + "/Equalizer.so");
         if (const char* pulser = std::getenv("EQUALIZER_TEST_PULSER"))
             fs::copy_file(pulser, dir_ + "/hwlibs/hpPulser.so");
-        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nEqualizer.so\n");
+        fs::copy_file(APP_DIR "/TvkCtrlUI.so", dir_ + "/TvkCtrlUI.so");
+        ombrel_test::writeFile(dir_ + "/tvkmanager.ini", "[Plugins]\nTvkCtrlUI.so\nEqualizer.so\n");
         fs::current_path(dir_); // the log goes to the current folder
         if (!lib_.open(dir_ + "/libTvkManager.so"))
             throw std::runtime_error(lib_.error());
