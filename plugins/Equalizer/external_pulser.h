@@ -34,6 +34,8 @@ public:
 private:
     const _MgrFuncTable* table_;
     std::string folder_;
+    // Guards the first opening: tried_, ready_, module_ and the four functions are written only then, under it,
+    // and read after available() returned true. The log line of a failed opening is written while it is held.
     std::mutex mutex_;
     bool tried_ = false;
     bool ready_ = false;
