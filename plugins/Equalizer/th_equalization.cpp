@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/file_write.h"
+#include "platform/numbers.h"
 
 namespace equalizer {
 
@@ -303,11 +304,7 @@ int ThEqualization::setSettings(const EqualizationSettings& s, std::string* why)
             *why = text;
         return -1;
     };
-    char value[64];
-    const auto number = [&value](double v) {
-        std::snprintf(value, sizeof value, "%g", v);
-        return std::string(value);
-    };
+    const auto number = [](double v) { return plat::formatGeneral(v, 6); };
     if (running_)
         return refuse("An equalization is running.");
     if (s.acqCount < 1)

@@ -95,6 +95,7 @@ void PreviewView::applyRange(bool keep)
 {
     minEditStale_ = maxEditStale_ = false;
     const double rMin = model_.getRegionMin(0), rMax = model_.getRegionMax(0);
+    const bool storedRange = !keep && s_.loadFrameRange && model_.hasFrameRange();
     if (s_.autoRange) {
         const int r = zoomed() ? 1 : 0;
         switch (s_.autoRangeType) {
@@ -115,11 +116,10 @@ void PreviewView::applyRange(bool keep)
         sliderMin_ = sliderFromLevel(s_.min, rMin, rMax);
         sliderMax_ = sliderFromLevel(s_.max, rMin, rMax);
         s_.levelsGiven = s_.levelsGiven || s_.max > s_.min;
-    } else if ((!keep && s_.loadFrameRange && model_.hasFrameRange()) || (!s_.levelsGiven && rMax > rMin)) {
+    } else if (storedRange || (!s_.levelsGiven && rMax > rMin)) {
         // The frame's stored range; or, while no range was stored or chosen, the frame's own.
-        const bool stored = !keep && s_.loadFrameRange && model_.hasFrameRange();
-        s_.min = stored ? model_.rangeMin() : rMin;
-        s_.max = stored ? model_.rangeMax() : rMax;
+        s_.min = storedRange ? model_.rangeMin() : rMin;
+        s_.max = storedRange ? model_.rangeMax() : rMax;
         s_.levelsGiven = s_.levelsGiven || s_.max > s_.min;
         minEditStale_ = !minFocused_;
         maxEditStale_ = !maxFocused_;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/text_format.h"
 #include "tvk_mgr.h"
 
 inline std::vector<std::pair<int, std::string>> gFakeChains;
@@ -65,12 +66,10 @@ inline int fakeUnregister(const char*, const char*, EventCallback cb)
 }
 inline int fakeLog(const char* source, const char* fmt, int flags, ...)
 {
-    char text[512];
     va_list args;
     va_start(args, flags);
-    std::vsnprintf(text, sizeof text, fmt, args);
+    gFakeLog.push_back(std::string(source) + ": " + plat::vformat(fmt, args));
     va_end(args);
-    gFakeLog.push_back(std::string(source) + ": " + text);
     return 0;
 }
 // The chain list with the editor's event and a log.
